@@ -1,0 +1,1 @@
+// Library start-up: registers the driver class when the library is loaded.
