@@ -1,0 +1,619 @@
+#include "frame/v8napi.h"
+
+#define PCRE2_CODE_UNIT_WIDTH 8
+#include <pcre2.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+
+#include "driver/uStrings.h"
+#include "log/uLog.h"
+
+namespace fr {
+
+bool SingleSessionMode = false;
+
+std::map<std::string, bool>& DeviceLogFlags() {
+    static std::map<std::string, bool> Flags;
+    return Flags;
+}
+
+TClassRegList& ClassRegList() {
+    static TClassRegList List;
+    return List;
+}
+
+// ---------------------------------------------------------------- registry
+
+tVariant& TDefParamList::Add(int32_t AParamNum, uint16_t AType) {
+    Values.push_back(TDefParamValue{AParamNum - 1, tVariant{}});
+    TempParam = &Values.back();
+    TempParam->Value.vt = AType;
+    return TempParam->Value;
+}
+
+void TDefParamList::AddInt(int32_t AValue, int32_t AParamNum) { Add(AParamNum, VTYPE_I4).lVal = AValue; }
+void TDefParamList::AddDouble(double AValue, int32_t AParamNum) { Add(AParamNum, VTYPE_R8).dblVal = AValue; }
+void TDefParamList::AddDate(double AValue, int32_t AParamNum) { Add(AParamNum, VTYPE_DATE).date = AValue; }
+void TDefParamList::AddBool(bool AValue, int32_t AParamNum) { Add(AParamNum, VTYPE_BOOL).bVal = AValue; }
+
+void TDefParamList::AddWString(const WCHAR_T* AValue, uint32_t ALength, int32_t AParamNum) {
+    tVariant& V = Add(AParamNum, VTYPE_PWSTR);
+    V.pwstrVal = const_cast<WCHAR_T*>(AValue);
+    V.wstrLen = ALength;
+}
+
+void TDefParamList::AddAString(const char* AValue, uint32_t ALength, int32_t AParamNum) {
+    tVariant& V = Add(AParamNum, VTYPE_PSTR);
+    V.pstrVal = const_cast<char*>(AValue);
+    V.strLen = ALength;
+}
+
+const TDefParamValue* TDefParamList::Find(int32_t ANum) const {
+    for (const auto& V : Values)
+        if (V.Num == ANum) return &V;
+    return nullptr;
+}
+
+TMethReg& TClassReg::AddMethod(std::u16string AMethName, std::u16string AMethNameLoc, bool AIsFunction,
+                               TFuncEntry AFunc, TProcEntry AProc, int32_t AParamCount) {
+    TMethReg M;
+    M.MethName = std::move(AMethName);
+    M.MethNameLoc = std::move(AMethNameLoc);
+    M.IsFunction = AIsFunction;
+    M.ExecuteFunc = AFunc;
+    M.ExecuteProc = AProc;
+    M.ParamCount = AParamCount;
+    M.DefParams = std::make_unique<TDefParamList>();
+    MethList.push_back(std::move(M));
+    return MethList.back();
+}
+
+TMethReg& TClassReg::AddFunc(std::u16string AMethName, std::u16string AMethNameLoc, TFuncEntry AExecute,
+                             int32_t AParamCount) {
+    return AddMethod(std::move(AMethName), std::move(AMethNameLoc), true, AExecute, nullptr, AParamCount);
+}
+
+TMethReg& TClassReg::AddProc(std::u16string AMethName, std::u16string AMethNameLoc, TProcEntry AExecute,
+                             int32_t AParamCount) {
+    return AddMethod(std::move(AMethName), std::move(AMethNameLoc), false, nullptr, AExecute, AParamCount);
+}
+
+TPropReg& TClassReg::AddProp(std::u16string APropName, std::u16string APropNameLoc, bool AIsReadable,
+                             bool AIsWritable, TPropEntry APropGetSet) {
+    PropList.push_back(TPropReg{std::move(APropName), std::move(APropNameLoc), AIsReadable, AIsWritable, APropGetSet});
+    return PropList.back();
+}
+
+TClassReg& TClassRegList::RegisterClass(TObjectFactory AUserClass, std::u16string ARegisterExtensionAs,
+                                        std::u16string ANatApiClassName) {
+    auto R = std::make_unique<TClassReg>();
+    R->UserClass = std::move(AUserClass);
+    R->RegisterExtensionAs = std::move(ARegisterExtensionAs);
+    R->NatApiClassName = std::move(ANatApiClassName);
+    if (!FClassNames.empty()) FClassNames += u'|';
+    FClassNames += R->NatApiClassName;
+    ClassList.push_back(std::move(R));
+    return *ClassList.back();
+}
+
+const TClassReg* TClassRegList::Find(std::u16string_view ANatApiClassName) const {
+    for (const auto& C : ClassList)
+        if (C->NatApiClassName == ANatApiClassName) return C.get();
+    return nullptr;
+}
+
+void TClassRegList::Clear() {
+    ClassList.clear();
+    FClassNames.clear();
+}
+
+// ------------------------------------------------------------ host values
+
+std::string V8GetWString(const tVariant* V) {
+    if (!V || (V->vt & VTYPE_TYPEMASK) != VTYPE_PWSTR || (V->vt & ~VTYPE_TYPEMASK) || !V->pwstrVal) return {};
+    return Utf16ToUtf8(std::u16string_view(V->pwstrVal, V->wstrLen));
+}
+
+bool V8IsString(const tVariant* V) { return V && (V->vt == VTYPE_PSTR || V->vt == VTYPE_PWSTR); }
+
+namespace {
+
+int32_t TruncToInt(double D) {
+    if (std::isnan(D)) return 0;
+    const double T = std::trunc(D);
+    if (T <= -2147483648.0) return INT32_MIN;
+    if (T >= 2147483647.0) return INT32_MAX;
+    return int32_t(T);
+}
+
+}  // namespace
+
+int32_t V8GetInt(const tVariant* V) {
+    if (!V) return 0;
+    switch (V->vt) {
+        case VTYPE_I4: return V->lVal;
+        case VTYPE_ERROR: return V->errCode;
+        case VTYPE_I2: return V->shortVal;
+        case VTYPE_UI1: return V->ui8Val;
+        case VTYPE_R4: return TruncToInt(V->fltVal);
+        case VTYPE_R8: return TruncToInt(V->dblVal);
+        case VTYPE_DATE: return TruncToInt(V->date);
+        case VTYPE_PWSTR: {
+            const auto N = ParseInt(V8GetWString(V));
+            return (N && *N >= INT32_MIN && *N <= INT32_MAX) ? int32_t(*N) : 0;
+        }
+        default: return 0;
+    }
+}
+
+double V8GetDouble(const tVariant* V) {
+    if (!V) return 0;
+    switch (V->vt) {
+        case VTYPE_R8: return V->dblVal;
+        case VTYPE_I2: return V->shortVal;
+        case VTYPE_I4: return V->lVal;
+        case VTYPE_ERROR: return V->errCode;
+        case VTYPE_UI1: return V->ui8Val;
+        case VTYPE_R4: return V->fltVal;
+        case VTYPE_DATE: return V->date;
+        case VTYPE_PWSTR: return ParseDouble(V8GetWString(V)).value_or(0);
+        default: return 0;
+    }
+}
+
+bool V8GetBool(const tVariant* V) {
+    if (V && V->vt == VTYPE_BOOL) return V->bVal;
+    return V8GetInt(V) != 0;
+}
+
+std::string V8TypeName(const tVariant* V) {
+    static const char* const Names[] = {
+        "VTYPE_EMPTY", "VTYPE_NULL", "VTYPE_I2",   "VTYPE_I4",   "VTYPE_R4",      "VTYPE_R8",    "VTYPE_DATE",
+        "VTYPE_TM",    "VTYPE_PSTR", "VTYPE_INTERFACE", "VTYPE_ERROR", "VTYPE_BOOL", "VTYPE_VARIANT", "VTYPE_I1",
+        "VTYPE_UI1",   "VTYPE_UI2",  "VTYPE_UI4",  "VTYPE_I8",   "VTYPE_UI8",     "VTYPE_INT",   "VTYPE_UINT",
+        "VTYPE_HRESULT", "VTYPE_PWSTR", "VTYPE_BLOB", "VTYPE_CLSID"};
+    if (!V) return "unknown type";
+    const unsigned Code = V->vt & VTYPE_TYPEMASK;
+    std::string S;
+    if (Code < std::size(Names))
+        S = Names[Code];
+    else if (Code == VTYPE_STR_BLOB)
+        S = "VTYPE_STR_BLOB";
+    else
+        S = "unknown type";
+    if (V->vt & VTYPE_BYREF)
+        S += " by ref";
+    else if (V->vt & VTYPE_ARRAY)
+        S += " array";
+    else if (V->vt & VTYPE_VECTOR)
+        S += " vector";
+    return S;
+}
+
+std::string TmToText(const struct tm& T) {
+    char Buf[64];
+    std::snprintf(Buf, sizeof Buf, "%02d.%02d.%04d", T.tm_mday, T.tm_mon + 1, T.tm_year + 1900);
+    std::string S = Buf;
+    if (T.tm_hour || T.tm_min || T.tm_sec) {
+        std::snprintf(Buf, sizeof Buf, " %02d:%02d:%02d", T.tm_hour, T.tm_min, T.tm_sec);
+        S += Buf;
+    }
+    return S;
+}
+
+std::string V8ToText(const tVariant* V) {
+    if (!V) return {};
+    switch (V->vt) {
+        case VTYPE_EMPTY: return {};
+        case VTYPE_I4: return std::to_string(V->lVal);
+        case VTYPE_I8: return std::to_string(V->llVal);
+        case VTYPE_R8: return FormatDouble(V->dblVal);
+        case VTYPE_TM: return TmToText(V->tmVal);
+        case VTYPE_BOOL: return V->bVal ? "True" : "False";
+        case VTYPE_PWSTR: return V8GetWString(V);
+        default: throw std::runtime_error("Unsupported data type - " + V8TypeName(V));
+    }
+}
+
+std::string V8ParamsText(const tVariant* Params, long Count) {
+    std::string S = "[";
+    for (long I = 0; Params && I < Count; ++I) {
+        if (I) S += "; ";
+        S += Params[I].vt == VTYPE_BLOB ? std::string("BLOB") : V8ToText(&Params[I]);
+    }
+    return S + "]";
+}
+
+// ------------------------------------------------------------ user object
+
+bool TV8UserObject::Init(IAddInDefBase*) { return true; }
+long TV8UserObject::GetInfo() { return 2000; }
+void TV8UserObject::SetLocale() {}
+void TV8UserObject::Done() {}
+bool TV8UserObject::SetMemManager(IMemoryManager*) { return true; }
+
+void TV8UserObject::V8ClearVar(tVariant* V) {
+    if (!V) return;
+    const auto T = V->vt;
+    if ((T == VTYPE_PSTR || T == VTYPE_PWSTR || T == VTYPE_BLOB) && V->pstrVal && V8MM) {
+        try {
+            void* P = V->pstrVal;
+            V8MM->FreeMemory(&P);
+        } catch (const std::exception& E) {
+            WriteLog("EXCEPTION V8ClearVar", E.what(), llError);
+        } catch (...) {
+            WriteLog("EXCEPTION V8ClearVar", "Unknown exception", llError);
+        }
+    }
+    // Interface values are never created by this component; there is no
+    // release protocol for them on this platform, so they are only dropped.
+    std::memset(static_cast<void*>(V), 0, sizeof(tVariant));
+}
+
+void TV8UserObject::V8SetBool(tVariant* V, bool AValue) {
+    if (!V) return;
+    V8ClearVar(V);
+    V->vt = VTYPE_BOOL;
+    V->bVal = AValue;
+}
+
+void TV8UserObject::V8SetInt(tVariant* V, int32_t AValue) {
+    if (!V) return;
+    V8ClearVar(V);
+    V->vt = VTYPE_I4;
+    V->lVal = AValue;
+}
+
+void TV8UserObject::V8SetInt64(tVariant* V, int64_t AValue) {
+    if (!V) return;
+    V8ClearVar(V);
+    V->vt = VTYPE_I8;
+    V->llVal = AValue;
+}
+
+void TV8UserObject::V8SetDouble(tVariant* V, double AValue) {
+    if (!V) return;
+    V8ClearVar(V);
+    V->vt = VTYPE_R8;
+    V->dblVal = AValue;
+}
+
+void TV8UserObject::V8SetDate(tVariant* V, double AValue) {
+    if (!V) return;
+    V8ClearVar(V);
+    V->vt = VTYPE_DATE;
+    V->date = AValue;
+}
+
+bool TV8UserObject::V8SetWString(tVariant* V, std::u16string_view AValue) {
+    if (!V) return false;
+    V8ClearVar(V);
+    V->vt = VTYPE_PWSTR;
+    V->pwstrVal = HostWString(AValue);
+    if (!V->pwstrVal) return false;
+    V->wstrLen = uint32_t(AValue.size());
+    return true;
+}
+
+bool TV8UserObject::V8SetWString(tVariant* V, std::string_view AUtf8) {
+    return V8SetWString(V, std::u16string_view(Utf8ToUtf16(AUtf8)));
+}
+
+bool TV8UserObject::V8SetPChar(tVariant* V, const char* AValue) {
+    if (!V) return false;
+    if (!AValue) return true;
+    V8ClearVar(V);
+    V->vt = VTYPE_PSTR;
+    const size_t Len = std::strlen(AValue);
+    void* P = nullptr;
+    if (!V8MM || !V8MM->AllocMemory(&P, Len + 1) || !P) return false;
+    std::memcpy(P, AValue, Len + 1);
+    V->pstrVal = static_cast<char*>(P);
+    V->strLen = uint32_t(Len);
+    return true;
+}
+
+bool TV8UserObject::V8SetString(tVariant* V, const std::string& AValue) { return V8SetPChar(V, AValue.c_str()); }
+
+bool TV8UserObject::V8SetBlob(tVariant* V, const void* AValue, uint32_t ALength) {
+    if (!V || !AValue) return false;
+    V8ClearVar(V);
+    V->vt = VTYPE_BLOB;
+    void* P = nullptr;
+    if (!V8MM || !V8MM->AllocMemory(&P, ALength ? ALength : 1) || !P) return false;
+    std::memcpy(P, AValue, ALength);
+    V->pstrVal = static_cast<char*>(P);
+    V->strLen = ALength;
+    return true;
+}
+
+WCHAR_T* TV8UserObject::HostWString(std::u16string_view AText) {
+    if (!V8MM) return nullptr;
+    void* P = nullptr;
+    const unsigned long Bytes = (AText.size() + 1) * sizeof(WCHAR_T);
+    try {
+        if (!V8MM->AllocMemory(&P, Bytes) || !P) return nullptr;
+    } catch (...) {
+        return nullptr;
+    }
+    auto* W = static_cast<WCHAR_T*>(P);
+    std::memcpy(W, AText.data(), AText.size() * sizeof(WCHAR_T));
+    W[AText.size()] = 0;
+    return W;
+}
+
+void TV8Call::SetString(long I, std::string_view AUtf8) {
+    if (auto* V = Out(I)) FObject.V8SetWString(V, AUtf8);
+}
+void TV8Call::SetInt(long I, int32_t AValue) {
+    if (auto* V = Out(I)) FObject.V8SetInt(V, AValue);
+}
+void TV8Call::SetBool(long I, bool AValue) {
+    if (auto* V = Out(I)) FObject.V8SetBool(V, AValue);
+}
+void TV8Call::SetDouble(long I, double AValue) {
+    if (auto* V = Out(I)) FObject.V8SetDouble(V, AValue);
+}
+void TV8Call::SetResultInt(int32_t AValue) { FObject.V8SetInt(FRetValue, AValue); }
+void TV8Call::SetResultBool(bool AValue) { FObject.V8SetBool(FRetValue, AValue); }
+
+// --------------------------------------------------------- call log switch
+
+namespace {
+
+bool IsDeviceIdentifier(const std::string& S) {
+    struct TPattern {
+        pcre2_code* Code = nullptr;
+        TPattern() {
+            int Err = 0;
+            PCRE2_SIZE Off = 0;
+            static const char P[] =
+                "^[0-9A-Fa-f]{8}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{12}$";
+            Code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(P), PCRE2_ZERO_TERMINATED, 0, &Err, &Off, nullptr);
+        }
+        ~TPattern() { pcre2_code_free(Code); }
+    };
+    static const TPattern Pattern;
+    if (!Pattern.Code) return false;
+    pcre2_match_data* M = pcre2_match_data_create_from_pattern(Pattern.Code, nullptr);
+    if (!M) return false;
+    const int Rc = pcre2_match(Pattern.Code, reinterpret_cast<PCRE2_SPTR>(S.data()), S.size(), 0, 0, M, nullptr);
+    pcre2_match_data_free(M);
+    return Rc >= 0;
+}
+
+bool SameAsciiName(std::u16string_view A, std::u16string_view B) {
+    if (A.size() != B.size()) return false;
+    for (size_t I = 0; I < A.size(); ++I) {
+        char16_t X = A[I], Y = B[I];
+        if (X >= u'A' && X <= u'Z') X += 32;
+        if (Y >= u'A' && Y <= u'Z') Y += 32;
+        if (X != Y) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+void ApplyLogModeSwitch(std::u16string_view AMethName, const tVariant* AParams, long ACount) {
+    if (ACount <= 0 || !AParams || AParams[0].vt == VTYPE_BLOB) return;
+    if (!SameAsciiName(AMethName, u"SetParameter") && !SameAsciiName(AMethName, u"Open") &&
+        !SameAsciiName(AMethName, u"ConnectEquipment") && !SingleSessionMode)
+        SetLogMode(lmSuspended);
+    const std::string T = V8ToText(&AParams[0]);
+    if (!T.empty() && IsDeviceIdentifier(T)) {
+        const auto& Flags = DeviceLogFlags();
+        const auto It = Flags.find(T);
+        SetLogMode(It != Flags.end() && It->second ? lmAll : lmOff);
+    }
+}
+
+// -------------------------------------------------------- component object
+
+namespace {
+
+constexpr char16_t kErrorSource[] = u"Внешняя компонента";
+constexpr long kFailResult = long(0x80004005);
+
+// The object the host holds: the three platform interfaces, answered from
+// the driver object's registry entry.
+class TComponentShell final : public IComponentBase {
+public:
+    explicit TComponentShell(std::unique_ptr<TV8UserObject> ADriver) : FDriver(std::move(ADriver)) {}
+
+    bool Init(void* disp) override {
+        FDriver->V8 = static_cast<IAddInDefBase*>(disp);
+        return FDriver->Init(FDriver->V8);
+    }
+    bool setMemManager(void* mem) override {
+        FDriver->V8MM = static_cast<IMemoryManager*>(mem);
+        return FDriver->SetMemManager(FDriver->V8MM);
+    }
+    long GetInfo() override { return FDriver->GetInfo(); }
+    void Done() override { FDriver->Done(); }
+
+    void SetLocale(const WCHAR_T* loc) override {
+        FDriver->locale = loc ? std::u16string(loc) : std::u16string();
+        FDriver->SetLocale();
+    }
+
+    bool RegisterExtensionAs(WCHAR_T** wsExtensionName) override {
+        if (wsExtensionName) *wsExtensionName = FDriver->HostWString(Reg().RegisterExtensionAs);
+        return true;
+    }
+
+    long GetNProps() override { return Reg().PropCount(); }
+    long FindProp(const WCHAR_T* wsPropName) override {
+        if (!wsPropName) return -1;
+        const std::u16string_view N(wsPropName);
+        const auto& L = Reg().PropList;
+        for (size_t I = 0; I < L.size(); ++I)
+            if (L[I].PropNameLoc == N || L[I].PropName == N) return long(I);
+        return -1;
+    }
+    const WCHAR_T* GetPropName(long lPropNum, long lPropAlias) override {
+        const TPropReg* P = Prop(lPropNum);
+        if (!P) return nullptr;
+        return FDriver->HostWString(lPropAlias ? P->PropNameLoc : P->PropName);
+    }
+    bool GetPropVal(const long lPropNum, tVariant* pvarPropVal) override { return PropCall(lPropNum, pvarPropVal, true); }
+    bool SetPropVal(const long lPropNum, tVariant* varPropVal) override { return PropCall(lPropNum, varPropVal, false); }
+    bool IsPropReadable(const long lPropNum) override {
+        const TPropReg* P = Prop(lPropNum);
+        return P && P->IsReadable;
+    }
+    bool IsPropWritable(const long lPropNum) override {
+        const TPropReg* P = Prop(lPropNum);
+        return P && P->IsWritable;
+    }
+
+    long GetNMethods() override { return Reg().MethCount(); }
+    long FindMethod(const WCHAR_T* wsMethodName) override {
+        if (!wsMethodName) return -1;
+        const std::u16string_view N(wsMethodName);
+        const auto& L = Reg().MethList;
+        for (size_t I = 0; I < L.size(); ++I)
+            if (L[I].MethNameLoc == N || L[I].MethName == N) return long(I);
+        return -1;
+    }
+    const WCHAR_T* GetMethodName(const long lMethodNum, const long lMethodAlias) override {
+        const TMethReg* M = Meth(lMethodNum);
+        if (!M) return nullptr;
+        return FDriver->HostWString(lMethodAlias ? M->MethNameLoc : M->MethName);
+    }
+    long GetNParams(const long lMethodNum) override {
+        const TMethReg* M = Meth(lMethodNum);
+        return M ? M->ParamCount : 0;
+    }
+    bool GetParamDefValue(const long lMethodNum, const long lParamNum, tVariant* pvarParamDefValue) override {
+        const TMethReg* M = Meth(lMethodNum);
+        if (!M || !M->DefParams || !pvarParamDefValue) return false;
+        const TDefParamValue* D = M->DefParams->Find(int32_t(lParamNum));
+        if (!D) return false;
+        *pvarParamDefValue = D->Value;
+        return true;
+    }
+    bool HasRetVal(const long lMethodNum) override {
+        const TMethReg* M = Meth(lMethodNum);
+        return M && M->IsFunction;
+    }
+    bool CallAsProc(const long lMethodNum, tVariant* paParams, const long lSizeArray) override {
+        return Call(lMethodNum, nullptr, paParams, lSizeArray, false);
+    }
+    bool CallAsFunc(const long lMethodNum, tVariant* pvarRetValue, tVariant* paParams, const long lSizeArray) override {
+        return Call(lMethodNum, pvarRetValue, paParams, lSizeArray, true);
+    }
+
+private:
+    const TClassReg& Reg() const {
+        static const TClassReg Empty;
+        return FDriver->ClassReg ? *FDriver->ClassReg : Empty;
+    }
+    const TMethReg* Meth(long N) const {
+        const auto& L = Reg().MethList;
+        return (N >= 0 && size_t(N) < L.size()) ? &L[size_t(N)] : nullptr;
+    }
+    const TPropReg* Prop(long N) const {
+        const auto& L = Reg().PropList;
+        return (N >= 0 && size_t(N) < L.size()) ? &L[size_t(N)] : nullptr;
+    }
+
+    // A failure outside the driver's own error handling reaches the host as
+    // an error message of the platform.
+    void ReportHostError(const std::string& AMessage) {
+        try {
+            if (FDriver->V8) {
+                const std::u16string M = Utf8ToUtf16(AMessage);
+                FDriver->V8->AddError(1006, kErrorSource, FDriver->HostWString(M), kFailResult);
+            }
+            WriteLog("EXCEPTION", AMessage, llError);
+        } catch (...) {
+        }
+    }
+
+    bool PropCall(long N, tVariant* Value, bool Get) {
+        const TPropReg* P = Prop(N);
+        if (!P || !P->PropGetSet) return false;
+        try {
+            return P->PropGetSet(FDriver.get(), Utf16ToUtf8(P->PropName), Value, Get, FDriver->V8);
+        } catch (const std::exception& E) {
+            ReportHostError(E.what());
+        } catch (...) {
+            ReportHostError("Unknown exception");
+        }
+        return false;
+    }
+
+    bool Call(long N, tVariant* RetValue, tVariant* Params, long Count, bool AsFunction) {
+        const TMethReg* M = Meth(N);
+        if (!M) return false;
+        if (!Params || Count < 0) Count = 0;
+        try {
+            const bool Quiet = SameAsciiName(M->MethName, u"SetParameter");
+            const std::string Name = Utf16ToUtf8(M->MethName);
+            ApplyLogModeSwitch(M->MethName, Params, Count);
+            // The parameter text is built even when the log is off: a value
+            // the log cannot show stops the call before the driver runs.
+            const std::string Before = V8ParamsText(Params, Count);
+            if (!Quiet) WriteLog("> " + Name, "Params: " + Before, llDebug);
+            bool Result = false;
+            if (M->ExecuteFunc)
+                Result = M->ExecuteFunc(FDriver.get(), AsFunction ? RetValue : nullptr, Params, Count, FDriver->V8);
+            else if (M->ExecuteProc)
+                Result = M->ExecuteProc(FDriver.get(), Params, Count, FDriver->V8);
+            ApplyLogModeSwitch(M->MethName, Params, Count);
+            const std::string After = V8ParamsText(Params, Count);
+            if (!Quiet) {
+                const std::string R = AsFunction ? "Result=" + V8ToText(RetValue) : std::string();
+                WriteLog("< " + Name, R + "; Params: " + After, llDebug);
+            }
+            return Result;
+        } catch (const std::exception& E) {
+            ReportHostError(E.what());
+        } catch (...) {
+            ReportHostError("Unknown exception");
+        }
+        return false;
+    }
+
+    std::unique_ptr<TV8UserObject> FDriver;
+};
+
+}  // namespace
+
+}  // namespace fr
+
+// ----------------------------------------------------------- entry points
+
+#define FR_EXPORT extern "C" __attribute__((visibility("default")))
+
+FR_EXPORT const WCHAR_T* GetClassNames() { return fr::ClassRegList().ClassNames().c_str(); }
+
+FR_EXPORT long GetClassObject(const WCHAR_T* wsName, IComponentBase** pIntf) {
+    if (!wsName || !pIntf) return 0;
+    try {
+        const fr::TClassReg* Reg = fr::ClassRegList().Find(std::u16string_view(wsName));
+        if (!Reg || !Reg->UserClass) return 0;
+        std::unique_ptr<fr::TV8UserObject> Driver = Reg->UserClass();
+        if (!Driver) return 0;
+        Driver->ClassReg = Reg;
+        *pIntf = new fr::TComponentShell(std::move(Driver));
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
+FR_EXPORT long DestroyObject(IComponentBase** pIntf) {
+    if (!pIntf || !*pIntf) return 0;
+    try {
+        delete static_cast<fr::TComponentShell*>(*pIntf);
+    } catch (...) {
+    }
+    return 0;
+}
+
+FR_EXPORT AttachType GetAttachType() { return eCanAttachAny; }
