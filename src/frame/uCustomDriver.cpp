@@ -140,34 +140,40 @@ void TCustomDriver::ReportSuccess(tVariant* RetValue) {
 }
 
 bool TCustomDriver::PropertyGetSet(const std::string& PropName, tVariant* propValue, bool Get) {
+    if (!Get) {
+        PropertySet(PropName, static_cast<const tVariant*>(propValue));
+        return true;
+    }
     bool Found = false;
     // Every matching declaration is served, not only the first.
     for (const TPropDecl* P : ClassDecl().AllProps()) {
         if (!PropMatches(*P, PropName)) continue;
         Found = true;
-        if (Get) {
-            const TValue V = P->Get(*this, *P);
-            switch (P->Kind) {
-                case pkInteger:
-                case pkInt64:
-                case pkByte: V8SetInt(propValue, int32_t(V.RawInt())); break;
-                case pkBoolean: V8SetBool(propValue, V.RawBool()); break;
-                case pkDouble: V8SetDouble(propValue, V.RawDouble()); break;
-                case pkText: V8SetWString(propValue, std::string_view(V.RawText())); break;
-                case pkVariant: RaiseTypeUnacceptable();
-            }
-        } else {
-            if (P->ReadOnly) throw std::runtime_error("Property is read-only: " + PropName);
-            if (!propValue) throw std::runtime_error("Value type unacceptable");
-            P->Set(*this, *P, ValueFromHost(P->Kind, propValue));
+        const TValue V = P->Get(*this, *P);
+        switch (P->Kind) {
+            case pkInteger:
+            case pkInt64:
+            case pkByte: V8SetInt(propValue, int32_t(V.RawInt())); break;
+            case pkBoolean: V8SetBool(propValue, V.RawBool()); break;
+            case pkDouble: V8SetDouble(propValue, V.RawDouble()); break;
+            case pkText: V8SetWString(propValue, std::string_view(V.RawText())); break;
+            case pkVariant: RaiseTypeUnacceptable();
         }
     }
     if (!Found) throw std::runtime_error("Property not found: " + PropName);
     return true;
 }
 
-void TCustomDriver::PropertySet(const std::string& PropName, tVariant* propValue) {
-    PropertyGetSet(PropName, propValue, false);
+void TCustomDriver::PropertySet(const std::string& PropName, const tVariant* propValue) {
+    bool Found = false;
+    for (const TPropDecl* P : ClassDecl().AllProps()) {
+        if (!PropMatches(*P, PropName)) continue;
+        Found = true;
+        if (P->ReadOnly) throw std::runtime_error("Property is read-only: " + PropName);
+        if (!propValue) throw std::runtime_error("Value type unacceptable");
+        P->Set(*this, *P, ValueFromHost(P->Kind, propValue));
+    }
+    if (!Found) throw std::runtime_error("Property not found: " + PropName);
 }
 
 void TCustomDriver::PropertyGetSet(const std::string& PropName, const TValue& AValue) {

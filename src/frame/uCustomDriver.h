@@ -237,7 +237,7 @@ public:
 
     // Reads or writes a declared setting from or into a host value.
     bool PropertyGetSet(const std::string& PropName, tVariant* propValue, bool Get);
-    void PropertySet(const std::string& PropName, tVariant* propValue);
+    void PropertySet(const std::string& PropName, const tVariant* propValue);
     // The same with a loose value (write only).
     void PropertyGetSet(const std::string& PropName, const TValue& AValue);
     void PropertySet(const std::string& PropName, const TValue& AValue);

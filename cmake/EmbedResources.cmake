@@ -1,0 +1,18 @@
+# Writes OUTPUT, a C++ file holding the bytes of every file in RESOURCES
+# under its name without extension (looked up ignoring case at run time).
+set(BODY "// Generated at build time from src/resources; do not edit.\n#include \"resources/uResources.h\"\n\nnamespace fr {\nnamespace {\n")
+set(TABLE "")
+set(I 0)
+foreach(F ${RESOURCES})
+  get_filename_component(NAME ${F} NAME_WE)
+  file(READ ${F} HEX HEX)
+  string(LENGTH "${HEX}" HEXLEN)
+  math(EXPR SIZE "${HEXLEN} / 2")
+  string(REGEX REPLACE "([0-9a-f][0-9a-f])" "'\\\\x\\1'," BYTES "${HEX}")
+  string(APPEND BODY "const char kData${I}[] = {${BYTES} 0};\n")
+  string(APPEND TABLE "    {\"${NAME}\", std::string_view(kData${I}, ${SIZE})},\n")
+  math(EXPR I "${I} + 1")
+endforeach()
+string(APPEND BODY "}  // namespace\n\nconst TEmbeddedResource kEmbeddedResources[] = {\n${TABLE}    {nullptr, {}}};\n\n}  // namespace fr\n")
+file(WRITE ${OUTPUT}.tmp "${BODY}")
+execute_process(COMMAND ${CMAKE_COMMAND} -E copy_if_different ${OUTPUT}.tmp ${OUTPUT})

@@ -1,0 +1,213 @@
+// drvtest: loads a native component the way the 1C platform does and calls
+// it from the command line, so an integrator can see what the host sees.
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "driver/uStrings.h"
+#include "v8host/uV8Host.h"
+
+using namespace fr;
+using namespace fr::host;
+
+namespace {
+
+const char kUsage[] =
+    "Usage: drvtest [--lib PATH] [--class NAME] COMMAND [ARGS...] [-- COMMAND [ARGS...]]...\n"
+    "\n"
+    "Loads the component library with dlopen, creates the class object as the\n"
+    "1C platform does and runs the commands in order on that one object.\n"
+    "\n"
+    "Commands:\n"
+    "  info                  class names, attach type, methods, properties, description\n"
+    "  methods               the method table\n"
+    "  props                 the property table with current values\n"
+    "  call METHOD [ARG...]  call a method by its English or Russian name\n"
+    "  get PROP              read a property\n"
+    "  set PROP ARG          write a property\n"
+    "\n"
+    "Arguments are typed:\n"
+    "  s:TEXT   string           i:N      integer         d:X   number\n"
+    "  b:true   Boolean          e        empty value (use for out-parameters)\n"
+    "  f:PATH   string read from a file\n"
+    "In strings, {ID} stands for the device identifier the last Open returned.\n"
+    "\n"
+    "Exit status: 0 when every call succeeded, 1 when a method reported failure,\n"
+    "2 on usage or loading errors, 3 when the component misused host memory.\n";
+
+struct TState {
+    TComponentHost Host;
+    std::string DeviceID;
+    bool AnyFailure = false;
+};
+
+std::string ReadFile(const std::string& APath) {
+    std::ifstream F(APath, std::ios::binary);
+    if (!F) throw std::runtime_error("cannot read " + APath);
+    std::ostringstream S;
+    S << F.rdbuf();
+    return S.str();
+}
+
+THostValue ParseArg(const std::string& A, const TState& St) {
+    if (A == "e") return THostValue::Empty();
+    if (A.size() < 2 || A[1] != ':') throw std::runtime_error("bad argument \"" + A + "\" (see --help)");
+    const std::string V = A.substr(2);
+    switch (A[0]) {
+        case 's': return THostValue::String(ReplaceAll(V, "{ID}", St.DeviceID));
+        case 'f': return THostValue::String(ReadFile(V));
+        case 'i': {
+            const auto N = ParseInt(V);
+            if (!N) throw std::runtime_error("not an integer: " + V);
+            return THostValue::Int32(int32_t(*N));
+        }
+        case 'd': {
+            const auto D = ParseDouble(V);
+            if (!D) throw std::runtime_error("not a number: " + V);
+            return THostValue::Double(*D);
+        }
+        case 'b': return THostValue::Boolean(SameTextAscii(V, "true") || V == "1");
+        default: throw std::runtime_error("bad argument \"" + A + "\" (see --help)");
+    }
+}
+
+std::string Indent(const std::string& S, const std::string& Prefix) {
+    std::string Out;
+    std::istringstream In(S);
+    std::string Line;
+    bool First = true;
+    while (std::getline(In, Line)) {
+        if (!First) Out += "\n" + Prefix;
+        Out += Line;
+        First = false;
+    }
+    return Out;
+}
+
+void PrintHostErrors(TState& St) {
+    for (const auto& E : St.Host.Connection().Errors)
+        std::printf("  host error %u (%s): %s\n", E.Code, E.Source.c_str(), E.Description.c_str());
+    St.Host.Connection().Errors.clear();
+}
+
+void PrintMethods(TState& St) {
+    std::printf("Methods:\n");
+    for (const auto& M : St.Host.Methods())
+        std::printf("  %2ld  %-34s %-36s params %ld%s\n", M.Index, M.Name.c_str(), M.NameLoc.c_str(), M.ParamCount,
+                    M.HasRetVal ? "" : " (procedure)");
+}
+
+void PrintProps(TState& St) {
+    std::printf("Properties:\n");
+    for (const auto& P : St.Host.Props()) {
+        const TCallResult V = St.Host.GetProp(P.Name);
+        std::printf("  %2ld  %-24s %-34s %s%s = %s\n", P.Index, P.Name.c_str(), P.NameLoc.c_str(),
+                    P.Readable ? "r" : "-", P.Writable ? "w" : "-", V.Called ? V.Result.Text().c_str() : "<error>");
+    }
+    PrintHostErrors(St);
+}
+
+void RunCall(TState& St, const std::string& AName, const std::vector<std::string>& AArgs) {
+    std::vector<THostValue> Params;
+    for (const auto& A : AArgs) Params.push_back(ParseArg(A, St));
+    const TCallResult R = St.Host.Call(AName, Params);
+    std::printf("%s: %s", AName.c_str(), R.Called ? "called" : "the host call failed");
+    if (R.Result.Type != VTYPE_EMPTY) std::printf(", result %s", R.Result.Text().c_str());
+    std::printf("\n");
+    for (size_t I = 0; I < R.Params.size(); ++I)
+        if (!(R.Params[I] == Params[I]))
+            std::printf("  out %zu: %s\n", I, Indent(R.Params[I].Text(), "         ").c_str());
+    PrintHostErrors(St);
+    if (SameTextAscii(AName, "Open") || AName == "Подключить")
+        if (!R.Params.empty() && R.Params[0].Type == VTYPE_PWSTR) St.DeviceID = R.Params[0].Str;
+    const bool Failed = !R.Called || (R.Result.Type == VTYPE_BOOL && !R.Result.Bool);
+    if (Failed && St.Host.FindMethod("GetLastError") >= 0) {
+        const auto [Code, Text] = St.Host.LastError();
+        std::printf("  GetLastError: %d %s\n", Code, Text.c_str());
+    }
+    if (Failed) St.AnyFailure = true;
+}
+
+void RunInfo(TState& St) {
+    std::printf("Class names: %s\n", St.Host.ClassNames().c_str());
+    std::printf("Attach type: %d\n", int(St.Host.GetAttachType()));
+    PrintMethods(St);
+    PrintProps(St);
+    if (St.Host.FindMethod("GetDescription") >= 0) RunCall(St, "GetDescription", {"e"});
+}
+
+void RunCommand(TState& St, const std::vector<std::string>& C) {
+    const std::string& Cmd = C[0];
+    const std::vector<std::string> Args(C.begin() + 1, C.end());
+    if (Cmd == "info") {
+        RunInfo(St);
+    } else if (Cmd == "methods") {
+        PrintMethods(St);
+    } else if (Cmd == "props") {
+        PrintProps(St);
+    } else if (Cmd == "call" && !Args.empty()) {
+        RunCall(St, Args[0], std::vector<std::string>(Args.begin() + 1, Args.end()));
+    } else if (Cmd == "get" && Args.size() == 1) {
+        const TCallResult R = St.Host.GetProp(Args[0]);
+        std::printf("%s = %s\n", Args[0].c_str(), R.Called ? R.Result.Text().c_str() : "<error>");
+        PrintHostErrors(St);
+        if (!R.Called) St.AnyFailure = true;
+    } else if (Cmd == "set" && Args.size() == 2) {
+        const bool Ok = St.Host.SetProp(Args[0], ParseArg(Args[1], St));
+        std::printf("%s := %s%s\n", Args[0].c_str(), Args[1].c_str(), Ok ? "" : " failed");
+        PrintHostErrors(St);
+        if (!Ok) St.AnyFailure = true;
+    } else {
+        throw std::runtime_error("unknown command or wrong arguments: " + Cmd);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string Lib = FR_LIBRARY_PATH;
+    std::string Class;
+    std::vector<std::vector<std::string>> Commands(1);
+    for (int I = 1; I < argc; ++I) {
+        const std::string A = argv[I];
+        if (A == "--help" || A == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (A == "--lib" && I + 1 < argc && Commands.back().empty()) {
+            Lib = argv[++I];
+        } else if (A == "--class" && I + 1 < argc && Commands.back().empty()) {
+            Class = argv[++I];
+        } else if (A == "--") {
+            Commands.emplace_back();
+        } else {
+            Commands.back().push_back(A);
+        }
+    }
+    if (Commands.size() == 1 && Commands[0].empty()) Commands[0].push_back("info");
+
+    TState St;
+    try {
+        St.Host.Load(Lib);
+        if (Class.empty()) Class = St.Host.ClassNames().substr(0, St.Host.ClassNames().find('|'));
+        if (!St.Host.Create(Class)) {
+            std::fprintf(stderr, "drvtest: the library has no class \"%s\"\n", Class.c_str());
+            return 2;
+        }
+        for (const auto& C : Commands)
+            if (!C.empty()) RunCommand(St, C);
+    } catch (const std::exception& E) {
+        std::fprintf(stderr, "drvtest: %s\n", E.what());
+        return 2;
+    }
+    St.Host.Destroy();
+    if (!St.Host.Memory().Errors().empty()) {
+        for (const auto& E : St.Host.Memory().Errors()) std::fprintf(stderr, "drvtest: host memory: %s\n", E.c_str());
+        return 3;
+    }
+    return St.AnyFailure ? 1 : 0;
+}
