@@ -1,0 +1,558 @@
+#include "log/uLog.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <limits>
+#include <optional>
+#include <stdexcept>
+#include <system_error>
+#include <thread>
+#include <utility>
+
+#include "driver/uStrings.h"
+#include "log/uSystemInfo.h"
+
+namespace fr {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::string_view LineEnd = "\r\n";
+constexpr std::string_view RotationStartText = "--- Начало формирования индекса лог-файла ---";
+constexpr std::string_view RotationEndText = "--- Окончание формирования индекса лог-файла ---";
+constexpr std::string_view FooterText = "============Stop log===============";
+// How long a line waits for another process that is appending to the file.
+constexpr auto LockWaitLimit = std::chrono::seconds(1);
+
+bool IsActive(TLogMode M) { return M == lmErrors || M == lmInfoAndErrors || M == lmAll; }
+
+bool StartsWith(std::string_view S, std::string_view Prefix) {
+    return S.size() >= Prefix.size() && S.substr(0, Prefix.size()) == Prefix;
+}
+
+std::string WithSlash(std::string S) {
+    if (S.empty() || S.back() != '/') S += '/';
+    return S;
+}
+
+std::string WithoutSlash(std::string S) {
+    while (S.size() > 1 && S.back() == '/') S.pop_back();
+    return S;
+}
+
+// Name without its last extension ("a_2024.03.03.log" -> "a_2024.03.03").
+std::string_view WithoutExtension(std::string_view AName) {
+    const size_t Dot = AName.rfind('.');
+    return Dot == std::string_view::npos ? AName : AName.substr(0, Dot);
+}
+
+std::string FileNameOnly(std::string_view APath) {
+    const size_t Slash = APath.rfind('/');
+    return std::string(Slash == std::string_view::npos ? APath : APath.substr(Slash + 1));
+}
+
+bool HasLogExtension(std::string_view AName) {
+    return AName.size() >= 4 && SameTextAscii(AName.substr(AName.size() - 4), ".log");
+}
+
+// A decimal integer with optional sign in the range of a 32-bit integer.
+std::optional<int64_t> ParseIndex(std::string_view S) {
+    bool Negative = false;
+    if (!S.empty() && (S[0] == '+' || S[0] == '-')) {
+        Negative = S[0] == '-';
+        S.remove_prefix(1);
+    }
+    if (S.empty()) return std::nullopt;
+    int64_t V = 0;
+    for (const char C : S) {
+        if (C < '0' || C > '9') return std::nullopt;
+        V = V * 10 + (C - '0');
+        if (V > int64_t(std::numeric_limits<int32_t>::max()) + 1) return std::nullopt;
+    }
+    if (Negative) V = -V;
+    if (V > std::numeric_limits<int32_t>::max()) return std::nullopt;
+    return V;
+}
+
+struct tm LocalTime(const struct timespec& T) {
+    const time_t S = T.tv_sec;
+    struct tm R{};
+    localtime_r(&S, &R);
+    return R;
+}
+
+std::string DateText(const struct timespec& T) {
+    const struct tm L = LocalTime(T);
+    char Buf[32];
+    std::snprintf(Buf, sizeof(Buf), "%04d.%02d.%02d", L.tm_year + 1900, L.tm_mon + 1, L.tm_mday);
+    return Buf;
+}
+
+// A failure to prepare or open a log file, with the system error that
+// decides whether the per-user folder is worth a try.
+class ELogFileError : public std::runtime_error {
+public:
+    ELogFileError(const std::string& AWhat, const std::string& APath, int AErrno)
+        : std::runtime_error(AWhat + " " + APath + ": " + std::system_category().message(AErrno)),
+          Errno(AErrno) {}
+    int Errno;
+};
+
+bool IsAccessError(int AErrno) { return AErrno == EACCES || AErrno == EPERM || AErrno == EROFS; }
+
+class TFileHandle {
+public:
+    TFileHandle() = default;
+    explicit TFileHandle(int AFd) : FFd(AFd) {}
+    TFileHandle(TFileHandle&& O) noexcept : FFd(std::exchange(O.FFd, -1)) {}
+    TFileHandle& operator=(TFileHandle&& O) noexcept {
+        if (this != &O) {
+            Close();
+            FFd = std::exchange(O.FFd, -1);
+        }
+        return *this;
+    }
+    ~TFileHandle() { Close(); }
+    int Get() const { return FFd; }
+    void Close() {
+        if (FFd >= 0) ::close(FFd);  // also drops the flock
+        FFd = -1;
+    }
+
+private:
+    int FFd = -1;
+};
+
+// Waits a bounded time for other processes appending to the same file.
+// File systems without flock support are written without it.
+void LockForAppend(int AFd, const std::string& APath) {
+    const auto Deadline = std::chrono::steady_clock::now() + LockWaitLimit;
+    for (;;) {
+        if (flock(AFd, LOCK_EX | LOCK_NB) == 0) return;
+        if (errno == EINTR) continue;
+        if (errno != EWOULDBLOCK) return;
+        if (std::chrono::steady_clock::now() >= Deadline)
+            throw ELogFileError("Файл журнала занят другим процессом:", APath, EWOULDBLOCK);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+bool DirectoryIsShared(const std::string& AFileName) {
+    struct stat St{};
+    const std::string Dir = AFileName.substr(0, AFileName.rfind('/') + 1);
+    return ::stat(Dir.empty() ? "." : Dir.c_str(), &St) == 0 && (St.st_mode & S_IWOTH) != 0;
+}
+
+// Opens (or creates) a log file for appending and takes its write lock.
+// Never follows a symbolic link at the file name and refuses anything but a
+// plain file with a single name, so nobody can redirect our lines into a
+// file of theirs. Returns the handle of the file that bears the name once the
+// lock is held: a writer that rotated it meanwhile makes us reopen.
+TFileHandle OpenForAppend(const std::string& AFileName) {
+    const int Flags = O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+    for (int Attempt = 0;; ++Attempt) {
+        bool Created = false;
+        int Fd = ::open(AFileName.c_str(), Flags);
+        if (Fd < 0 && errno == ENOENT) {
+            Fd = ::open(AFileName.c_str(), Flags | O_CREAT | O_EXCL, 0666);
+            if (Fd >= 0) Created = true;
+            else if (errno == EEXIST && Attempt < 5) continue;
+        }
+        if (Fd < 0) throw ELogFileError("Не удалось открыть файл журнала", AFileName, errno);
+        TFileHandle H(Fd);
+        struct stat St{};
+        if (::fstat(Fd, &St) != 0) throw ELogFileError("Не удалось открыть файл журнала", AFileName, errno);
+        if (!S_ISREG(St.st_mode) || St.st_nlink != 1)
+            throw ELogFileError("Не удалось открыть файл журнала", AFileName, EPERM);
+        // Every account that runs the host appends to the same files.
+        if (Created && DirectoryIsShared(AFileName)) (void)::fchmod(Fd, 0666);
+        LockForAppend(Fd, AFileName);
+        struct stat Named{};
+        const bool Same = ::lstat(AFileName.c_str(), &Named) == 0 && Named.st_ino == St.st_ino &&
+                          Named.st_dev == St.st_dev;
+        if (Same || Attempt >= 5) return H;
+    }
+}
+
+void WriteAll(int AFd, std::string_view ABytes, const std::string& AFileName) {
+    while (!ABytes.empty()) {
+        const ssize_t N = ::write(AFd, ABytes.data(), ABytes.size());
+        if (N < 0) {
+            if (errno == EINTR) continue;
+            throw ELogFileError("Не удалось записать в файл журнала", AFileName, errno);
+        }
+        ABytes.remove_prefix(size_t(N));
+    }
+}
+
+// Creates the log directory with its missing parents. Parents get ordinary
+// modes; a shared log directory gets 0777 whatever the umask, so that every
+// account running the host can create, append, rotate and purge log files.
+void CreateLogDirectory(const std::string& ADirectory, bool AShared) {
+    const std::string Path = WithoutSlash(ADirectory);
+    const fs::path Parent = fs::path(Path).parent_path();
+    std::error_code Ec;
+    if (!Parent.empty()) fs::create_directories(Parent, Ec);
+    if (Ec) throw ELogFileError("Не удалось создать каталог журнала", Parent.string(), Ec.value());
+    if (::mkdir(Path.c_str(), 0777) == 0) {
+        if (AShared && ::chmod(Path.c_str(), 0777) != 0)
+            throw ELogFileError("Не удалось открыть доступ к каталогу журнала", Path, errno);
+        return;
+    }
+    const int Err = errno;
+    struct stat St{};
+    if (Err == EEXIST && ::stat(Path.c_str(), &St) == 0 && S_ISDIR(St.st_mode)) return;
+    throw ELogFileError("Не удалось создать каталог журнала", Path, Err);
+}
+
+bool DirectoryExists(const std::string& ADirectory) {
+    struct stat St{};
+    return ::stat(ADirectory.c_str(), &St) == 0 && S_ISDIR(St.st_mode);
+}
+
+// Deletes the oldest names of AFiles until ALimit remain, never the file
+// named AKeep (the file being written).
+void DeleteOldest(const std::string& ADirectory, std::vector<std::string>& AFiles, size_t ALimit,
+                  const std::string& AKeep) {
+    while (AFiles.size() > ALimit) {
+        auto It = std::find_if(AFiles.begin(), AFiles.end(), [&](const std::string& N) { return N != AKeep; });
+        if (It == AFiles.end()) break;
+        (void)::unlink((ADirectory + *It).c_str());  // a file that stays is simply not counted
+        AFiles.erase(It);
+    }
+}
+
+// State of the global log: not built yet, in use, destroyed at unload.
+constinit std::atomic<int> GGlobalLogState{0};
+
+struct TGlobalLogHolder {
+    TGlobalLogHolder() { GGlobalLogState.store(1); }
+    ~TGlobalLogHolder() { GGlobalLogState.store(2); }  // runs before Log's destructor writes the footer
+    TLog Log;
+};
+
+}  // namespace
+
+std::vector<std::string> ListLogFilesOldestFirst(const std::string& ADirectory) {
+    std::vector<std::pair<fs::file_time_type, std::string>> Found;
+    std::error_code Ec;
+    for (fs::directory_iterator It(ADirectory, Ec), End; !Ec && It != End; It.increment(Ec)) {
+        std::error_code E2;
+        if (!It->is_regular_file(E2) || It->is_symlink(E2)) continue;
+        std::string Name = It->path().filename().string();
+        if (!HasLogExtension(Name)) continue;
+        const auto Time = It->last_write_time(E2);
+        if (E2) continue;
+        Found.emplace_back(Time, std::move(Name));
+    }
+    std::stable_sort(Found.begin(), Found.end(), [](const auto& A, const auto& B) { return A.first < B.first; });
+    std::vector<std::string> Names;
+    Names.reserve(Found.size());
+    for (auto& F : Found) Names.push_back(std::move(F.second));
+    return Names;
+}
+
+std::string CommonAppDataFolder() {
+    const char* E = std::getenv("FR_ORVALEN1C8X3N_DATA_DIR");
+    // A relative folder would depend on the host's working directory.
+    return WithSlash((E && E[0] == '/') ? std::string(E) : std::string("/var/lib"));
+}
+
+std::string UserAppDataFolder() {
+    const char* Xdg = std::getenv("XDG_DATA_HOME");
+    if (Xdg && Xdg[0] == '/') return WithSlash(Xdg);
+    std::string Home;
+    if (const char* H = std::getenv("HOME"); H && H[0] == '/') {
+        Home = H;
+    } else {
+        struct passwd Pw{};
+        struct passwd* Res = nullptr;
+        std::vector<char> Buf(16384);
+        if (getpwuid_r(getuid(), &Pw, Buf.data(), Buf.size(), &Res) == 0 && Res && Res->pw_dir &&
+            Res->pw_dir[0] == '/')
+            Home = Res->pw_dir;
+    }
+    if (Home.empty()) throw std::runtime_error("Не удалось определить папку данных пользователя");
+    return WithSlash(WithoutSlash(Home)) + ".local/share/";
+}
+
+TLog::TLog() = default;
+
+TLog::~TLog() {
+    try {
+        if (IsActive(Mode()) && FHeaderWritten.load()) WriteFooter();
+    } catch (...) {
+        // Unloading must go on; there is nobody left to tell.
+    }
+}
+
+void TLog::SetLogDirectory(const std::string& ADirectory) {
+    std::lock_guard G(FConfigLock);
+    FLogDirectory = ADirectory;
+    FUseUserFolder.store(false);
+}
+
+void TLog::SetLogBaseName(const std::string& ABaseName) {
+    std::lock_guard G(FConfigLock);
+    FLogBaseName = ABaseName;
+}
+
+std::string TLog::LogDirectory() const {
+    std::lock_guard G(FConfigLock);
+    return FLogDirectory;
+}
+
+std::string TLog::LogBaseName() const {
+    std::lock_guard G(FConfigLock);
+    return FLogBaseName;
+}
+
+struct timespec TLog::Now() const {
+    if (FClock) return FClock();
+    struct timespec T{};
+    clock_gettime(CLOCK_REALTIME, &T);
+    return T;
+}
+
+bool TLog::ModeAllows(TLogMode AMode, uint8_t ALevel) {
+    switch (AMode) {
+    case lmErrors: return ALevel == llError;
+    case lmInfoAndErrors: return ALevel == llInfo || ALevel == llError;
+    case lmAll: return true;
+    default: return false;
+    }
+}
+
+std::string TLog::FormatLine(const struct timespec& ATime, std::string_view ASource, std::string_view AText,
+                             uint8_t ALevel) {
+    static constexpr const char* LevelWords[] = {"INFO", "DEBUG", "ERROR"};
+    const struct tm L = LocalTime(ATime);
+    const int Ms = int(std::clamp<long>(ATime.tv_nsec / 1000000, 0, 999));
+    char Buf[48];
+    std::snprintf(Buf, sizeof(Buf), "%04d.%02d.%02d %02d:%02d:%02d.%03d", L.tm_year + 1900, L.tm_mon + 1,
+                  L.tm_mday, L.tm_hour, L.tm_min, L.tm_sec, Ms);
+    std::string R = Buf;
+    R += '\t';
+    if (ALevel <= llError) {
+        R += LevelWords[ALevel];
+        R += '\t';
+    }
+    R += Trim(ASource);
+    // Emptiness is judged before trimming: a text of blanks still gets its separator.
+    if (!AText.empty()) {
+        R += ": \t";
+        R += Trim(AText);
+    }
+    return R;
+}
+
+std::string TLog::ResolveDirectory(const TNameConfig& AConfig, const std::string& ABase, bool& APerUser) const {
+    const std::string Common = CommonAppDataFolder();
+    std::string Dir;
+    if (AConfig.Directory.empty())
+        Dir = Common + LogCompanyFolder + "/" + ABase + "/logs";
+    else if (AConfig.Directory.front() == '/')
+        Dir = AConfig.Directory;
+    else
+        Dir = Common + AConfig.Directory;
+    Dir = WithSlash(Dir);
+    APerUser = FUseUserFolder.load() && StartsWith(Dir, Common);
+    if (APerUser) Dir = UserAppDataFolder() + Dir.substr(Common.size());
+    return Dir;
+}
+
+std::string TLog::FileNameAt(const struct timespec& ATime, bool ADirectoryOnly) {
+    TNameConfig C;
+    {
+        std::lock_guard G(FConfigLock);
+        C.Directory = FLogDirectory;
+        C.BaseName = FLogBaseName;
+    }
+    std::string Base;
+    if (C.BaseName.empty()) {
+        Base = WithoutExtension(FileNameOnly(LibraryFileName()));
+    } else if (C.BaseName.front() == '/') {
+        // A full file name is used as it stands; its folder is the directory.
+        return ADirectoryOnly ? C.BaseName.substr(0, C.BaseName.rfind('/') + 1) : C.BaseName;
+    } else {
+        Base = WithoutExtension(FileNameOnly(C.BaseName));
+    }
+    bool PerUser = false;
+    std::string Dir = ResolveDirectory(C, Base, PerUser);
+    if (!DirectoryExists(Dir)) {
+        const std::string Common = CommonAppDataFolder();
+        try {
+            // Only this account writes under its own data folder.
+            CreateLogDirectory(Dir, !PerUser);
+        } catch (const ELogFileError&) {
+            if (PerUser || !StartsWith(Dir, Common)) throw;
+            FUseUserFolder.store(true);
+            Dir = UserAppDataFolder() + Dir.substr(Common.size());
+            if (!DirectoryExists(Dir)) CreateLogDirectory(Dir, false);
+        }
+    }
+    return ADirectoryOnly ? Dir : Dir + Base + "_" + DateText(ATime) + ".log";
+}
+
+std::string TLog::GetLogFileName(bool ADirectoryOnly) { return FileNameAt(Now(), ADirectoryOnly); }
+
+void TLog::Rotate(const std::string& AFileName) {
+    const size_t Slash = AFileName.rfind('/');
+    const std::string Dir = AFileName.substr(0, Slash + 1);
+    const std::string Name = AFileName.substr(Slash + 1);
+    const std::string Stem(WithoutExtension(Name));
+    const std::string Ext = Name.substr(Stem.size());
+
+    std::vector<std::string> Files = ListLogFilesOldestFirst(Dir.empty() ? "." : Dir);
+    DeleteOldest(Dir, Files, LogMaxFileCount, Name);
+
+    // Only the part after "<stem>_" is read, whatever precedes it: indexes of
+    // other days' files with names of the same length count too.
+    int64_t Index = 1;
+    for (const std::string& F : Files) {
+        const std::string_view FStem = WithoutExtension(F);
+        if (FStem.size() <= Stem.size() + 1) continue;
+        if (const auto V = ParseIndex(FStem.substr(Stem.size() + 1)); V && *V >= Index) Index = *V + 1;
+    }
+    const std::string Target = Dir + Stem + "_" + std::to_string(Index) + Ext;
+    // Never replace an existing file; a failed rename leaves the lines in the
+    // current file.
+    (void)::renameat2(AT_FDCWD, AFileName.c_str(), AT_FDCWD, Target.c_str(), RENAME_NOREPLACE);
+}
+
+void TLog::AppendLocked(const std::string& AFileName, const struct timespec& ATime, const std::string& ABytes) {
+    TFileHandle Old = OpenForAppend(AFileName);
+    struct stat St{};
+    if (::fstat(Old.Get(), &St) != 0) throw ELogFileError("Не удалось открыть файл журнала", AFileName, errno);
+    if (St.st_size <= LogMaxFileSize) {
+        WriteAll(Old.Get(), ABytes, AFileName);
+        return;
+    }
+    WriteAll(Old.Get(), FormatLine(ATime, RotationStartText, {}, llDebug) + std::string(LineEnd), AFileName);
+    // The old file stays locked until renamed, so other writers waiting on it
+    // notice the new file under the name.
+    Rotate(AFileName);
+    TFileHandle New = OpenForAppend(AFileName);
+    Old.Close();
+    WriteAll(New.Get(), FormatLine(ATime, RotationEndText, {}, llDebug) + std::string(LineEnd) + ABytes, AFileName);
+}
+
+void TLog::WriteRaw(const struct timespec& ATime, const std::string& ABytes) {
+    std::string Name = FileNameAt(ATime, false);
+    try {
+        std::lock_guard G(FLock);
+        AppendLocked(Name, ATime, ABytes);
+    } catch (const ELogFileError& E) {
+        const std::string Common = CommonAppDataFolder();
+        if (!IsAccessError(E.Errno) || FUseUserFolder.load() || !StartsWith(Name, Common)) throw;
+        // The machine-wide folder exists but this account may not write there.
+        FUseUserFolder.store(true);
+        Name = FileNameAt(ATime, false);
+        std::lock_guard G(FLock);
+        AppendLocked(Name, ATime, ABytes);
+    }
+}
+
+std::string TLog::HeaderBlock() const {
+    const std::string Blank(40, ' ');
+    const std::string End(LineEnd);
+    return Blank + End + "============Start log=============" + End + "OS version:\t" + OSDescription() + End +
+           "Application:\t" + FileNameOnly(LibraryFileName()) + End + "App. version:\t" + LibraryVersion() + End +
+           Blank + End;
+}
+
+void TLog::WriteHeader(const struct timespec& ATime) {
+    // The flag is taken first so that concurrent writers add one header only;
+    // a header that could not be written is tried again with the next line.
+    if (FHeaderWritten.exchange(true)) return;
+    try {
+        WriteRaw(ATime, HeaderBlock());
+    } catch (...) {
+        FHeaderWritten.store(false);
+        throw;
+    }
+}
+
+void TLog::WriteHeaderIfDue() {
+    if (IsActive(Mode()) && !FHeaderWritten.load()) WriteHeader(Now());
+}
+
+void TLog::WriteFooter() { WriteRaw(Now(), std::string(FooterText) + std::string(LineEnd) + std::string(LineEnd)); }
+
+void TLog::SetLogMode(TLogMode AMode) {
+    const TLogMode Prev = Mode();
+    if (AMode == lmOff && IsActive(Prev)) {
+        const bool HadHeader = FHeaderWritten.exchange(false);
+        FMode.store(lmOff);
+        if (HadHeader) WriteFooter();
+        return;
+    }
+    if (AMode == lmOff && Prev == lmSuspended) FHeaderWritten.store(false);
+    FMode.store(AMode);
+}
+
+void TLog::WriteLog(std::string_view ASource, std::string_view AText, uint8_t ALevel) {
+    const TLogMode M = Mode();
+    if (!ModeAllows(M, ALevel)) return;
+    const struct timespec T = Now();
+    std::string Line = FormatLine(T, ASource, AText, ALevel);
+    Line += LineEnd;
+    if (IsActive(M) && !FHeaderWritten.load()) WriteHeader(T);
+    WriteRaw(T, Line);
+}
+
+TLog& GlobalLog() {
+    static TGlobalLogHolder Holder;
+    return Holder.Log;
+}
+
+namespace {
+// The global log exists from library load on, before any unit can use it.
+[[maybe_unused]] const bool GGlobalLogBuilt = (GlobalLog(), true);
+
+bool GlobalLogGone() { return GGlobalLogState.load() == 2; }
+}  // namespace
+
+void WriteLog(std::string_view ASource, std::string_view AText, uint8_t ALevel) {
+    if (!GlobalLogGone()) GlobalLog().WriteLog(ASource, AText, ALevel);
+}
+
+void SetLogMode(TLogMode AMode) {
+    if (!GlobalLogGone()) GlobalLog().SetLogMode(AMode);
+}
+
+TLogMode GetLogMode() { return GlobalLogGone() ? lmOff : GlobalLog().Mode(); }
+
+std::string GetLogFileName(bool ADirectoryOnly) {
+    return GlobalLogGone() ? std::string() : GlobalLog().GetLogFileName(ADirectoryOnly);
+}
+
+void StartDriverLog(const std::string& ADriverID) {
+    try {
+        const std::string Common = WithoutSlash(CommonAppDataFolder());
+        GlobalLog().SetLogDirectory(Common + "/" + LogCompanyFolder + "/" + ADriverID + "/logs");
+        GlobalLog().PurgeLogFiles();
+    } catch (...) {
+        // Start-up runs while the host loads the library and must not fail it.
+    }
+}
+
+void TLog::PurgeLogFiles() {
+    const std::string Dir = GetLogFileName(true);
+    std::lock_guard G(FLock);
+    std::vector<std::string> Files = ListLogFilesOldestFirst(Dir);
+    DeleteOldest(Dir, Files, LogMaxFileCount, {});
+}
+
+}  // namespace fr
