@@ -1,0 +1,739 @@
+#include "link/uCommManager.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <thread>
+
+#include "driver/uStrings.h"
+
+namespace fr {
+
+bool SetCustomSpeed(int AHandle, uint32_t ASpeed);  // uCommSpeed.cpp
+
+namespace {
+
+constexpr const char* kWriteFailed = "Не удалось записать данные в порт";
+constexpr const char* kNotOpen = "Порт не открыт";
+constexpr const char* kNoData = "Данные в буфере отсутствуют";
+constexpr const char* kNoAnswer = "Устройство не отвечает";
+constexpr const char* kReadFailed = "Ошибка при чтении данных из порта";
+constexpr const char* kProtocolError = "Ошибка протокола обмена";
+
+constexpr uint32_t kSpeeds[] = {110, 300, 600, 1200, 2400, 4800, 9600, 14400, 19200, 38400, 56000, 57600, 115200};
+
+// termios constant of a speed; B0 when the kernel has none (custom speed).
+speed_t SpeedConstant(uint32_t ASpeed) {
+    switch (ASpeed) {
+        case 110: return B110;
+        case 300: return B300;
+        case 600: return B600;
+        case 1200: return B1200;
+        case 2400: return B2400;
+        case 4800: return B4800;
+        case 9600: return B9600;
+        case 19200: return B19200;
+        case 38400: return B38400;
+        case 57600: return B57600;
+        case 115200: return B115200;
+        default: return B0;
+    }
+}
+
+std::chrono::milliseconds Ms(uint64_t AValue) { return std::chrono::milliseconds(AValue); }
+
+// Short waits for ReadByte(Value, Timeout): a zero timeout still waits for
+// the next millisecond, as the tick-counter loop does.
+std::chrono::milliseconds TickWait(uint32_t ATimeout) { return Ms(ATimeout == 0 ? 1 : ATimeout); }
+
+enum class TWait { Ready, Expired, Failed };
+
+// Waits for input on AHandle until ADeadline (none: without limit).
+TWait PollInput(int AHandle, const std::chrono::steady_clock::time_point* ADeadline) {
+    for (;;) {
+        int TimeoutMs = -1;
+        if (ADeadline) {
+            const auto Left = *ADeadline - std::chrono::steady_clock::now();
+            // Round up so that a wake-up never comes before the deadline.
+            const auto LeftMs = std::chrono::ceil<std::chrono::milliseconds>(Left).count();
+            TimeoutMs = int(std::clamp<int64_t>(LeftMs, 0, 1 << 30));
+        }
+        struct pollfd P {AHandle, POLLIN, 0};
+        const int R = poll(&P, 1, TimeoutMs);
+        if (R < 0) {
+            if (errno == EINTR) continue;
+            return TWait::Failed;
+        }
+        if (R == 0) {
+            if (ADeadline && std::chrono::steady_clock::now() < *ADeadline) continue;
+            return TWait::Expired;
+        }
+        if (P.revents & POLLIN) return TWait::Ready;
+        // Hang-up or error without data: the line is gone, further waiting
+        // would only spin.
+        errno = (P.revents & POLLNVAL) ? EBADF : EIO;
+        return TWait::Failed;
+    }
+}
+
+}  // namespace
+
+uint32_t BaudRateToInt(TBaudRate ABaudRate) {
+    const auto I = size_t(ABaudRate);
+    return I < std::size(kSpeeds) ? kSpeeds[I] : 0;
+}
+
+// --- TComm -----------------------------------------------------------------
+
+TComm::TComm() = default;
+
+TComm::~TComm() { Close(); }
+
+void TComm::StoreError(int AErrno) { FExtResultDescription = std::strerror(AErrno); }
+
+void TComm::StoreLastError() { StoreError(errno); }
+
+bool TComm::EnsureOpen() { return Opened() || Open(); }
+
+uint32_t TComm::InQueueCount() {
+    int N = 0;
+    if (FHandle < 0 || ioctl(FHandle, FIONREAD, &N) != 0) {
+        if (FHandle < 0) errno = EBADF;
+        StoreLastError();
+        return 0;
+    }
+    return N > 0 ? uint32_t(N) : 0;
+}
+
+std::string TComm::DeviceName() const {
+    if (!FDevicePath.empty()) return FDevicePath;
+    const std::string Com = "/dev/com" + std::to_string(FPortNumber);
+    if (access(Com.c_str(), F_OK) == 0) return Com;
+    return "/dev/ttyS" + std::to_string(int64_t(FPortNumber) - 1);
+}
+
+bool TComm::OpenHandle() {
+    const std::string Name = DeviceName();
+    const int H = ::open(Name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (H < 0) return false;
+    if (!isatty(H)) {
+        ::close(H);
+        errno = ENOTTY;
+        return false;
+    }
+    // Unshared like a Windows port handle: TIOCEXCL stops other opens by
+    // ordinary users, the advisory lock also keeps out cooperating root
+    // processes (and a second TComm of this process).
+    if (ioctl(H, TIOCEXCL) != 0 || flock(H, LOCK_EX | LOCK_NB) != 0) {
+        const int E = (errno == EWOULDBLOCK) ? EBUSY : errno;
+        ::close(H);
+        errno = E;
+        return false;
+    }
+    FHandle = H;
+    return true;
+}
+
+bool TComm::Open() {
+    if (Opened()) return true;
+    // There is no counterpart to the system buffer sizes (32768 bytes): the
+    // kernel's tty buffers are fixed.
+    const bool Ok = OpenHandle() && Purge(true) && ApplyLineSettings() && ApplyTimeouts();
+    if (!Ok) {
+        const int E = errno;
+        // A port that could not be set up is released, so that Opened stays
+        // false and no later call works on a half-configured line.
+        if (FHandle >= 0) {
+            ::close(FHandle);
+            FHandle = -1;
+        }
+        StoreError(E);
+        return false;
+    }
+    if (FOverlappedMode) SetMask();
+    return true;
+}
+
+bool TComm::Close() {
+    if (!Opened()) return true;
+    StopEventWaiting();
+    SetCommDTR(false);
+    Purge(true);
+    ::close(FHandle);
+    FHandle = -1;
+    return true;
+}
+
+bool TComm::Purge(bool Abort) {
+    (void)Abort;  // nothing is ever pending between calls: all I/O is synchronous
+    if (!EnsureOpen()) return false;
+    if (tcflush(FHandle, TCIOFLUSH) != 0) {
+        StoreLastError();
+        return false;
+    }
+    return true;
+}
+
+void TComm::SetModemLine(int ABit, bool AValue, bool AReport) {
+    int Bits = ABit;
+    if (ioctl(FHandle, AValue ? TIOCMBIS : TIOCMBIC, &Bits) != 0 && AReport) StoreLastError();
+}
+
+void TComm::SetCommDTR(bool Value) {
+    if (!EnsureOpen()) return;
+    SetModemLine(TIOCM_DTR, Value, true);
+}
+
+void TComm::SetCommRTS(bool Value) {
+    if (!EnsureOpen()) return;
+    SetModemLine(TIOCM_RTS, Value, true);
+}
+
+void TComm::SetMask() { FEventMask = FEvtChar != 0 ? 2 : 1; }
+
+void TComm::StopEventWaiting() {
+    if (FOverlappedMode) FEventMask = 0;
+}
+
+bool TComm::ApplyTimeouts() {
+    // The limits are enforced by every read and write; nothing to hand over.
+    return EnsureOpen();
+}
+
+bool TComm::ApplyLineSettings() {
+    if (!Opened()) return true;
+    struct termios Tio {};
+    if (tcgetattr(FHandle, &Tio) != 0) {
+        StoreLastError();
+        return false;
+    }
+    cfmakeraw(&Tio);
+    Tio.c_cflag |= CLOCAL | CREAD;
+    Tio.c_cflag &= ~tcflag_t(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
+    Tio.c_iflag &= ~tcflag_t(IXON | IXOFF | IXANY | INPCK);
+    switch (FDataBits) {
+        case 5: Tio.c_cflag |= CS5; break;
+        case 6: Tio.c_cflag |= CS6; break;
+        case 7: Tio.c_cflag |= CS7; break;
+        case 8: Tio.c_cflag |= CS8; break;
+        default: errno = EINVAL; StoreLastError(); return false;
+    }
+    switch (FParity) {
+        case prNone: break;
+        case prOdd: Tio.c_cflag |= PARENB | PARODD; break;
+        case prEven: Tio.c_cflag |= PARENB; break;
+        case prMark: Tio.c_cflag |= PARENB | CMSPAR | PARODD; break;
+        case prSpace: Tio.c_cflag |= PARENB | CMSPAR; break;
+        default: errno = EINVAL; StoreLastError(); return false;
+    }
+    if (FParity != prNone) Tio.c_iflag |= INPCK;
+    // termios knows one or two stop bits; two with five data bits is 1.5.
+    if (FStopBits != sbOneStopBit) Tio.c_cflag |= CSTOPB;
+    // Linux has one hardware handshake, RTS/CTS together; DSR flow and DTR
+    // handshake have no counterpart and leave the line as plain output.
+    if (FFlowControl.FOutCtsFlow || FFlowControl.FControlRts == rtsHandshake) Tio.c_cflag |= CRTSCTS;
+    if (FFlowControl.FXonXoffOut) Tio.c_iflag |= IXON;
+    if (FFlowControl.FXonXoffIn) Tio.c_iflag |= IXOFF;
+    Tio.c_cc[VSTART] = 0x11;
+    Tio.c_cc[VSTOP] = 0x13;
+    // Reads never block in the kernel: every wait is a poll with a deadline.
+    Tio.c_cc[VMIN] = 0;
+    Tio.c_cc[VTIME] = 0;
+
+    const uint32_t Speed = BaudRateToInt(FBaudRate);
+    const speed_t Constant = SpeedConstant(Speed);
+    if (Speed == 0) {
+        errno = EINVAL;
+        StoreLastError();
+        return false;
+    }
+    // A custom speed is set on top of a valid placeholder speed.
+    cfsetispeed(&Tio, Constant != B0 ? Constant : B38400);
+    cfsetospeed(&Tio, Constant != B0 ? Constant : B38400);
+    if (tcsetattr(FHandle, TCSANOW, &Tio) != 0 || (Constant == B0 && !SetCustomSpeed(FHandle, Speed))) {
+        StoreLastError();
+        return false;
+    }
+
+    int32_t Flags = 1;  // binary mode
+    if (FParity != prNone) Flags |= 1 << 1;
+    if (FFlowControl.FOutCtsFlow) Flags |= 1 << 2;
+    if (FFlowControl.FOutDsrFlow) Flags |= 1 << 3;
+    Flags |= (int32_t(FFlowControl.FControlDtr) & 3) << 4;
+    if (FFlowControl.FXonXoffOut) Flags |= 1 << 8;
+    if (FFlowControl.FXonXoffIn) Flags |= 1 << 9;
+    Flags |= (int32_t(FFlowControl.FControlRts) & 3) << 12;
+    if (FAbortOnError) Flags |= 1 << 14;
+    FDCBFlags = Flags;
+
+    // Modem lines; ports without them (pseudo-terminals) simply keep none.
+    SetModemLine(TIOCM_DTR, FFlowControl.FControlDtr != dtrDisable, false);
+    if (FFlowControl.FControlRts != rtsHandshake)
+        SetModemLine(TIOCM_RTS, FFlowControl.FControlRts == rtsEnable, false);
+    return true;
+}
+
+void TComm::SetBaudRate(TBaudRate AValue) {
+    if (AValue == FBaudRate) return;
+    FBaudRate = AValue;
+    if (Opened()) ApplyLineSettings();
+}
+
+void TComm::SetBaudRateAsInt(uint32_t AValue) {
+    for (size_t I = 0; I < std::size(kSpeeds); ++I)
+        if (kSpeeds[I] == AValue) FBaudRate = TBaudRate(I);
+}
+
+void TComm::SetTimeouts(const TCommTimeouts& AValue) {
+    FTimeouts = AValue;
+    ApplyTimeouts();
+}
+
+// --- waiting, reading and writing ------------------------------------------
+
+bool TComm::WaitInput(TClock::time_point ADeadline) {
+    if (FHandle < 0) {
+        errno = EBADF;
+        return false;
+    }
+    return PollInput(FHandle, &ADeadline) == TWait::Ready;
+}
+
+bool TComm::WaitInputForever() {
+    if (FHandle < 0) {
+        errno = EBADF;
+        return false;
+    }
+    return PollInput(FHandle, nullptr) == TWait::Ready;
+}
+
+bool TComm::ReadQueued(size_t ACount, std::string& AOut) {
+    if (ACount == 0) return true;
+    const size_t Old = AOut.size();
+    AOut.resize(Old + ACount);
+    ssize_t N;
+    do N = ::read(FHandle, AOut.data() + Old, ACount);
+    while (N < 0 && errno == EINTR);
+    if (N < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) N = 0;
+    AOut.resize(Old + size_t(std::max<ssize_t>(N, 0)));
+    return N >= 0;
+}
+
+bool TComm::ReadBlocking(size_t ACount, std::string& AOut) {
+    if (FHandle < 0) {
+        errno = EBADF;
+        return false;
+    }
+    if (ACount == 0) return true;
+    const TCommTimeouts& T = FTimeouts;
+    const auto Start = TClock::now();
+    // Interval MAXDWORD without totals: whatever is queued, at once.
+    if (T.ReadInterval == MAXDWORD && T.ReadTotalMultiplier == 0 && T.ReadTotalConstant == 0)
+        return ReadQueued(ACount, AOut);
+    // Interval and multiplier MAXDWORD: wait up to the constant for the first
+    // byte, then return what is there.
+    const bool FirstByteOnly = T.ReadInterval == MAXDWORD && T.ReadTotalMultiplier == MAXDWORD &&
+                               T.ReadTotalConstant != 0 && T.ReadTotalConstant != MAXDWORD;
+    const bool HasTotal = T.ReadTotalMultiplier != 0 || T.ReadTotalConstant != 0;
+    const TClock::time_point Total =
+        FirstByteOnly ? Start + Ms(T.ReadTotalConstant)
+                      : Start + Ms(uint64_t(T.ReadTotalMultiplier) * ACount + T.ReadTotalConstant);
+    const bool HasInterval = T.ReadInterval != 0 && !FirstByteOnly;
+
+    size_t Got = 0;
+    TClock::time_point LastByte{};
+    while (Got < ACount) {
+        bool Limited = HasTotal;
+        TClock::time_point Deadline = Total;
+        if (Got > 0 && HasInterval) {
+            const auto Gap = LastByte + Ms(T.ReadInterval);
+            Deadline = Limited ? std::min(Deadline, Gap) : Gap;
+            Limited = true;
+        }
+        const TWait W = PollInput(FHandle, Limited ? &Deadline : nullptr);
+        if (W == TWait::Expired) return true;
+        if (W == TWait::Failed) return false;
+        const size_t Before = AOut.size();
+        if (!ReadQueued(ACount - Got, AOut)) return false;
+        const size_t N = AOut.size() - Before;
+        if (N == 0) {
+            // Readable but nothing to read: end of file on a hung-up line.
+            errno = EIO;
+            return false;
+        }
+        Got += N;
+        LastByte = TClock::now();
+        if (FirstByteOnly) return true;
+    }
+    return true;
+}
+
+int64_t TComm::WriteBlocking(const char* AData, size_t ACount) {
+    if (FHandle < 0) {
+        errno = EBADF;
+        return -1;
+    }
+    const TCommTimeouts& T = FTimeouts;
+    const bool HasTotal = T.WriteTotalMultiplier != 0 || T.WriteTotalConstant != 0;
+    const auto Deadline =
+        TClock::now() + Ms(uint64_t(T.WriteTotalMultiplier) * ACount + T.WriteTotalConstant);
+    size_t Done = 0;
+    while (Done < ACount) {
+        const ssize_t N = ::write(FHandle, AData + Done, ACount - Done);
+        if (N > 0) {
+            Done += size_t(N);
+            continue;
+        }
+        if (N < 0 && errno == EINTR) continue;
+        if (N < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return Done > 0 ? int64_t(Done) : -1;
+        // Output buffer full: wait for room up to the write limit.
+        int TimeoutMs = -1;
+        if (HasTotal) {
+            const auto Left = std::chrono::ceil<std::chrono::milliseconds>(Deadline - TClock::now()).count();
+            if (Left <= 0) break;
+            TimeoutMs = int(std::min<int64_t>(Left, 1 << 30));
+        }
+        struct pollfd P {FHandle, POLLOUT, 0};
+        const int R = poll(&P, 1, TimeoutMs);
+        if (R < 0 && errno != EINTR) return Done > 0 ? int64_t(Done) : -1;
+        if (R > 0 && !(P.revents & POLLOUT)) {
+            errno = EIO;
+            return Done > 0 ? int64_t(Done) : -1;
+        }
+    }
+    return int64_t(Done);
+}
+
+bool TComm::WriteByte(uint8_t Value) {
+    if (!EnsureOpen()) return false;
+    const char C = char(Value);
+    const int64_t N = WriteBlocking(&C, 1);
+    if (N < 0) {
+        StoreLastError();
+        return false;
+    }
+    if (N < 1) {
+        FExtResultDescription = kWriteFailed;
+        return false;
+    }
+    return true;
+}
+
+bool TComm::WriteChar(char Value) { return WriteByte(uint8_t(Value)); }
+
+bool TComm::WriteStr(const std::string& Data, uint32_t SleepTime) {
+    if (Data.empty()) return true;
+    if (!EnsureOpen()) return false;
+    const int64_t N = WriteBlocking(Data.data(), Data.size());
+    if (N < 0) {
+        StoreLastError();
+        return false;
+    }
+    if (size_t(N) < Data.size()) {
+        FExtResultDescription = kWriteFailed;
+        return false;
+    }
+    if (SleepTime > 0) std::this_thread::sleep_for(Ms(SleepTime));
+    return true;
+}
+
+bool TComm::WriteBytes(const uint8_t* Buff, uint32_t dwBuffSize) {
+    if (!Opened()) {
+        FExtResultDescription = kNotOpen;
+        return false;
+    }
+    if (dwBuffSize == 0) return true;
+    const int64_t N = WriteBlocking(reinterpret_cast<const char*>(Buff), dwBuffSize);
+    if (N < 0) {
+        StoreLastError();
+        return false;
+    }
+    if (uint64_t(N) < dwBuffSize) {
+        FExtResultDescription = kWriteFailed;
+        return false;
+    }
+    return true;
+}
+
+bool TComm::WriteBytes(const std::vector<uint8_t>& Buff) { return WriteBytes(Buff.data(), uint32_t(Buff.size())); }
+
+bool TComm::ReadByte(uint8_t& Value) {
+    std::string S;
+    if (!ReadBlocking(1, S)) {
+        StoreLastError();
+        return false;
+    }
+    if (S.empty()) {
+        FExtResultDescription = kNoAnswer;
+        return false;
+    }
+    Value = uint8_t(S[0]);
+    return true;
+}
+
+bool TComm::ReadByte(uint8_t& Value, uint32_t Timeout) {
+    if (!Opened()) {
+        StoreError(EBADF);
+        return false;
+    }
+    const auto Deadline = TClock::now() + TickWait(Timeout);
+    if (InQueueCount() == 0 && !WaitInput(Deadline)) {
+        FExtResultDescription = kReadFailed;
+        return false;
+    }
+    return ReadByte(Value);
+}
+
+bool TComm::ReadChar(char& Ch, uint32_t Timeout) {
+    uint8_t B = 0;
+    const bool Ok = ReadByte(B, Timeout);
+    if (Ok) Ch = char(B);
+    return Ok;
+}
+
+bool TComm::ReadChar(char& Value) {
+    uint8_t B = 0;
+    const bool Ok = ReadByte(B);
+    if (Ok) Value = char(B);
+    return Ok;
+}
+
+bool TComm::ReadString(int32_t Count, std::string& Buff) {
+    Buff.clear();
+    if (Count <= 0) return true;
+    if (!ReadBlocking(size_t(Count), Buff)) {
+        StoreLastError();
+        return false;
+    }
+    return true;
+}
+
+// --- the wider read interface ----------------------------------------------
+
+int32_t TComm::iReadByte(uint8_t& Value) {
+    if (ReadByte(Value)) return 0;
+    FExtResultDescription = std::string(kReadFailed) + ". " + FExtResultDescription;
+    return 1017;
+}
+
+bool TComm::ReadBytes(uint8_t* Buff, uint32_t dwBuffSize, uint32_t& dwRead, uint32_t Timeout,
+                      uint32_t ANumberOfBytesToRead) {
+    dwRead = 0;
+    if (!Opened()) {
+        FExtResultDescription = kNotOpen;
+        return false;
+    }
+    // Overlapped mode waits for the communication event, 0 meaning without
+    // limit; the blocking form polls the queue up to Timeout.
+    const bool Forever = FOverlappedMode && Timeout == 0;
+    if (InQueueCount() == 0) {
+        const bool Arrived = Forever ? WaitInputForever() : WaitInput(TClock::now() + TickWait(Timeout));
+        if (!Arrived) {
+            FExtResultDescription = kNoData;
+            return false;
+        }
+    }
+    std::string S;
+    bool Ok;
+    if (ANumberOfBytesToRead == 0)
+        Ok = ReadQueued(std::min(InQueueCount(), dwBuffSize), S);
+    else
+        Ok = ReadBlocking(std::min(ANumberOfBytesToRead, dwBuffSize), S);
+    if (!Ok) {
+        StoreLastError();
+        return false;
+    }
+    if (S.empty()) {
+        FExtResultDescription = kNoData;
+        return false;
+    }
+    std::memcpy(Buff, S.data(), S.size());
+    dwRead = uint32_t(S.size());
+    return true;
+}
+
+bool TComm::ReadBytes(int32_t Count, std::string& Buff) {
+    Buff.clear();
+    if (Count <= 0) return true;
+    if (!ReadBlocking(size_t(Count), Buff)) {
+        StoreLastError();
+        return false;
+    }
+    if (Buff.size() < size_t(Count)) {
+        FExtResultDescription = kProtocolError;
+        return false;
+    }
+    return true;
+}
+
+bool TComm::ReadBytes(std::vector<uint8_t>& ABuff, int32_t ACount) {
+    ABuff.assign(size_t(std::max(ACount, 0)), 0);
+    if (ACount <= 0) return true;
+    std::string S;
+    if (!ReadBlocking(size_t(ACount), S)) {
+        StoreLastError();
+        return false;
+    }
+    std::copy(S.begin(), S.end(), ABuff.begin());
+    if (S.empty()) {
+        FExtResultDescription = kNoAnswer;
+        return false;
+    }
+    if (S.size() < size_t(ACount)) {
+        FExtResultDescription = kProtocolError;
+        return false;
+    }
+    return true;
+}
+
+bool TComm::ReadChar(char16_t& Value, uint32_t Timeout) {
+    uint8_t B = 0;
+    do {
+        if (!ReadByte(B, Timeout)) return false;
+    } while ((B & 0xC0) == 0x80);
+    const int Extra = B < 0x80 ? 0 : (B & 0xE0) == 0xC0 ? 1 : (B & 0xF0) == 0xE0 ? 2 : (B & 0xF8) == 0xF0 ? 3 : 0;
+    std::string S(1, char(B));
+    for (int I = 0; I < Extra; ++I) {
+        if (!ReadByte(B, Timeout)) return false;
+        S += char(B);
+    }
+    const std::u16string U = Utf8ToUtf16(S);
+    Value = U.empty() ? char16_t(0xFFFD) : U[0];
+    return true;
+}
+
+bool TComm::ReadText(std::string& Buff, uint32_t Timeout) {
+    std::u16string U;
+    char16_t C = 0;
+    while (ReadChar(C, Timeout)) {
+        U += C;
+        if (C == 10) break;
+    }
+    Buff = Utf16ToUtf8(U);
+    return !U.empty();
+}
+
+bool TComm::ReadString(std::string& Buff, uint32_t Timeout) {
+    Buff.clear();
+    if (!Opened()) {
+        FExtResultDescription = kNotOpen;
+        return false;
+    }
+    if (FOverlappedMode && InQueueCount() == 0) WaitInput(TClock::now() + Ms(Timeout));
+    if (!ReadQueued(InQueueCount(), Buff)) {
+        StoreLastError();
+        return false;
+    }
+    if (Buff.empty()) {
+        FExtResultDescription = kNoData;
+        return false;
+    }
+    return true;
+}
+
+int32_t TComm::ReadStr(int32_t Count, std::string& Data, bool ControlLength) {
+    Data.clear();
+    if (Count <= 0) return 0;
+    if (!ReadBlocking(size_t(Count), Data)) {
+        StoreLastError();
+        return 1001;
+    }
+    return (ControlLength && Data.size() < size_t(Count)) ? 1001 : 0;
+}
+
+int32_t TComm::ReadStr(std::string& Data, const std::string& EndSymb, uint32_t Timeout) {
+    Data.clear();
+    if (!Opened()) {
+        StoreError(EBADF);
+        return 1007;
+    }
+    const auto Deadline = TClock::now() + Ms(Timeout);
+    for (;;) {
+        const size_t Before = Data.size();
+        if (!ReadQueued(std::min<uint32_t>(InQueueCount(), 255), Data)) break;
+        if (Data.size() > Before) {
+            const size_t P = Data.find(EndSymb);
+            if (P != std::string::npos && P + EndSymb.size() == Data.size()) return 0;
+        }
+        if (TClock::now() > Deadline || !WaitInput(Deadline)) break;
+    }
+    return Data.empty() ? 1007 : 1014;
+}
+
+int32_t TComm::ReadStr(int32_t Count, std::string& Data, const std::string& EndSymb) {
+    FEndSymbol = EndSymb;
+    return ReadStr(Count, Data, false);
+}
+
+int32_t TComm::ReadStr(std::string& Data, uint32_t Timeout) {
+    Data.clear();
+    if (!Opened()) {
+        StoreError(EBADF);
+        return 1007;
+    }
+    const auto Deadline = TClock::now() + Ms(Timeout);
+    do {
+        if (InQueueCount() > 0) {
+            if (!ReadQueued(std::min<uint32_t>(InQueueCount(), 255), Data)) break;
+            if (!Data.empty()) return 0;
+        }
+    } while (WaitInput(Deadline));
+    return 1007;
+}
+
+int32_t TComm::RunCmd(const std::string& InData, std::string& OutData, int32_t MaxLen, uint32_t Timeout,
+                      int32_t CountAfterEnd) {
+    OutData.clear();
+    if (!WriteStr(InData, 0)) return 1007;
+    const auto Deadline = TClock::now() + Ms(Timeout);
+    for (;;) {
+        if (MaxLen > 0 && InQueueCount() > 0) {
+            std::string Chunk;
+            ReadStr(MaxLen, Chunk, false);
+            if (!Chunk.empty()) {
+                OutData += Chunk;
+                if (!FEndSymbol.empty()) {
+                    if (CountAfterEnd == 0 && Chunk.find(FEndSymbol) != std::string::npos) break;
+                    const size_t P = OutData.find(FEndSymbol);
+                    if (P != std::string::npos && P + FEndSymbol.size() + size_t(std::max(CountAfterEnd, 0)) ==
+                                                      OutData.size())
+                        break;
+                }
+            }
+        }
+        if (TClock::now() > Deadline) break;
+        if (MaxLen > 0) {
+            if (!WaitInput(Deadline)) break;
+        } else {
+            // Nothing is ever read; the call just lasts its time limit.
+            std::this_thread::sleep_until(Deadline);
+        }
+    }
+    return (MaxLen == 0 || !OutData.empty()) ? 0 : 1007;
+}
+
+int32_t TComm::RunCmd(const std::string& InData, std::string& OutData, const std::string& EndSymb, int32_t MaxLen,
+                      uint32_t Timeout, int32_t CountAfterEnd) {
+    FEndSymbol = EndSymb;
+    const int32_t R = RunCmd(InData, OutData, MaxLen, Timeout, CountAfterEnd);
+    if (R == 0 && OutData.find(EndSymb) == std::string::npos) return 1014;
+    return R;
+}
+
+int32_t TComm::SendCmd(const std::string& Data) { return WriteStr(Data, 0) ? 0 : 1001; }
+
+// --- TComPort --------------------------------------------------------------
+
+TComPort::TComPort() {
+    FBaudRate = br115200;
+    FTimeouts = TCommTimeouts{50, 1000, 0, 0, 500};
+}
+
+}  // namespace fr
