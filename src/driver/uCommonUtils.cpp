@@ -73,8 +73,7 @@ struct TCodePage {
                 size_t InLeft = 1, OutLeft = sizeof Out;
                 iconv(Cd.Get(), nullptr, nullptr, nullptr, nullptr);
                 if (iconv(Cd.Get(), &InP, &InLeft, &OutP, &OutLeft) != size_t(-1) && OutLeft == sizeof Out - 4)
-                    C = char32_t(Out[0]) | char32_t(Out[1]) << 8 | char32_t(Out[2]) << 16 |
-                        char32_t(Out[3]) << 24;
+                    C = char32_t(Out[0]) | char32_t(Out[1]) << 8 | char32_t(Out[2]) << 16 | char32_t(Out[3]) << 24;
             }
             ToUnicode[size_t(B)] = C;
             if (C != kNoChar) FromUnicode.emplace(C, uint8_t(B));
@@ -161,12 +160,16 @@ bool Expect(std::string_view S, size_t& APos, char AChar) {
     return true;
 }
 
-[[noreturn]] void RaiseBadDate() { RaiseEquError(1004); }
+[[noreturn]] void RaiseBadDate() {
+    RaiseEquError(1004);
+}
 
+// APath itself, created when missing; raises when that is not possible.
 std::string EnsureFolder(const std::string& APath) {
     std::error_code Ec;
     std::filesystem::create_directories(APath, Ec);
-    if (Ec || !std::filesystem::is_directory(APath, Ec)) throw std::runtime_error("folder " + APath);
+    if (!Ec && !std::filesystem::is_directory(APath, Ec) && !Ec) Ec = std::make_error_code(std::errc::not_a_directory);
+    if (Ec) throw std::runtime_error("Не удалось создать папку " + APath + ": " + Ec.message());
     return APath;
 }
 
@@ -292,8 +295,7 @@ std::string MoneyToBytes6(double AValue) {
     const double K = std::nearbyint(AValue * 100);
     constexpr double kMin = -140737488355328.0;   // -2^47
     constexpr double kLimit = 281474976710656.0;  // 2^48
-    if (!(K >= kMin && K < kLimit))
-        throw std::out_of_range("Сумма вне допустимого диапазона: " + FormatDouble(AValue));
+    if (!(K >= kMin && K < kLimit)) throw std::out_of_range("Сумма вне допустимого диапазона: " + FormatDouble(AValue));
     return IntToLEBytesN(uint64_t(int64_t(K)), 6);
 }
 
@@ -303,7 +305,9 @@ bool IsBitSet(int64_t AValue, int ABit) {
     return ABit >= 0 && ABit < 64 && ((uint64_t(AValue) >> ABit) & 1) != 0;
 }
 
-void SetBit8(uint8_t& AByte, int ABit) { SetBitTo8(AByte, ABit, true); }
+void SetBit8(uint8_t& AByte, int ABit) {
+    SetBitTo8(AByte, ABit, true);
+}
 
 void SetBit32(uint32_t& AValue, int ABit) {
     if (ABit >= 0 && ABit < 32) AValue |= uint32_t(1) << ABit;
@@ -336,12 +340,24 @@ std::string PadAnsiWith(std::string_view S, size_t ALength, char AChar) {
     return Out;
 }
 
-std::string AnsiToOem(std::string_view S) { return Recode(S, AnsiPage(), OemPage()); }
-std::string OemToAnsi(std::string_view S) { return Recode(S, OemPage(), AnsiPage()); }
-std::string Utf8ToAnsi(std::string_view S) { return FromUtf8(S, AnsiPage()); }
-std::string AnsiToUtf8(std::string_view S) { return ToUtf8(S, AnsiPage()); }
-std::string Utf8ToOem(std::string_view S) { return FromUtf8(S, OemPage()); }
-std::string OemToUtf8(std::string_view S) { return ToUtf8(S, OemPage()); }
+std::string AnsiToOem(std::string_view S) {
+    return Recode(S, AnsiPage(), OemPage());
+}
+std::string OemToAnsi(std::string_view S) {
+    return Recode(S, OemPage(), AnsiPage());
+}
+std::string Utf8ToAnsi(std::string_view S) {
+    return FromUtf8(S, AnsiPage());
+}
+std::string AnsiToUtf8(std::string_view S) {
+    return ToUtf8(S, AnsiPage());
+}
+std::string Utf8ToOem(std::string_view S) {
+    return FromUtf8(S, OemPage());
+}
+std::string OemToUtf8(std::string_view S) {
+    return ToUtf8(S, OemPage());
+}
 
 std::vector<std::string> SplitByLength(std::string_view S, size_t ALength) {
     std::vector<std::string> Out;
@@ -379,14 +395,16 @@ double VarToFloatDef(const TValue& V, double ADefault) {
 TCurrency VarToCurrDef(const TValue& V, TCurrency ADefault) {
     if (V.IsNullOrEmpty()) return ADefault;
     switch (V.Kind()) {
-        case TValue::vkText: return TCurrency::Parse(VarToFloatText(V)).value_or(TCurrency{});
+        case TValue::vkText:
+            return TCurrency::Parse(VarToFloatText(V)).value_or(TCurrency{});
         case TValue::vkInt: {
             int64_t R = 0;
             if (__builtin_mul_overflow(V.RawInt(), TCurrency::Scale, &R))
                 throw std::range_error("Значение вне допустимого диапазона денежной суммы: " + V.AsText());
             return TCurrency{R};
         }
-        default: return TCurrency::FromDouble(V.AsDouble());
+        default:
+            return TCurrency::FromDouble(V.AsDouble());
     }
 }
 
@@ -410,14 +428,9 @@ std::string GetSpecialFolder(int ACSIDL) {
             // Falls through to the per-user folder.
         }
     }
-    std::string User;
-    try {
-        User = UserAppDataFolder();
-        return EnsureFolder(User);
-    } catch (const std::exception&) {
-        // No usable per-user folder: the caller's write names the path.
-    }
-    return User;
+    // Without a usable per-user folder there is no safe place left: a relative
+    // path would land in the host's working directory.
+    return EnsureFolder(UserAppDataFolder());
 }
 
 int64_t ISODateToUnix(std::string_view S) {
@@ -427,8 +440,7 @@ int64_t ISODateToUnix(std::string_view S) {
         !ReadDigits(S, P, 2, Day) || !Expect(S, P, 'T') || !ReadDigits(S, P, 2, Hour) || !Expect(S, P, ':') ||
         !ReadDigits(S, P, 2, Minute) || !Expect(S, P, ':') || !ReadDigits(S, P, 2, Second))
         RaiseBadDate();
-    if (Month < 1 || Month > 12 || Day < 1 || Day > DaysInMonth(Year, Month) || Hour > 23 || Minute > 59 ||
-        Second > 59)
+    if (Month < 1 || Month > 12 || Day < 1 || Day > DaysInMonth(Year, Month) || Hour > 23 || Minute > 59 || Second > 59)
         RaiseBadDate();
     // A fraction of a second is dropped: the result counts whole seconds.
     if (P < S.size() && (S[P] == '.' || S[P] == ',')) {

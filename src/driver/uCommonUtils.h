@@ -129,9 +129,9 @@ inline constexpr int CSIDL_COMMON_APPDATA = 35;  // machine-wide application dat
 
 // The folder with a trailing "/", created when missing: 35 the machine-wide
 // application-data folder, 26 the per-user one. Any other number, or a
-// machine-wide folder that cannot be created, gives the per-user folder. When
-// that cannot be created either its path is still returned, so that the
-// caller's own write fails with a message that names the path.
+// machine-wide folder that cannot be created, gives the per-user folder.
+// Raises std::runtime_error when the per-user folder cannot be determined or
+// created either.
 std::string GetSpecialFolder(int ACSIDL);
 // ISO 8601 extended date and time, YYYY-MM-DDThh:mm:ss, optional fraction
 // (dropped), optional zone (Z, +hh:mm, +hhmm, +hh or with "-"); no zone means

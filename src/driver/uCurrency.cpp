@@ -11,7 +11,9 @@ namespace {
 constexpr uint64_t kMaxMagnitude = uint64_t(std::numeric_limits<int64_t>::max());
 
 // Magnitude of V without overflow for INT64_MIN.
-uint64_t Magnitude(int64_t V) { return V < 0 ? uint64_t(0) - uint64_t(V) : uint64_t(V); }
+uint64_t Magnitude(int64_t V) {
+    return V < 0 ? uint64_t(0) - uint64_t(V) : uint64_t(V);
+}
 
 std::optional<int64_t> Signed(uint64_t AMagnitude, bool ANegative) {
     if (ANegative) {
@@ -102,7 +104,9 @@ std::optional<TCurrency> TCurrency::Parse(std::string_view S) {
     return TCurrency{*R};
 }
 
-double TCurrency::ToDouble() const { return double(Value) / double(Scale); }
+double TCurrency::ToDouble() const {
+    return double(Value) / double(Scale);
+}
 
 std::string TCurrency::ToText() const {
     const uint64_t M = Magnitude(Value);
@@ -129,18 +133,18 @@ int64_t TCurrency::ToKopecks() const {
 
 TCurrency operator+(TCurrency A, TCurrency B) {
     int64_t R = 0;
-    if (__builtin_add_overflow(A.Value, B.Value, &R))
-        throw std::overflow_error("Переполнение денежной суммы");
+    if (__builtin_add_overflow(A.Value, B.Value, &R)) throw std::overflow_error("Переполнение денежной суммы");
     return TCurrency{R};
 }
 
 TCurrency operator-(TCurrency A, TCurrency B) {
     int64_t R = 0;
-    if (__builtin_sub_overflow(A.Value, B.Value, &R))
-        throw std::overflow_error("Переполнение денежной суммы");
+    if (__builtin_sub_overflow(A.Value, B.Value, &R)) throw std::overflow_error("Переполнение денежной суммы");
     return TCurrency{R};
 }
 
-TCurrency operator-(TCurrency A) { return TCurrency{} - A; }
+TCurrency operator-(TCurrency A) {
+    return TCurrency{} - A;
+}
 
 }  // namespace fr

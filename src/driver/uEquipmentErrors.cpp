@@ -135,6 +135,8 @@ std::string GetEquipmentErrorText(int32_t ACode, const std::string& AMessage, co
     return ADefault.empty() ? std::string(kUnknownError) : ADefault;
 }
 
-void RaiseEquError(int32_t ACode) { throw EquException(ACode, GetEquipmentErrorText(ACode)); }
+void RaiseEquError(int32_t ACode) {
+    throw EquException(ACode, GetEquipmentErrorText(ACode));
+}
 
 }  // namespace fr

@@ -27,8 +27,8 @@ std::string Bytes(std::initializer_list<int> AList) {
 // ---- XML input ----------------------------------------------------------------------
 
 TEST(StripInvalidXmlChars, Utf16KeepsOnlyXmlCharacters) {
-    const std::u16string In = {u'a',    0x09,   0x0A, 0x0D,   0x07,   0x00,   0x1F,   0x20,  0xD7FF,
-                               0xD800,  0xDC00, 0xDBFF, 0xDFFF, 0xE000, 0xFFFD, 0xFFFE, 0xFFFF, u'я'};
+    const std::u16string In = {u'a',   0x09,   0x0A,   0x0D,   0x07,   0x00,   0x1F,   0x20,   0xD7FF,
+                               0xD800, 0xDC00, 0xDBFF, 0xDFFF, 0xE000, 0xFFFD, 0xFFFE, 0xFFFF, u'я'};
     const std::u16string Expected = {u'a', 0x09, 0x0A, 0x0D, 0x20, 0xD7FF, 0xE000, 0xFFFD, u'я'};
     EXPECT_EQ(StripInvalidXmlChars(In), Expected);
     // A character outside the 16-bit range is a surrogate pair: both halves go.
@@ -43,11 +43,13 @@ TEST(StripInvalidXmlChars, Utf8KeepsTheSameCharactersAsUtf16) {
         u"эмодзи 😀 конец",
         u"",
     };
-    for (const auto& S : Samples)
-        EXPECT_EQ(StripInvalidXmlChars(Utf16ToUtf8(S)), Utf16ToUtf8(StripInvalidXmlChars(S)));
+    for (const auto& S : Samples) EXPECT_EQ(StripInvalidXmlChars(Utf16ToUtf8(S)), Utf16ToUtf8(StripInvalidXmlChars(S)));
     EXPECT_EQ(StripInvalidXmlChars(std::string("<x>\x07</x>")), "<x></x>");
     // Broken UTF-8 does not pass through as raw bytes.
-    EXPECT_EQ(StripInvalidXmlChars(std::string("a\xFF" "b")), "a\xEF\xBF\xBD" "b");
+    EXPECT_EQ(StripInvalidXmlChars(std::string("a\xFF"
+                                               "b")),
+              "a\xEF\xBF\xBD"
+              "b");
 }
 
 // ---- Hex and byte encodings --------------------------------------------------------------
@@ -233,7 +235,9 @@ TEST(CodePages, UnmappedCharactersBecomeQuestionMarksAndKeepTheLength) {
     EXPECT_EQ(AnsiToUtf8(Bytes({0x98})), "?");
     EXPECT_EQ(Utf8ToAnsi("日€😀"), Bytes({'?', 0x88, '?'}));
     EXPECT_EQ(Utf8ToOem("日€"), "??");
-    EXPECT_EQ(Utf8ToAnsi("a\xFF" "b"), "a?b");
+    EXPECT_EQ(Utf8ToAnsi("a\xFF"
+                         "b"),
+              "a?b");
 
     std::string All;
     for (int I = 0; I < 256; ++I) All += char(I);
@@ -328,14 +332,32 @@ TEST(ISODateToUnix, AcceptedForms) {
 }
 
 TEST(ISODateToUnix, RejectsEverythingElseWith1004) {
-    for (const char* Text : {"", "2024-01-01", "2024-01-01T00:00", "2024-01-01 00:00:00", "20240101T000000",
-                             "2023-02-29T00:00:00", "1900-02-29T00:00:00", "2024-13-01T00:00:00",
-                             "2024-00-10T00:00:00", "2024-04-31T00:00:00", "2024-01-00T00:00:00",
-                             "2024-01-01T24:00:00", "2024-01-01T00:60:00", "2024-01-01T00:00:60",
-                             "2024-01-01T00:00:00.", "2024-01-01T00:00:00Zjunk", "2024-01-01T00:00:00+25:00",
-                             "2024-01-01T00:00:00+03:60", "2024-01-01T00:00:00+3", "2024-01-01T00:00:00+03:",
-                             "2024-1-01T00:00:00", "2024-01-01t00:00:00", " 2024-01-01T00:00:00",
-                             "2024-01-01T00:00:00 ", "+2024-01-01T00:00:00", "2024-01-01T00:00:00ZZ"}) {
+    for (const char* Text : {"",
+                             "2024-01-01",
+                             "2024-01-01T00:00",
+                             "2024-01-01 00:00:00",
+                             "20240101T000000",
+                             "2023-02-29T00:00:00",
+                             "1900-02-29T00:00:00",
+                             "2024-13-01T00:00:00",
+                             "2024-00-10T00:00:00",
+                             "2024-04-31T00:00:00",
+                             "2024-01-00T00:00:00",
+                             "2024-01-01T24:00:00",
+                             "2024-01-01T00:60:00",
+                             "2024-01-01T00:00:60",
+                             "2024-01-01T00:00:00.",
+                             "2024-01-01T00:00:00Zjunk",
+                             "2024-01-01T00:00:00+25:00",
+                             "2024-01-01T00:00:00+03:60",
+                             "2024-01-01T00:00:00+3",
+                             "2024-01-01T00:00:00+03:",
+                             "2024-1-01T00:00:00",
+                             "2024-01-01t00:00:00",
+                             " 2024-01-01T00:00:00",
+                             "2024-01-01T00:00:00 ",
+                             "+2024-01-01T00:00:00",
+                             "2024-01-01T00:00:00ZZ"}) {
         try {
             ISODateToUnix(Text);
             ADD_FAILURE() << "accepted: " << Text;
@@ -368,6 +390,7 @@ TEST(WrapText, Lines) {
         {"Съешь ещё этих", 9, {"Съешь ещё", "этих"}},
         {"Съешь ещё этих", 8, {"Съешь", "ещё", "этих"}},
         {"ab\n", 2, {"ab", ""}},  // the break drops the line end
+        {"ab", 0, {"a", "b", ""}},
     };
     for (const auto& C : Cases) {
         std::vector<std::string> Lines{"kept"};
@@ -431,6 +454,11 @@ TEST_F(SpecialFolder, CreatesTheFolderAndFallsBackToThePerUserOne) {
     std::ofstream(FRoot / "file") << "x";
     ::setenv("FR_ORVALEN1C8X3N_DATA_DIR", (FRoot / "file" / "sub").c_str(), 1);
     EXPECT_EQ(GetSpecialFolder(35), User + "/");
+
+    // Neither folder usable: an error, never an empty (relative) path.
+    ::setenv("XDG_DATA_HOME", (FRoot / "file" / "user").c_str(), 1);
+    EXPECT_THROW(GetSpecialFolder(35), std::runtime_error);
+    EXPECT_THROW(GetSpecialFolder(26), std::runtime_error);
 }
 
 TEST(CreateGUIDString, UpperCaseWithoutBracesAndUnique) {

@@ -34,8 +34,7 @@ TEST(EquipmentErrors, TextChoiceBetweenMessageTableAndDefault) {
          "Специфичная для данного класса устройств ошибка. Расширенная информация в дополнительном описании "
          "ошибки"},
     };
-    for (const auto& C : Cases)
-        EXPECT_EQ(GetEquipmentErrorText(C.Code, C.Message, C.Default), C.Expected) << C.Code;
+    for (const auto& C : Cases) EXPECT_EQ(GetEquipmentErrorText(C.Code, C.Message, C.Default), C.Expected) << C.Code;
 }
 
 TEST(EquipmentErrors, TableHoldsExactlyTheStandardCodes) {
