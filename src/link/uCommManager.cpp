@@ -166,6 +166,8 @@ bool TComm::Close() {
     StopEventWaiting();
     SetCommDTR(false);
     Purge(true);
+    // Nothing must hold up the close: output that could not leave is dropped.
+    tcflush(FHandle, TCOFLUSH);
     ::close(FHandle);
     FHandle = -1;
     return true;
@@ -174,7 +176,10 @@ bool TComm::Close() {
 bool TComm::Purge(bool Abort) {
     (void)Abort;  // nothing is ever pending between calls: all I/O is synchronous
     if (!EnsureOpen()) return false;
-    if (tcflush(FHandle, TCIOFLUSH) != 0) {
+    // Only received input is discarded. Output handed to the port is still
+    // on its way (the kernel sends it asynchronously); dropping it would lose
+    // the acknowledgement written just before the next enquiry's purge.
+    if (tcflush(FHandle, TCIFLUSH) != 0) {
         StoreLastError();
         return false;
     }
