@@ -32,26 +32,42 @@ constexpr uint32_t kSpeeds[] = {110, 300, 600, 1200, 2400, 4800, 9600, 14400, 19
 // termios constant of a speed; B0 when the kernel has none (custom speed).
 speed_t SpeedConstant(uint32_t ASpeed) {
     switch (ASpeed) {
-        case 110: return B110;
-        case 300: return B300;
-        case 600: return B600;
-        case 1200: return B1200;
-        case 2400: return B2400;
-        case 4800: return B4800;
-        case 9600: return B9600;
-        case 19200: return B19200;
-        case 38400: return B38400;
-        case 57600: return B57600;
-        case 115200: return B115200;
-        default: return B0;
+        case 110:
+            return B110;
+        case 300:
+            return B300;
+        case 600:
+            return B600;
+        case 1200:
+            return B1200;
+        case 2400:
+            return B2400;
+        case 4800:
+            return B4800;
+        case 9600:
+            return B9600;
+        case 19200:
+            return B19200;
+        case 38400:
+            return B38400;
+        case 57600:
+            return B57600;
+        case 115200:
+            return B115200;
+        default:
+            return B0;
     }
 }
 
-std::chrono::milliseconds Ms(uint64_t AValue) { return std::chrono::milliseconds(AValue); }
+std::chrono::milliseconds Ms(uint64_t AValue) {
+    return std::chrono::milliseconds(AValue);
+}
 
 // Short waits for ReadByte(Value, Timeout): a zero timeout still waits for
 // the next millisecond, as the tick-counter loop does.
-std::chrono::milliseconds TickWait(uint32_t ATimeout) { return Ms(ATimeout == 0 ? 1 : ATimeout); }
+std::chrono::milliseconds TickWait(uint32_t ATimeout) {
+    return Ms(ATimeout == 0 ? 1 : ATimeout);
+}
 
 enum class TWait { Ready, Expired, Failed };
 
@@ -65,7 +81,9 @@ TWait PollInput(int AHandle, const std::chrono::steady_clock::time_point* ADeadl
             const auto LeftMs = std::chrono::ceil<std::chrono::milliseconds>(Left).count();
             TimeoutMs = int(std::clamp<int64_t>(LeftMs, 0, 1 << 30));
         }
-        struct pollfd P {AHandle, POLLIN, 0};
+        struct pollfd P {
+            AHandle, POLLIN, 0
+        };
         const int R = poll(&P, 1, TimeoutMs);
         if (R < 0) {
             if (errno == EINTR) continue;
@@ -94,13 +112,21 @@ uint32_t BaudRateToInt(TBaudRate ABaudRate) {
 
 TComm::TComm() = default;
 
-TComm::~TComm() { Close(); }
+TComm::~TComm() {
+    Close();
+}
 
-void TComm::StoreError(int AErrno) { FExtResultDescription = std::strerror(AErrno); }
+void TComm::StoreError(int AErrno) {
+    FExtResultDescription = std::strerror(AErrno);
+}
 
-void TComm::StoreLastError() { StoreError(errno); }
+void TComm::StoreLastError() {
+    StoreError(errno);
+}
 
-bool TComm::EnsureOpen() { return Opened() || Open(); }
+bool TComm::EnsureOpen() {
+    return Opened() || Open();
+}
 
 uint32_t TComm::InQueueCount() {
     int N = 0;
@@ -201,7 +227,9 @@ void TComm::SetCommRTS(bool Value) {
     SetModemLine(TIOCM_RTS, Value, true);
 }
 
-void TComm::SetMask() { FEventMask = FEvtChar != 0 ? 2 : 1; }
+void TComm::SetMask() {
+    FEventMask = FEvtChar != 0 ? 2 : 1;
+}
 
 void TComm::StopEventWaiting() {
     if (FOverlappedMode) FEventMask = 0;
@@ -224,19 +252,42 @@ bool TComm::ApplyLineSettings() {
     Tio.c_cflag &= ~tcflag_t(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
     Tio.c_iflag &= ~tcflag_t(IXON | IXOFF | IXANY | INPCK);
     switch (FDataBits) {
-        case 5: Tio.c_cflag |= CS5; break;
-        case 6: Tio.c_cflag |= CS6; break;
-        case 7: Tio.c_cflag |= CS7; break;
-        case 8: Tio.c_cflag |= CS8; break;
-        default: errno = EINVAL; StoreLastError(); return false;
+        case 5:
+            Tio.c_cflag |= CS5;
+            break;
+        case 6:
+            Tio.c_cflag |= CS6;
+            break;
+        case 7:
+            Tio.c_cflag |= CS7;
+            break;
+        case 8:
+            Tio.c_cflag |= CS8;
+            break;
+        default:
+            errno = EINVAL;
+            StoreLastError();
+            return false;
     }
     switch (FParity) {
-        case prNone: break;
-        case prOdd: Tio.c_cflag |= PARENB | PARODD; break;
-        case prEven: Tio.c_cflag |= PARENB; break;
-        case prMark: Tio.c_cflag |= PARENB | CMSPAR | PARODD; break;
-        case prSpace: Tio.c_cflag |= PARENB | CMSPAR; break;
-        default: errno = EINVAL; StoreLastError(); return false;
+        case prNone:
+            break;
+        case prOdd:
+            Tio.c_cflag |= PARENB | PARODD;
+            break;
+        case prEven:
+            Tio.c_cflag |= PARENB;
+            break;
+        case prMark:
+            Tio.c_cflag |= PARENB | CMSPAR | PARODD;
+            break;
+        case prSpace:
+            Tio.c_cflag |= PARENB | CMSPAR;
+            break;
+        default:
+            errno = EINVAL;
+            StoreLastError();
+            return false;
     }
     if (FParity != prNone) Tio.c_iflag |= INPCK;
     // termios knows one or two stop bits; two with five data bits is 1.5.
@@ -280,8 +331,7 @@ bool TComm::ApplyLineSettings() {
 
     // Modem lines; ports without them (pseudo-terminals) simply keep none.
     SetModemLine(TIOCM_DTR, FFlowControl.FControlDtr != dtrDisable, false);
-    if (FFlowControl.FControlRts != rtsHandshake)
-        SetModemLine(TIOCM_RTS, FFlowControl.FControlRts == rtsEnable, false);
+    if (FFlowControl.FControlRts != rtsHandshake) SetModemLine(TIOCM_RTS, FFlowControl.FControlRts == rtsEnable, false);
     return true;
 }
 
@@ -347,9 +397,9 @@ bool TComm::ReadBlocking(size_t ACount, std::string& AOut) {
     const bool FirstByteOnly = T.ReadInterval == MAXDWORD && T.ReadTotalMultiplier == MAXDWORD &&
                                T.ReadTotalConstant != 0 && T.ReadTotalConstant != MAXDWORD;
     const bool HasTotal = T.ReadTotalMultiplier != 0 || T.ReadTotalConstant != 0;
-    const TClock::time_point Total =
-        FirstByteOnly ? Start + Ms(T.ReadTotalConstant)
-                      : Start + Ms(uint64_t(T.ReadTotalMultiplier) * ACount + T.ReadTotalConstant);
+    const TClock::time_point Total = FirstByteOnly
+                                         ? Start + Ms(T.ReadTotalConstant)
+                                         : Start + Ms(uint64_t(T.ReadTotalMultiplier) * ACount + T.ReadTotalConstant);
     const bool HasInterval = T.ReadInterval != 0 && !FirstByteOnly;
 
     size_t Got = 0;
@@ -387,8 +437,7 @@ int64_t TComm::WriteBlocking(const char* AData, size_t ACount) {
     }
     const TCommTimeouts& T = FTimeouts;
     const bool HasTotal = T.WriteTotalMultiplier != 0 || T.WriteTotalConstant != 0;
-    const auto Deadline =
-        TClock::now() + Ms(uint64_t(T.WriteTotalMultiplier) * ACount + T.WriteTotalConstant);
+    const auto Deadline = TClock::now() + Ms(uint64_t(T.WriteTotalMultiplier) * ACount + T.WriteTotalConstant);
     size_t Done = 0;
     while (Done < ACount) {
         const ssize_t N = ::write(FHandle, AData + Done, ACount - Done);
@@ -405,7 +454,9 @@ int64_t TComm::WriteBlocking(const char* AData, size_t ACount) {
             if (Left <= 0) break;
             TimeoutMs = int(std::min<int64_t>(Left, 1 << 30));
         }
-        struct pollfd P {FHandle, POLLOUT, 0};
+        struct pollfd P {
+            FHandle, POLLOUT, 0
+        };
         const int R = poll(&P, 1, TimeoutMs);
         if (R < 0 && errno != EINTR) return Done > 0 ? int64_t(Done) : -1;
         if (R > 0 && !(P.revents & POLLOUT)) {
@@ -431,7 +482,9 @@ bool TComm::WriteByte(uint8_t Value) {
     return true;
 }
 
-bool TComm::WriteChar(char Value) { return WriteByte(uint8_t(Value)); }
+bool TComm::WriteChar(char Value) {
+    return WriteByte(uint8_t(Value));
+}
 
 bool TComm::WriteStr(const std::string& Data, uint32_t SleepTime) {
     if (Data.empty()) return true;
@@ -467,7 +520,9 @@ bool TComm::WriteBytes(const uint8_t* Buff, uint32_t dwBuffSize) {
     return true;
 }
 
-bool TComm::WriteBytes(const std::vector<uint8_t>& Buff) { return WriteBytes(Buff.data(), uint32_t(Buff.size())); }
+bool TComm::WriteBytes(const std::vector<uint8_t>& Buff) {
+    return WriteBytes(Buff.data(), uint32_t(Buff.size()));
+}
 
 bool TComm::ReadByte(uint8_t& Value) {
     std::string S;
@@ -707,8 +762,8 @@ int32_t TComm::RunCmd(const std::string& InData, std::string& OutData, int32_t M
                 if (!FEndSymbol.empty()) {
                     if (CountAfterEnd == 0 && Chunk.find(FEndSymbol) != std::string::npos) break;
                     const size_t P = OutData.find(FEndSymbol);
-                    if (P != std::string::npos && P + FEndSymbol.size() + size_t(std::max(CountAfterEnd, 0)) ==
-                                                      OutData.size())
+                    if (P != std::string::npos &&
+                        P + FEndSymbol.size() + size_t(std::max(CountAfterEnd, 0)) == OutData.size())
                         break;
                 }
             }
@@ -732,7 +787,9 @@ int32_t TComm::RunCmd(const std::string& InData, std::string& OutData, const std
     return R;
 }
 
-int32_t TComm::SendCmd(const std::string& Data) { return WriteStr(Data, 0) ? 0 : 1001; }
+int32_t TComm::SendCmd(const std::string& Data) {
+    return WriteStr(Data, 0) ? 0 : 1001;
+}
 
 // --- TComPort --------------------------------------------------------------
 

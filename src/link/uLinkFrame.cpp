@@ -45,14 +45,22 @@ void LogLinkBytes(const char* ASource, const char* ADirection, std::string_view 
 
 std::string LinkResultText(int32_t ACode) {
     switch (ACode) {
-        case 0: return {};
-        case 600: return "Ошибка при создании сокета";
-        case 601: return "Ошибка при установлении подключения к ФР";
-        case 603: return "Номер порта должен лежать в диапазоне 1-65535";
-        case 604: return "Синтаксическая ошибка в IP-адресе";
-        case 605: return "Ошибка при отправке данных серверу";
-        case 606: return "Ошибка при получении ответа от сервера";
-        default: return GetEquipmentErrorText(ACode);
+        case 0:
+            return {};
+        case 600:
+            return "Ошибка при создании сокета";
+        case 601:
+            return "Ошибка при установлении подключения к ФР";
+        case 603:
+            return "Номер порта должен лежать в диапазоне 1-65535";
+        case 604:
+            return "Синтаксическая ошибка в IP-адресе";
+        case 605:
+            return "Ошибка при отправке данных серверу";
+        case 606:
+            return "Ошибка при получении ответа от сервера";
+        default:
+            return GetEquipmentErrorText(ACode);
     }
 }
 

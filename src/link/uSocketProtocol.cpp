@@ -33,7 +33,9 @@ int MsLeft(TClock::time_point ADeadline) {
 // -1 on a failed poll.
 int WaitFor(int AFd, short AEvents, TClock::time_point ADeadline) {
     for (;;) {
-        struct pollfd P {AFd, AEvents, 0};
+        struct pollfd P {
+            AFd, AEvents, 0
+        };
         const int R = poll(&P, 1, MsLeft(ADeadline));
         if (R > 0) return P.revents;
         if (R < 0 && errno != EINTR) return -1;
@@ -43,7 +45,9 @@ int WaitFor(int AFd, short AEvents, TClock::time_point ADeadline) {
 
 }  // namespace
 
-TSocketProtocol::~TSocketProtocol() { CloseSocket(); }
+TSocketProtocol::~TSocketProtocol() {
+    CloseSocket();
+}
 
 void TSocketProtocol::CloseSocket() {
     if (FSocket >= 0) ::close(FSocket);
@@ -81,7 +85,9 @@ int32_t TSocketProtocol::Connect(const std::string& AIPAddress, int32_t ATCPPort
             }
             const int Flags = fcntl(FSocket, F_GETFL);
             if (Flags < 0 || fcntl(FSocket, F_SETFL, Flags & ~O_NONBLOCK) != 0) return Fail(1001, errno);
-            struct timeval Tv {time_t(FReceiveTimeout / 1000), suseconds_t(FReceiveTimeout % 1000 * 1000)};
+            struct timeval Tv {
+                time_t(FReceiveTimeout / 1000), suseconds_t(FReceiveTimeout % 1000 * 1000)
+            };
             if (setsockopt(FSocket, SOL_SOCKET, SO_RCVTIMEO, &Tv, sizeof Tv) != 0) return Fail(1001, errno);
             // Sends are tiny, but a peer that stops reading must not block
             // the caller for ever either.

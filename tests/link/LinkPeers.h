@@ -60,7 +60,9 @@ public:
     std::string Read(size_t N, int ATimeoutMs = 3000) const {
         std::string S;
         while (S.size() < N) {
-            struct pollfd P {FFd, POLLIN, 0};
+            struct pollfd P {
+                FFd, POLLIN, 0
+            };
             if (poll(&P, 1, ATimeoutMs) <= 0 || !(P.revents & POLLIN)) break;
             char Buf[512];
             const ssize_t R = ::read(FFd, Buf, std::min(sizeof Buf, N - S.size()));
@@ -117,7 +119,9 @@ public:
     }
     // The next connection, or -1 after ATimeoutMs.
     int Accept(int ATimeoutMs = 5000) const {
-        struct pollfd P {Listen.Fd(), POLLIN, 0};
+        struct pollfd P {
+            Listen.Fd(), POLLIN, 0
+        };
         if (poll(&P, 1, ATimeoutMs) <= 0) return -1;
         return ::accept4(Listen.Fd(), nullptr, nullptr, SOCK_CLOEXEC);
     }

@@ -25,8 +25,8 @@ const std::string Pwd("\x1E\x00\x00\x00", 4);
 // One transport with its scripted device end.
 struct TLink {
     virtual ~TLink() = default;
-    virtual int32_t Run(std::string& AResponse, const std::string& ACmd, const std::string& AData,
-                        bool AWait = true, bool ASendPwd = true) = 0;
+    virtual int32_t Run(std::string& AResponse, const std::string& ACmd, const std::string& AData, bool AWait = true,
+                        bool ASendPwd = true) = 0;
     virtual std::string Description() = 0;
     // Shortens the handshake and receive limits so that silence tests are quick.
     virtual void SetWait(uint32_t AMs) = 0;
@@ -57,7 +57,8 @@ struct TTcpLink : TLink {
     TSocketProtocol Protocol;
     TPeerIO Conn;
     TTcpLink() {
-        if (Protocol.Connect("127.0.0.1", Listener.Port) != 0) throw std::runtime_error(Protocol.LastResultDescription());
+        if (Protocol.Connect("127.0.0.1", Listener.Port) != 0)
+            throw std::runtime_error(Protocol.LastResultDescription());
         Conn.Reset(Listener.Accept());
         Peer = &Conn;
         SetWait(300);
@@ -267,13 +268,11 @@ TEST_P(Protocol, LogOfACompleteExchange) {
     for (std::string L; std::getline(In, L);) {
         if (!L.empty() && L.back() == '\r') L.pop_back();
         const size_t At = L.find("\t" + Source + ": \t");
-        if (At != std::string::npos && At >= 5)
-            Lines.push_back(L.substr(At - 4, 4) + L.substr(At + Source.size() + 4));
+        if (At != std::string::npos && At >= 5) Lines.push_back(L.substr(At - 4, 4) + L.substr(At + Source.size() + 4));
     }
-    const std::string Command =
-        Link->Serial ? "02 05 11 1E 00 00 00 0A" : "11 1E 00 00 00";
-    const std::vector<std::string> Expected = {"INFO-> 05", "INFO<- 15", "INFO-> " + Command,
-                                               "INFO<- 06", "INFO<- 02 02 11 00 13", "INFO-> 06"};
+    const std::string Command = Link->Serial ? "02 05 11 1E 00 00 00 0A" : "11 1E 00 00 00";
+    const std::vector<std::string> Expected = {
+        "INFO-> 05", "INFO<- 15", "INFO-> " + Command, "INFO<- 06", "INFO<- 02 02 11 00 13", "INFO-> 06"};
     EXPECT_EQ(Lines, Expected);
     std::filesystem::remove_all(Dir);
 }
@@ -287,8 +286,8 @@ TEST(SocketProtocol, ConnectRefusals) {
         int32_t Port;
         int32_t Code;
     } Cases[] = {
-        {"localhost", L.Port, 604}, {"127.1", L.Port, 604}, {"", L.Port, 604}, {"127.0.0.1", 0, 603},
-        {"127.0.0.1", 70000, 603},  {" 127.0.0.1 ", L.Port, 0},
+        {"localhost", L.Port, 604}, {"127.1", L.Port, 604},    {"", L.Port, 604},
+        {"127.0.0.1", 0, 603},      {"127.0.0.1", 70000, 603}, {" 127.0.0.1 ", L.Port, 0},
     };
     for (const Case& C : Cases) {
         TSocketProtocol S;
