@@ -525,7 +525,12 @@ bool GlobalLogGone() { return GGlobalLogState.load() == 2; }
 }  // namespace
 
 void WriteLog(std::string_view ASource, std::string_view AText, uint8_t ALevel) {
-    if (!GlobalLogGone()) GlobalLog().WriteLog(ASource, AText, ALevel);
+    // A line that cannot be written must never interrupt a driver operation
+    // half-way (a receipt on the device); the line is lost instead.
+    try {
+        if (!GlobalLogGone()) GlobalLog().WriteLog(ASource, AText, ALevel);
+    } catch (...) {
+    }
 }
 
 void SetLogMode(TLogMode AMode) {

@@ -328,7 +328,7 @@ TEST_F(FrameTest, CallLogFollowsTheDeviceFlag) {
     Host.Call("Upper", {THostValue::String("not a device")});
     EXPECT_EQ(GetLogMode(), lmSuspended);
     SetLogMode(lmAll);
-    Host.Call("Upper", {THostValue::Blob("\x01\x02")});
+    Host.Call("Which", {THostValue::Blob("\x01\x02")});
     EXPECT_EQ(GetLogMode(), lmAll);
     EXPECT_NE(ReadLog().find("Params: [BLOB]"), std::string::npos);
     SetLogMode(lmOff);

@@ -1,0 +1,189 @@
+#include "driver/uEcrDriver.h"
+
+#include "driver/uCommonUtils.h"
+#include "driver/uXmlUtils.h"
+
+namespace fr {
+
+TEcrlDriver::TEcrlDriver() { UpdateDriverInfo(DriverInfo()); }
+
+const TClassDecl& TEcrlDriver::Decl() {
+    static const TClassDecl D = MakeClassDecl<TEcrlDriver>(&TCommonDriver::Decl(), [](auto& B) {
+        using T = TEcrlDriver;
+        B.template Method<&T::HostGetDataKKT>("GetDataKKT", "ПолучитьПараметрыККТ", 2);
+        B.template Method<&T::HostOperationFN>("OperationFN", "ОперацияФН", 3);
+        B.template Method<&T::HostOpenShift>("OpenShift", "ОткрытьСмену", 3);
+        B.template Method<&T::HostCloseShift>("CloseShift", "ЗакрытьСмену", 3);
+        B.template Method<&T::HostProcessCheck>("ProcessCheck", "СформироватьЧек", 4);
+        B.template Method<&T::HostProcessCorrectionCheck>("ProcessCorrectionCheck", "СформироватьЧекКоррекции", 3);
+        B.template Method<&T::HostPrintTextDocument>("PrintTextDocument", "НапечататьТекстовыйДокумент", 2);
+        B.template Method<&T::HostCashInOutcome>("CashInOutcome", "НапечататьЧекВнесенияВыемки", 3);
+        B.template Method<&T::HostPrintXReport>("PrintXReport", "НапечататьОтчетБезГашения", 2);
+        B.template Method<&T::HostGetCurrentStatus>("GetCurrentStatus", "ПолучитьТекущееСостояние", 3);
+        B.template Method<&T::HostReportCurrentStatusOfSettlements>("ReportCurrentStatusOfSettlements",
+                                                                    "ОтчетОТекущемСостоянииРасчетов", 3);
+        B.template Method<&T::HostOpenCashDrawer>("OpenCashDrawer", "ОткрытьДенежныйЯщик", 1);
+        B.template Method<&T::HostGetLineLength>("GetLineLength", "ПолучитьШиринуСтроки", 2);
+        B.template Method<&T::HostPrintCheckCopy>("PrintCheckCopy", "НапечататьКопиюЧека", 2);
+        B.template Method<&T::HostOpenSessionRegistrationKM>("OpenSessionRegistrationKM",
+                                                             "ОткрытьСессиюРегистрацииКМ", 1);
+        B.template Method<&T::HostCloseSessionRegistrationKM>("CloseSessionRegistrationKM",
+                                                              "ЗакрытьСессиюРегистрацииКМ", 1);
+        B.template Method<&T::HostRequestKM>("RequestKM", "ЗапросКМ", 3);
+        B.template Method<&T::HostGetProcessingKMResult>("GetProcessingKMResult", "ПолучитьРезультатыЗапросаКМ", 3);
+        B.template Method<&T::HostConfirmKM>("ConfirmKM", "ПодтвердитьКМ", 3);
+        B.template Method<&T::HostSetDateTime>("SetDateTime", "УстановитьДатуВремя", 2);
+        B.template Method<&T::HostGetDateTime>("GetDateTime", "ПолучитьДатуВремя", 2);
+        B.template Method<&T::HostGetDocumentInformation>("GetDocumentInformation", "ПолучитьИнформациюПоДокументу",
+                                                          3);
+    });
+    return D;
+}
+
+void TEcrlDriver::UpdateDriverInfo(TDriverInfo& ADriverInfo) {
+    TCommonDriver::UpdateDriverInfo(ADriverInfo);
+    ADriverInfo.EquipmentType = etECR;
+    ADriverInfo.IntegrationComponent = false;
+}
+
+void TEcrlDriver::HandleDriverException(tVariant* RetValue) {
+    HandleException(CurrentExceptionMessage(), RetValue, CurrentExceptionCode());
+}
+
+void TEcrlDriver::ReadInput(const TV8Call& ACall, long I, pugi::xml_document& ADoc) {
+    LoadXml(ADoc, StripInvalidXmlChars(std::string_view(ACall.GetString(I))));
+}
+
+template <void (TEcrlDriver::*Op)(pugi::xml_document&, pugi::xml_document&)>
+void TEcrlDriver::InOut(TV8Call& ACall, long IIn, long IOut) {
+    Wrapped(ACall, [&] {
+        pugi::xml_document In, Out;
+        ReadInput(ACall, IIn, In);
+        NewXmlDocument(Out);
+        (this->*Op)(In, Out);
+        ACall.SetString(IOut, XmlToText(Out));
+    });
+}
+
+void TEcrlDriver::HostGetDataKKT(TV8Call& ACall) {
+    Wrapped(ACall, [&] {
+        pugi::xml_document Out;
+        NewXmlDocument(Out);
+        GetDataKKT(Out);
+        ACall.SetString(1, XmlToText(Out));
+    });
+}
+
+void TEcrlDriver::HostOperationFN(TV8Call& ACall) {
+    Wrapped(ACall, [&] {
+        const auto Type = uint8_t(ACall.GetInt(1));
+        pugi::xml_document In;
+        ReadInput(ACall, 2, In);
+        OperationFN(Type, In);
+    });
+}
+
+void TEcrlDriver::HostOpenShift(TV8Call& ACall) { InOut<&TEcrlDriver::OpenShift>(ACall, 1, 2); }
+void TEcrlDriver::HostCloseShift(TV8Call& ACall) { InOut<&TEcrlDriver::CloseShift>(ACall, 1, 2); }
+
+void TEcrlDriver::HostProcessCheck(TV8Call& ACall) {
+    Wrapped(ACall, [&] {
+        const bool Electronically = ACall.GetBool(1);
+        pugi::xml_document In, Out;
+        ReadInput(ACall, 2, In);
+        NewXmlDocument(Out);
+        ProcessCheck(Electronically, In, Out, false);
+        ACall.SetString(3, XmlToText(Out));
+    });
+}
+
+void TEcrlDriver::HostProcessCorrectionCheck(TV8Call& ACall) {
+    InOut<&TEcrlDriver::ProcessCorrectionCheck>(ACall, 1, 2);
+}
+
+void TEcrlDriver::HostPrintTextDocument(TV8Call& ACall) {
+    Wrapped(ACall, [&] {
+        pugi::xml_document In;
+        ReadInput(ACall, 1, In);
+        PrintTextDocument(In);
+    });
+}
+
+void TEcrlDriver::HostCashInOutcome(TV8Call& ACall) {
+    Wrapped(ACall, [&] {
+        pugi::xml_document In;
+        ReadInput(ACall, 1, In);
+        CashInOutcome(In, TCurrency::FromDouble(ACall.GetDouble(2)));
+    });
+}
+
+void TEcrlDriver::HostPrintXReport(TV8Call& ACall) {
+    Wrapped(ACall, [&] {
+        pugi::xml_document In;
+        ReadInput(ACall, 1, In);
+        PrintXReport(In);
+    });
+}
+
+void TEcrlDriver::HostGetCurrentStatus(TV8Call& ACall) { InOut<&TEcrlDriver::GetCurrentStatus>(ACall, 1, 2); }
+
+void TEcrlDriver::HostReportCurrentStatusOfSettlements(TV8Call& ACall) {
+    InOut<&TEcrlDriver::ReportCurrentStatusOfSettlements>(ACall, 1, 2);
+}
+
+void TEcrlDriver::HostOpenCashDrawer(TV8Call& ACall) {
+    Wrapped(ACall, [&] { OpenCashDrawer(); });
+}
+
+void TEcrlDriver::HostGetLineLength(TV8Call& ACall) {
+    Wrapped(ACall, [&] { ACall.SetInt(1, GetLineLength()); });
+}
+
+void TEcrlDriver::HostPrintCheckCopy(TV8Call& ACall) {
+    Wrapped(ACall, [&] { PrintCheckCopy(ACall.GetString(1)); });
+}
+
+void TEcrlDriver::HostOpenSessionRegistrationKM(TV8Call& ACall) {
+    Wrapped(ACall, [&] { OpenSessionRegistrationKM(); });
+}
+
+void TEcrlDriver::HostCloseSessionRegistrationKM(TV8Call& ACall) {
+    Wrapped(ACall, [&] { CloseSessionRegistrationKM(); });
+}
+
+void TEcrlDriver::HostRequestKM(TV8Call& ACall) { InOut<&TEcrlDriver::RequestKM>(ACall, 1, 2); }
+
+void TEcrlDriver::HostGetProcessingKMResult(TV8Call& ACall) {
+    Wrapped(ACall, [&] {
+        pugi::xml_document Out;
+        NewXmlDocument(Out);
+        int32_t Status = 0;
+        GetProcessingKMResult(Out, Status);
+        ACall.SetString(1, XmlToText(Out));
+        ACall.SetInt(2, Status);
+    });
+}
+
+void TEcrlDriver::HostConfirmKM(TV8Call& ACall) {
+    Wrapped(ACall, [&] { ConfirmKM(ACall.GetString(1), ACall.GetInt(2)); });
+}
+
+void TEcrlDriver::HostSetDateTime(TV8Call& ACall) {
+    Wrapped(ACall, [&] { SetDateTime(ACall.GetString(1)); });
+}
+
+void TEcrlDriver::HostGetDateTime(TV8Call& ACall) {
+    Wrapped(ACall, [&] { ACall.SetString(1, GetDateTime()); });
+}
+
+void TEcrlDriver::HostGetDocumentInformation(TV8Call& ACall) {
+    Wrapped(ACall, [&] {
+        const int32_t Number = ACall.GetInt(1);
+        pugi::xml_document Out;
+        NewXmlDocument(Out);
+        GetDocumentInformation(Number, Out);
+        ACall.SetString(2, XmlToText(Out));
+    });
+}
+
+}  // namespace fr

@@ -1,0 +1,172 @@
+#include "fiscal/uDriver.h"
+
+#include <stdexcept>
+
+#include "driver/uEquipmentErrors.h"
+#include "driver/uStrings.h"
+#include "driver/uXmlUtils.h"
+
+namespace fr {
+
+namespace {
+
+// Operations whose device side this build does not carry yet fail with a
+// clear message instead of pretending to succeed.
+[[noreturn]] void NotAvailable(const char* AOperation) {
+    throw std::runtime_error(std::string("Операция «") + AOperation +
+                             "» в этой сборке драйвера ещё не реализована");
+}
+
+}  // namespace
+
+const TClassDecl& TDeviceDriver::Decl() {
+    static const TClassDecl D;
+    return D;
+}
+
+TDriver::TDriver() = default;
+
+TDriver::~TDriver() {
+    FDeviceDriverList.clear();
+    FDeviceDriver = nullptr;
+    try {
+        Close("");
+    } catch (...) {
+    }
+}
+
+const TClassDecl& TDriver::Decl() {
+    static const TClassDecl D = MakeClassDecl<TDriver>(&TEcrlDriver::Decl(), [](auto& B) {
+        using T = TDriver;
+        B.template Method<&T::HostGetInterfaceRevision>("GetInterfaceRevision", "ПолучитьРевизиюИнтерфейса", 0);
+
+        B.Prop("PortNumber", "НомерПорта", "Номер порта", "0", false, &T::FPortNumber);
+        B.Prop("MaxReceiptRowLength", "ДлинаСтроки", "Длина строки", "48", false, &T::FMaxReceiptRowLength);
+        B.Prop("FeedCount", "Количество строк протяжки ленты", "Количество строк протяжки ленты", "8", false,
+               &T::FFeedCount);
+        B.Prop("ConnectPwd", "ПарольСвязи", "Пароль связи", "30", false, &T::FConnectPwd);
+        B.Prop("BaudRate", "Скорость", "Скорость", "115200", false, &T::FBaudRate);
+        B.Prop("IPAddress", "IPАдрес", "IP адрес", "127.0.0.1", false, &T::FIPAddress);
+        B.Prop("IPPort", "IPПорт", "IP порт", "7778", false, &T::FIPPort);
+        B.Prop("CutString", "CutString", "Маркер отреза бумаги", "[cut]", false, &T::FCutString);
+        B.Prop("DisableCut", "DisableCut", "Запретить отрезку чека", "false", false, &T::FDisableCut);
+        B.Prop("ReceiveAllKT", "ReceiveAllKT", "Принимать все КТ", "false", false, &T::FReceiveAllKT);
+        B.Prop("EnablePrinting", "ВключитьПечать", "Включить печать", "0", false, &T::FEnablePrinting);
+        B.Prop("EnableReportPrinting", "ВключитьПечатьОтчетов", "Включить печать отчетов", "0", false,
+               &T::FEnableReportPrinting);
+        B.Prop("ReceiptFontNumber", "НомерШрифтаЧека", "Номер шрифта чека", "1", false, &T::FReceiptFontNumber);
+
+        std::string T::*const Names[] = {&T::FGTFontName1, &T::FGTFontName2, &T::FGTFontName3, &T::FGTFontName4,
+                                         &T::FGTFontName5};
+        int32_t T::*const Sizes[] = {&T::FGTFontSize1, &T::FGTFontSize2, &T::FGTFontSize3, &T::FGTFontSize4,
+                                     &T::FGTFontSize5};
+        bool T::*const Bold[] = {&T::FGTIsBold1, &T::FGTIsBold2, &T::FGTIsBold3, &T::FGTIsBold4, &T::FGTIsBold5};
+        bool T::*const Italic[] = {&T::FGTIsItalic1, &T::FGTIsItalic2, &T::FGTIsItalic3, &T::FGTIsItalic4,
+                                   &T::FGTIsItalic5};
+        bool T::*const Strikeout[] = {&T::FGTIsStrikeout1, &T::FGTIsStrikeout2, &T::FGTIsStrikeout3,
+                                      &T::FGTIsStrikeout4, &T::FGTIsStrikeout5};
+        bool T::*const Underline[] = {&T::FGTIsUnderline1, &T::FGTIsUnderline2, &T::FGTIsUnderline3,
+                                      &T::FGTIsUnderline4, &T::FGTIsUnderline5};
+        for (int I = 0; I < 5; ++I) {
+            const std::string N = std::to_string(I + 1);
+            B.Prop("GTFontName" + N, "НазваниеШрифта" + N, "Название шрифта", "Arial", false, Names[I]);
+            B.Prop("GTFontSize" + N, "РазмерШрифта" + N, "Размер шрифта", "40", false, Sizes[I]);
+            B.Prop("GTIsBold" + N, "СтильBold" + N, "Стиль Bold", "false", false, Bold[I]);
+            B.Prop("GTIsItalic" + N, "СтильItalic" + N, "Стиль Italic", "false", false, Italic[I]);
+            B.Prop("GTIsStrikeout" + N, "СтильStrikeout" + N, "Стиль Strikeout", "false", false, Strikeout[I]);
+            B.Prop("GTIsUnderline" + N, "СтильUnderline" + N, "Стиль Underline", "false", false, Underline[I]);
+        }
+
+        B.Prop("ReceiptTextAvailable", "ПоддержкаПечатиТекста", "Поддержка печати текста", "true", false,
+               &T::FReceiptTextAvailable);
+        B.Prop("MteDriver", "Mte драйвер", "Mte драйвер", "false", false, &T::GetMteDriver, &T::SetMteDriver);
+
+        B.template Action<&T::GetKKTParams>("GetKKTParams", "Параметры и состояние ККТ");
+    });
+    return D;
+}
+
+void TDriver::HostGetInterfaceRevision(TV8Call& ACall) { ACall.SetResultInt(3004); }
+
+// ----------------------------------------------------------------- sessions
+
+void TDriver::SelectDevice(const std::string& ADeviceID) {
+    if (SingleSessionMode) {
+        TCommonDriver::SelectDevice(ADeviceID);
+        return;
+    }
+    const bool Empty = Trim(ADeviceID).empty();
+    const auto It = FDeviceDriverList.find(ADeviceID);
+    if (!Empty && It == FDeviceDriverList.end())
+        throw std::runtime_error("Экземпляр устройства c идентификатором " + ADeviceID +
+                                 " не существует или уже был отключен");
+    if (Empty) throw std::runtime_error("Не передан идентификатор устройства");
+    FDeviceDriver = It->second.get();
+}
+
+void TDriver::Open() { NotAvailable("Подключить"); }
+
+void TDriver::Close(const std::string& ADeviceID) {
+    if (SingleSessionMode) {
+        FSingleSession.reset();
+        FDeviceDriver = nullptr;
+    } else {
+        const auto It = FDeviceDriverList.find(ADeviceID);
+        FDeviceDriver = nullptr;
+        if (It != FDeviceDriverList.end()) FDeviceDriverList.erase(It);
+    }
+    TCommonDriver::Close(ADeviceID);
+}
+
+void TDriver::DeviceTest(std::string&, std::string&) { NotAvailable("ТестУстройства"); }
+
+std::string TDriver::GetAdditionalActions() {
+    static const char* const HiddenUnlessMte[] = {"GetKKTParams"};
+    pugi::xml_document Doc;
+    NewXmlDocument(Doc);
+    pugi::xml_node Root = Doc.append_child("Actions");
+    for (const TActionDecl* A : ClassDecl().AllActions()) {
+        bool Hidden = false;
+        for (const char* H : HiddenUnlessMte) Hidden = Hidden || SameText(A->Name, H);
+        if (Hidden && !FMteDriver) continue;
+        pugi::xml_node N = Root.append_child("Action");
+        N.append_attribute("Name") = A->Name.c_str();
+        N.append_attribute("Caption") = A->Caption.c_str();
+    }
+    return XmlToText(Doc);
+}
+
+void TDriver::GetKKTParams() { NotAvailable("Параметры и состояние ККТ"); }
+
+// ------------------------------------------------------- fiscal operations
+
+void TDriver::GetDataKKT(pugi::xml_document&) { NotAvailable("ПолучитьПараметрыККТ"); }
+void TDriver::OperationFN(uint8_t, pugi::xml_document&) { NotAvailable("ОперацияФН"); }
+void TDriver::OpenShift(pugi::xml_document&, pugi::xml_document&) { NotAvailable("ОткрытьСмену"); }
+void TDriver::CloseShift(pugi::xml_document&, pugi::xml_document&) { NotAvailable("ЗакрытьСмену"); }
+void TDriver::ProcessCheck(bool, pugi::xml_document&, pugi::xml_document&, bool) {
+    NotAvailable("СформироватьЧек");
+}
+void TDriver::ProcessCorrectionCheck(pugi::xml_document&, pugi::xml_document&) {
+    NotAvailable("СформироватьЧекКоррекции");
+}
+void TDriver::PrintTextDocument(pugi::xml_document&) { NotAvailable("НапечататьТекстовыйДокумент"); }
+void TDriver::CashInOutcome(pugi::xml_document&, TCurrency) { NotAvailable("НапечататьЧекВнесенияВыемки"); }
+void TDriver::PrintXReport(pugi::xml_document&) { NotAvailable("НапечататьОтчетБезГашения"); }
+void TDriver::GetCurrentStatus(pugi::xml_document&, pugi::xml_document&) { NotAvailable("ПолучитьТекущееСостояние"); }
+void TDriver::ReportCurrentStatusOfSettlements(pugi::xml_document&, pugi::xml_document&) {
+    NotAvailable("ОтчетОТекущемСостоянииРасчетов");
+}
+void TDriver::OpenCashDrawer() { NotAvailable("ОткрытьДенежныйЯщик"); }
+int32_t TDriver::GetLineLength() { NotAvailable("ПолучитьШиринуСтроки"); }
+void TDriver::PrintCheckCopy(const std::string&) { NotAvailable("НапечататьКопиюЧека"); }
+void TDriver::OpenSessionRegistrationKM() { NotAvailable("ОткрытьСессиюРегистрацииКМ"); }
+void TDriver::CloseSessionRegistrationKM() { NotAvailable("ЗакрытьСессиюРегистрацииКМ"); }
+void TDriver::RequestKM(pugi::xml_document&, pugi::xml_document&) { NotAvailable("ЗапросКМ"); }
+void TDriver::GetProcessingKMResult(pugi::xml_document&, int32_t&) { NotAvailable("ПолучитьРезультатыЗапросаКМ"); }
+void TDriver::ConfirmKM(const std::string&, int32_t) { NotAvailable("ПодтвердитьКМ"); }
+void TDriver::SetDateTime(const std::string&) { NotAvailable("УстановитьДатуВремя"); }
+std::string TDriver::GetDateTime() { NotAvailable("ПолучитьДатуВремя"); }
+void TDriver::GetDocumentInformation(int32_t, pugi::xml_document&) { NotAvailable("ПолучитьИнформациюПоДокументу"); }
+
+}  // namespace fr
