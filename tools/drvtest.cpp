@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <pugixml.hpp>
+
 #include "driver/uStrings.h"
 #include "v8host/uV8Host.h"
 
@@ -26,6 +28,8 @@ const char kUsage[] =
     "  info                  class names, attach type, methods, properties, description\n"
     "  methods               the method table\n"
     "  props                 the property table with current values\n"
+    "  settings              the settings form (GetParameters) as a readable list\n"
+    "  description           the driver description (GetDescription), one field a line\n"
     "  call METHOD [ARG...]  call a method by its English or Russian name\n"
     "  get PROP              read a property\n"
     "  set PROP ARG          write a property\n"
@@ -88,6 +92,12 @@ std::string Indent(const std::string& S, const std::string& Prefix) {
     return Out;
 }
 
+// Left-aligns a UTF-8 text in AWidth characters (not bytes).
+std::string Pad(const std::string& S, size_t AWidth) {
+    const size_t N = Utf8Length(S);
+    return N >= AWidth ? S : S + std::string(AWidth - N, ' ');
+}
+
 void PrintHostErrors(TState& St) {
     for (const auto& E : St.Host.Connection().Errors)
         std::printf("  host error %u (%s): %s\n", E.Code, E.Source.c_str(), E.Description.c_str());
@@ -97,15 +107,15 @@ void PrintHostErrors(TState& St) {
 void PrintMethods(TState& St) {
     std::printf("Methods:\n");
     for (const auto& M : St.Host.Methods())
-        std::printf("  %2ld  %-34s %-36s params %ld%s\n", M.Index, M.Name.c_str(), M.NameLoc.c_str(), M.ParamCount,
-                    M.HasRetVal ? "" : " (procedure)");
+        std::printf("  %2ld  %s %s params %ld%s\n", M.Index, Pad(M.Name, 34).c_str(), Pad(M.NameLoc, 36).c_str(),
+                    M.ParamCount, M.HasRetVal ? "" : " (procedure)");
 }
 
 void PrintProps(TState& St) {
     std::printf("Properties:\n");
     for (const auto& P : St.Host.Props()) {
         const TCallResult V = St.Host.GetProp(P.Name);
-        std::printf("  %2ld  %-24s %-34s %s%s = %s\n", P.Index, P.Name.c_str(), P.NameLoc.c_str(),
+        std::printf("  %2ld  %s %s %s%s = %s\n", P.Index, Pad(P.Name, 24).c_str(), Pad(P.NameLoc, 34).c_str(),
                     P.Readable ? "r" : "-", P.Writable ? "w" : "-", V.Called ? V.Result.Text().c_str() : "<error>");
     }
     PrintHostErrors(St);
@@ -132,12 +142,58 @@ void RunCall(TState& St, const std::string& AName, const std::vector<std::string
     if (Failed) St.AnyFailure = true;
 }
 
+// Calls a method whose parameter 0 returns a document; raises on failure.
+std::string OutDocument(TState& St, const std::string& AMethod) {
+    const TCallResult R = St.Host.Call(AMethod, {THostValue::Empty()});
+    PrintHostErrors(St);
+    if (!R.Called || !R.Result.Bool) {
+        St.AnyFailure = true;
+        throw std::runtime_error(AMethod + " failed: " + St.Host.LastError().second);
+    }
+    return R.Params.at(0).Str;
+}
+
+void PrintSettings(TState& St) {
+    pugi::xml_document Doc;
+    if (!Doc.load_string(OutDocument(St, "GetParameters").c_str())) throw std::runtime_error("bad settings form");
+    for (auto Page : Doc.child("Settings").children("Page")) {
+        std::printf("Page \"%s\"\n", Page.attribute("Caption").value());
+        for (auto Group : Page.children("Group")) {
+            std::printf("  Group \"%s\"\n", Group.attribute("Caption").value());
+            for (auto P : Group.children("Parameter")) {
+                std::printf("    %s %s %s = %s%s\n", Pad(P.attribute("Name").value(), 22).c_str(),
+                            Pad(P.attribute("Caption").value(), 34).c_str(), Pad(P.attribute("TypeValue").value(), 8).c_str(),
+                            P.attribute("DefaultValue").value(),
+                            std::string(P.attribute("ReadOnly").value()) == "true" ? " (read-only)" : "");
+                if (const auto D = P.attribute("Description"))
+                    std::printf("      %s\n", D.value());
+                std::string Choices;
+                int Count = 0;
+                for (auto Item : P.child("ChoiceList").children("Item")) {
+                    if (++Count <= 6) Choices += std::string(Choices.empty() ? "" : ", ") + Item.attribute("Value").value() +
+                                                 " \"" + Item.text().get() + "\"";
+                }
+                if (Count > 6) Choices += ", ... (" + std::to_string(Count) + " choices)";
+                if (Count) std::printf("      choices: %s\n", Choices.c_str());
+            }
+        }
+    }
+}
+
+void PrintDescription(TState& St) {
+    pugi::xml_document Doc;
+    if (!Doc.load_string(OutDocument(St, "GetDescription").c_str())) throw std::runtime_error("bad description");
+    std::printf("Description:\n");
+    for (auto A : Doc.child("DriverDescription").attributes())
+        std::printf("  %s %s\n", Pad(A.name(), 28).c_str(), A.value());
+}
+
 void RunInfo(TState& St) {
     std::printf("Class names: %s\n", St.Host.ClassNames().c_str());
     std::printf("Attach type: %d\n", int(St.Host.GetAttachType()));
     PrintMethods(St);
     PrintProps(St);
-    if (St.Host.FindMethod("GetDescription") >= 0) RunCall(St, "GetDescription", {"e"});
+    if (St.Host.FindMethod("GetDescription") >= 0) PrintDescription(St);
 }
 
 void RunCommand(TState& St, const std::vector<std::string>& C) {
@@ -149,6 +205,10 @@ void RunCommand(TState& St, const std::vector<std::string>& C) {
         PrintMethods(St);
     } else if (Cmd == "props") {
         PrintProps(St);
+    } else if (Cmd == "settings") {
+        PrintSettings(St);
+    } else if (Cmd == "description") {
+        PrintDescription(St);
     } else if (Cmd == "call" && !Args.empty()) {
         RunCall(St, Args[0], std::vector<std::string>(Args.begin() + 1, Args.end()));
     } else if (Cmd == "get" && Args.size() == 1) {
