@@ -1,0 +1,276 @@
+// The emulated cash register: its state machine, separate from any link.
+// Execute takes one command payload (code, password, data) and returns the
+// answer payload (echoed code, result code, answer data). All public
+// methods lock the device, so a link thread and a test can use it together.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <map>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "uEmuTape.h"
+
+namespace fr {
+
+// Format codes as the device tables and tag 1209 carry them.
+enum TEmuFFD : uint8_t { efFFD105 = 2, efFFD11 = 3, efFFD12 = 4 };
+
+struct TEmuConfig {
+    uint32_t Password = 30;
+    uint8_t LineLen = 48;
+    std::string SerialNumber = "0000000012345678";
+    std::string ModelName = "ОРВАЛЕН-Ф ЭМУЛЯТОР";  // UTF-8; sent in the device code page
+    bool Fiscalised = true;
+    TEmuFFD FFD = efFFD12;
+    std::string FNSerial = "9999078900012345";
+    std::string INN = "7700000000";  // company INN (10 or 12 digits)
+    std::string RegNumber = "0000000001012345";
+    std::string CompanyName = "ООО \"ЭМУЛЯТОР\"";
+    std::string Address = "г. Москва, ул. Тестовая, д. 1";
+    uint8_t TaxSystems = 0x01;   // bit mask, bit 0 = общая
+    uint8_t WorkModes = 0x00;    // bit mask of table 18 field 6
+    uint8_t ExtWorkModes = 0x10; // bit 4: goods with marking codes
+    int PrintPolls = 2;          // status polls that report "printing" after output
+};
+
+// One stored fiscal document: its type, number and TLV records.
+struct TEmuDocument {
+    uint32_t Number = 0;
+    uint16_t Type = 0;  // 1 registration, 11 re-registration, 2 shift open, 5 shift close,
+                        // 3 receipt, 31 correction, 21 settlement report, 6 storage closed
+    int64_t Time = 0;   // device clock, seconds since 1970 (local time, no zone)
+    uint32_t FiscalSign = 0;
+    std::string TLV;    // the top-level records, concatenated
+    bool Sent = false;
+};
+
+// Faults for the link to apply; counts are "next n".
+struct TEmuLinkFaults {
+    int NakFrames = 0;        // answer NAK to a good command frame, do not execute it
+    int CorruptAnswers = 0;   // send the answer with a wrong checksum
+    int TruncateAnswers = 0;  // send the answer two bytes short of its length
+    int Silence = 0;          // ignore the next ENQs / frames entirely
+    int DropConnections = 0;  // close the TCP connection on the next command frame
+    int AnswerDelayMs = 0;    // delay before every answer frame
+};
+
+class TEmuDevice {
+public:
+    explicit TEmuDevice(TEmuConfig AConfig = {});
+
+    // One command in, one answer out (both without framing).
+    std::string Execute(std::string_view APayload);
+
+    // ---- inspection -------------------------------------------------------
+    std::vector<std::string> Commands() const;  // every payload received, in order
+    void ClearCommands();
+    TEmuTape Tape() const;
+    void ClearTape();
+    uint8_t Mode() const;     // as offset 4 of the short state: 1, 2, 3, 4 or 8
+    uint8_t Submode() const;  // 0 idle, 2 paper out, 3 waiting for 0xB0, 5 printing
+    bool ShiftOpen() const;
+    uint16_t ShiftNumber() const;
+    bool ReceiptOpen() const;
+    bool Fiscalised() const;
+    uint8_t FNLifeState() const;
+    uint64_t CashRegister(uint16_t ANumber) const;  // kopecks
+    uint32_t OperationRegister(uint8_t ANumber) const;
+    std::vector<TEmuDocument> Documents() const;
+    uint32_t LastDocumentNumber() const;
+    std::string TableField(uint8_t ATable, uint16_t ARow, uint8_t AField) const;  // raw bytes
+    int64_t Clock() const;  // device local time, seconds since 1970
+    const TEmuConfig& Config() const { return FConfig; }
+
+    // ---- test controls and faults -------------------------------------------
+    // The AOccurrence-th time (1 = next) command ACode arrives, answer AResult
+    // without executing it. ACode is one byte, or 0xFFnn for storage commands.
+    void FailCommand(uint16_t ACode, int AOccurrence, uint8_t AResult);
+    // The paper runs out now: documents made from now are stored but their
+    // printout waits (submode 2); plain print commands answer 107. After
+    // APollsUntilReload short-state polls (never when negative) the paper is
+    // back: submode 3 until 0xB0 when output waits, else 0.
+    void SetPaperOut(int APollsUntilReload = -1);
+    void LoadPaper();
+    void SetClock(int64_t ALocalTime);
+    void AgeShift(int64_t ASeconds);  // pretend the shift was opened ASeconds earlier
+    void SetFNWarningFlags(uint8_t AFlags);
+    void MarkDocumentsSent();
+    void SetMarkingCodeInvalid(const std::string& ACode);  // its checks report a bad code
+    void SetTableField(uint8_t ATable, uint16_t ARow, uint8_t AField, std::string_view AValue);
+    TEmuLinkFaults& LinkFaults() { return FLinkFaults; }  // used under Lock()
+    std::unique_lock<std::mutex> Lock() const { return std::unique_lock<std::mutex>(FMutex); }
+
+private:
+    struct TField {
+        std::string Name;
+        uint8_t Size = 1;
+        bool IsText = false;
+        std::string Value;
+    };
+    struct TTable {
+        std::string Name;
+        uint16_t Rows = 1;
+        std::vector<TField> Fields;                        // field n at index n-1
+        std::map<uint16_t, std::vector<std::string>> Data; // row -> values (rows > 1)
+    };
+    struct TItem {
+        uint8_t Operation = 1;
+        uint64_t Quantity = 0;  // millionths
+        uint64_t Price = 0, Sum = 0, TaxSum = 0;
+        uint8_t Tax = 0, Department = 0, Method = 0, Subject = 0;
+        std::string Name;
+        std::string ExtraTLV;  // requisites bound to the item
+    };
+    struct TReceipt {
+        bool Open = false;
+        uint8_t Type = 0;  // 0 sale, 1 purchase, 2 sale return, 3 purchase return, +128 correction
+        std::vector<TItem> Items;
+    };
+    struct TKMCheck {
+        std::string Code;
+        bool Valid = true;
+        bool Accepted = false;
+    };
+    struct TFailRule {
+        uint16_t Code;
+        int Left;
+        uint8_t Result;
+    };
+
+    std::string Dispatch(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    // Commands grouped as in the catalogue.
+    std::string CmdShortState();
+    std::string CmdFullState();
+    std::string CmdDeviceType();
+    std::string CmdQueryEx(std::string_view AData, uint8_t& AResult);
+    std::string CmdCashReg(std::string_view AData, bool AWide);
+    std::string CmdOperReg(std::string_view AData, uint8_t& AResult);
+    std::string CmdReadField(std::string_view AData, uint8_t& AResult);
+    void CmdWriteField(std::string_view AData, uint8_t& AResult);
+    std::string CmdFieldStruct(std::string_view AData, uint8_t& AResult);
+    void CmdSetTime(std::string_view AData, uint8_t& AResult);
+    void CmdSetDate(std::string_view AData, uint8_t& AResult);
+    void CmdConfirmDate(std::string_view AData, uint8_t& AResult);
+    void CmdPrintLine(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    void CmdPrintTitle(std::string_view AData, uint8_t& AResult);
+    void CmdFeedCut(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    void CmdGraphics(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    void CmdBarcode(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    void CmdContinuePrint(uint8_t& AResult);
+    void CmdDocCopy(uint8_t& AResult);
+    void CmdOpenReceipt(std::string_view AData, uint8_t& AResult);
+    void CmdRegisterItem(std::string_view AData, uint8_t& AResult);
+    void CmdRequisite(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdCloseReceipt(std::string_view AData, uint8_t& AResult);
+    void CmdCancelReceipt(uint8_t& AResult);
+    std::string CmdCorrection(std::string_view AData, uint8_t& AResult);
+    void CmdEncash(bool AIn, std::string_view AData, uint8_t& AResult);
+    void CmdOpenShift(uint8_t& AResult);
+    void CmdCloseShift(uint8_t& AResult);
+    void CmdXReport(uint8_t& AResult);
+    void CmdSettlementReport(uint8_t& AResult);
+    std::string CmdSessionParams();
+    std::string CmdFNStatus();
+    std::string CmdFNValidity();
+    std::string CmdFNVersion();
+    std::string CmdFiscalisation(uint8_t& AResult);
+    std::string CmdExchangeStatus();
+    std::string CmdRequestDocument(std::string_view AData, uint8_t& AResult);
+    std::string CmdReadDocument(uint8_t& AResult);
+    void CmdRegistration(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    void CmdCloseFN(uint8_t& AResult);
+    std::string CmdCheckMark(std::string_view AData, uint8_t& AResult);
+    void CmdAcceptMark(std::string_view AData, uint8_t& AResult);
+    void CmdBindMark(std::string_view AData, uint8_t& AResult);
+    std::string CmdMarkStatus();
+
+    // State helpers.
+    void InitTables();
+    TField* Field(uint8_t ATable, uint16_t ARow, uint8_t AField, uint8_t& AResult);
+    std::string& FieldValue(uint8_t ATable, uint16_t ARow, uint8_t AField);
+    uint8_t FieldByte(uint8_t ATable, uint8_t AField) const;
+    std::string FieldText(uint8_t ATable, uint8_t AField) const;  // trailing zeros and blanks removed
+    int64_t Now() const;
+    uint8_t CurrentMode() const;
+    bool PrintingAllowed(uint8_t& AResult) const;  // paper and continuation checks
+    bool DocumentCommandAllowed(uint8_t& AResult, bool ANeedShift) const;
+    void Print(const std::string& AAnsiText, TEmuTextStyle AStyle = TEmuTextStyle::tsNormal, int AFont = 1);
+    void PrintUtf8(const std::string& AUtf8, TEmuTextStyle AStyle = TEmuTextStyle::tsNormal);
+    void Output(TEmuTapeEntry AEntry);
+    void BeginDocumentPrint();
+    void EndDocumentPrint();
+    bool PrintingEnabled() const;
+    void ClearShiftRegisters();
+    void AddCash(uint16_t ARegister, int64_t AKopecks);
+
+    // Documents (uEmuDocuments.cpp).
+    TEmuDocument& StoreDocument(uint16_t AType, std::string ATLV);
+    std::string CommonTags(const TEmuDocument& ADoc) const;
+    std::string RegistrationTLV(uint8_t AReason) const;
+    std::string ReceiptTLV(const TReceipt& AReceipt, const std::vector<uint64_t>& APayments,
+                           const std::vector<uint64_t>& ATaxes, uint8_t ATaxSystem, uint64_t ATotal) const;
+    std::string ItemTLV(const TItem& AItem) const;
+    void PrintDocumentFooter(const TEmuDocument& ADoc);
+    static std::string MarkingCodeTLV(const std::string& ACode);
+
+    mutable std::mutex FMutex;
+    TEmuConfig FConfig;
+    std::vector<std::string> FCommands;
+    std::vector<TFailRule> FFailRules;
+    TEmuLinkFaults FLinkFaults;
+    TEmuTape FTape;
+    std::vector<TEmuTapeEntry> FHeldOutput;  // printout waiting for paper
+    std::vector<TEmuTapeEntry> FLastDocPrint;
+    bool FCollectDocPrint = false;
+    std::map<uint8_t, TTable> FTables;
+    std::map<uint8_t, std::string> FGraphics;  // graphics memory line -> row
+    std::string FQRBuffer;
+
+    // Clock: device time = host time + offset.
+    int64_t FClockOffset = 0;
+    int FPendingDay = -1, FPendingMonth = -1, FPendingYear = -1;
+
+    // Printer.
+    int FPrintPollsLeft = 0;
+    bool FPaperOut = false;
+    int FPaperPolls = -1;
+    bool FWaitContinue = false;  // paper is back, output waits for 0xB0
+    int FDrawerPolls = 0;
+
+    // Shift and receipts.
+    bool FShiftOpen = false;
+    uint16_t FShiftNumber = 0;
+    uint16_t FReceiptNumber = 0;  // last receipt in the shift
+    int64_t FShiftOpenTime = 0;
+    uint32_t FShiftDocuments = 0;
+    TReceipt FReceipt;
+    bool FCorrectionBegun = false;
+    std::string FPendingTLV;  // document requisites waiting for their document
+    std::map<uint16_t, uint64_t> FCashRegs;
+    std::map<uint8_t, uint32_t> FOperRegs;
+
+    // Fiscal storage.
+    uint8_t FLifeState = 1;
+    uint8_t FWarningFlags = 0;
+    bool FRegistrationBegun = false;
+    std::vector<TEmuDocument> FDocuments;
+    uint32_t FRegistrationDoc = 0;
+    uint8_t FRegTaxSystems = 0, FRegWorkModes = 0;
+    std::string FRegINN, FRegNumber;
+    int64_t FRegTime = 0;
+    // Document being read out (data-output mode).
+    bool FDataOutput = false;
+    std::string FReadOut;
+    size_t FReadPos = 0;
+
+    // Marking codes checked in the storage.
+    std::vector<TKMCheck> FKMChecks;
+    std::vector<std::string> FInvalidCodes;
+    uint32_t FRealizations = 0;
+};
+
+}  // namespace fr

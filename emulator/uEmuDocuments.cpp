@@ -1,0 +1,903 @@
+// Fiscal documents of the emulated device: shifts, receipts, corrections,
+// reports, registration and the storage's own queries, marking codes. Every
+// document is stored as real TLV records and can be read back record by
+// record in data-output mode.
+#include <algorithm>
+
+#include "driver/uCommonUtils.h"
+#include "uEmuBytes.h"
+#include "uEmuDevice.h"
+
+namespace fr {
+namespace {
+
+constexpr uint8_t rcFNState = 0x02;
+constexpr uint8_t rcNoData = 0x08;
+constexpr uint8_t rcBadParams = 0x33;
+constexpr uint8_t rcShiftOpen = 0x3C;
+constexpr uint8_t rcPaymentsShort = 0x45;
+constexpr uint8_t rcNoCash = 0x46;
+constexpr uint8_t rcNonCashTooBig = 0x4D;
+constexpr uint8_t rcShift24 = 0x4E;
+constexpr uint8_t rcReceiptClosed = 0x55;
+constexpr uint8_t rcMode = 0x73;
+constexpr uint8_t rcZeroTotal = 0x8E;
+constexpr uint8_t rcMarkingOff = 0xA0;
+constexpr uint8_t rcMarkingOrder = 0xA1;
+constexpr uint8_t rcMarkTable = 0xA3;
+constexpr uint8_t rcMarkUnchecked = 0xA5;
+
+constexpr size_t kMaxRecord = 252;  // one record per answer: 255 minus code and result
+
+// Variable-length number: the fewest little-endian bytes, at least one.
+std::string VLN(uint64_t AValue) {
+    std::string S;
+    do {
+        S += char(AValue & 0xFF);
+        AValue >>= 8;
+    } while (AValue);
+    return S;
+}
+
+// Quantity in millionths as a decimal-point count and the digits.
+std::string FVLN(uint64_t AMillionths) {
+    int Places = 6;
+    while (Places > 0 && AMillionths % 10 == 0) {
+        AMillionths /= 10;
+        --Places;
+    }
+    return std::string(1, char(Places)) + VLN(AMillionths);
+}
+
+std::string U32(uint32_t V) { return LE(V, 4); }
+
+std::string Money(uint64_t AKopecks) {
+    std::string S = std::to_string(AKopecks / 100) + ".";
+    S += char('0' + AKopecks % 100 / 10);
+    S += char('0' + AKopecks % 10);
+    return S;
+}
+
+std::string Quantity(uint64_t AMillionths) {
+    std::string S = std::to_string(AMillionths / 1000000);
+    uint64_t Frac = AMillionths % 1000000;
+    if (Frac) {
+        std::string F = std::to_string(Frac);
+        F.insert(0, 6 - F.size(), '0');
+        while (F.back() == '0') F.pop_back();
+        S += "." + F;
+    }
+    return S;
+}
+
+std::string Columns(const std::string& ALeft, const std::string& ARight, size_t ALen) {
+    auto Chars = [](const std::string& S) {
+        size_t N = 0;
+        for (char C : S)
+            if ((uint8_t(C) & 0xC0) != 0x80) ++N;
+        return N;
+    };
+    size_t L = Chars(ALeft), R = Chars(ARight);
+    std::string Out = ALeft;
+    Out.append(L + R < ALen ? ALen - L - R : 1, ' ');
+    return Out + ARight;
+}
+
+std::string DateTimeText(int64_t T) {
+    std::time_t TT = std::time_t(T);
+    std::tm R{};
+    gmtime_r(&TT, &R);
+    char B[64];
+    std::snprintf(B, sizeof B, "%02d.%02d.%04d %02d:%02d", R.tm_mday, R.tm_mon + 1, R.tm_year + 1900, R.tm_hour,
+                  R.tm_min);
+    return B;
+}
+
+std::string DateTimeBytes(int64_t T, bool ASeconds) {
+    std::time_t TT = std::time_t(T);
+    std::tm R{};
+    gmtime_r(&TT, &R);
+    std::string S;
+    S += char(R.tm_year % 100), S += char(R.tm_mon + 1), S += char(R.tm_mday), S += char(R.tm_hour),
+        S += char(R.tm_min);
+    if (ASeconds) S += char(R.tm_sec);
+    return S;
+}
+
+bool ValidTLV(std::string_view AData) {
+    return AData.size() >= 4 && GetLE(AData.substr(2, 2)) + 4 == AData.size();
+}
+
+// Receipt type of the open command to the calculation sign of tag 1054.
+uint8_t CalculationSign(uint8_t AType) {
+    static const uint8_t Map[4] = {1, 3, 2, 4};
+    return Map[AType & 0x03];
+}
+
+const char* SignName(uint8_t ASign) {
+    switch (ASign) {
+        case 1: return "ПРИХОД";
+        case 2: return "ВОЗВРАТ ПРИХОДА";
+        case 3: return "РАСХОД";
+        default: return "ВОЗВРАТ РАСХОДА";
+    }
+}
+
+}  // namespace
+
+// ---- storing documents ---------------------------------------------------------------
+
+std::string TEmuDevice::CommonTags(const TEmuDocument& ADoc) const {
+    std::string S;
+    S += TLV(1012, U32(uint32_t(ADoc.Time)));
+    S += TLV(1040, U32(ADoc.Number));
+    S += TLV(1077, std::string(2, '\0') + IntToBEBytesN(ADoc.FiscalSign, 4));
+    S += TLV(1041, FConfig.FNSerial);
+    std::string Inn = FRegINN.size() == 10 ? FRegINN + "  " : FRegINN;
+    S += TLV(1018, Inn.substr(0, 12));
+    std::string Reg = FRegNumber;
+    Reg.resize(20, ' ');
+    S += TLV(1037, Reg);
+    return S;
+}
+
+TEmuDocument& TEmuDevice::StoreDocument(uint16_t AType, std::string ATLV) {
+    TEmuDocument D;
+    D.Number = LastDocumentNumber() + 1;
+    D.Type = AType;
+    D.Time = AType == 1 && FRegTime ? FRegTime : Now();
+    // A stable 32-bit "fiscal sign" from the document's identity.
+    uint64_t H = 1469598103934665603ull;
+    std::string Key = FConfig.FNSerial + std::to_string(D.Number) + "/" + std::to_string(D.Time);
+    for (char C : Key) H = (H ^ uint8_t(C)) * 1099511628211ull;
+    D.FiscalSign = uint32_t(H ^ (H >> 32));
+    D.TLV = CommonTags(D) + ATLV + FPendingTLV;
+    FPendingTLV.clear();
+    FDocuments.push_back(std::move(D));
+    ++FShiftDocuments;
+    return FDocuments.back();
+}
+
+void TEmuDevice::PrintDocumentFooter(const TEmuDocument& ADoc) {
+    size_t W = FConfig.LineLen;
+    PrintUtf8(Columns("ЗН ККТ", FConfig.SerialNumber, W));
+    PrintUtf8(Columns("ФН №", FConfig.FNSerial, W));
+    PrintUtf8(Columns("ФД № " + std::to_string(ADoc.Number), "ФП " + std::to_string(ADoc.FiscalSign), W));
+    PrintUtf8(DateTimeText(ADoc.Time));
+}
+
+std::string TEmuDevice::RegistrationTLV(uint8_t AReason) const {
+    std::string S;
+    auto Text = [&](uint16_t ATag, uint8_t AField) {
+        std::string V = FieldText(18, AField);
+        if (!V.empty()) S += TLV(ATag, AnsiToOem(V));
+    };
+    Text(1048, 7);
+    Text(1009, 9);
+    Text(1187, 14);
+    Text(1046, 10);
+    Text(1017, 12);
+    Text(1060, 13);
+    Text(1117, 15);
+    S += TLV(1013, FConfig.SerialNumber);
+    S += TLV(1062, std::string(1, char(FRegTaxSystems)));
+    const uint16_t ModeTags[6] = {1056, 1002, 1001, 1109, 1110, 1108};
+    for (int I = 0; I < 6; ++I) S += TLV(ModeTags[I], std::string(1, char((FRegWorkModes >> I) & 1)));
+    uint8_t Ext = FieldByte(18, 21);
+    const uint16_t ExtTags[4] = {1207, 1193, 1126, 1221};
+    for (int I = 0; I < 4; ++I) S += TLV(ExtTags[I], std::string(1, char((Ext >> I) & 1)));
+    uint8_t Format = FieldByte(17, 17);
+    if (Format < 2 || Format > 4) Format = 2;
+    S += TLV(1209, std::string(1, char(Format)));
+    S += TLV(1189, std::string(1, char(Format)));
+    S += TLV(1190, std::string(1, char(FConfig.FFD)));
+    S += TLV(1188, "1.0");
+    if (AReason) S += TLV(1205, U32(AReason));
+    return S;
+}
+
+std::string TEmuDevice::ItemTLV(const TItem& AItem) const {
+    std::string Name = AnsiToOem(AItem.Name);
+    std::string Rest;
+    Rest += TLV(1079, VLN(AItem.Price));
+    Rest += TLV(1023, FVLN(AItem.Quantity));
+    Rest += TLV(1043, VLN(AItem.Sum));
+    Rest += TLV(1199, std::string(1, char(AItem.Tax)));
+    if (AItem.TaxSum) Rest += TLV(1200, VLN(AItem.TaxSum));
+    Rest += TLV(1212, std::string(1, char(AItem.Subject)));
+    Rest += TLV(1214, std::string(1, char(AItem.Method)));
+    Rest += AItem.ExtraTLV;
+    // One stored record must fit one answer; the name gives way first.
+    size_t Fixed = 4 + Rest.size() + (Name.empty() ? 0 : 4);
+    if (Fixed + Name.size() > kMaxRecord) Name.resize(Fixed < kMaxRecord ? kMaxRecord - Fixed : 0);
+    std::string Body = (Name.empty() ? std::string() : TLV(1030, Name)) + Rest;
+    if (Body.size() + 4 > kMaxRecord) Body.resize(kMaxRecord - 4);
+    return TLV(1059, Body);
+}
+
+std::string TEmuDevice::ReceiptTLV(const TReceipt& AReceipt, const std::vector<uint64_t>& APayments,
+                                   const std::vector<uint64_t>& ATaxes, uint8_t ATaxSystem,
+                                   uint64_t ATotal) const {
+    std::string S;
+    S += TLV(1042, U32(FReceiptNumber));
+    S += TLV(1038, U32(FShiftNumber));
+    S += TLV(1054, std::string(1, char(CalculationSign(AReceipt.Type))));
+    S += TLV(1055, std::string(1, char(ATaxSystem)));
+    for (const auto& I : AReceipt.Items) S += ItemTLV(I);
+    S += TLV(1020, VLN(ATotal));
+    uint64_t Electronic = 0;
+    for (size_t I = 1; I < 13 && I < APayments.size(); ++I) Electronic += APayments[I];
+    S += TLV(1031, VLN(APayments[0]));
+    S += TLV(1081, VLN(Electronic));
+    S += TLV(1215, VLN(APayments[13]));
+    S += TLV(1216, VLN(APayments[14]));
+    S += TLV(1217, VLN(APayments[15]));
+    // Tax sums in the order of the close command: 20%, 10%, 0%, none, 20/120, 10/110.
+    const uint16_t TaxTags[6] = {1102, 1103, 1104, 1105, 1106, 1107};
+    for (size_t I = 0; I < 6 && I < ATaxes.size(); ++I)
+        if (ATaxes[I]) S += TLV(TaxTags[I], VLN(ATaxes[I]));
+    return S;
+}
+
+std::string TEmuDevice::MarkingCodeTLV(const std::string& ACode) {
+    std::string Code = ACode.substr(0, ACode.find('\x1D'));
+    bool Digits = !Code.empty() && std::all_of(Code.begin(), Code.end(), [](char C) { return C >= '0' && C <= '9'; });
+    uint16_t Tag = 1300;
+    if (Code.size() >= 25 && Code.compare(0, 2, "01") == 0)
+        Tag = 1305;
+    else if (Digits && Code.size() == 13)
+        Tag = 1302;
+    else if (Digits && Code.size() == 8)
+        Tag = 1301;
+    else if (Digits && Code.size() == 14)
+        Tag = 1303;
+    if (Code.size() > 64) Code.resize(64);
+    return TLV(1163, TLV(Tag, Code));
+}
+
+// ---- receipts -------------------------------------------------------------------------
+
+void TEmuDevice::CmdOpenReceipt(std::string_view AData, uint8_t& AResult) {
+    uint8_t Type = TEmuReader(AData).Byte();
+    if ((Type & 0x7F) > 3 || (Type & 0x7C)) {
+        AResult = rcBadParams;
+        return;
+    }
+    if (!DocumentCommandAllowed(AResult, true)) return;
+    if (CurrentMode() == 3) {
+        AResult = rcShift24;
+        return;
+    }
+    FReceipt = TReceipt{};
+    FReceipt.Open = true;
+    FReceipt.Type = Type;
+    FPendingTLV.clear();
+    BeginDocumentPrint();
+    PrintUtf8(AnsiToUtf8(FieldText(18, 7)), TEmuTextStyle::tsTitle);
+    PrintUtf8(Type & 0x80 ? "КАССОВЫЙ ЧЕК КОРРЕКЦИИ" : "КАССОВЫЙ ЧЕК", TEmuTextStyle::tsTitle);
+    PrintUtf8(SignName(CalculationSign(Type)), TEmuTextStyle::tsBold);
+}
+
+void TEmuDevice::CmdRegisterItem(std::string_view AData, uint8_t& AResult) {
+    TEmuReader R(AData);
+    TItem I;
+    I.Operation = R.Byte();
+    I.Quantity = R.Int(6);
+    I.Price = R.Int(5);
+    I.Sum = R.Int(5);
+    I.TaxSum = R.Int(5);
+    I.Tax = R.Byte();
+    I.Department = R.Byte();
+    I.Method = R.Byte();
+    I.Subject = R.Byte();
+    I.Name = std::string(R.Rest());
+    if (!FReceipt.Open) {
+        AResult = rcReceiptClosed;
+        return;
+    }
+    if (I.Operation < 1 || I.Operation > 4 || I.Tax > 10) {
+        AResult = rcBadParams;
+        return;
+    }
+    size_t W = FConfig.LineLen;
+    if (!I.Name.empty()) PrintUtf8(AnsiToUtf8(I.Name.substr(0, W)));
+    PrintUtf8(Columns(Quantity(I.Quantity) + " x " + Money(I.Price), "=" + Money(I.Sum), W));
+    FReceipt.Items.push_back(std::move(I));
+}
+
+void TEmuDevice::CmdRequisite(uint16_t ACode, std::string_view AData, uint8_t& AResult) {
+    if (!ValidTLV(AData)) {
+        AResult = rcBadParams;
+        return;
+    }
+    if (ACode == 0xFF0C) {
+        FPendingTLV += AData;
+        return;
+    }
+    if (!FReceipt.Open) {
+        AResult = rcReceiptClosed;
+        return;
+    }
+    if (FReceipt.Items.empty()) {
+        AResult = rcBadParams;
+        return;
+    }
+    FReceipt.Items.back().ExtraTLV += AData;
+}
+
+std::string TEmuDevice::CmdCloseReceipt(std::string_view AData, uint8_t& AResult) {
+    TEmuReader R(AData);
+    std::vector<uint64_t> Pay(16), Tax(10);
+    for (auto& P : Pay) P = R.Int(5);
+    uint8_t Rounding = R.Byte();
+    for (size_t I = 0; I < 6; ++I) Tax[I] = R.Int(5);
+    uint8_t TaxSystem = R.Byte();
+    R.Take(64);
+    for (size_t I = 6; I < 10 && R.Left() >= 5; ++I) Tax[I] = R.Int(5);
+    if (!FReceipt.Open) {
+        AResult = rcReceiptClosed;
+        return {};
+    }
+    uint64_t Total = 0;
+    for (const auto& I : FReceipt.Items) Total += I.Sum;
+    if (FReceipt.Items.empty()) {
+        AResult = rcZeroTotal;
+        return {};
+    }
+    uint64_t Due = Total > Rounding ? Total - Rounding : 0;
+    uint64_t NonCash = 0, Paid = Pay[0];
+    for (size_t I = 1; I < 16; ++I) NonCash += Pay[I];
+    Paid += NonCash;
+    if (NonCash > Due) {
+        AResult = rcNonCashTooBig;
+        return {};
+    }
+    if (Paid < Due) {
+        AResult = rcPaymentsShort;
+        return {};
+    }
+    uint64_t Change = Paid - Due;
+    uint64_t NetCash = Pay[0] - Change;
+    uint8_t Sign = CalculationSign(FReceipt.Type);
+    bool CashOut = Sign == 2 || Sign == 3;
+    if (CashOut && FCashRegs[241] < NetCash) {
+        AResult = rcNoCash;
+        return {};
+    }
+
+    // Registers by calculation sign: cash, electronic, prepayment, credit, barter.
+    static const uint16_t Regs[5][5] = {{0, 0, 0, 0, 0},
+                                        {193, 197, 4180, 4184, 4188},
+                                        {195, 199, 4182, 4186, 4190},
+                                        {194, 198, 4181, 4185, 4189}};
+    static const uint16_t Regs4[5] = {196, 200, 4183, 4187, 4191};
+    const uint16_t* Reg = Sign == 4 ? Regs4 : Regs[Sign];
+    uint64_t Electronic = 0;
+    for (size_t I = 1; I < 13; ++I) Electronic += Pay[I];
+    bool Correction = FReceipt.Type & 0x80;
+    if (!Correction) {
+        AddCash(Reg[0], int64_t(NetCash));
+        AddCash(Reg[1], int64_t(Electronic));
+        AddCash(Reg[2], int64_t(Pay[13]));
+        AddCash(Reg[3], int64_t(Pay[14]));
+        AddCash(Reg[4], int64_t(Pay[15]));
+        static const uint8_t Ops[5] = {0, 144, 146, 145, 147};
+        ++FOperRegs[Ops[Sign]];
+    }
+    AddCash(241, CashOut ? -int64_t(NetCash) : int64_t(NetCash));
+
+    ++FReceiptNumber;
+    std::string Body = ReceiptTLV(FReceipt, Pay, Tax, TaxSystem, Total);
+    TEmuDocument& D = StoreDocument(Correction ? 31 : 3, Body);
+    FReceipt = TReceipt{};
+    FKMChecks.clear();
+
+    size_t W = FConfig.LineLen;
+    PrintUtf8(Columns("ИТОГ", "=" + Money(Total), W), TEmuTextStyle::tsBold);
+    if (Pay[0]) PrintUtf8(Columns("НАЛИЧНЫМИ", "=" + Money(Pay[0]), W));
+    if (Electronic) PrintUtf8(Columns("БЕЗНАЛИЧНЫМИ", "=" + Money(Electronic), W));
+    if (Pay[13]) PrintUtf8(Columns("ПРЕДВАРИТЕЛЬНАЯ ОПЛАТА (АВАНС)", "=" + Money(Pay[13]), W));
+    if (Pay[14]) PrintUtf8(Columns("ПОСЛЕДУЮЩАЯ ОПЛАТА (КРЕДИТ)", "=" + Money(Pay[14]), W));
+    if (Pay[15]) PrintUtf8(Columns("ИНАЯ ФОРМА ОПЛАТЫ", "=" + Money(Pay[15]), W));
+    if (Change) PrintUtf8(Columns("СДАЧА", "=" + Money(Change), W));
+    PrintDocumentFooter(D);
+    if (PrintingEnabled()) {
+        std::time_t TT = std::time_t(D.Time);
+        std::tm T{};
+        gmtime_r(&TT, &T);
+        char Q[160];
+        std::snprintf(Q, sizeof Q, "t=%04d%02d%02dT%02d%02d&s=%s&fn=%s&i=%u&fp=%u&n=%u", T.tm_year + 1900,
+                      T.tm_mon + 1, T.tm_mday, T.tm_hour, T.tm_min, Money(Total).c_str(), FConfig.FNSerial.c_str(),
+                      D.Number, D.FiscalSign, unsigned(Sign));
+        TEmuTapeEntry E;
+        E.Kind = TEmuTapeKind::tkQR;
+        E.Text = Q;
+        Output(std::move(E));
+    }
+    EndDocumentPrint();
+
+    std::string A;
+    PutLE(A, Change, 5);                   // 1-5 change
+    PutLE(A, D.Number, 4);                 // 6-9 document number
+    PutLE(A, D.FiscalSign, 4);             // 10-13 fiscal sign
+    A += DateTimeBytes(D.Time, false);     // 14-18 date and time
+    return A;
+}
+
+void TEmuDevice::CmdCancelReceipt(uint8_t& AResult) {
+    if (!FReceipt.Open) {
+        AResult = rcReceiptClosed;
+        return;
+    }
+    FReceipt = TReceipt{};
+    FPendingTLV.clear();
+    PrintUtf8("ЧЕК АННУЛИРОВАН", TEmuTextStyle::tsBold);
+    EndDocumentPrint();
+}
+
+std::string TEmuDevice::CmdCorrection(std::string_view AData, uint8_t& AResult) {
+    TEmuReader R(AData);
+    uint8_t Type = R.Byte(), Sign = R.Byte();
+    std::vector<uint64_t> Sums(6), Tax(10);
+    for (auto& S : Sums) S = R.Int(5);
+    for (size_t I = 0; I < 6; ++I) Tax[I] = R.Int(5);
+    uint8_t TaxSystem = R.Byte();
+    for (size_t I = 6; I < 10 && R.Left() >= 5; ++I) Tax[I] = R.Int(5);
+    if (!DocumentCommandAllowed(AResult, true)) return {};
+    if (Sign < 1 || Sign > 4 || Type > 1) {
+        AResult = rcBadParams;
+        return {};
+    }
+    uint64_t Paid = Sums[1] + Sums[2] + Sums[3] + Sums[4] + Sums[5];
+    if (Paid < Sums[0]) {
+        AResult = rcPaymentsShort;
+        return {};
+    }
+    bool CashOut = Sign == 2 || Sign == 3;
+    if (CashOut && FCashRegs[241] < Sums[1]) {
+        AResult = rcNoCash;
+        return {};
+    }
+    AddCash(241, CashOut ? -int64_t(Sums[1]) : int64_t(Sums[1]));
+    FCorrectionBegun = false;
+    ++FReceiptNumber;
+    std::string S;
+    S += TLV(1042, U32(FReceiptNumber));
+    S += TLV(1038, U32(FShiftNumber));
+    S += TLV(1173, std::string(1, char(Type)));
+    S += TLV(1054, std::string(1, char(Sign)));
+    S += TLV(1055, std::string(1, char(TaxSystem)));
+    S += TLV(1020, VLN(Sums[0]));
+    S += TLV(1031, VLN(Sums[1]));
+    S += TLV(1081, VLN(Sums[2]));
+    S += TLV(1215, VLN(Sums[3]));
+    S += TLV(1216, VLN(Sums[4]));
+    S += TLV(1217, VLN(Sums[5]));
+    const uint16_t TaxTags[6] = {1102, 1103, 1104, 1105, 1106, 1107};
+    for (size_t I = 0; I < 6; ++I)
+        if (Tax[I]) S += TLV(TaxTags[I], VLN(Tax[I]));
+    BeginDocumentPrint();
+    PrintUtf8("КАССОВЫЙ ЧЕК КОРРЕКЦИИ", TEmuTextStyle::tsTitle);
+    PrintUtf8(SignName(Sign), TEmuTextStyle::tsBold);
+    PrintUtf8(Columns("ИТОГ", "=" + Money(Sums[0]), FConfig.LineLen), TEmuTextStyle::tsBold);
+    TEmuDocument& D = StoreDocument(31, S);
+    PrintDocumentFooter(D);
+    EndDocumentPrint();
+    std::string A;
+    PutLE(A, FReceiptNumber, 2);  // 1-2 receipt number
+    PutLE(A, D.Number, 4);        // 3-6 document number
+    PutLE(A, D.FiscalSign, 4);    // 7-10 fiscal sign
+    return A;
+}
+
+void TEmuDevice::CmdEncash(bool AIn, std::string_view AData, uint8_t& AResult) {
+    uint64_t Sum = TEmuReader(AData).Int(5);
+    if (!DocumentCommandAllowed(AResult, true)) return;
+    if (CurrentMode() == 3) {
+        AResult = rcShift24;
+        return;
+    }
+    if (Sum == 0) {
+        AResult = rcBadParams;
+        return;
+    }
+    if (!AIn && FCashRegs[241] < Sum) {
+        AResult = rcNoCash;
+        return;
+    }
+    AddCash(241, AIn ? int64_t(Sum) : -int64_t(Sum));
+    AddCash(AIn ? 242 : 243, int64_t(Sum));
+    ++FOperRegs[AIn ? 153 : 154];
+    BeginDocumentPrint();
+    PrintUtf8(AIn ? "ВНЕСЕНИЕ" : "ВЫПЛАТА", TEmuTextStyle::tsTitle);
+    PrintUtf8(Columns("СУММА", "=" + Money(Sum), FConfig.LineLen), TEmuTextStyle::tsBold);
+    PrintUtf8(Columns("НАЛИЧНЫХ В КАССЕ", "=" + Money(FCashRegs[241]), FConfig.LineLen));
+    PrintUtf8(DateTimeText(Now()));
+    EndDocumentPrint();
+}
+
+// ---- shifts and reports -------------------------------------------------------------------
+
+void TEmuDevice::CmdOpenShift(uint8_t& AResult) {
+    if (!DocumentCommandAllowed(AResult, false)) return;
+    if (FShiftOpen) {
+        AResult = rcShiftOpen;
+        return;
+    }
+    ClearShiftRegisters();
+    FShiftOpen = true;
+    ++FShiftNumber;
+    FReceiptNumber = 0;
+    FShiftDocuments = 0;
+    FShiftOpenTime = Now();
+    BeginDocumentPrint();
+    PrintUtf8(AnsiToUtf8(FieldText(18, 7)), TEmuTextStyle::tsTitle);
+    PrintUtf8("ОТЧЕТ ОБ ОТКРЫТИИ СМЕНЫ", TEmuTextStyle::tsTitle);
+    PrintUtf8(Columns("СМЕНА", std::to_string(FShiftNumber), FConfig.LineLen));
+    TEmuDocument& D = StoreDocument(2, TLV(1038, U32(FShiftNumber)));
+    PrintDocumentFooter(D);
+    EndDocumentPrint();
+}
+
+void TEmuDevice::CmdCloseShift(uint8_t& AResult) {
+    if (!DocumentCommandAllowed(AResult, true)) return;
+    uint32_t Unsent = 0;
+    for (const auto& D : FDocuments) Unsent += D.Sent ? 0 : 1;
+    std::string S = TLV(1038, U32(FShiftNumber));
+    S += TLV(1111, U32(FShiftDocuments + 1));
+    S += TLV(1118, U32(FReceiptNumber));
+    S += TLV(1097, U32(Unsent));
+    BeginDocumentPrint();
+    PrintUtf8("ОТЧЕТ О ЗАКРЫТИИ СМЕНЫ", TEmuTextStyle::tsTitle);
+    size_t W = FConfig.LineLen;
+    PrintUtf8(Columns("СМЕНА", std::to_string(FShiftNumber), W));
+    PrintUtf8(Columns("ЧЕКОВ ЗА СМЕНУ", std::to_string(FReceiptNumber), W));
+    PrintUtf8(Columns("ПРИХОД НАЛИЧНЫМИ", Money(FCashRegs[193]), W));
+    PrintUtf8(Columns("ПРИХОД БЕЗНАЛИЧНЫМИ", Money(FCashRegs[197]), W));
+    PrintUtf8(Columns("НАЛИЧНЫХ В КАССЕ", Money(FCashRegs[241]), W));
+    TEmuDocument& D = StoreDocument(5, S);
+    PrintDocumentFooter(D);
+    EndDocumentPrint();
+    FShiftOpen = false;
+}
+
+void TEmuDevice::CmdXReport(uint8_t& AResult) {
+    if (!DocumentCommandAllowed(AResult, false)) return;
+    size_t W = FConfig.LineLen;
+    BeginDocumentPrint();
+    PrintUtf8("X-ОТЧЕТ", TEmuTextStyle::tsTitle);
+    PrintUtf8(Columns("СМЕНА", std::to_string(FShiftNumber), W));
+    PrintUtf8(Columns("ПРОДАЖ", std::to_string(FOperRegs[144]), W));
+    PrintUtf8(Columns("ПРИХОД НАЛИЧНЫМИ", Money(FCashRegs[193]), W));
+    PrintUtf8(Columns("ПРИХОД БЕЗНАЛИЧНЫМИ", Money(FCashRegs[197]), W));
+    PrintUtf8(Columns("НАЛИЧНЫХ В КАССЕ", Money(FCashRegs[241]), W));
+    PrintUtf8(DateTimeText(Now()));
+    EndDocumentPrint();
+}
+
+void TEmuDevice::CmdSettlementReport(uint8_t& AResult) {
+    if (!DocumentCommandAllowed(AResult, false)) return;
+    uint32_t Unsent = 0, First = 0;
+    int64_t FirstTime = 0;
+    for (const auto& D : FDocuments)
+        if (!D.Sent) {
+            if (!Unsent) First = D.Number, FirstTime = D.Time;
+            ++Unsent;
+        }
+    std::string S = TLV(1097, U32(Unsent));
+    S += TLV(1116, U32(First));
+    if (Unsent) S += TLV(1098, U32(uint32_t(FirstTime)));
+    BeginDocumentPrint();
+    PrintUtf8("ОТЧЕТ О ТЕКУЩЕМ СОСТОЯНИИ РАСЧЕТОВ", TEmuTextStyle::tsTitle);
+    PrintUtf8(Columns("НЕПЕРЕДАННЫХ ФД", std::to_string(Unsent), FConfig.LineLen));
+    TEmuDocument& D = StoreDocument(21, S);
+    PrintDocumentFooter(D);
+    EndDocumentPrint();
+}
+
+std::string TEmuDevice::CmdSessionParams() {
+    std::string A(1, char(FShiftOpen ? 1 : 0));
+    PutLE(A, FShiftNumber, 2);
+    PutLE(A, FReceiptNumber, 2);
+    return A;
+}
+
+// ---- fiscal storage ---------------------------------------------------------------------
+
+std::string TEmuDevice::CmdFNStatus() {
+    std::string A;
+    A += char(FLifeState);                       // 1 life state
+    A += char(FReceipt.Open ? 0x04 : 0x00);      // 2 current document
+    A += char(FReceipt.Open ? 1 : 0);            // 3 document data received
+    A += char(FShiftOpen ? 1 : 0);               // 4 shift state
+    A += char(FWarningFlags);                    // 5 warning flags
+    int64_t Last = FDocuments.empty() ? Now() : FDocuments.back().Time;
+    A += DateTimeBytes(Last, false);             // 6-10 date and time of the last document
+    PutFixed(A, FConfig.FNSerial, 16, ' ');      // 11-26 storage serial number
+    PutLE(A, LastDocumentNumber(), 4);           // 27-30 last document number
+    return A;
+}
+
+std::string TEmuDevice::CmdFNValidity() {
+    int64_t Base = FRegTime ? FRegTime : Now();
+    std::string D = DateTimeBytes(Base + 450LL * 86400, false);
+    std::string A = D.substr(0, 3);  // 1 year, 2 month, 3 day
+    uint8_t Done = 0;
+    for (const auto& Doc : FDocuments) Done += (Doc.Type == 1 || Doc.Type == 11) ? 1 : 0;
+    A += char(30 - std::min<uint8_t>(Done, 30));  // 4 registrations left
+    A += char(Done);                              // 5 registrations made
+    return A;
+}
+
+std::string TEmuDevice::CmdFNVersion() {
+    const char* V = FConfig.FFD == efFFD12 ? "FN-1_2 EMU 0001" : FConfig.FFD == efFFD11 ? "FN-1_1 EMU 0001"
+                                                                                         : "FN-1_0 EMU 0001";
+    std::string A;
+    PutFixed(A, V, 16, ' ');  // 1-16 version text
+    A += char(1);             // 17: serial (not debug) firmware
+    return A;
+}
+
+std::string TEmuDevice::CmdFiscalisation(uint8_t&) {
+    // An unregistered storage answers with empty parameters and document 0.
+    const TEmuDocument* Reg = nullptr;
+    for (const auto& D : FDocuments)
+        if (D.Number == FRegistrationDoc) Reg = &D;
+    std::string A = DateTimeBytes(Reg ? Reg->Time : 0, false);  // 1-5
+    std::string Inn = FRegINN.size() == 10 ? FRegINN + "  " : FRegINN;
+    PutFixed(A, Inn, 12, ' ');        // 6-17 INN
+    PutFixed(A, FRegNumber, 20, ' '); // 18-37 registration number
+    A += char(FRegTaxSystems);        // 38 taxation systems
+    A += char(FRegWorkModes);         // 39 work modes
+    uint32_t Number = Reg ? Reg->Number : 0, Sign = Reg ? Reg->FiscalSign : 0;
+    if (FieldByte(17, 17) == efFFD12) {
+        A += char(FieldByte(18, 21));                 // 40 extended work modes
+        PutFixed(A, FieldText(18, 12), 12, ' ');      // 41-52 operator INN
+        PutLE(A, 0, 4);                               // 53-56 reasons of the last change
+        PutLE(A, Number, 4);                          // 57-60 document number
+        PutLE(A, Sign, 4);                            // 61-64 fiscal sign
+    } else {
+        PutLE(A, Number, 4);  // 40-43 document number
+        PutLE(A, Sign, 4);    // 44-47 fiscal sign
+    }
+    return A;
+}
+
+std::string TEmuDevice::CmdExchangeStatus() {
+    uint32_t Unsent = 0, First = 0;
+    int64_t FirstTime = 0;
+    for (const auto& D : FDocuments)
+        if (!D.Sent) {
+            if (!Unsent) First = D.Number, FirstTime = D.Time;
+            ++Unsent;
+        }
+    std::string A;
+    A += char(Unsent ? 0x02 : 0x00);  // 1 exchange status: message waiting
+    A += char(0);                     // 2 message read started
+    PutLE(A, Unsent, 2);              // 3-4 documents not sent
+    PutLE(A, First, 4);               // 5-8 first of them
+    A += Unsent ? DateTimeBytes(FirstTime, false) : std::string(5, '\0');  // 9-13 its date and time
+    return A;
+}
+
+std::string TEmuDevice::CmdRequestDocument(std::string_view AData, uint8_t& AResult) {
+    uint32_t Number = uint32_t(TEmuReader(AData).Int(4));
+    if (FDataOutput || FReceipt.Open) {
+        AResult = rcMode;
+        return {};
+    }
+    for (const auto& D : FDocuments)
+        if (D.Number == Number) {
+            FDataOutput = true;
+            FReadOut = D.TLV;
+            FReadPos = 0;
+            return LE(D.Type, 2) + LE(D.TLV.size(), 2);
+        }
+    AResult = rcNoData;
+    return {};
+}
+
+std::string TEmuDevice::CmdReadDocument(uint8_t& AResult) {
+    if (!FDataOutput) {
+        AResult = rcMode;
+        return {};
+    }
+    if (FReadPos + 4 > FReadOut.size()) {
+        // The empty record ends the read-out and the data-output mode.
+        FDataOutput = false;
+        FReadOut.clear();
+        return {};
+    }
+    size_t Len = 4 + size_t(GetLE(std::string_view(FReadOut).substr(FReadPos + 2, 2)));
+    Len = std::min(Len, FReadOut.size() - FReadPos);
+    std::string R = FReadOut.substr(FReadPos, Len);
+    FReadPos += Len;
+    return R;
+}
+
+void TEmuDevice::CmdRegistration(uint16_t ACode, std::string_view AData, uint8_t& AResult) {
+    TEmuReader R(AData);
+    if (ACode == 0xFF05) {
+        uint8_t Type = R.Byte();
+        if (FDataOutput || FReceipt.Open) {
+            AResult = rcMode;
+            return;
+        }
+        if ((Type == 0 && FLifeState != 1) || (Type != 0 && FLifeState != 3)) {
+            AResult = rcFNState;
+            return;
+        }
+        FRegistrationBegun = true;
+        FPendingTLV.clear();
+        return;
+    }
+    size_t Tail = ACode == 0xFF34 ? 3 : 2;
+    if (AData.size() < 12 + 20 + Tail) {
+        AResult = rcBadParams;
+        return;
+    }
+    std::string Inn(R.Take(12));
+    std::string Reg(R.Take(AData.size() - 12 - Tail));
+    uint8_t Tax = R.Byte(), Modes = R.Byte();
+    uint8_t Reason = ACode == 0xFF34 ? R.Byte() : 0;
+    if (FDataOutput || FReceipt.Open) {
+        AResult = rcMode;
+        return;
+    }
+    if ((ACode == 0xFF06 && FLifeState != 1) || (ACode == 0xFF34 && FLifeState != 3)) {
+        AResult = rcFNState;
+        return;
+    }
+    if (FShiftOpen) {
+        AResult = rcShiftOpen;
+        return;
+    }
+    auto Trim = [](std::string S) {
+        while (!S.empty() && (S.back() == ' ' || S.back() == '\0')) S.pop_back();
+        return S;
+    };
+    FRegINN = Trim(Inn);
+    FRegNumber = Trim(Reg);
+    FRegTaxSystems = Tax;
+    FRegWorkModes = Modes;
+    FRegTime = Now();
+    FLifeState = 3;
+    FRegistrationBegun = false;
+    auto& T18 = FTables[18].Fields;
+    T18[1].Value = Inn;
+    T18[2].Value = FRegNumber.substr(0, 20);
+    T18[2].Value.resize(20, '\0');
+    T18[4].Value = std::string(1, char(Tax));
+    T18[5].Value = std::string(1, char(Modes));
+    BeginDocumentPrint();
+    PrintUtf8(ACode == 0xFF06 ? "ОТЧЕТ О РЕГИСТРАЦИИ" : "ОТЧЕТ ОБ ИЗМ. ПАРАМЕТРОВ РЕГИСТРАЦИИ",
+              TEmuTextStyle::tsTitle);
+    PrintUtf8(Columns("ИНН", FRegINN, FConfig.LineLen));
+    PrintUtf8(Columns("РН ККТ", FRegNumber, FConfig.LineLen));
+    TEmuDocument& D = StoreDocument(ACode == 0xFF06 ? 1 : 11, RegistrationTLV(Reason));
+    FRegistrationDoc = D.Number;
+    PrintDocumentFooter(D);
+    EndDocumentPrint();
+}
+
+void TEmuDevice::CmdCloseFN(uint8_t& AResult) {
+    if (FLifeState != 3) {
+        AResult = rcFNState;
+        return;
+    }
+    if (FShiftOpen) {
+        AResult = rcShiftOpen;
+        return;
+    }
+    if (!DocumentCommandAllowed(AResult, false)) return;
+    BeginDocumentPrint();
+    PrintUtf8("ОТЧЕТ О ЗАКРЫТИИ ФН", TEmuTextStyle::tsTitle);
+    TEmuDocument& D = StoreDocument(6, {});
+    PrintDocumentFooter(D);
+    EndDocumentPrint();
+    FLifeState = 7;
+}
+
+// ---- marking codes ----------------------------------------------------------------------
+
+std::string TEmuDevice::CmdCheckMark(std::string_view AData, uint8_t& AResult) {
+    TEmuReader R(AData);
+    R.Byte();  // planned status
+    R.Byte();  // processing mode
+    uint8_t CodeLen = R.Byte(), TLVLen = R.Byte();
+    std::string Code(R.Take(CodeLen));
+    R.Take(TLVLen);
+    if (FLifeState != 3) {
+        AResult = rcFNState;
+        return {};
+    }
+    if (FieldByte(17, 17) != efFFD12 || !(FieldByte(18, 21) & 0x10)) {
+        AResult = rcMarkingOff;
+        return {};
+    }
+    if (CodeLen == 0) {
+        AResult = rcBadParams;
+        return {};
+    }
+    auto It = std::find_if(FKMChecks.begin(), FKMChecks.end(), [&](const TKMCheck& C) { return C.Code == Code; });
+    if (It == FKMChecks.end() && FKMChecks.size() >= 128) {
+        AResult = rcMarkTable;
+        return {};
+    }
+    bool Valid = std::find(FInvalidCodes.begin(), FInvalidCodes.end(), Code) == FInvalidCodes.end();
+    if (It == FKMChecks.end())
+        FKMChecks.push_back({Code, Valid, false});
+    else
+        *It = {Code, Valid, false};
+
+    std::string Block;
+    Block += char(0);                    // request answered
+    Block += char(Valid ? 0x0F : 0x05);  // validation result
+    Block += TLV(2100, std::string(1, char(Code.compare(0, 2, "01") == 0 ? 5 : 0)));
+    Block += TLV(2109, std::string(1, char(Valid ? 1 : 2)));
+    Block += TLV(2005, std::string(1, char(Valid ? 0x0F : 0x05)));
+    Block += TLV(2105, std::string(1, '\0'));
+    Block += TLV(2114, U32(uint32_t(Now())));
+    std::string A;
+    A += char(Valid ? 0x03 : 0x01);  // 1 the storage's own check
+    A += char(0);                    // 2 reason
+    A += char(0);                    // 3 reserved
+    A += char(Block.size());         // 4 block length
+    return A + Block;
+}
+
+void TEmuDevice::CmdAcceptMark(std::string_view AData, uint8_t& AResult) {
+    uint8_t Op = TEmuReader(AData).Byte();
+    if (Op == 2) {
+        FKMChecks.clear();
+        return;
+    }
+    if (Op > 1) {
+        AResult = rcBadParams;
+        return;
+    }
+    if (FKMChecks.empty()) {
+        AResult = rcMarkingOrder;
+        return;
+    }
+    if (Op == 1)
+        FKMChecks.back().Accepted = true;
+    else
+        FKMChecks.pop_back();
+}
+
+void TEmuDevice::CmdBindMark(std::string_view AData, uint8_t& AResult) {
+    TEmuReader R(AData);
+    uint8_t Len = R.Byte();
+    std::string Code(R.Take(Len));
+    bool ByGTIN = R.Left() > 0 && R.Byte() == 0xFF;
+    if (!FReceipt.Open) {
+        AResult = rcReceiptClosed;
+        return;
+    }
+    if (FReceipt.Items.empty()) {
+        AResult = rcMarkingOrder;
+        return;
+    }
+    if (!ByGTIN &&
+        std::none_of(FKMChecks.begin(), FKMChecks.end(), [&](const TKMCheck& C) { return C.Code == Code; })) {
+        AResult = rcMarkUnchecked;
+        return;
+    }
+    FReceipt.Items.back().ExtraTLV += MarkingCodeTLV(Code);
+    ++FRealizations;
+}
+
+std::string TEmuDevice::CmdMarkStatus() {
+    std::string A;
+    A += char(FKMChecks.empty() ? 0 : 1);  // 1 check status
+    A += char(FRealizations ? 1 : 0);      // 2 notification status
+    A += char(0);                          // 3 command flags
+    A += char(std::min<size_t>(FKMChecks.size(), 255));  // 4 saved check results
+    A += char(std::min<uint32_t>(FRealizations, 255));   // 5 sales of marked goods
+    A += char(0);                          // 6 storage used, percent
+    PutLE(A, FRealizations, 2);            // 7-8 notifications waiting
+    return A;
+}
+
+}  // namespace fr

@@ -1,0 +1,47 @@
+// Device side of the link on a byte stream (a TCP connection or the master
+// side of a pseudo-terminal): NAK to an enquiry when ready, ACK and the
+// answer again when the last answer was not acknowledged, NAK to a frame
+// with a bad checksum, ACK to a good one followed by the answer frame.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace fr {
+
+class TEmuDevice;
+
+inline constexpr char emuSTX = 0x02, emuENQ = 0x05, emuACK = 0x06, emuNAK = 0x15;
+
+// Frame: STX, length, payload, XOR of length and payload.
+std::string EmuFrame(const std::string& APayload);
+
+class TEmuLinkSession {
+public:
+    enum TEnd { leClosed, leStopped, leNewClient };
+
+    // AFd is borrowed. AStopFd (eventfd) ends the session when readable;
+    // AListenFd (or -1) ends it when another client knocks.
+    TEmuLinkSession(TEmuDevice& ADevice, int AFd, bool ASocket, int AStopFd, int AListenFd = -1);
+    TEnd Serve();
+
+private:
+    // 1 byte read, 0 time limit passed, -1 closed or stopped.
+    int ReadByte(char& AByte, int ATimeoutMs);
+    bool Write(const std::string& ABytes);
+    bool Wait(int AMs);  // false when stopped
+    void SendAnswer(bool AResend);
+    void AwaitAck();
+
+    TEmuDevice& FDevice;
+    int FFd;
+    bool FSocket;
+    int FStopFd;
+    int FListenFd;
+    TEnd FEnd = leClosed;
+    std::string FPending;  // answer not yet acknowledged by the driver
+    bool FHasPending = false;
+    int FPushback = -1;
+};
+
+}  // namespace fr

@@ -1,0 +1,62 @@
+// The emulator as a running device: one TEmuDevice served on loopback TCP
+// and/or a pseudo-terminal by background threads. Tests start it in their
+// own process, point the driver at it, then read the device's state, its
+// command record and its tape, and set faults.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "uEmuDevice.h"
+
+namespace fr {
+
+class TEmulator {
+public:
+    explicit TEmulator(TEmuConfig AConfig = {});
+    ~TEmulator();
+    TEmulator(const TEmulator&) = delete;
+    TEmulator& operator=(const TEmulator&) = delete;
+
+    TEmuDevice& Device() { return *FDevice; }
+
+    // Listens on AAddress:APort (port 0: any free port) and returns the port.
+    // One client is served at a time; a new connection replaces the old one.
+    // Throws std::runtime_error when the address cannot be bound.
+    uint16_t StartTCP(uint16_t APort = 0, const std::string& AAddress = "127.0.0.1");
+    // Opens a pseudo-terminal and returns the path of its terminal side. With
+    // APortNumber > 0 it is also linked as ALinkDir/com<n> (an existing
+    // symbolic link there is replaced; any other file makes it throw).
+    std::string StartSerial(int APortNumber = 0, const std::string& ALinkDir = "/dev");
+    void Stop();
+
+    uint16_t TCPPort() const { return FTCPPort; }
+    const std::string& SerialPath() const { return FSerialPath; }
+    const std::string& SerialLink() const { return FSerialLink; }
+
+    // Link faults, each for the next n occurrences.
+    void NakNextFrames(int N = 1);
+    void CorruptNextAnswers(int N = 1);
+    void TruncateNextAnswers(int N = 1);
+    void SilenceNext(int N = 1);  // ENQs or frames that get no reply at all
+    void DropNextConnection(int N = 1);  // TCP: close instead of answering
+    void SetAnswerDelay(int AMs);
+
+private:
+    void TCPLoop();
+    void SerialLoop();
+
+    std::unique_ptr<TEmuDevice> FDevice;
+    int FStopFd = -1;
+    int FListenFd = -1;
+    int FMasterFd = -1;
+    int FSlaveFd = -1;  // kept open so the terminal survives the driver closing it
+    uint16_t FTCPPort = 0;
+    std::string FSerialPath, FSerialLink;
+    std::thread FTCPThread, FSerialThread;
+};
+
+}  // namespace fr
