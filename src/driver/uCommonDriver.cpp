@@ -187,10 +187,15 @@ std::string TCommonDriver::GetDescriptionXml() {
 }
 
 std::string TCommonDriver::GetAdditionalActions() {
+    return ActionsXml([](const TActionDecl&) { return true; });
+}
+
+std::string TCommonDriver::ActionsXml(const std::function<bool(const TActionDecl&)>& AListed) const {
     pugi::xml_document Doc;
     NewXmlDocument(Doc);
     pugi::xml_node Root = Doc.append_child("Actions");
     for (const TActionDecl* A : ClassDecl().AllActions()) {
+        if (!AListed(*A)) continue;
         pugi::xml_node N = Root.append_child("Action");
         N.append_attribute("Name") = A->Name.c_str();
         N.append_attribute("Caption") = A->Caption.c_str();

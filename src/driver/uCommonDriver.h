@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "frame/uCustomDriver.h"
@@ -104,6 +105,10 @@ public:
     void HostDoAdditionalAction(TV8Call& ACall);
 
 protected:
+    // The additional-actions document with the actions AListed accepts, in
+    // registry order.
+    std::string ActionsXml(const std::function<bool(const TActionDecl&)>& AListed) const;
+
     // Runs ABody as an exported method: success, or the failure recorded
     // with code 1001 and the host result false.
     template <class F>

@@ -121,19 +121,14 @@ void TDriver::Close(const std::string& ADeviceID) {
 void TDriver::DeviceTest(std::string&, std::string&) { NotAvailable("ТестУстройства"); }
 
 std::string TDriver::GetAdditionalActions() {
+    // Listed only while MteDriver is set (as currently set, not a session's copy).
     static const char* const HiddenUnlessMte[] = {"GetKKTParams"};
-    pugi::xml_document Doc;
-    NewXmlDocument(Doc);
-    pugi::xml_node Root = Doc.append_child("Actions");
-    for (const TActionDecl* A : ClassDecl().AllActions()) {
-        bool Hidden = false;
-        for (const char* H : HiddenUnlessMte) Hidden = Hidden || SameText(A->Name, H);
-        if (Hidden && !FMteDriver) continue;
-        pugi::xml_node N = Root.append_child("Action");
-        N.append_attribute("Name") = A->Name.c_str();
-        N.append_attribute("Caption") = A->Caption.c_str();
-    }
-    return XmlToText(Doc);
+    return ActionsXml([this](const TActionDecl& A) {
+        if (FMteDriver) return true;
+        for (const char* H : HiddenUnlessMte)
+            if (SameText(A.Name, H)) return false;
+        return true;
+    });
 }
 
 void TDriver::GetKKTParams() { NotAvailable("Параметры и состояние ККТ"); }
