@@ -1,0 +1,330 @@
+#include "device/uDevice.h"
+
+#include <chrono>
+#include <stdexcept>
+#include <thread>
+
+#include "device/uDeviceCommon.h"
+#include "device/uDeviceFields.h"
+#include "driver/uCommonUtils.h"
+#include "driver/uEquipmentErrors.h"
+#include "link/uComProtocol.h"
+#include "link/uCommManager.h"
+#include "link/uSocketProtocol.h"
+#include "log/uLog.h"
+
+namespace fr {
+
+namespace {
+
+constexpr const char* StateFailText = "Ошибка команды запроса состояния ККТ";
+constexpr const char* TableWriteFailText = "Ошибка команды программирования системной таблицы";
+constexpr const char* TableReadFailText = "Ошибка команды чтения системной таблицы";
+constexpr const char* OperRegFailText = "Ошибка команды запроса операционного регистра";
+constexpr const char* ProtocolErrorText = "Ошибка протокола обмена";
+constexpr const char* PrintErrorText = "Ошибка печати чека (документа)";
+
+[[noreturn]] void RaiseProtocolError() { throw EquException(1014, ProtocolErrorText); }
+
+}  // namespace
+
+// ---- life cycle and link ----------------------------------------------------------
+
+TDevice::TDevice() = default;
+TDevice::~TDevice() = default;
+
+int32_t TDevice::RunCommand(const std::string&, const std::string&, int32_t, bool, bool) { return 0; }
+int32_t TDevice::Enable(int32_t, int32_t) { return 0; }
+int32_t TDevice::Enable(const std::string&, int32_t) { return 0; }
+void TDevice::Disable() {}
+
+int32_t TDevice::CheckResultCode(int32_t ErrorCode) const {
+    if (ErrorCode != 0) return ErrorCode;
+    if (FResponse.empty()) return 1014;
+    return uint8_t(FResponse[0]);
+}
+
+void TDevice::Execute(uint16_t ACode, const std::string& AData, const char* AFailText, int32_t ATimeout,
+                      bool ASendPwd) {
+    const int32_t Code = CheckResultCode(RunCommand(CommandCode(ACode), AData, ATimeout, ASendPwd, true));
+    if (Code == 0) return;
+    const std::string Message = std::string(AFailText) + ". " + GetDeviceErrorDescription(Code);
+    WriteLog("TDevice", Message, llError);
+    throw std::runtime_error(Message);
+}
+
+void TDevice::NeedLength(size_t ALength) const {
+    if (FResponse.size() < ALength) RaiseProtocolError();
+}
+
+uint8_t TDevice::AnswerByte(size_t AOffset) const {
+    NeedLength(AOffset + 1);
+    return uint8_t(FResponse[AOffset]);
+}
+
+uint64_t TDevice::AnswerLE(size_t AOffset, size_t ACount) const {
+    NeedLength(AOffset + ACount);
+    return LEBytesToInt(std::string_view(FResponse).substr(AOffset, ACount));
+}
+
+std::string TDevice::AnswerBytes(size_t AOffset, size_t ACount) const {
+    NeedLength(AOffset + ACount);
+    return FResponse.substr(AOffset, ACount);
+}
+
+void TDevice::Sleep(uint32_t AMs) const { std::this_thread::sleep_for(std::chrono::milliseconds(AMs)); }
+
+// ---- state ---------------------------------------------------------------------------
+
+void TDevice::SetParams() { GetLineLength(FLineLen); }
+
+void TDevice::GetLineLength(uint8_t& AValue) { GetFieldAsByte(9, 1, 3, AValue); }
+
+void TDevice::GetStateKKT(uint8_t& AMode) {
+    Execute(0x11, {}, StateFailText);
+    NeedLength(47);
+    AMode = AnswerByte(14);
+}
+
+void TDevice::GetDateTimeKKT(int64_t& ADateTime) {
+    Execute(0x11, {}, StateFailText);
+    NeedLength(47);
+    const std::optional<int64_t> V = EncodeDeviceDateTime(2000 + AnswerByte(26), AnswerByte(25), AnswerByte(24),
+                                                          AnswerByte(27), AnswerByte(28), AnswerByte(29));
+    if (V) ADateTime = *V;
+}
+
+void TDevice::GetECRState(std::string& AFlag, uint8_t& AMode, uint8_t& ASubmode) {
+    Execute(0x10, {}, "Ошибка команды короткого запроса состояния ККТ");
+    NeedLength(15);
+    AFlag = AnswerBytes(2, 2);
+    AMode = AnswerByte(4) & 0x0F;
+    ASubmode = AnswerByte(5);
+}
+
+void TDevice::GetDeviceType(uint8_t& AProtocolVersion, uint8_t& AProtocolSubversion, uint8_t& ALngCode,
+                            uint8_t& AModelIndex, std::string& AModelName) {
+    AProtocolVersion = AProtocolSubversion = ALngCode = AModelIndex = 0;
+    AModelName.clear();
+    Execute(0xFC, {}, "Ошибка команды получения типа устройства", 2000, false);
+    NeedLength(7);
+    AProtocolVersion = AnswerByte(3);
+    AProtocolSubversion = AnswerByte(4);
+    AModelIndex = AnswerByte(5);
+    ALngCode = AnswerByte(6);
+    AModelName = AnsiToUtf8(std::string_view(FResponse).substr(7));
+}
+
+// ---- registers --------------------------------------------------------------------------
+
+void TDevice::GetCashReg(uint8_t ARegNum, double& AData) {
+    // Every failure of the money registers is a protocol error, device codes included.
+    if (CheckResultCode(RunCommand(CommandCode(0x1A), std::string(1, char(ARegNum)), 0, true, true)) != 0 ||
+        FResponse.size() < 8)
+        RaiseProtocolError();
+    AData = double(AnswerLE(2, 6)) / 100.0;
+}
+
+void TDevice::GetCashKReg(int32_t ARegNum, double& AData) {
+    if (CheckResultCode(RunCommand(CommandCode(0x1A), IntToLEBytesN(uint64_t(ARegNum), 2), 0, true, true)) != 0 ||
+        FResponse.size() < 8)
+        RaiseProtocolError();
+    AData = double(AnswerLE(2, 6)) / 100.0;
+}
+
+void TDevice::GetOperationReg(uint8_t ARegNum, std::string& AData) {
+    Execute(0x1B, std::string(1, char(ARegNum)), OperRegFailText);
+    AData = AnswerBytes(2, 2);
+}
+
+void TDevice::GetOperationRegAsInt(uint8_t ARegNum, int32_t& AData) {
+    Execute(0x1B, std::string(1, char(ARegNum)), OperRegFailText);
+    if (FResponse.size() < 4) throw std::runtime_error(ProtocolErrorText);
+    AData = int32_t(AnswerLE(2, 2));
+}
+
+// ---- date and time, printing waits -------------------------------------------------------
+
+void TDevice::SetDateTime(int64_t AValue) {
+    const TDateTimeParts P = DecodeDeviceDateTime(AValue);
+    Execute(0x21, TimeToBytes(P.Hour, P.Minute, P.Second), "Ошибка команды программирования времени");
+    const std::string Date = DateToBytes(P.Year, P.Month, P.Day);
+    Execute(0x22, Date, "Ошибка команды программирования даты");
+    Execute(0x23, Date, "Ошибка команды программирования даты");
+}
+
+void TDevice::WaitForEndPrinting() {
+    std::string Flag;
+    uint8_t Mode = 0, Submode = 0;
+    for (;;) {
+        try {
+            GetECRState(Flag, Mode, Submode);
+        } catch (const std::exception& E) {
+            throw std::runtime_error(std::string("Ошибка ожидания конца печати. ") + E.what());
+        }
+        if (Submode <= 3) return;
+        Sleep(FEndPrintingPoll);
+    }
+}
+
+void TDevice::WaitForPrint() {
+    std::string Flag;
+    uint8_t Mode = 0, Submode = 0;
+    for (;;) {
+        WaitForEndPrinting();
+        GetECRState(Flag, Mode, Submode);
+        if (Submode != 2) return;
+        bool PaperBack = false;
+        for (int I = 0; I < 100 && !PaperBack; ++I) {
+            Sleep(FPaperChangePoll);
+            GetECRState(Flag, Mode, Submode);
+            if (Submode == 0 || Submode == 1 || Submode == 4 || Submode == 5) throw EquException(3027, PrintErrorText);
+            PaperBack = Submode == 3;
+        }
+        if (!PaperBack) throw EquException(3027, PrintErrorText);
+        ContinuePrint();
+    }
+}
+
+void TDevice::ContinuePrint() { Execute(0xB0, {}, "Ошибка команды продолжения печати"); }
+
+void TDevice::Beep() { RunCommand(CommandCode(0x13), {}, 0, true, true); }
+
+void TDevice::RunQueryEx(int32_t AQueryType, std::string& AData) {
+    Execute(0xF7, std::string(1, char(AQueryType)), "Ошибка выполнения расширенного запроса", 0, false);
+    NeedLength(32);
+    AData = FResponse;
+}
+
+// ---- device tables ------------------------------------------------------------------------
+
+void TDevice::SetFieldAsByte(uint8_t ATable, uint8_t ARow, uint8_t ACol, uint8_t AValue) {
+    Execute(0x1E, TableCellBytes(ATable, ARow, ACol) + char(AValue), TableWriteFailText);
+}
+
+void TDevice::SetFieldAsBCD(uint8_t ATable, uint8_t ARow, uint8_t ACol, int32_t AValue) {
+    Execute(0x1E, TableCellBytes(ATable, ARow, ACol) + IntToBCD(AValue, 2), TableWriteFailText);
+}
+
+void TDevice::SetFieldAsCurrency(uint8_t ATable, uint16_t ARow, uint8_t ACol, TCurrency AValue) {
+    Execute(0x1E, TableCellBytes(ATable, ARow, ACol) + IntToBCD(AValue.ToKopecks(), 2), TableWriteFailText);
+}
+
+void TDevice::SetFieldAsHex(uint8_t ATable, uint16_t ARow, uint8_t ACol, const std::string& AValue, uint8_t ASize) {
+    Execute(0x1E, TableCellBytes(ATable, ARow, ACol) + HexToBytes(AValue, ASize), TableWriteFailText);
+}
+
+void TDevice::SetFieldAsStr(uint8_t ATable, uint16_t ARow, uint8_t ACol, const std::string& AValue) {
+    uint8_t Size = 0;
+    GetFieldStruct(ATable, ACol, Size);
+    Execute(0x1E, TableCellBytes(ATable, ARow, ACol) + PadAnsiWith(AValue, Size, '\0'), TableWriteFailText);
+}
+
+void TDevice::GetFieldAsByte(uint8_t ATable, uint8_t ARow, uint8_t ACol, uint8_t& AValue) {
+    Execute(0x1F, TableCellBytes(ATable, ARow, ACol), TableReadFailText);
+    if (FResponse.size() > 1) AValue = AnswerByte(1);
+}
+
+void TDevice::GetFieldAsCurrency(uint8_t ATable, uint16_t ARow, uint8_t ACol, TCurrency& AValue) {
+    Execute(0x1F, TableCellBytes(ATable, ARow, ACol), TableReadFailText);
+    if (FResponse.size() > 1) AValue = TCurrency::FromKopecks(BCDToInt64(AnswerBytes(1, 2)));
+}
+
+void TDevice::GetFieldAsStr(uint8_t ATable, uint16_t ARow, uint8_t ACol, std::string& AValue) {
+    Execute(0x1F, TableCellBytes(ATable, ARow, ACol), TableReadFailText);
+    AValue = FResponse.size() < 2 ? std::string() : FResponse.substr(1);
+}
+
+void TDevice::GetFieldAsHex(uint8_t ATable, uint16_t ARow, uint8_t ACol, std::string& AValue) {
+    Execute(0x1F, TableCellBytes(ATable, ARow, ACol), TableReadFailText);
+    AValue = FResponse.size() < 2 ? std::string() : BytesToHex(std::string_view(FResponse).substr(1), 0);
+}
+
+void TDevice::GetFieldAsBIN(uint8_t ATable, uint8_t ARow, uint8_t ACol, const std::string*& AValue) {
+    Execute(0x1F, TableCellBytes(ATable, ARow, ACol), TableReadFailText);
+    if (FResponse.size() > 1) AValue = &FResponse;
+}
+
+void TDevice::GetFieldStruct(uint8_t ATable, uint8_t ACol, uint8_t& FieldSize) {
+    Execute(0x2E, std::string{char(ATable), char(ACol)}, TableReadFailText);
+    FieldSize = AnswerByte(42);
+}
+
+int32_t TDevice::GetFRLineLen() {
+    const int32_t Code =
+        CheckResultCode(RunCommand(CommandCode(0x1F), std::string{0x02, 0x00, 0x01, 0x37}, 0, true, true));
+    if (Code != 0) return Code;
+    if (FResponse.size() <= 2) return 1014;
+    FFRLineLen = uint8_t(BCDToInt64(FResponse.substr(2, 1)));
+    return 0;
+}
+
+// ---- serial device ---------------------------------------------------------------------------
+
+TComDevice::TComDevice()
+    : FComPort(std::make_unique<TComPort>()), FCOMProtocolImpl(std::make_unique<TCOMProtocol>(*FComPort)) {}
+
+TComDevice::~TComDevice() { Disable(); }
+
+int32_t TComDevice::RunCommand(const std::string& ACmd, const std::string& AData, int32_t ATimeout, bool ASendPwd,
+                               bool AWaitResponse) {
+    FResponse.clear();
+    return FCOMProtocolImpl->RunCommand(FResponse, FConnectPwd, ACmd, AData, ATimeout, ASendPwd, AWaitResponse);
+}
+
+int32_t TComDevice::Enable(int32_t APort, int32_t ABaud) {
+    FComPort->Close();
+    FComPort->SetPortNumber(APort);
+    if (ABaud > 0) FComPort->SetBaudRateAsInt(uint32_t(ABaud));
+    if (!FComPort->Open()) return 1011;
+    try {
+        SetParams();
+    } catch (...) {
+        FComPort->Close();
+        return 1011;
+    }
+    return 0;
+}
+
+void TComDevice::Disable() {
+    if (FComPort && FComPort->Opened()) FComPort->Close();
+}
+
+int32_t TComDevice::GetPortNumber() const { return FComPort->PortNumber(); }
+void TComDevice::SetPortNumber(int32_t AValue) { FComPort->SetPortNumber(AValue); }
+int32_t TComDevice::GetBaudRate() const { return int32_t(FComPort->BaudRateAsInt()); }
+void TComDevice::SetBaudRate(int32_t AValue) {
+    if (AValue > 0) FComPort->SetBaudRateAsInt(uint32_t(AValue));
+}
+
+// ---- TCP device -------------------------------------------------------------------------------
+
+TSocketDevice::TSocketDevice() : FSocketProtocolImpl(std::make_unique<TSocketProtocol>()) {}
+
+TSocketDevice::~TSocketDevice() { Disable(); }
+
+int32_t TSocketDevice::RunCommand(const std::string& ACmd, const std::string& AData, int32_t ATimeout, bool ASendPwd,
+                                  bool AWaitResponse) {
+    FResponse.clear();
+    return FSocketProtocolImpl->RunCommand(FResponse, FConnectPwd, ACmd, AData, ATimeout, ASendPwd, AWaitResponse);
+}
+
+int32_t TSocketDevice::Enable(const std::string& AIPAddress, int32_t ATCPPort) {
+    FIPAddress = AIPAddress;
+    FTCPPort = ATCPPort;
+    const int32_t R = FSocketProtocolImpl->Connect(AIPAddress, ATCPPort);
+    if (R != 0) return R;
+    SetParams();
+    return 0;
+}
+
+void TSocketDevice::Disable() {
+    if (FSocketProtocolImpl) FSocketProtocolImpl->Disconnect();
+}
+
+std::string TSocketDevice::GetIPAddress() const { return FIPAddress; }
+void TSocketDevice::SetIPAddress(const std::string& AValue) { FIPAddress = AValue; }
+int32_t TSocketDevice::GetTCPPort() const { return FTCPPort; }
+void TSocketDevice::SetTCPPort(int32_t AValue) { FTCPPort = AValue; }
+
+}  // namespace fr

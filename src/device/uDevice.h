@@ -1,0 +1,268 @@
+// One connected cash register: builds the protocol commands of its
+// operations, runs them over the serial or TCP link, checks the device's
+// result code and decodes the answers with bounds-checked reads.
+//
+// Command procedure: the answer's result code (offset 0 of FResponse) or the
+// link's code is checked; a failure raises std::runtime_error with the
+// operation's failure text, ". " and the code's description; an answer too
+// short for the fields read raises EquException 1014 "Ошибка протокола
+// обмена". Dates and times are seconds since 1970 in the device's own local
+// time (no time-zone conversion).
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <pugixml.hpp>
+#include <string>
+#include <string_view>
+
+#include "device/uTLVStructure.h"
+#include "driver/uCurrency.h"
+#include "driver/uValue.h"
+
+namespace fr {
+
+class TComPort;
+class TCustomCOMProtocol;
+class TCustomSocketProtocol;
+class TSocketProtocol;
+
+// Fiscal data format version in use.
+enum TFFDVersion : uint8_t { ffd10 = 0, ffd105 = 1, ffd11 = 2, ffd12 = 3 };
+
+// One marking-code check result.
+struct TKMResult {
+    std::string GUID;
+    std::string KM;
+    int32_t MarkingValidationResult = 0;
+    int32_t OnlineValidationError = 0;
+    int32_t StatusInfo = 0;
+    int32_t ProcessingResult = 0;
+    int32_t ProcessingCode = 0;
+    int32_t KMType = 0;
+    int32_t RequestDate = 0;
+    int32_t LocalValidationResult = 0;
+    int32_t OfflineValidationError = 0;
+    std::string TLVList;
+    int32_t PlannedStatus = 0;
+    int32_t RequestStatus = 0;
+};
+
+// State of the fiscal storage.
+struct TFNCurrentStatus {
+    uint8_t FNLifeState = 0;
+    uint8_t FNCurrentDocument = 0;
+    uint8_t FNDocumentData = 0;
+    uint8_t FNSessionState = 0;
+    uint8_t FNWarningFlags = 0;
+    int64_t DocumentNumber = 0;  // last fiscal document
+};
+
+class TDevice {
+public:
+    TDevice();
+    virtual ~TDevice();
+    TDevice(const TDevice&) = delete;
+    TDevice& operator=(const TDevice&) = delete;
+
+    // ---- link ---------------------------------------------------------------
+    // One exchange: clears FResponse, sends ACmd (+ password) + AData, and
+    // with AWaitResponse stores the answer from its result code on. 0 or a
+    // link code (1007, 1014, 605, 606). ATimeout 0: the default 2000 ms. The
+    // base class has no link and returns 0 without doing anything.
+    virtual int32_t RunCommand(const std::string& ACmd, const std::string& AData, int32_t ATimeout, bool ASendPwd,
+                               bool AWaitResponse);
+    virtual int32_t Enable(int32_t APort, int32_t ABaud);
+    virtual int32_t Enable(const std::string& AIPAddress, int32_t ATCPPort);
+    virtual void Disable();
+    virtual std::string GetIPAddress() const { return FIPAddress; }
+    virtual void SetIPAddress(const std::string& AValue) { FIPAddress = AValue; }
+    virtual int32_t GetTCPPort() const { return 0; }
+    virtual void SetTCPPort(int32_t AValue) { FTCPPort = AValue; }
+    virtual int32_t GetPortNumber() const { return 0; }
+    virtual void SetPortNumber(int32_t AValue) { FPortNumber = AValue; }
+    virtual int32_t GetBaudRate() const { return 0; }
+    virtual void SetBaudRate(int32_t AValue) { FBaudRate = AValue; }
+
+    // ErrorCode when not 0; 1014 when the answer is empty; else the device's
+    // result code.
+    int32_t CheckResultCode(int32_t ErrorCode) const;
+    const std::string& Response() const { return FResponse; }
+
+    // ---- properties -------------------------------------------------------------
+    int32_t ConnectionType() const { return FConnectionType; }
+    void SetConnectionType(int32_t AValue) { FConnectionType = AValue; }
+    uint8_t LineLen() const { return FLineLen; }
+    void SetLineLen(uint8_t AValue) { FLineLen = AValue; }
+    uint8_t FRLineLen() const { return FFRLineLen; }
+    const std::string& ConnectPwd() const { return FConnectPwd; }
+    void SetConnectPwd(const std::string& AValue) { FConnectPwd = AValue; }
+    const std::string& OperatorPwd() const { return FOperatorPwd; }
+    void SetOperatorPwd(const std::string& AValue) { FOperatorPwd = AValue; }
+    int32_t FeedCount() const { return FFeedCount; }
+    // Values outside 0..255 store 0.
+    void SetFeedCount(int32_t AValue) { FFeedCount = (AValue >= 0 && AValue <= 255) ? AValue : 0; }
+    bool DisableCut() const { return FDisableCut; }
+    void SetDisableCut(bool AValue) { FDisableCut = AValue; }
+    std::map<std::string, TKMResult>& KMListResult() { return FKMListResult; }
+    TFFDVersion FFDVersion() const { return FFFDVersion; }
+    void SetFFDVersion(TFFDVersion AValue) { FFFDVersion = AValue; }
+    int32_t CheckMarkCount() const { return FCheckMarkCount; }
+    void SetCheckMarkCount(int32_t AValue) { FCheckMarkCount = AValue; }
+    const TDocElementList& DocElementList() const { return FDocElementList; }
+    std::map<int32_t, TValue>& TagList() { return FTagList; }
+
+    // Pauses of the printing waits, in ms (50 and 1000); tests shorten them.
+    void SetPrintPollIntervals(uint32_t AEndPrinting, uint32_t APaperChange) {
+        FEndPrintingPoll = AEndPrinting;
+        FPaperChangePoll = APaperChange;
+    }
+
+    // ---- state ------------------------------------------------------------------
+    void SetParams();
+    void GetLineLength(uint8_t& AValue);
+    void GetStateKKT(uint8_t& AMode);
+    // ADateTime is left unchanged when the device's date or time is invalid.
+    void GetDateTimeKKT(int64_t& ADateTime);
+    void GetECRState(std::string& AFlag, uint8_t& AMode, uint8_t& ASubmode);
+    void GetDeviceType(uint8_t& AProtocolVersion, uint8_t& AProtocolSubversion, uint8_t& ALngCode,
+                       uint8_t& AModelIndex, std::string& AModelName);
+
+    // ---- registers -------------------------------------------------------------
+    void GetCashReg(uint8_t ARegNum, double& AData);
+    void GetCashKReg(int32_t ARegNum, double& AData);
+    void GetOperationReg(uint8_t ARegNum, std::string& AData);
+    void GetOperationRegAsInt(uint8_t ARegNum, int32_t& AData);
+
+    // ---- date and time, printing waits ------------------------------------------
+    void SetDateTime(int64_t AValue);
+    void WaitForEndPrinting();
+    void WaitForPrint();
+    void UnlockDataOutputMode();
+    void ContinuePrint();
+    void Beep();
+    void RunQueryEx(int32_t AQueryType, std::string& AData);
+
+    // ---- device tables ----------------------------------------------------------
+    void SetFieldAsByte(uint8_t ATable, uint8_t ARow, uint8_t ACol, uint8_t AValue);
+    void SetFieldAsBCD(uint8_t ATable, uint8_t ARow, uint8_t ACol, int32_t AValue);
+    void SetFieldAsCurrency(uint8_t ATable, uint16_t ARow, uint8_t ACol, TCurrency AValue);
+    void SetFieldAsHex(uint8_t ATable, uint16_t ARow, uint8_t ACol, const std::string& AValue, uint8_t ASize);
+    void SetFieldAsStr(uint8_t ATable, uint16_t ARow, uint8_t ACol, const std::string& AValue);
+    void GetFieldAsByte(uint8_t ATable, uint8_t ARow, uint8_t ACol, uint8_t& AValue);
+    void GetFieldAsCurrency(uint8_t ATable, uint16_t ARow, uint8_t ACol, TCurrency& AValue);
+    void GetFieldAsStr(uint8_t ATable, uint16_t ARow, uint8_t ACol, std::string& AValue);
+    void GetFieldAsHex(uint8_t ATable, uint16_t ARow, uint8_t ACol, std::string& AValue);
+    // AValue points at FResponse (valid until the next command) when the
+    // answer holds data, else is left as it was.
+    void GetFieldAsBIN(uint8_t ATable, uint8_t ARow, uint8_t ACol, const std::string*& AValue);
+    void GetFieldStruct(uint8_t ATable, uint8_t ACol, uint8_t& FieldSize);
+    // Returns the link or device code instead of raising.
+    int32_t GetFRLineLen();
+
+    // ---- fiscal storage -----------------------------------------------------------
+    void GetFNCurrentStatus(TFNCurrentStatus& AFNCurrentStatus);
+    std::string GetFNValidityDate();
+    void GetFFDVersionFN(std::string& AFNVersion);
+    // AFiscDateTime is set only when valid; AExtSigns only with ffd12.
+    void GetFiscalizationParameters(int64_t& AFiscDateTime, std::string& AUserINN, std::string& ARegNum,
+                                    int32_t& ATaxSystem, int64_t& ADocNumber, uint8_t& AExtSigns);
+    void GetFNInfoExchangeStatus(int32_t& ADocCount, int64_t& ADocFirstNumber, int64_t& ADocFirstDateTime);
+    // Returns the device's code instead of raising.
+    int32_t GetFNRequestFiscalDocumentTLV(int32_t ADocNumber, int32_t& ADocType, int32_t& ADocLength);
+    void GetFNReadFiscalDocumentTLV(std::string& AData);
+    TFFDVersion GetFFD();
+
+    // ---- TLV documents ------------------------------------------------------------
+    static int32_t Convert2CharToInt(uint8_t ASecond, uint8_t AFirst) { return ASecond * 256 + AFirst; }
+    // ALen bytes from offset 4 (ALen 0: all of them); never past the end.
+    static std::string GetTLVData(const std::string& AValue, int32_t ALen);
+    void ReadTLVList(std::string& AData, std::map<int32_t, TValue>& ATagList);
+    // Reads one stored document into DocElementList; returns the device's
+    // code (115 also when a pending document was read out).
+    int32_t GetFiscalTagList(int64_t ADocNumber, int32_t& ADocumentType);
+    // Value of the first element with Tag; empty text when there is none.
+    TValue GetTagValue(int32_t Tag) const;
+    void GetDocumentFromFN(int32_t ADocNumber, pugi::xml_node AOutputParameters);
+
+protected:
+    // Standard procedure: run, check, raise "AFailText. description".
+    void Execute(uint16_t ACode, const std::string& AData, const char* AFailText, int32_t ATimeout = 0,
+                 bool ASendPwd = true);
+    // Raises EquException 1014 when FResponse has fewer than ALength bytes.
+    void NeedLength(size_t ALength) const;
+    uint8_t AnswerByte(size_t AOffset) const;
+    uint64_t AnswerLE(size_t AOffset, size_t ACount) const;
+    std::string AnswerBytes(size_t AOffset, size_t ACount) const;
+    void Sleep(uint32_t AMs) const;
+
+    int32_t FConnectionType = 0;
+    TDocElementList FDocElementList;
+    std::map<int32_t, TValue> FTagList;
+    uint8_t FLineLen = 0;
+    uint8_t FFRLineLen = 0;
+    int32_t FPortNumber = 0;
+    int32_t FBaudRate = 0;
+    std::string FIPAddress;
+    int32_t FTCPPort = 0;
+    int32_t FFeedCount = 0;
+    bool FDisableCut = false;
+    TFFDVersion FFFDVersion = ffd10;
+    std::map<std::string, TKMResult> FKMListResult;
+    std::string FOperatorPwd;
+    std::string FConnectPwd = std::string(4, '\0');
+    std::string FResponse;
+    int32_t FCheckMarkCount = 0;
+    uint32_t FEndPrintingPoll = 50;
+    uint32_t FPaperChangePoll = 1000;
+};
+
+// A cash register on a serial port.
+class TComDevice : public TDevice {
+public:
+    TComDevice();
+    ~TComDevice() override;
+    int32_t RunCommand(const std::string& ACmd, const std::string& AData, int32_t ATimeout, bool ASendPwd,
+                       bool AWaitResponse) override;
+    using TDevice::Enable;
+    // Opens the port and reads the print line length: 0, or 1011 when the
+    // port cannot be opened or the line length cannot be read.
+    int32_t Enable(int32_t APort, int32_t ABaud) override;
+    void Disable() override;
+    int32_t GetPortNumber() const override;
+    void SetPortNumber(int32_t AValue) override;
+    int32_t GetBaudRate() const override;
+    void SetBaudRate(int32_t AValue) override;
+    // The port, for settings Enable does not make (a device path instead of
+    // a port number, time limits).
+    TComPort& ComPort() { return *FComPort; }
+    TCustomCOMProtocol& COMProtocol() { return *FCOMProtocolImpl; }
+
+private:
+    std::unique_ptr<TComPort> FComPort;
+    std::unique_ptr<TCustomCOMProtocol> FCOMProtocolImpl;
+};
+
+// A cash register on TCP.
+class TSocketDevice : public TDevice {
+public:
+    TSocketDevice();
+    ~TSocketDevice() override;
+    int32_t RunCommand(const std::string& ACmd, const std::string& AData, int32_t ATimeout, bool ASendPwd,
+                       bool AWaitResponse) override;
+    using TDevice::Enable;
+    // Connects and reads the print line length: 0 or the connection's code.
+    int32_t Enable(const std::string& AIPAddress, int32_t ATCPPort) override;
+    void Disable() override;
+    std::string GetIPAddress() const override;
+    void SetIPAddress(const std::string& AValue) override;
+    int32_t GetTCPPort() const override;
+    void SetTCPPort(int32_t AValue) override;
+    TSocketProtocol& SocketProtocol() { return *FSocketProtocolImpl; }
+
+private:
+    std::unique_ptr<TSocketProtocol> FSocketProtocolImpl;
+};
+
+}  // namespace fr
