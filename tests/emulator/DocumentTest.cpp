@@ -1,0 +1,353 @@
+// Stored fiscal documents read back record by record, registration and the
+// storage's life cycle, marking codes, printing and paper.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "EmuTestUtil.h"
+#include "uEmuDevice.h"
+
+namespace fr {
+namespace {
+
+using namespace emutest;
+
+struct TRecord {
+    uint16_t Tag;
+    std::string Value;
+};
+
+std::vector<TRecord> Records(std::string S) {
+    std::vector<TRecord> R;
+    while (S.size() >= 4) {
+        size_t N = AtLE(S, 2, 2);
+        R.push_back({uint16_t(AtLE(S, 0, 2)), S.substr(4, N)});
+        S.erase(0, 4 + N);
+    }
+    return R;
+}
+
+const TRecord* Find(const std::vector<TRecord>& R, uint16_t ATag) {
+    for (const auto& X : R)
+        if (X.Tag == ATag) return &X;
+    return nullptr;
+}
+
+// Reads document N through 0xFF 0x3A / 0xFF 0x3B as the driver does.
+struct TReadBack {
+    uint16_t Type = 0;
+    size_t Length = 0;
+    std::vector<std::string> Records;
+};
+TReadBack ReadDocument(TEmuDevice& D, uint32_t N) {
+    TReadBack R;
+    std::string A = Cmd(D, B({0xFF, 0x3A}), LEn(N, 4));
+    EXPECT_EQ(At(A, 0), 0);
+    R.Type = uint16_t(AtLE(A, 1, 2));
+    R.Length = AtLE(A, 3, 2);
+    EXPECT_EQ(At(Cmd(D, B({0x11})), 14), 1) << "data-output mode while the document is read";
+    for (int I = 0; I < 500; ++I) {
+        std::string Rec = Cmd(D, B({0xFF, 0x3B}));
+        EXPECT_EQ(At(Rec, 0), 0);
+        if (Rec.size() <= 1) break;
+        R.Records.push_back(Rec.substr(1));
+    }
+    return R;
+}
+
+std::string Item(uint64_t AQty, uint64_t APrice, const std::string& AName, uint8_t AMethod = 4) {
+    return B({1}) + LEn(AQty, 6) + LEn(APrice, 5) + LEn(APrice * AQty / 1000000, 5) + LEn(0, 5) +
+           B({1, 1, AMethod, 1}) + AName;
+}
+
+std::string CloseData(uint64_t ACash) {
+    return LEn(ACash, 5) + std::string(15 * 5, '\0') + B({0}) + std::string(30, '\0') + B({1}) +
+           std::string(64, '\0') + std::string(20, '\0');
+}
+
+TEST(EmuDocuments, ReceiptIsStoredAsTLVAndReadBackRecordByRecord) {
+    TEmuDevice D;
+    ASSERT_EQ(At(Cmd(D, B({0xFF, 0x41})), 0), 0);
+    ASSERT_EQ(At(Cmd(D, B({0xFF, 0x0C}), LEn(1021, 2) + LEn(4, 2) + "Ivan"), 0), 0);
+    ASSERT_EQ(At(Cmd(D, B({0xE0})), 0), 0);
+    ASSERT_EQ(At(Cmd(D, B({0x8D}), B({0})), 0), 0);
+    ASSERT_EQ(At(Cmd(D, B({0xFF, 0x46}), Item(2500000, 4000, "\xCC\xEE\xEB\xEE\xEA\xEE")), 0), 0);  // "Молоко"
+    ASSERT_EQ(At(Cmd(D, B({0xFF, 0x4D}), LEn(2108, 2) + LEn(1, 2) + B({0})), 0), 0);
+    ASSERT_EQ(At(Cmd(D, B({0xFF, 0x0C}), LEn(1008, 2) + LEn(5, 2) + "a@b.c"), 0), 0);
+    ASSERT_EQ(At(Cmd(D, B({0xFF, 0x45}), CloseData(10000)), 0), 0);
+
+    std::string Status = Cmd(D, B({0xFF, 0x01}));
+    uint32_t Last = uint32_t(AtLE(Status, 27, 4));
+    EXPECT_EQ(Last, 3u) << "registration, shift open, receipt";
+    EXPECT_EQ(At(Status, 1), 3) << "fiscal mode";
+    EXPECT_EQ(At(Status, 4), 1) << "shift open";
+
+    TReadBack R = ReadDocument(D, Last);
+    EXPECT_EQ(R.Type, 3);
+    size_t Total = 0;
+    for (const auto& Rec : R.Records) Total += Rec.size();
+    EXPECT_EQ(Total, R.Length);
+    EXPECT_EQ(At(Cmd(D, B({0x11})), 14), 2) << "the empty record ended data output";
+
+    std::vector<TRecord> Top;
+    for (const auto& Rec : R.Records) {
+        EXPECT_EQ(AtLE(Rec, 2, 2) + 4, Rec.size()) << "one whole record per answer";
+        Top.push_back({uint16_t(AtLE(Rec, 0, 2)), Rec.substr(4)});
+    }
+    ASSERT_NE(Find(Top, 1040), nullptr);
+    EXPECT_EQ(Find(Top, 1040)->Value, LEn(3, 4));
+    EXPECT_EQ(Find(Top, 1054)->Value, B({1}));
+    EXPECT_EQ(Find(Top, 1020)->Value, LEn(10000, 2)) << "100.00 as the fewest bytes";
+    EXPECT_EQ(Find(Top, 1031)->Value, LEn(10000, 2));
+    EXPECT_EQ(Find(Top, 1008)->Value, "a@b.c") << "document requisite kept as sent";
+    std::string Sign = Find(Top, 1077)->Value;
+    ASSERT_EQ(Sign.size(), 6u);
+    EXPECT_EQ((uint32_t(uint8_t(Sign[2])) << 24 | uint32_t(uint8_t(Sign[3])) << 16 | uint32_t(uint8_t(Sign[4])) << 8 |
+               uint8_t(Sign[5])),
+              D.Documents().back().FiscalSign);
+    const TRecord* It = Find(Top, 1059);
+    ASSERT_NE(It, nullptr);
+    std::vector<TRecord> Inner = Records(It->Value);
+    EXPECT_EQ(Find(Inner, 1030)->Value, "\x8C\xAE\xAB\xAE\xAA\xAE") << "name in code page 866";
+    EXPECT_EQ(Find(Inner, 1079)->Value, LEn(4000, 2));
+    EXPECT_EQ(Find(Inner, 1023)->Value, B({1, 25})) << "2.5: one decimal place, 25";
+    EXPECT_EQ(Find(Inner, 1043)->Value, LEn(10000, 2));
+    EXPECT_EQ(Find(Inner, 1214)->Value, B({4}));
+    EXPECT_EQ(Find(Inner, 2108)->Value, B({0})) << "item requisite inside the item";
+
+    // The shift-open document carries the cashier sent before 0xE0.
+    TReadBack Shift = ReadDocument(D, 2);
+    EXPECT_EQ(Shift.Type, 2);
+    std::vector<TRecord> ST;
+    for (const auto& Rec : Shift.Records) ST.push_back({uint16_t(AtLE(Rec, 0, 2)), Rec.substr(4)});
+    EXPECT_EQ(Find(ST, 1021)->Value, "Ivan");
+    EXPECT_EQ(Find(ST, 1038)->Value, LEn(1, 4));
+}
+
+TEST(EmuDocuments, DataOutputModeRules) {
+    TEmuDevice D;
+    EXPECT_EQ(At(Cmd(D, B({0xFF, 0x3A}), LEn(99, 4)), 0), 8) << "no such document";
+    EXPECT_EQ(At(Cmd(D, B({0xFF, 0x3B})), 0), 115) << "nothing requested";
+    ASSERT_EQ(At(Cmd(D, B({0xFF, 0x3A}), LEn(1, 4)), 0), 0);
+    EXPECT_EQ(At(Cmd(D, B({0xFF, 0x3A}), LEn(1, 4)), 0), 115) << "a document is waiting to be read";
+    EXPECT_EQ(At(Cmd(D, B({0xE0})), 0), 115);
+    std::string First = Cmd(D, B({0xFF, 0x3B}));
+    EXPECT_EQ(AtLE(First, 1, 2), 1012u);
+    while (Cmd(D, B({0xFF, 0x3B})).size() > 1) {
+    }
+    EXPECT_EQ(At(Cmd(D, B({0x10})), 4), 4);
+}
+
+TEST(EmuDocuments, RegistrationReregistrationAndClosingTheStorage) {
+    TEmuConfig C;
+    C.Fiscalised = false;
+    TEmuDevice D(C);
+    EXPECT_EQ(At(Cmd(D, B({0xFF, 0x01})), 1), 1) << "ready for fiscalisation";
+    std::string P = Cmd(D, B({0xFF, 0x09}));
+    EXPECT_EQ(At(P, 0), 0);
+    EXPECT_EQ(AtLE(P, 57, 4), 0u) << "no registration document yet";
+    EXPECT_EQ(At(Cmd(D, B({0xE0})), 0), 2) << "no shift before registration";
+    EXPECT_EQ(At(Cmd(D, B({0xFF, 0x61}), B({1, 0, 3, 0}) + "abc"), 0), 2);
+
+    const std::string Inn = "7701234567  ", Reg = "0000000002012345    ";
+    ASSERT_EQ(At(Cmd(D, B({0x1E}), B({17, 1, 0, 17, 4})), 0), 0);
+    ASSERT_EQ(At(Cmd(D, B({0xFF, 0x05}), B({0})), 0), 0);
+    ASSERT_EQ(At(Cmd(D, B({0xFF, 0x0C}), LEn(1021, 2) + LEn(3, 2) + "Ann"), 0), 0);
+    std::string Data = Inn + Reg + B({0x03, 0x20});
+    ASSERT_EQ(Data.size(), 34u);
+    ASSERT_EQ(At(Cmd(D, B({0xFF, 0x06}), Data), 0), 0);
+    EXPECT_EQ(At(Cmd(D, B({0xFF, 0x06}), Data), 0), 2) << "already registered";
+    EXPECT_TRUE(D.Fiscalised());
+    EXPECT_EQ(D.TableField(18, 1, 2), Inn);
+    EXPECT_EQ(D.TableField(18, 1, 5), B({0x03}));
+
+    P = Cmd(D, B({0xFF, 0x09}));
+    ASSERT_GE(P.size(), 61u);
+    EXPECT_EQ(P.substr(6, 12), Inn);
+    EXPECT_EQ(P.substr(18, 20), Reg);
+    EXPECT_EQ(At(P, 38), 0x03);
+    EXPECT_EQ(AtLE(P, 57, 4), 1u);
+    TReadBack R = ReadDocument(D, 1);
+    EXPECT_EQ(R.Type, 1);
+    std::vector<TRecord> T;
+    for (const auto& Rec : R.Records) T.push_back({uint16_t(AtLE(Rec, 0, 2)), Rec.substr(4)});
+    ASSERT_NE(Find(T, 1209), nullptr);
+    EXPECT_EQ(Find(T, 1209)->Value, B({4}));
+    EXPECT_EQ(Find(T, 1021)->Value, "Ann");
+    EXPECT_EQ(Find(T, 1018)->Value, Inn);
+
+    // Re-registration: 35 bytes with the reason; refused while the shift is open.
+    ASSERT_EQ(At(Cmd(D, B({0xE0})), 0), 0);
+    EXPECT_EQ(At(Cmd(D, B({0xFF, 0x34}), Data + B({1})), 0), 60);
+    EXPECT_EQ(At(Cmd(D, B({0xFF, 0x3E})), 0), 60);
+    ASSERT_EQ(At(Cmd(D, B({0x41})), 0), 0);
+    ASSERT_EQ(At(Cmd(D, B({0xFF, 0x34}), Data + B({1})), 0), 0);
+    EXPECT_EQ(D.Documents().back().Type, 11);
+    EXPECT_EQ(AtLE(Cmd(D, B({0xFF, 0x09})), 57, 4), D.Documents().back().Number);
+
+    ASSERT_EQ(At(Cmd(D, B({0xFF, 0x3E})), 0), 0);
+    EXPECT_EQ(D.Documents().back().Type, 6);
+    EXPECT_EQ(At(Cmd(D, B({0xFF, 0x01})), 1), 7) << "post-fiscal";
+    EXPECT_EQ(At(Cmd(D, B({0xE0})), 0), 2);
+}
+
+TEST(EmuDocuments, OlderFormatAnswersTheShortRegistrationLayout) {
+    TEmuConfig C;
+    C.FFD = efFFD105;
+    TEmuDevice D(C);
+    std::string P = Cmd(D, B({0xFF, 0x09}));
+    EXPECT_GE(P.size(), 48u);
+    EXPECT_LE(P.size(), 52u);
+    EXPECT_EQ(AtLE(P, 40, 4), 1u);
+    std::string V = Cmd(D, B({0xFF, 0x04}));
+    EXPECT_NE(V.substr(1, 16).find("1_0"), std::string::npos);
+    EXPECT_EQ(At(Cmd(D, B({0xFF, 0x61}), B({1, 0, 3, 0}) + "abc"), 0), 160) << "marking needs format 1.2";
+}
+
+TEST(EmuDocuments, CorrectionReceiptInTheOlderCommandForm) {
+    TEmuDevice D;
+    ASSERT_EQ(At(Cmd(D, B({0xE0})), 0), 0);
+    ASSERT_EQ(At(Cmd(D, B({0xFF, 0x35})), 0), 0);
+    ASSERT_EQ(At(Cmd(D, B({0xFF, 0x0C}), LEn(1178, 2) + LEn(4, 2) + LEn(1700000000, 4)), 0), 0);
+    std::string Data = B({0, 1}) + LEn(5000, 5) + LEn(5000, 5) + std::string(4 * 5, '\0') + std::string(30, '\0') +
+                       B({1}) + std::string(20, '\0');
+    ASSERT_EQ(Data.size(), 83u);
+    std::string A = Cmd(D, B({0xFF, 0x4A}), Data);
+    ASSERT_EQ(At(A, 0), 0);
+    const TEmuDocument Doc = D.Documents().back();
+    EXPECT_EQ(Doc.Type, 31);
+    EXPECT_EQ(AtLE(A, 3, 4), Doc.Number);
+    EXPECT_EQ(AtLE(A, 7, 4), Doc.FiscalSign);
+    std::vector<TRecord> T = Records(Doc.TLV);
+    EXPECT_EQ(Find(T, 1173)->Value, B({0}));
+    EXPECT_EQ(Find(T, 1178)->Value, LEn(1700000000, 4));
+    EXPECT_EQ(D.CashRegister(241), 5000u);
+    EXPECT_EQ(At(Cmd(D, B({0xFF, 0x4A}), B({0, 1}) + LEn(5000, 5) + std::string(56, '\0')), 0), 69)
+        << "payments short of the total";
+}
+
+TEST(EmuDocuments, MarkingCodeCheckBindAndStatus) {
+    TEmuDevice D;
+    const std::string Good = "010460043993125621JgXJ5.T\x1D" "91EE06\x1D" "92abcd";
+    const std::string Bad = "0104600439931256215BADCODE";
+    D.SetMarkingCodeInvalid(Bad);
+    ASSERT_EQ(At(Cmd(D, B({0xE0})), 0), 0);
+
+    std::string A = Cmd(D, B({0xFF, 0x61}), B({1, 0, int(Good.size()), 0}) + Good);
+    ASSERT_EQ(At(A, 0), 0);
+    EXPECT_EQ(At(A, 1), 0x03);
+    size_t L = At(A, 4);
+    ASSERT_EQ(A.size(), 5 + L);
+    EXPECT_EQ(At(A, 5), 0) << "request answered";
+    EXPECT_EQ(At(A, 6), 0x0F);
+    std::vector<TRecord> T = Records(A.substr(7));
+    for (uint16_t Tag : {2100, 2109, 2005, 2105, 2114}) EXPECT_NE(Find(T, Tag), nullptr) << Tag;
+    std::map<uint16_t, int> Seen;
+    for (const auto& X : T) EXPECT_EQ(++Seen[X.Tag], 1) << "each tag once";
+
+    A = Cmd(D, B({0xFF, 0x61}), B({1, 0, int(Bad.size()), 0}) + Bad);
+    EXPECT_EQ(At(A, 1), 0x01);
+    EXPECT_EQ(At(A, 6), 0x05);
+
+    EXPECT_EQ(At(Cmd(D, B({0xFF, 0x67}), B({int(Good.size())}) + Good), 0), 85) << "no receipt";
+    ASSERT_EQ(At(Cmd(D, B({0x8D}), B({0})), 0), 0);
+    ASSERT_EQ(At(Cmd(D, B({0xFF, 0x46}), Item(1000000, 10000, "Shoes")), 0), 0);
+    EXPECT_EQ(At(Cmd(D, B({0xFF, 0x67}), B({3}) + "xyz"), 0), 165) << "never checked";
+    EXPECT_EQ(At(Cmd(D, B({0xFF, 0x67}), B({int(Good.size())}) + Good), 0), 0);
+    std::string S = Cmd(D, B({0xFF, 0x70}));
+    EXPECT_EQ(At(S, 4), 2) << "two check results saved";
+    EXPECT_EQ(At(S, 5), 1) << "one sale of marked goods";
+    ASSERT_EQ(At(Cmd(D, B({0xFF, 0x45}), CloseData(10000)), 0), 0);
+
+    std::vector<TRecord> Top = Records(D.Documents().back().TLV);
+    std::vector<TRecord> Inner = Records(Find(Top, 1059)->Value);
+    ASSERT_NE(Find(Inner, 1163), nullptr);
+    std::vector<TRecord> Code = Records(Find(Inner, 1163)->Value);
+    ASSERT_EQ(Code.size(), 1u);
+    EXPECT_EQ(Code[0].Tag, 1305);
+    EXPECT_EQ(Code[0].Value, "010460043993125621JgXJ5.T") << "up to the first group separator";
+
+    EXPECT_EQ(At(Cmd(D, B({0xFF, 0x69}), B({2})), 0), 0);
+    EXPECT_EQ(At(Cmd(D, B({0xFF, 0x69}), B({1})), 0), 161) << "nothing left to accept";
+}
+
+TEST(EmuDocuments, PrintingGoesToTheTapeAndReportsPrintingForAFewPolls) {
+    TEmuDevice D;
+    ASSERT_EQ(At(Cmd(D, B({0x17}), B({3}) + "Hello"), 0), 0);
+    ASSERT_EQ(At(Cmd(D, B({0x12}), B({3}) + "Bold"), 0), 0);
+    ASSERT_EQ(At(Cmd(D, B({0x2F}), B({7, 2}) + "Font"), 0), 0);
+    ASSERT_EQ(At(Cmd(D, B({0x17}), B({1}) + "control tape only"), 0), 0);
+    ASSERT_EQ(At(Cmd(D, B({0x17}), B({3}) + std::string(60, 'x')), 0), 0);
+    std::string Title = "TITLE";
+    Title.resize(30, '\0');
+    ASSERT_EQ(At(Cmd(D, B({0x18}), Title + B({0, 1})), 0), 0);
+    ASSERT_EQ(At(Cmd(D, B({0xC0}), B({0}) + std::string(40, '\xFF')), 0), 0);
+    ASSERT_EQ(At(Cmd(D, B({0xC0}), B({1}) + std::string(40, '\x01')), 0), 0);
+    ASSERT_EQ(At(Cmd(D, B({0xC1}), B({0, 1})), 0), 0);
+    ASSERT_EQ(At(Cmd(D, B({0xC2}), LEn(460123456789ull, 5)), 0), 0);
+    std::string Qr(130, 'q');
+    for (int I = 0; I < 3; ++I)
+        ASSERT_EQ(At(Cmd(D, B({0xDD}), B({0, I}) + Qr.substr(size_t(I) * 64, 64)), 0), 0);
+    ASSERT_EQ(At(Cmd(D, B({0xDE}), B({0x03, 0x82, 0x00, 0x00, 0x00, 0x00, 0x06, 0x00, 0x02, 0x01})), 0), 0);
+    ASSERT_EQ(At(Cmd(D, B({0x29}), B({2, 3})), 0), 0);
+    ASSERT_EQ(At(Cmd(D, B({0x25}), B({1})), 0), 0);
+
+    TEmuTape T = D.Tape();
+    ASSERT_EQ(T.Size(), 10u);
+    const auto& E = T.Entries();
+    EXPECT_EQ(E[0].Text, "Hello");
+    EXPECT_EQ(E[1].Style, TEmuTextStyle::tsBold);
+    EXPECT_EQ(E[2].Font, 2);
+    EXPECT_EQ(E[3].Text, std::string(48, 'x')) << "cut at the line length";
+    EXPECT_EQ(E[4].Style, TEmuTextStyle::tsTitle);
+    EXPECT_EQ(E[4].Text, "TITLE");
+    EXPECT_EQ(E[5].Rows.size(), 2u);
+    EXPECT_EQ(E[6].Text, "4601234567893");
+    EXPECT_EQ(E[7].Text, Qr);
+    EXPECT_EQ(E[8].Count, 3);
+    EXPECT_EQ(E[9].Kind, TEmuTapeKind::tkCut);
+    EXPECT_EQ(E[9].Count, 1) << "partial";
+
+    EXPECT_EQ(At(Cmd(D, B({0x10})), 5), 5);
+    EXPECT_EQ(At(Cmd(D, B({0x10})), 5), 0) << "two polls of printing by default";
+
+    // Printing switched off in table 17: commands succeed, nothing is printed.
+    ASSERT_EQ(At(Cmd(D, B({0x1E}), B({17, 1, 0, 7, 2})), 0), 0);
+    ASSERT_EQ(At(Cmd(D, B({0x17}), B({3}) + "silent"), 0), 0);
+    EXPECT_EQ(D.Tape().Size(), 10u);
+
+    EXPECT_EQ(At(Cmd(D, B({0xDE}), B({0x03, 0x10, 0x00, 0x00, 0x00, 0x00, 0x06, 0x00, 0x02, 0x01})), 0), 51)
+        << "no QR data loaded";
+    EXPECT_EQ(At(Cmd(D, B({0xC1}), B({5, 1})), 0), 51);
+    EXPECT_EQ(At(Cmd(D, B({0x8C})), 0), 86) << "no document to copy yet";
+}
+
+TEST(EmuDocuments, PaperRunsOutThenWaitsForContinue) {
+    TEmuDevice D;
+    ASSERT_EQ(At(Cmd(D, B({0xE0})), 0), 0);
+    size_t Before = D.Tape().Size();
+    D.SetPaperOut(2);
+    EXPECT_EQ(At(Cmd(D, B({0x17}), B({3}) + "line"), 0), 107);
+    ASSERT_EQ(At(Cmd(D, B({0x8D}), B({0})), 0), 0);
+    ASSERT_EQ(At(Cmd(D, B({0xFF, 0x46}), Item(1000000, 500, "Tea")), 0), 0);
+    ASSERT_EQ(At(Cmd(D, B({0xFF, 0x45}), CloseData(500)), 0), 0) << "the document is made";
+    EXPECT_EQ(D.Tape().Size(), Before) << "its printout waits";
+    std::string S = Cmd(D, B({0x10}));
+    EXPECT_EQ(At(S, 5), 2);
+    EXPECT_EQ(At(S, 2) & 0x82, 0) << "tape absent";
+    EXPECT_EQ(At(Cmd(D, B({0xB0})), 0), 107);
+    EXPECT_EQ(At(Cmd(D, B({0x10})), 5), 3) << "paper is back after two polls";
+    EXPECT_EQ(At(Cmd(D, B({0x10})), 5), 3);
+    EXPECT_EQ(At(Cmd(D, B({0x8D}), B({0})), 0), 88);
+    EXPECT_EQ(At(Cmd(D, B({0xB0})), 0), 0);
+    EXPECT_GT(D.Tape().Size(), Before + 5);
+    EXPECT_EQ(At(Cmd(D, B({0x10})), 5), 5);
+    EXPECT_EQ(At(Cmd(D, B({0x10})), 5), 0);
+    // The copy of the last document repeats its printout.
+    size_t After = D.Tape().Size();
+    EXPECT_EQ(At(Cmd(D, B({0x8C})), 0), 0);
+    EXPECT_GT(D.Tape().Size(), After + 5);
+}
+
+}  // namespace
+}  // namespace fr
