@@ -20,7 +20,12 @@ namespace {
 }  // namespace
 
 const TClassDecl& TDeviceDriver::Decl() {
-    static const TClassDecl D;
+    static const TClassDecl D = MakeClassDecl<TDeviceDriver>(nullptr, [](auto& B) {
+        using T = TDeviceDriver;
+        DeclareSettings(B, &T::FSettings);
+        B.Prop("MteDriver", "Mte драйвер", "Mte драйвер", "false", false, &T::FMteDriver);
+        B.Prop("LogEnabled", "ЛогВключен", "Вести лог", "False", false, &T::FLogEnabled);
+    });
     return D;
 }
 
@@ -40,45 +45,7 @@ const TClassDecl& TDriver::Decl() {
         using T = TDriver;
         B.template Method<&T::HostGetInterfaceRevision>("GetInterfaceRevision", "ПолучитьРевизиюИнтерфейса", 0);
 
-        B.Prop("PortNumber", "НомерПорта", "Номер порта", "0", false, &T::FPortNumber);
-        B.Prop("MaxReceiptRowLength", "ДлинаСтроки", "Длина строки", "48", false, &T::FMaxReceiptRowLength);
-        B.Prop("FeedCount", "Количество строк протяжки ленты", "Количество строк протяжки ленты", "8", false,
-               &T::FFeedCount);
-        B.Prop("ConnectPwd", "ПарольСвязи", "Пароль связи", "30", false, &T::FConnectPwd);
-        B.Prop("BaudRate", "Скорость", "Скорость", "115200", false, &T::FBaudRate);
-        B.Prop("IPAddress", "IPАдрес", "IP адрес", "127.0.0.1", false, &T::FIPAddress);
-        B.Prop("IPPort", "IPПорт", "IP порт", "7778", false, &T::FIPPort);
-        B.Prop("CutString", "CutString", "Маркер отреза бумаги", "[cut]", false, &T::FCutString);
-        B.Prop("DisableCut", "DisableCut", "Запретить отрезку чека", "false", false, &T::FDisableCut);
-        B.Prop("ReceiveAllKT", "ReceiveAllKT", "Принимать все КТ", "false", false, &T::FReceiveAllKT);
-        B.Prop("EnablePrinting", "ВключитьПечать", "Включить печать", "0", false, &T::FEnablePrinting);
-        B.Prop("EnableReportPrinting", "ВключитьПечатьОтчетов", "Включить печать отчетов", "0", false,
-               &T::FEnableReportPrinting);
-        B.Prop("ReceiptFontNumber", "НомерШрифтаЧека", "Номер шрифта чека", "1", false, &T::FReceiptFontNumber);
-
-        std::string T::*const Names[] = {&T::FGTFontName1, &T::FGTFontName2, &T::FGTFontName3, &T::FGTFontName4,
-                                         &T::FGTFontName5};
-        int32_t T::*const Sizes[] = {&T::FGTFontSize1, &T::FGTFontSize2, &T::FGTFontSize3, &T::FGTFontSize4,
-                                     &T::FGTFontSize5};
-        bool T::*const Bold[] = {&T::FGTIsBold1, &T::FGTIsBold2, &T::FGTIsBold3, &T::FGTIsBold4, &T::FGTIsBold5};
-        bool T::*const Italic[] = {&T::FGTIsItalic1, &T::FGTIsItalic2, &T::FGTIsItalic3, &T::FGTIsItalic4,
-                                   &T::FGTIsItalic5};
-        bool T::*const Strikeout[] = {&T::FGTIsStrikeout1, &T::FGTIsStrikeout2, &T::FGTIsStrikeout3,
-                                      &T::FGTIsStrikeout4, &T::FGTIsStrikeout5};
-        bool T::*const Underline[] = {&T::FGTIsUnderline1, &T::FGTIsUnderline2, &T::FGTIsUnderline3,
-                                      &T::FGTIsUnderline4, &T::FGTIsUnderline5};
-        for (int I = 0; I < 5; ++I) {
-            const std::string N = std::to_string(I + 1);
-            B.Prop("GTFontName" + N, "НазваниеШрифта" + N, "Название шрифта", "Arial", false, Names[I]);
-            B.Prop("GTFontSize" + N, "РазмерШрифта" + N, "Размер шрифта", "40", false, Sizes[I]);
-            B.Prop("GTIsBold" + N, "СтильBold" + N, "Стиль Bold", "false", false, Bold[I]);
-            B.Prop("GTIsItalic" + N, "СтильItalic" + N, "Стиль Italic", "false", false, Italic[I]);
-            B.Prop("GTIsStrikeout" + N, "СтильStrikeout" + N, "Стиль Strikeout", "false", false, Strikeout[I]);
-            B.Prop("GTIsUnderline" + N, "СтильUnderline" + N, "Стиль Underline", "false", false, Underline[I]);
-        }
-
-        B.Prop("ReceiptTextAvailable", "ПоддержкаПечатиТекста", "Поддержка печати текста", "true", false,
-               &T::FReceiptTextAvailable);
+        DeclareSettings(B, &T::FSettings);
         B.Prop("MteDriver", "Mte драйвер", "Mte драйвер", "false", false, &T::GetMteDriver, &T::SetMteDriver);
 
         B.template Action<&T::GetKKTParams>("GetKKTParams", "Параметры и состояние ККТ");

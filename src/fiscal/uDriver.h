@@ -7,6 +7,7 @@
 #include <string>
 
 #include "driver/uEcrDriver.h"
+#include "fiscal/uDriverSettings.h"
 
 namespace fr {
 
@@ -15,6 +16,11 @@ class TDeviceDriver : public TPropertyHolder {
 public:
     static const TClassDecl& Decl();
     const TClassDecl& ClassDecl() const override { return Decl(); }
+
+    // The settings as they were at Open.
+    TDriverSettings FSettings;
+    bool FMteDriver = false;
+    bool FLogEnabled = false;
 };
 
 class TDriver : public TEcrlDriver {
@@ -62,36 +68,7 @@ public:
     void GetDocumentInformation(int32_t ADocumentNumber, pugi::xml_document& AOut) override;
 
     // Settings (host properties).
-    int32_t FPortNumber = 0;
-    int32_t FMaxReceiptRowLength = 48;
-    int32_t FFeedCount = 8;
-    int32_t FConnectPwd = 30;
-    int32_t FBaudRate = 115200;
-    std::string FIPAddress = "127.0.0.1";
-    int32_t FIPPort = 7778;
-    std::string FCutString = "[cut]";
-    bool FDisableCut = false;
-    bool FReceiveAllKT = false;
-    uint8_t FEnablePrinting = 0;
-    uint8_t FEnableReportPrinting = 0;
-    int32_t FReceiptFontNumber = 1;
-    // Graphic-text font slots 1 to 5.
-    std::string FGTFontName1 = "Arial";
-    int32_t FGTFontSize1 = 40;
-    bool FGTIsBold1 = false, FGTIsItalic1 = false, FGTIsStrikeout1 = false, FGTIsUnderline1 = false;
-    std::string FGTFontName2 = "Arial";
-    int32_t FGTFontSize2 = 40;
-    bool FGTIsBold2 = false, FGTIsItalic2 = false, FGTIsStrikeout2 = false, FGTIsUnderline2 = false;
-    std::string FGTFontName3 = "Arial";
-    int32_t FGTFontSize3 = 40;
-    bool FGTIsBold3 = false, FGTIsItalic3 = false, FGTIsStrikeout3 = false, FGTIsUnderline3 = false;
-    std::string FGTFontName4 = "Arial";
-    int32_t FGTFontSize4 = 40;
-    bool FGTIsBold4 = false, FGTIsItalic4 = false, FGTIsStrikeout4 = false, FGTIsUnderline4 = false;
-    std::string FGTFontName5 = "Arial";
-    int32_t FGTFontSize5 = 40;
-    bool FGTIsBold5 = false, FGTIsItalic5 = false, FGTIsStrikeout5 = false, FGTIsUnderline5 = false;
-    bool FReceiptTextAvailable = true;
+    TDriverSettings FSettings;
 
     bool GetMteDriver() const { return FMteDriver; }
     void SetMteDriver(bool AValue) { FMteDriver = AValue; }

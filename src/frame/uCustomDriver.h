@@ -100,6 +100,26 @@ public:
         FDecl.Props.push_back(std::move(D));
     }
 
+    // A setting stored in a field of a member record (settings shared by
+    // several classes).
+    template <class S, class T>
+    void Prop(std::string AName, std::string ANameLoc, std::string ACaption, std::string ADefValue, bool AReadOnly,
+              S C::*AOuter, T S::*AInner) {
+        using TPair = std::pair<S C::*, T S::*>;
+        TPropDecl D = Make(std::move(AName), std::move(ANameLoc), std::move(ACaption), std::move(ADefValue),
+                           AReadOnly, KindOf<T>());
+        D.Accessor = std::make_shared<TPair>(AOuter, AInner);
+        D.Get = [](const TPropertyHolder& O, const TPropDecl& P) {
+            const auto& A = *static_cast<const TPair*>(P.Accessor.get());
+            return ToValue(static_cast<const C&>(O).*A.first.*A.second);
+        };
+        D.Set = [](TPropertyHolder& O, const TPropDecl& P, const TValue& V) {
+            const auto& A = *static_cast<const TPair*>(P.Accessor.get());
+            static_cast<C&>(O).*A.first.*A.second = FromValue<T>(V);
+        };
+        FDecl.Props.push_back(std::move(D));
+    }
+
     // A setting read and written through methods (side effects on writing).
     template <class T>
     void Prop(std::string AName, std::string ANameLoc, std::string ACaption, std::string ADefValue, bool AReadOnly,
