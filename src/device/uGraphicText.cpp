@@ -197,8 +197,10 @@ const TMonoBitmap& TGraphicText::Render() {
     TGObjectPtr<PangoLayout> Layout(pango_layout_new(Context.get()));
     {
         std::unique_ptr<PangoFontDescription, TFontDescriptionFree> Desc(pango_font_description_new());
-        pango_font_description_set_family(Desc.get(), FFont.FName.empty() ? "Arial" : FFont.FName.c_str());
-        pango_font_description_set_size(Desc.get(), (FFont.FSize > 0 ? FFont.FSize : 8) * PANGO_SCALE);
+        pango_font_description_set_family(Desc.get(),
+                                          FFont.FName.empty() ? DefaultGraphicFontName : FFont.FName.c_str());
+        pango_font_description_set_size(Desc.get(),
+                                        (FFont.FSize > 0 ? FFont.FSize : DefaultGraphicFontSize) * PANGO_SCALE);
         pango_layout_set_font_description(Layout.get(), Desc.get());
     }
     {
@@ -247,9 +249,6 @@ const TMonoBitmap& TGraphicText::Render() {
             X = W - Logical.width;
         X -= Logical.x;
     }
-    // The bitmap is exactly as high as the text, so vertical alignment
-    // within it leaves the text where it is; the flags are kept for callers
-    // that read them.
 
     std::unique_ptr<cairo_surface_t, TSurfaceDestroy> Surface(cairo_image_surface_create(CAIRO_FORMAT_A8, W, H));
     if (cairo_surface_status(Surface.get()) != CAIRO_STATUS_SUCCESS)

@@ -66,10 +66,14 @@ enum TGraphicFontStyle : uint32_t {
     gfsStrikeout = 1u << 3,
 };
 
+// The renderer's own font, used when the caller names none.
+inline constexpr char DefaultGraphicFontName[] = "Arial";
+inline constexpr int DefaultGraphicFontSize = 8;  // points
+
 struct TGraphicFont {
-    std::string FName = "Arial";  // family name as fontconfig knows it
-    int FSize = 8;                // points
-    uint32_t FStyle = 0;          // TGraphicFontStyle set
+    std::string FName = DefaultGraphicFontName;  // family name as fontconfig knows it
+    int FSize = DefaultGraphicFontSize;          // points
+    uint32_t FStyle = 0;                         // TGraphicFontStyle set
 };
 
 // Style words separated by spaces: "bold", "italic", "underline" and
@@ -95,8 +99,10 @@ public:
     int GetFontResolution() const { return FFontResolution; }
 
     // Draws FData: the bitmap is Round(FWidth × FDotsPerMM) dots wide and as
-    // high as the laid-out text (0 for an empty text). Raises
-    // std::runtime_error when the size is out of range.
+    // high as the laid-out text (0 for an empty text). FHeight does not limit
+    // the text, and since the bitmap is exactly as high as the text the
+    // vertical flags cannot move it. Raises std::runtime_error when the size
+    // is out of range.
     const TMonoBitmap& Render();
 
     // Height rows of Width div 8 bytes, top row first; in each byte bit 0 is

@@ -193,6 +193,41 @@ TEST(GraphicPlacement, EveryWrappedLineIsCentred) {
     }
 }
 
+TEST(GraphicPlacement, UnwrappedLinesAreAlignedAgainstTheBoxNotTheWidestLine) {
+    // Without wrapping or ellipsis the renderer places the lines itself.
+    struct TCase {
+        uint32_t Format;
+        char Expected;
+    };
+    for (const TCase& C : {TCase{gtfRight, 'R'}, TCase{gtfCenter, 'C'}, TCase{gtfSingleLine | gtfRight, 'R'},
+                           TCase{gtfSingleLine, 'L'}}) {
+        TGraphicText T;
+        T.FWidth = 40;
+        T.FData = "WIDE LINE\nI";
+        T.FTextFormat = C.Format;
+        const TMonoBitmap& B = T.Render();
+        ASSERT_EQ(B.Width(), 320);
+        // Columns with ink in the bottom half: the short line when the text
+        // has two lines, the lower half of the single line otherwise.
+        int L = -1, R = -1;
+        for (int X = 0; X < B.Width(); ++X)
+            for (int Y = B.Height() / 2; Y < B.Height(); ++Y)
+                if (B.Dot(X, Y)) {
+                    if (L < 0) L = X;
+                    R = X;
+                    break;
+                }
+        ASSERT_GE(L, 0) << C.Format;
+        if (C.Expected == 'R') {
+            EXPECT_GT(R, 312) << C.Format;
+        } else if (C.Expected == 'L') {
+            EXPECT_LT(L, 6) << C.Format;
+        } else {
+            EXPECT_NEAR(L, 319 - R, 3) << C.Format;
+        }
+    }
+}
+
 TEST(GraphicPlacement, VerticalAlignmentCannotMoveTextInABitmapOfItsOwnHeight) {
     TRequest Q;
     Q.Text = "ABC";
