@@ -15,22 +15,21 @@
 namespace {
 
 void Usage() {
-    std::cout <<
-        "Usage: kkt-emulator [options]\n"
-        "  --tcp PORT            serve on TCP (default 127.0.0.1:7778 when no transport is given)\n"
-        "  --address A.B.C.D     TCP address to listen on (default 127.0.0.1)\n"
-        "  --serial N            serve on a pseudo-terminal linked as /dev/comN\n"
-        "  --pty                 serve on a pseudo-terminal without a link\n"
-        "  --link-dir DIR        make the comN link in DIR instead of /dev\n"
-        "  --password N          connection password (default 30)\n"
-        "  --line-length N       print line length (default 48)\n"
-        "  --serial-number TEXT  device serial number (default 0000000012345678)\n"
-        "  --model TEXT          model name (UTF-8)\n"
-        "  --ffd 1.05|1.1|1.2    fiscal data format (default 1.2)\n"
-        "  --unregistered        start with an unregistered fiscal storage\n"
-        "  --print-polls N       status polls that report printing after output (default 2)\n"
-        "  --tape-text FILE      write the tape as text on exit and on SIGUSR1\n"
-        "  --tape-png FILE       write the tape as a PNG picture on exit and on SIGUSR1\n";
+    std::cout << "Usage: kkt-emulator [options]\n"
+                 "  --tcp PORT            serve on TCP (default 127.0.0.1:7778 when no transport is given)\n"
+                 "  --address A.B.C.D     TCP address to listen on (default 127.0.0.1)\n"
+                 "  --serial N            serve on a pseudo-terminal linked as /dev/comN\n"
+                 "  --pty                 serve on a pseudo-terminal without a link\n"
+                 "  --link-dir DIR        make the comN link in DIR instead of /dev\n"
+                 "  --password N          connection password (default 30)\n"
+                 "  --line-length N       print line length (default 48)\n"
+                 "  --serial-number TEXT  device serial number (default 0000000012345678)\n"
+                 "  --model TEXT          model name (UTF-8)\n"
+                 "  --ffd 1.05|1.1|1.2    fiscal data format (default 1.2)\n"
+                 "  --unregistered        start with an unregistered fiscal storage\n"
+                 "  --print-polls N       status polls that report printing after output (default 2)\n"
+                 "  --tape-text FILE      write the tape as text on exit and on SIGUSR1\n"
+                 "  --tape-png FILE       write the tape as a PNG picture on exit and on SIGUSR1\n";
 }
 
 }  // namespace

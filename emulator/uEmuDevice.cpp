@@ -11,34 +11,36 @@ namespace {
 
 // Result codes the device answers with.
 constexpr uint8_t rcOk = 0x00;
-constexpr uint8_t rcUnknown = 0x01;       // unknown storage command or bad frame layout
-constexpr uint8_t rcFNState = 0x02;       // wrong fiscal-storage state
-constexpr uint8_t rcNoData = 0x08;        // no such document
-constexpr uint8_t rcBadParams = 0x33;     // 51
-constexpr uint8_t rcUnsupported = 0x37;   // 55
-constexpr uint8_t rcShiftOpen = 0x3C;     // 60: shift is open, operation impossible
-constexpr uint8_t rcPaymentsShort = 0x45; // 69
-constexpr uint8_t rcNoCash = 0x46;        // 70
-constexpr uint8_t rcReceiptOpen = 0x4A;   // 74
-constexpr uint8_t rcNonCashTooBig = 0x4D; // 77
-constexpr uint8_t rcShift24 = 0x4E;       // 78
-constexpr uint8_t rcPassword = 0x4F;      // 79
-constexpr uint8_t rcPrinting = 0x50;      // 80
-constexpr uint8_t rcReceiptClosed = 0x55; // 85
-constexpr uint8_t rcNoCopy = 0x56;        // 86
-constexpr uint8_t rcWaitContinue = 0x58;  // 88
-constexpr uint8_t rcNoTable = 0x5D;       // 93
-constexpr uint8_t rcNoPaper = 0x6B;       // 107
-constexpr uint8_t rcMode = 0x73;          // 115
-constexpr uint8_t rcDateMismatch = 0x7C;  // 124
-constexpr uint8_t rcBadDate = 0x7D;       // 125
-constexpr uint8_t rcZeroTotal = 0x8E;     // 142
-constexpr uint8_t rcMarkingOff = 0xA0;    // 160
-constexpr uint8_t rcMarkingOrder = 0xA1;  // 161
-constexpr uint8_t rcMarkTable = 0xA3;     // 163
-constexpr uint8_t rcMarkUnchecked = 0xA5; // 165
+constexpr uint8_t rcUnknown = 0x01;        // unknown storage command or bad frame layout
+constexpr uint8_t rcFNState = 0x02;        // wrong fiscal-storage state
+constexpr uint8_t rcNoData = 0x08;         // no such document
+constexpr uint8_t rcBadParams = 0x33;      // 51
+constexpr uint8_t rcUnsupported = 0x37;    // 55
+constexpr uint8_t rcShiftOpen = 0x3C;      // 60: shift is open, operation impossible
+constexpr uint8_t rcPaymentsShort = 0x45;  // 69
+constexpr uint8_t rcNoCash = 0x46;         // 70
+constexpr uint8_t rcReceiptOpen = 0x4A;    // 74
+constexpr uint8_t rcNonCashTooBig = 0x4D;  // 77
+constexpr uint8_t rcShift24 = 0x4E;        // 78
+constexpr uint8_t rcPassword = 0x4F;       // 79
+constexpr uint8_t rcPrinting = 0x50;       // 80
+constexpr uint8_t rcReceiptClosed = 0x55;  // 85
+constexpr uint8_t rcNoCopy = 0x56;         // 86
+constexpr uint8_t rcWaitContinue = 0x58;   // 88
+constexpr uint8_t rcNoTable = 0x5D;        // 93
+constexpr uint8_t rcNoPaper = 0x6B;        // 107
+constexpr uint8_t rcMode = 0x73;           // 115
+constexpr uint8_t rcDateMismatch = 0x7C;   // 124
+constexpr uint8_t rcBadDate = 0x7D;        // 125
+constexpr uint8_t rcZeroTotal = 0x8E;      // 142
+constexpr uint8_t rcMarkingOff = 0xA0;     // 160
+constexpr uint8_t rcMarkingOrder = 0xA1;   // 161
+constexpr uint8_t rcMarkTable = 0xA3;      // 163
+constexpr uint8_t rcMarkUnchecked = 0xA5;  // 165
 
-std::string Ansi(const std::string& AUtf8) { return Utf8ToAnsi(AUtf8); }
+std::string Ansi(const std::string& AUtf8) {
+    return Utf8ToAnsi(AUtf8);
+}
 
 bool ValidDate(int D, int M, int Y) {
     if (M < 1 || M > 12 || D < 1) return false;
@@ -184,7 +186,9 @@ std::string TEmuDevice::FieldText(uint8_t ATable, uint8_t AField) const {
 
 // ---- clock and mode -------------------------------------------------------------
 
-int64_t TEmuDevice::Now() const { return int64_t(std::time(nullptr)) + FClockOffset; }
+int64_t TEmuDevice::Now() const {
+    return int64_t(std::time(nullptr)) + FClockOffset;
+}
 
 uint8_t TEmuDevice::CurrentMode() const {
     if (FDataOutput) return 1;
@@ -195,7 +199,9 @@ uint8_t TEmuDevice::CurrentMode() const {
 
 // ---- printing -------------------------------------------------------------------
 
-bool TEmuDevice::PrintingEnabled() const { return FieldByte(17, 7) == 0; }
+bool TEmuDevice::PrintingEnabled() const {
+    return FieldByte(17, 7) == 0;
+}
 
 void TEmuDevice::Output(TEmuTapeEntry AEntry) {
     if (FCollectDocPrint) FLastDocPrint.push_back(AEntry);
@@ -322,52 +328,103 @@ std::string TEmuDevice::Execute(std::string_view APayload) {
 
 std::string TEmuDevice::Dispatch(uint16_t ACode, std::string_view AData, uint8_t& AResult) {
     switch (ACode) {
-        case 0x10: return CmdShortState();
-        case 0x11: return CmdFullState();
+        case 0x10:
+            return CmdShortState();
+        case 0x11:
+            return CmdFullState();
         case 0x12:
         case 0x17:
-        case 0x2F: CmdPrintLine(ACode, AData, AResult); return {};
-        case 0x13: return {};
-        case 0x18: CmdPrintTitle(AData, AResult); return {};
-        case 0x1A: return CmdCashReg(AData, AData.size() >= 2);
-        case 0x1B: return CmdOperReg(AData, AResult);
-        case 0x1E: CmdWriteField(AData, AResult); return {};
-        case 0x1F: return CmdReadField(AData, AResult);
-        case 0x21: CmdSetTime(AData, AResult); return {};
-        case 0x22: CmdSetDate(AData, AResult); return {};
-        case 0x23: CmdConfirmDate(AData, AResult); return {};
+        case 0x2F:
+            CmdPrintLine(ACode, AData, AResult);
+            return {};
+        case 0x13:
+            return {};
+        case 0x18:
+            CmdPrintTitle(AData, AResult);
+            return {};
+        case 0x1A:
+            return CmdCashReg(AData, AData.size() >= 2);
+        case 0x1B:
+            return CmdOperReg(AData, AResult);
+        case 0x1E:
+            CmdWriteField(AData, AResult);
+            return {};
+        case 0x1F:
+            return CmdReadField(AData, AResult);
+        case 0x21:
+            CmdSetTime(AData, AResult);
+            return {};
+        case 0x22:
+            CmdSetDate(AData, AResult);
+            return {};
+        case 0x23:
+            CmdConfirmDate(AData, AResult);
+            return {};
         case 0x25:
-        case 0x29: CmdFeedCut(ACode, AData, AResult); return {};
+        case 0x29:
+            CmdFeedCut(ACode, AData, AResult);
+            return {};
         case 0x28:
             TEmuReader(AData).Byte();
             FDrawerPolls = 3;
             return std::string(1, '\x1E');
-        case 0x2E: return CmdFieldStruct(AData, AResult);
-        case 0x40: CmdXReport(AResult); return {};
-        case 0x41: CmdCloseShift(AResult); return {};
+        case 0x2E:
+            return CmdFieldStruct(AData, AResult);
+        case 0x40:
+            CmdXReport(AResult);
+            return {};
+        case 0x41:
+            CmdCloseShift(AResult);
+            return {};
         case 0x50:
-        case 0x51: CmdEncash(ACode == 0x50, AData, AResult); return std::string(1, '\x1E');
-        case 0x88: CmdCancelReceipt(AResult); return std::string(1, '\x1E');
-        case 0x8C: CmdDocCopy(AResult); return {};
-        case 0x8D: CmdOpenReceipt(AData, AResult); return std::string(1, '\x1E');
-        case 0xB0: CmdContinuePrint(AResult); return std::string(1, '\x1E');
+        case 0x51:
+            CmdEncash(ACode == 0x50, AData, AResult);
+            return std::string(1, '\x1E');
+        case 0x88:
+            CmdCancelReceipt(AResult);
+            return std::string(1, '\x1E');
+        case 0x8C:
+            CmdDocCopy(AResult);
+            return {};
+        case 0x8D:
+            CmdOpenReceipt(AData, AResult);
+            return std::string(1, '\x1E');
+        case 0xB0:
+            CmdContinuePrint(AResult);
+            return std::string(1, '\x1E');
         case 0xC0:
-        case 0xC1: CmdGraphics(ACode, AData, AResult); return {};
+        case 0xC1:
+            CmdGraphics(ACode, AData, AResult);
+            return {};
         case 0xC2:
         case 0xDD:
-        case 0xDE: CmdBarcode(ACode, AData, AResult); return {};
-        case 0xE0: CmdOpenShift(AResult); return {};
-        case 0xF7: return CmdQueryEx(AData, AResult);
-        case 0xFC: return CmdDeviceType();
-        case 0xFF01: return CmdFNStatus();
-        case 0xFF03: return CmdFNValidity();
-        case 0xFF04: return CmdFNVersion();
+        case 0xDE:
+            CmdBarcode(ACode, AData, AResult);
+            return {};
+        case 0xE0:
+            CmdOpenShift(AResult);
+            return {};
+        case 0xF7:
+            return CmdQueryEx(AData, AResult);
+        case 0xFC:
+            return CmdDeviceType();
+        case 0xFF01:
+            return CmdFNStatus();
+        case 0xFF03:
+            return CmdFNValidity();
+        case 0xFF04:
+            return CmdFNVersion();
         case 0xFF05:
         case 0xFF06:
-        case 0xFF34: CmdRegistration(ACode, AData, AResult); return {};
-        case 0xFF09: return CmdFiscalisation(AResult);
+        case 0xFF34:
+            CmdRegistration(ACode, AData, AResult);
+            return {};
+        case 0xFF09:
+            return CmdFiscalisation(AResult);
         case 0xFF0C:
-        case 0xFF4D: CmdRequisite(ACode, AData, AResult); return {};
+        case 0xFF4D:
+            CmdRequisite(ACode, AData, AResult);
+            return {};
         case 0xFF35:
             if (DocumentCommandAllowed(AResult, true)) {
                 FCorrectionBegun = true;
@@ -377,12 +434,20 @@ std::string TEmuDevice::Dispatch(uint16_t ACode, std::string_view AData, uint8_t
         case 0xFF37:
             if (DocumentCommandAllowed(AResult, false)) FPendingTLV.clear();
             return {};
-        case 0xFF38: CmdSettlementReport(AResult); return {};
-        case 0xFF39: return CmdExchangeStatus();
-        case 0xFF3A: return CmdRequestDocument(AData, AResult);
-        case 0xFF3B: return CmdReadDocument(AResult);
-        case 0xFF3E: CmdCloseFN(AResult); return {};
-        case 0xFF40: return CmdSessionParams();
+        case 0xFF38:
+            CmdSettlementReport(AResult);
+            return {};
+        case 0xFF39:
+            return CmdExchangeStatus();
+        case 0xFF3A:
+            return CmdRequestDocument(AData, AResult);
+        case 0xFF3B:
+            return CmdReadDocument(AResult);
+        case 0xFF3E:
+            CmdCloseFN(AResult);
+            return {};
+        case 0xFF40:
+            return CmdSessionParams();
         case 0xFF41:
             if (DocumentCommandAllowed(AResult, false)) {
                 if (FShiftOpen) AResult = rcShiftOpen;
@@ -392,13 +457,23 @@ std::string TEmuDevice::Dispatch(uint16_t ACode, std::string_view AData, uint8_t
         case 0xFF42:
             if (DocumentCommandAllowed(AResult, true)) FPendingTLV.clear();
             return {};
-        case 0xFF45: return CmdCloseReceipt(AData, AResult);
-        case 0xFF46: CmdRegisterItem(AData, AResult); return {};
-        case 0xFF4A: return CmdCorrection(AData, AResult);
-        case 0xFF61: return CmdCheckMark(AData, AResult);
-        case 0xFF67: CmdBindMark(AData, AResult); return {};
-        case 0xFF69: CmdAcceptMark(AData, AResult); return {};
-        case 0xFF70: return CmdMarkStatus();
+        case 0xFF45:
+            return CmdCloseReceipt(AData, AResult);
+        case 0xFF46:
+            CmdRegisterItem(AData, AResult);
+            return {};
+        case 0xFF4A:
+            return CmdCorrection(AData, AResult);
+        case 0xFF61:
+            return CmdCheckMark(AData, AResult);
+        case 0xFF67:
+            CmdBindMark(AData, AResult);
+            return {};
+        case 0xFF69:
+            CmdAcceptMark(AData, AResult);
+            return {};
+        case 0xFF70:
+            return CmdMarkStatus();
         default:
             AResult = (ACode >= 0xFF00) ? rcUnknown : rcUnsupported;
             return {};
@@ -437,25 +512,28 @@ std::string TEmuDevice::CmdShortState() {
 std::string TEmuDevice::CmdFullState() {
     std::tm T = Split(Now());
     std::string A;
-    A += char(30);                    // 1 operator number
-    A += "A1";                        // 2-3 firmware version
-    PutLE(A, 1001, 2);                // 4-5 firmware build
-    A += char(1), A += char(1), A += char(24);  // 6-8 firmware date
-    A += char(1);                     // 9 hall number
-    PutLE(A, LastDocumentNumber(), 2);  // 10-11 current document number
-    PutLE(A, FPaperOut ? 0 : 0x0082, 2);  // 12-13 flags
-    A += char(CurrentMode());         // 14 mode
-    A += char(FPaperOut ? 2 : FWaitContinue ? 3 : 0);  // 15 submode
-    A += char(1);                     // 16 port
-    A += std::string(7, '\0');        // 17-23 reserved
+    A += char(30);                                                              // 1 operator number
+    A += "A1";                                                                  // 2-3 firmware version
+    PutLE(A, 1001, 2);                                                          // 4-5 firmware build
+    A += char(1), A += char(1), A += char(24);                                  // 6-8 firmware date
+    A += char(1);                                                               // 9 hall number
+    PutLE(A, LastDocumentNumber(), 2);                                          // 10-11 current document number
+    PutLE(A, FPaperOut ? 0 : 0x0082, 2);                                        // 12-13 flags
+    A += char(CurrentMode());                                                   // 14 mode
+    A += char(FPaperOut ? 2 : FWaitContinue ? 3 : 0);                           // 15 submode
+    A += char(1);                                                               // 16 port
+    A += std::string(7, '\0');                                                  // 17-23 reserved
     A += char(T.tm_mday), A += char(T.tm_mon + 1), A += char(T.tm_year % 100);  // 24-26 date
-    A += char(T.tm_hour), A += char(T.tm_min), A += char(T.tm_sec);           // 27-29 time
-    A += char(0);                     // 30 reserved
-    PutLE(A, GetLE(FConfig.SerialNumber.substr(FConfig.SerialNumber.size() > 8 ? FConfig.SerialNumber.size() - 8 : 0)) & 0xFFFFFFFF, 4);  // 31-34
-    PutLE(A, FShiftNumber, 2);        // 35-36 last closed shift
-    A += std::string(10, '\0');       // 37-46 reserved
+    A += char(T.tm_hour), A += char(T.tm_min), A += char(T.tm_sec);             // 27-29 time
+    A += char(0);                                                               // 30 reserved
+    PutLE(A,
+          GetLE(FConfig.SerialNumber.substr(FConfig.SerialNumber.size() > 8 ? FConfig.SerialNumber.size() - 8 : 0)) &
+              0xFFFFFFFF,
+          4);                             // 31-34
+    PutLE(A, FShiftNumber, 2);            // 35-36 last closed shift
+    A += std::string(10, '\0');           // 37-46 reserved
     A += char(FRegistrationDoc ? 1 : 0);  // 47 registrations made
-    return A;                         // 47 bytes of data, 48 with the result code
+    return A;                             // 47 bytes of data, 48 with the result code
 }
 
 std::string TEmuDevice::CmdDeviceType() {
@@ -480,8 +558,8 @@ std::string TEmuDevice::CmdQueryEx(std::string_view AData, uint8_t& AResult) {
     A[0] = char(Type);
     A[1] = char(FConfig.LineLen);
     A[2] = char(576 & 0xFF), A[3] = char(576 >> 8);  // print width in dots
-    A[10] = 0;                                          // offset 11: first graphics line
-    A[11] = char(255);                                  // last graphics line
+    A[10] = 0;                                       // offset 11: first graphics line
+    A[11] = char(255);                               // last graphics line
     return A;
 }
 
@@ -544,7 +622,7 @@ std::string TEmuDevice::CmdFieldStruct(std::string_view AData, uint8_t& AResult)
     A += char(F->IsText ? 1 : 0);    // 41 type: 0 number, 1 text
     A += char(F->Size);              // 42 size
     if (!F->IsText) {
-        PutLE(A, 0, F->Size);                                  // minimum
+        PutLE(A, 0, F->Size);                                                   // minimum
         PutLE(A, F->Size >= 8 ? ~0ull : (1ull << (8 * F->Size)) - 1, F->Size);  // maximum
     }
     return A;
@@ -598,7 +676,7 @@ void TEmuDevice::CmdPrintLine(uint16_t ACode, std::string_view AData, uint8_t& A
     // Bit 1 of the flags selects the receipt tape; text past the line is lost.
     if (!(Flags & 0x02) || !PrintingEnabled()) return;
     if (Text.size() > FConfig.LineLen) Text.resize(FConfig.LineLen);
-    TEmuTextStyle Style = ACode == 0x12 ? TEmuTextStyle::tsBold
+    TEmuTextStyle Style = ACode == 0x12   ? TEmuTextStyle::tsBold
                           : ACode == 0x2F ? TEmuTextStyle::tsFont
                                           : TEmuTextStyle::tsNormal;
     Print(Text, Style, Font);
@@ -804,8 +882,7 @@ uint32_t TEmuDevice::LastDocumentNumber() const {
 std::string TEmuDevice::TableField(uint8_t ATable, uint16_t ARow, uint8_t AField) const {
     std::lock_guard<std::mutex> G(FMutex);
     auto It = FTables.find(ATable);
-    if (It == FTables.end() || ARow < 1 || ARow > It->second.Rows || AField < 1 ||
-        AField > It->second.Fields.size())
+    if (It == FTables.end() || ARow < 1 || ARow > It->second.Rows || AField < 1 || AField > It->second.Fields.size())
         return {};
     return It->second.Fields[AField - 1].Value;
 }

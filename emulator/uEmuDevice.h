@@ -31,10 +31,10 @@ struct TEmuConfig {
     std::string RegNumber = "0000000001012345";
     std::string CompanyName = "ООО \"ЭМУЛЯТОР\"";
     std::string Address = "г. Москва, ул. Тестовая, д. 1";
-    uint8_t TaxSystems = 0x01;   // bit mask, bit 0 = общая
-    uint8_t WorkModes = 0x00;    // bit mask of table 18 field 6
-    uint8_t ExtWorkModes = 0x10; // bit 4: goods with marking codes
-    int PrintPolls = 2;          // status polls that report "printing" after output
+    uint8_t TaxSystems = 0x01;    // bit mask, bit 0 = общая
+    uint8_t WorkModes = 0x00;     // bit mask of table 18 field 6
+    uint8_t ExtWorkModes = 0x10;  // bit 4: goods with marking codes
+    int PrintPolls = 2;           // status polls that report "printing" after output
 };
 
 // One stored fiscal document: its type, number and TLV records.
@@ -44,7 +44,7 @@ struct TEmuDocument {
                         // 3 receipt, 31 correction, 21 settlement report, 6 storage closed
     int64_t Time = 0;   // device clock, seconds since 1970 (local time, no zone)
     uint32_t FiscalSign = 0;
-    std::string TLV;    // the top-level records, concatenated
+    std::string TLV;  // the top-level records, concatenated
     bool Sent = false;
 };
 
@@ -114,8 +114,8 @@ private:
     struct TTable {
         std::string Name;
         uint16_t Rows = 1;
-        std::vector<TField> Fields;                        // field n at index n-1
-        std::map<uint16_t, std::vector<std::string>> Data; // row -> values (rows > 1)
+        std::vector<TField> Fields;                         // field n at index n-1
+        std::map<uint16_t, std::vector<std::string>> Data;  // row -> values (rows > 1)
     };
     struct TItem {
         uint8_t Operation = 1;

@@ -49,7 +49,9 @@ std::string FVLN(uint64_t AMillionths) {
     return std::string(1, char(Places)) + VLN(AMillionths);
 }
 
-std::string U32(uint32_t V) { return LE(V, 4); }
+std::string U32(uint32_t V) {
+    return LE(V, 4);
+}
 
 std::string Money(uint64_t AKopecks) {
     std::string S = std::to_string(AKopecks / 100) + ".";
@@ -116,10 +118,14 @@ uint8_t CalculationSign(uint8_t AType) {
 
 const char* SignName(uint8_t ASign) {
     switch (ASign) {
-        case 1: return "ПРИХОД";
-        case 2: return "ВОЗВРАТ ПРИХОДА";
-        case 3: return "РАСХОД";
-        default: return "ВОЗВРАТ РАСХОДА";
+        case 1:
+            return "ПРИХОД";
+        case 2:
+            return "ВОЗВРАТ ПРИХОДА";
+        case 3:
+            return "РАСХОД";
+        default:
+            return "ВОЗВРАТ РАСХОДА";
     }
 }
 
@@ -216,8 +222,7 @@ std::string TEmuDevice::ItemTLV(const TItem& AItem) const {
 }
 
 std::string TEmuDevice::ReceiptTLV(const TReceipt& AReceipt, const std::vector<uint64_t>& APayments,
-                                   const std::vector<uint64_t>& ATaxes, uint8_t ATaxSystem,
-                                   uint64_t ATotal) const {
+                                   const std::vector<uint64_t>& ATaxes, uint8_t ATaxSystem, uint64_t ATotal) const {
     std::string S;
     S += TLV(1042, U32(FReceiptNumber));
     S += TLV(1038, U32(FShiftNumber));
@@ -366,10 +371,8 @@ std::string TEmuDevice::CmdCloseReceipt(std::string_view AData, uint8_t& AResult
     }
 
     // Registers by calculation sign: cash, electronic, prepayment, credit, barter.
-    static const uint16_t Regs[5][5] = {{0, 0, 0, 0, 0},
-                                        {193, 197, 4180, 4184, 4188},
-                                        {195, 199, 4182, 4186, 4190},
-                                        {194, 198, 4181, 4185, 4189}};
+    static const uint16_t Regs[5][5] = {
+        {0, 0, 0, 0, 0}, {193, 197, 4180, 4184, 4188}, {195, 199, 4182, 4186, 4190}, {194, 198, 4181, 4185, 4189}};
     static const uint16_t Regs4[5] = {196, 200, 4183, 4187, 4191};
     const uint16_t* Reg = Sign == 4 ? Regs4 : Regs[Sign];
     uint64_t Electronic = 0;
@@ -406,9 +409,9 @@ std::string TEmuDevice::CmdCloseReceipt(std::string_view AData, uint8_t& AResult
         std::tm T{};
         gmtime_r(&TT, &T);
         char Q[160];
-        std::snprintf(Q, sizeof Q, "t=%04d%02d%02dT%02d%02d&s=%s&fn=%s&i=%u&fp=%u&n=%u", T.tm_year + 1900,
-                      T.tm_mon + 1, T.tm_mday, T.tm_hour, T.tm_min, Money(Total).c_str(), FConfig.FNSerial.c_str(),
-                      D.Number, D.FiscalSign, unsigned(Sign));
+        std::snprintf(Q, sizeof Q, "t=%04d%02d%02dT%02d%02d&s=%s&fn=%s&i=%u&fp=%u&n=%u", T.tm_year + 1900, T.tm_mon + 1,
+                      T.tm_mday, T.tm_hour, T.tm_min, Money(Total).c_str(), FConfig.FNSerial.c_str(), D.Number,
+                      D.FiscalSign, unsigned(Sign));
         TEmuTapeEntry E;
         E.Kind = TEmuTapeKind::tkQR;
         E.Text = Q;
@@ -417,10 +420,10 @@ std::string TEmuDevice::CmdCloseReceipt(std::string_view AData, uint8_t& AResult
     EndDocumentPrint();
 
     std::string A;
-    PutLE(A, Change, 5);                   // 1-5 change
-    PutLE(A, D.Number, 4);                 // 6-9 document number
-    PutLE(A, D.FiscalSign, 4);             // 10-13 fiscal sign
-    A += DateTimeBytes(D.Time, false);     // 14-18 date and time
+    PutLE(A, Change, 5);                // 1-5 change
+    PutLE(A, D.Number, 4);              // 6-9 document number
+    PutLE(A, D.FiscalSign, 4);          // 10-13 fiscal sign
+    A += DateTimeBytes(D.Time, false);  // 14-18 date and time
     return A;
 }
 
@@ -606,15 +609,15 @@ std::string TEmuDevice::CmdSessionParams() {
 
 std::string TEmuDevice::CmdFNStatus() {
     std::string A;
-    A += char(FLifeState);                       // 1 life state
-    A += char(FReceipt.Open ? 0x04 : 0x00);      // 2 current document
-    A += char(FReceipt.Open ? 1 : 0);            // 3 document data received
-    A += char(FShiftOpen ? 1 : 0);               // 4 shift state
-    A += char(FWarningFlags);                    // 5 warning flags
+    A += char(FLifeState);                   // 1 life state
+    A += char(FReceipt.Open ? 0x04 : 0x00);  // 2 current document
+    A += char(FReceipt.Open ? 1 : 0);        // 3 document data received
+    A += char(FShiftOpen ? 1 : 0);           // 4 shift state
+    A += char(FWarningFlags);                // 5 warning flags
     int64_t Last = FDocuments.empty() ? Now() : FDocuments.back().Time;
-    A += DateTimeBytes(Last, false);             // 6-10 date and time of the last document
-    PutFixed(A, FConfig.FNSerial, 16, ' ');      // 11-26 storage serial number
-    PutLE(A, LastDocumentNumber(), 4);           // 27-30 last document number
+    A += DateTimeBytes(Last, false);         // 6-10 date and time of the last document
+    PutFixed(A, FConfig.FNSerial, 16, ' ');  // 11-26 storage serial number
+    PutLE(A, LastDocumentNumber(), 4);       // 27-30 last document number
     return A;
 }
 
@@ -630,8 +633,9 @@ std::string TEmuDevice::CmdFNValidity() {
 }
 
 std::string TEmuDevice::CmdFNVersion() {
-    const char* V = FConfig.FFD == efFFD12 ? "FN-1_2 EMU 0001" : FConfig.FFD == efFFD11 ? "FN-1_1 EMU 0001"
-                                                                                         : "FN-1_0 EMU 0001";
+    const char* V = FConfig.FFD == efFFD12   ? "FN-1_2 EMU 0001"
+                    : FConfig.FFD == efFFD11 ? "FN-1_1 EMU 0001"
+                                             : "FN-1_0 EMU 0001";
     std::string A;
     PutFixed(A, V, 16, ' ');  // 1-16 version text
     A += char(1);             // 17: serial (not debug) firmware
@@ -645,17 +649,17 @@ std::string TEmuDevice::CmdFiscalisation(uint8_t&) {
         if (D.Number == FRegistrationDoc) Reg = &D;
     std::string A = DateTimeBytes(Reg ? Reg->Time : 0, false);  // 1-5
     std::string Inn = FRegINN.size() == 10 ? FRegINN + "  " : FRegINN;
-    PutFixed(A, Inn, 12, ' ');        // 6-17 INN
-    PutFixed(A, FRegNumber, 20, ' '); // 18-37 registration number
-    A += char(FRegTaxSystems);        // 38 taxation systems
-    A += char(FRegWorkModes);         // 39 work modes
+    PutFixed(A, Inn, 12, ' ');         // 6-17 INN
+    PutFixed(A, FRegNumber, 20, ' ');  // 18-37 registration number
+    A += char(FRegTaxSystems);         // 38 taxation systems
+    A += char(FRegWorkModes);          // 39 work modes
     uint32_t Number = Reg ? Reg->Number : 0, Sign = Reg ? Reg->FiscalSign : 0;
     if (FieldByte(17, 17) == efFFD12) {
-        A += char(FieldByte(18, 21));                 // 40 extended work modes
-        PutFixed(A, FieldText(18, 12), 12, ' ');      // 41-52 operator INN
-        PutLE(A, 0, 4);                               // 53-56 reasons of the last change
-        PutLE(A, Number, 4);                          // 57-60 document number
-        PutLE(A, Sign, 4);                            // 61-64 fiscal sign
+        A += char(FieldByte(18, 21));             // 40 extended work modes
+        PutFixed(A, FieldText(18, 12), 12, ' ');  // 41-52 operator INN
+        PutLE(A, 0, 4);                           // 53-56 reasons of the last change
+        PutLE(A, Number, 4);                      // 57-60 document number
+        PutLE(A, Sign, 4);                        // 61-64 fiscal sign
     } else {
         PutLE(A, Number, 4);  // 40-43 document number
         PutLE(A, Sign, 4);    // 44-47 fiscal sign
@@ -672,10 +676,10 @@ std::string TEmuDevice::CmdExchangeStatus() {
             ++Unsent;
         }
     std::string A;
-    A += char(Unsent ? 0x02 : 0x00);  // 1 exchange status: message waiting
-    A += char(0);                     // 2 message read started
-    PutLE(A, Unsent, 2);              // 3-4 documents not sent
-    PutLE(A, First, 4);               // 5-8 first of them
+    A += char(Unsent ? 0x02 : 0x00);                                       // 1 exchange status: message waiting
+    A += char(0);                                                          // 2 message read started
+    PutLE(A, Unsent, 2);                                                   // 3-4 documents not sent
+    PutLE(A, First, 4);                                                    // 5-8 first of them
     A += Unsent ? DateTimeBytes(FirstTime, false) : std::string(5, '\0');  // 9-13 its date and time
     return A;
 }
@@ -770,8 +774,7 @@ void TEmuDevice::CmdRegistration(uint16_t ACode, std::string_view AData, uint8_t
     T18[4].Value = std::string(1, char(Tax));
     T18[5].Value = std::string(1, char(Modes));
     BeginDocumentPrint();
-    PrintUtf8(ACode == 0xFF06 ? "ОТЧЕТ О РЕГИСТРАЦИИ" : "ОТЧЕТ ОБ ИЗМ. ПАРАМЕТРОВ РЕГИСТРАЦИИ",
-              TEmuTextStyle::tsTitle);
+    PrintUtf8(ACode == 0xFF06 ? "ОТЧЕТ О РЕГИСТРАЦИИ" : "ОТЧЕТ ОБ ИЗМ. ПАРАМЕТРОВ РЕГИСТРАЦИИ", TEmuTextStyle::tsTitle);
     PrintUtf8(Columns("ИНН", FRegINN, FConfig.LineLen));
     PrintUtf8(Columns("РН ККТ", FRegNumber, FConfig.LineLen));
     TEmuDocument& D = StoreDocument(ACode == 0xFF06 ? 1 : 11, RegistrationTLV(Reason));
@@ -890,13 +893,13 @@ void TEmuDevice::CmdBindMark(std::string_view AData, uint8_t& AResult) {
 
 std::string TEmuDevice::CmdMarkStatus() {
     std::string A;
-    A += char(FKMChecks.empty() ? 0 : 1);  // 1 check status
-    A += char(FRealizations ? 1 : 0);      // 2 notification status
-    A += char(0);                          // 3 command flags
+    A += char(FKMChecks.empty() ? 0 : 1);                // 1 check status
+    A += char(FRealizations ? 1 : 0);                    // 2 notification status
+    A += char(0);                                        // 3 command flags
     A += char(std::min<size_t>(FKMChecks.size(), 255));  // 4 saved check results
     A += char(std::min<uint32_t>(FRealizations, 255));   // 5 sales of marked goods
-    A += char(0);                          // 6 storage used, percent
-    PutLE(A, FRealizations, 2);            // 7-8 notifications waiting
+    A += char(0);                                        // 6 storage used, percent
+    PutLE(A, FRealizations, 2);                          // 7-8 notifications waiting
     return A;
 }
 

@@ -15,10 +15,10 @@ enum class TEmuTextStyle { tsNormal, tsBold, tsFont, tsTitle };
 struct TEmuTapeEntry {
     TEmuTapeKind Kind = TEmuTapeKind::tkText;
     TEmuTextStyle Style = TEmuTextStyle::tsNormal;
-    int Font = 1;                       // device font number of tsFont lines
-    std::string Text;                   // UTF-8 text; EAN-13 digits; QR data
-    std::vector<std::string> Rows;      // graphics rows, bit 0 = leftmost dot
-    int Count = 0;                      // feed: lines; cut: 0 full, 1 partial
+    int Font = 1;                   // device font number of tsFont lines
+    std::string Text;               // UTF-8 text; EAN-13 digits; QR data
+    std::vector<std::string> Rows;  // graphics rows, bit 0 = leftmost dot
+    int Count = 0;                  // feed: lines; cut: 0 full, 1 partial
 };
 
 class TEmuTape {

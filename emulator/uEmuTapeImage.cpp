@@ -9,9 +9,9 @@
 #include <algorithm>
 #include <csetjmp>
 #include <cstdio>
-#include <vector>
 #include <memory>
 #include <stdexcept>
+#include <vector>
 
 #include "uEmuTape.h"
 

@@ -41,7 +41,7 @@ public:
     void NakNextFrames(int N = 1);
     void CorruptNextAnswers(int N = 1);
     void TruncateNextAnswers(int N = 1);
-    void SilenceNext(int N = 1);  // ENQs or frames that get no reply at all
+    void SilenceNext(int N = 1);         // ENQs or frames that get no reply at all
     void DropNextConnection(int N = 1);  // TCP: close instead of answering
     void SetAnswerDelay(int AMs);
 

@@ -161,8 +161,9 @@ TEST(EmuCommands, RegistersCountReceiptsAndCashMovements) {
     EXPECT_EQ(At(Cmd(D, B({0x51}), LEn(10000, 5)), 0), 0);
 
     auto Item = [&](uint64_t AQtyMillionths, uint64_t APrice, uint64_t ASum, const std::string& AName) {
-        return Cmd(D, B({0xFF, 0x46}),
-                   B({1}) + LEn(AQtyMillionths, 6) + LEn(APrice, 5) + LEn(ASum, 5) + LEn(0, 5) + B({1, 1, 4, 1}) + AName);
+        return Cmd(
+            D, B({0xFF, 0x46}),
+            B({1}) + LEn(AQtyMillionths, 6) + LEn(APrice, 5) + LEn(ASum, 5) + LEn(0, 5) + B({1, 1, 4, 1}) + AName);
     };
     auto Close = [&](uint64_t ACash, uint64_t AElectronic) {
         std::string Data = LEn(ACash, 5) + LEn(AElectronic, 5) + std::string(14 * 5, '\0') + B({0}) +
@@ -246,7 +247,10 @@ TEST(EmuCommands, InjectedResultHitsTheChosenOccurrenceOnly) {
     // 80 on the receipt close: the receipt is made and the answer keeps its fiscal sign.
     ASSERT_EQ(At(Cmd(D, B({0xE0})), 0), 0);
     ASSERT_EQ(At(Cmd(D, B({0x8D}), B({0})), 0), 0);
-    ASSERT_EQ(At(Cmd(D, B({0xFF, 0x46}), B({1}) + LEn(1000000, 6) + LEn(100, 5) + LEn(100, 5) + LEn(0, 5) + B({6, 1, 4, 1})), 0), 0);
+    ASSERT_EQ(
+        At(Cmd(D, B({0xFF, 0x46}), B({1}) + LEn(1000000, 6) + LEn(100, 5) + LEn(100, 5) + LEn(0, 5) + B({6, 1, 4, 1})),
+           0),
+        0);
     D.FailCommand(0xFF45, 1, 0x50);
     std::string A = Cmd(D, B({0xFF, 0x45}), LEn(100, 5) + std::string(191, '\0'));
     EXPECT_EQ(At(A, 0), 0x50);

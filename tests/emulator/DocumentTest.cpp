@@ -61,8 +61,8 @@ std::string Item(uint64_t AQty, uint64_t APrice, const std::string& AName, uint8
 }
 
 std::string CloseData(uint64_t ACash) {
-    return LEn(ACash, 5) + std::string(15 * 5, '\0') + B({0}) + std::string(30, '\0') + B({1}) +
-           std::string(64, '\0') + std::string(20, '\0');
+    return LEn(ACash, 5) + std::string(15 * 5, '\0') + B({0}) + std::string(30, '\0') + B({1}) + std::string(64, '\0') +
+           std::string(20, '\0');
 }
 
 TEST(EmuDocuments, ReceiptIsStoredAsTLVAndReadBackRecordByRecord) {
@@ -228,7 +228,10 @@ TEST(EmuDocuments, CorrectionReceiptInTheOlderCommandForm) {
 
 TEST(EmuDocuments, MarkingCodeCheckBindAndStatus) {
     TEmuDevice D;
-    const std::string Good = "010460043993125621JgXJ5.T\x1D" "91EE06\x1D" "92abcd";
+    const std::string Good =
+        "010460043993125621JgXJ5.T\x1D"
+        "91EE06\x1D"
+        "92abcd";
     const std::string Bad = "0104600439931256215BADCODE";
     D.SetMarkingCodeInvalid(Bad);
     ASSERT_EQ(At(Cmd(D, B({0xE0})), 0), 0);
@@ -286,8 +289,7 @@ TEST(EmuDocuments, PrintingGoesToTheTapeAndReportsPrintingForAFewPolls) {
     ASSERT_EQ(At(Cmd(D, B({0xC1}), B({0, 1})), 0), 0);
     ASSERT_EQ(At(Cmd(D, B({0xC2}), LEn(460123456789ull, 5)), 0), 0);
     std::string Qr(130, 'q');
-    for (int I = 0; I < 3; ++I)
-        ASSERT_EQ(At(Cmd(D, B({0xDD}), B({0, I}) + Qr.substr(size_t(I) * 64, 64)), 0), 0);
+    for (int I = 0; I < 3; ++I) ASSERT_EQ(At(Cmd(D, B({0xDD}), B({0, I}) + Qr.substr(size_t(I) * 64, 64)), 0), 0);
     ASSERT_EQ(At(Cmd(D, B({0xDE}), B({0x03, 0x82, 0x00, 0x00, 0x00, 0x00, 0x06, 0x00, 0x02, 0x01})), 0), 0);
     ASSERT_EQ(At(Cmd(D, B({0x29}), B({2, 3})), 0), 0);
     ASSERT_EQ(At(Cmd(D, B({0x25}), B({1})), 0), 0);

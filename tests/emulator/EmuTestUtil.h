@@ -32,9 +32,13 @@ inline uint64_t AtLE(const std::string& S, size_t AOffset, size_t ACount) {
     return V;
 }
 
-inline uint8_t At(const std::string& S, size_t AOffset) { return AOffset < S.size() ? uint8_t(S[AOffset]) : 0xEE; }
+inline uint8_t At(const std::string& S, size_t AOffset) {
+    return AOffset < S.size() ? uint8_t(S[AOffset]) : 0xEE;
+}
 
-inline std::string Pwd(uint32_t APassword = 30) { return LEn(APassword, 4); }
+inline std::string Pwd(uint32_t APassword = 30) {
+    return LEn(APassword, 4);
+}
 
 // Runs one command on the device and returns what the driver keeps as its
 // answer: the payload without the echoed code, result code at offset 0.

@@ -51,8 +51,10 @@ TEST(EmuTape, ReceiptOnTheTapeAsTextAndPicture) {
     F.read(Head.data(), 24);
     EXPECT_EQ(Head.substr(0, 8), "\x89PNG\r\n\x1A\n");
     EXPECT_EQ(Head.substr(12, 4), "IHDR");
-    uint32_t W = uint32_t(At(Head, 16)) << 24 | uint32_t(At(Head, 17)) << 16 | uint32_t(At(Head, 18)) << 8 | At(Head, 19);
-    uint32_t H = uint32_t(At(Head, 20)) << 24 | uint32_t(At(Head, 21)) << 16 | uint32_t(At(Head, 22)) << 8 | At(Head, 23);
+    uint32_t W =
+        uint32_t(At(Head, 16)) << 24 | uint32_t(At(Head, 17)) << 16 | uint32_t(At(Head, 18)) << 8 | At(Head, 19);
+    uint32_t H =
+        uint32_t(At(Head, 20)) << 24 | uint32_t(At(Head, 21)) << 16 | uint32_t(At(Head, 22)) << 8 | At(Head, 23);
     EXPECT_EQ(W, 576u);
     EXPECT_GT(H, 400u);
     EXPECT_THROW(T.WritePNG((Dir / "missing" / "x.png").string()), std::runtime_error);
