@@ -49,6 +49,14 @@ bool ValidDate(int D, int M, int Y) {
     return D <= Max;
 }
 
+// The last digits of the serial number that fit four bytes.
+uint32_t SerialAsNumber(const std::string& ASerial) {
+    uint64_t V = 0;
+    for (char C : ASerial.substr(ASerial.size() > 9 ? ASerial.size() - 9 : 0))
+        if (C >= '0' && C <= '9') V = V * 10 + uint64_t(C - '0');
+    return uint32_t(V);
+}
+
 std::tm Split(int64_t T) {
     std::time_t TT = std::time_t(T);
     std::tm R{};
@@ -300,14 +308,13 @@ std::string TEmuDevice::Execute(std::string_view APayload) {
 
     uint8_t Forced = 0;
     bool Force = false;
-    for (auto It = FFailRules.begin(); It != FFailRules.end(); ++It) {
-        if (It->Code != Code) continue;
-        if (--It->Left > 0) continue;
-        Forced = It->Result;
+    // Every rule for this code counts the arrival; the first one due fires.
+    for (auto& Rule : FFailRules) {
+        if (Rule.Code != Code || --Rule.Left > 0 || Force) continue;
+        Forced = Rule.Result;
         Force = true;
-        FFailRules.erase(It);
-        break;
     }
+    std::erase_if(FFailRules, [](const TFailRule& R) { return R.Left <= 0; });
     // "Printing the previous command" still carries the command's own answer;
     // every other injected code stops the command.
     if (Force && Forced != rcPrinting) return Answer + char(Forced);
@@ -526,14 +533,11 @@ std::string TEmuDevice::CmdFullState() {
     A += char(T.tm_mday), A += char(T.tm_mon + 1), A += char(T.tm_year % 100);  // 24-26 date
     A += char(T.tm_hour), A += char(T.tm_min), A += char(T.tm_sec);             // 27-29 time
     A += char(0);                                                               // 30 reserved
-    PutLE(A,
-          GetLE(FConfig.SerialNumber.substr(FConfig.SerialNumber.size() > 8 ? FConfig.SerialNumber.size() - 8 : 0)) &
-              0xFFFFFFFF,
-          4);                             // 31-34
-    PutLE(A, FShiftNumber, 2);            // 35-36 last closed shift
-    A += std::string(10, '\0');           // 37-46 reserved
-    A += char(FRegistrationDoc ? 1 : 0);  // 47 registrations made
-    return A;                             // 47 bytes of data, 48 with the result code
+    PutLE(A, SerialAsNumber(FConfig.SerialNumber), 4);                          // 31-34 serial number as a number
+    PutLE(A, FShiftNumber, 2);                                                  // 35-36 last closed shift
+    A += std::string(10, '\0');                                                 // 37-46 reserved
+    A += char(FRegistrationDoc ? 1 : 0);                                        // 47 registrations made
+    return A;  // 47 bytes of data, 48 with the result code
 }
 
 std::string TEmuDevice::CmdDeviceType() {

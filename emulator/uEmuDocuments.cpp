@@ -203,22 +203,29 @@ std::string TEmuDevice::RegistrationTLV(uint8_t AReason) const {
 }
 
 std::string TEmuDevice::ItemTLV(const TItem& AItem) const {
+    std::string Fixed;
+    Fixed += TLV(1079, VLN(AItem.Price));
+    Fixed += TLV(1023, FVLN(AItem.Quantity));
+    Fixed += TLV(1043, VLN(AItem.Sum));
+    Fixed += TLV(1199, std::string(1, char(AItem.Tax)));
+    if (AItem.TaxSum) Fixed += TLV(1200, VLN(AItem.TaxSum));
+    Fixed += TLV(1212, std::string(1, char(AItem.Subject)));
+    Fixed += TLV(1214, std::string(1, char(AItem.Method)));
+    // One stored record must fit one answer: whole item requisites that do
+    // not fit are left out, then the name gives way.
+    size_t Room = kMaxRecord - 4 - Fixed.size();
+    std::string_view Extra = AItem.ExtraTLV;
+    while (Extra.size() >= 4) {
+        size_t N = 4 + size_t(GetLE(Extra.substr(2, 2)));
+        if (N > Extra.size() || N > Room) break;
+        Fixed += Extra.substr(0, N);
+        Room -= N;
+        Extra.remove_prefix(N);
+    }
     std::string Name = AnsiToOem(AItem.Name);
-    std::string Rest;
-    Rest += TLV(1079, VLN(AItem.Price));
-    Rest += TLV(1023, FVLN(AItem.Quantity));
-    Rest += TLV(1043, VLN(AItem.Sum));
-    Rest += TLV(1199, std::string(1, char(AItem.Tax)));
-    if (AItem.TaxSum) Rest += TLV(1200, VLN(AItem.TaxSum));
-    Rest += TLV(1212, std::string(1, char(AItem.Subject)));
-    Rest += TLV(1214, std::string(1, char(AItem.Method)));
-    Rest += AItem.ExtraTLV;
-    // One stored record must fit one answer; the name gives way first.
-    size_t Fixed = 4 + Rest.size() + (Name.empty() ? 0 : 4);
-    if (Fixed + Name.size() > kMaxRecord) Name.resize(Fixed < kMaxRecord ? kMaxRecord - Fixed : 0);
-    std::string Body = (Name.empty() ? std::string() : TLV(1030, Name)) + Rest;
-    if (Body.size() + 4 > kMaxRecord) Body.resize(kMaxRecord - 4);
-    return TLV(1059, Body);
+    if (Room <= 4) return TLV(1059, Fixed);
+    if (Name.size() > Room - 4) Name.resize(Room - 4);
+    return TLV(1059, (Name.empty() ? std::string() : TLV(1030, Name)) + Fixed);
 }
 
 std::string TEmuDevice::ReceiptTLV(const TReceipt& AReceipt, const std::vector<uint64_t>& APayments,

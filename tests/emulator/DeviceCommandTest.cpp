@@ -243,6 +243,12 @@ TEST(EmuCommands, InjectedResultHitsTheChosenOccurrenceOnly) {
     EXPECT_EQ(At(Cmd(D, kFull), 0), 0);
     EXPECT_EQ(Cmd(D, B({0xFF, 0x01})), B({3}));
     EXPECT_EQ(At(Cmd(D, B({0xFF, 0x01})), 0), 0);
+    // Two rules for one code count from the same moment.
+    D.FailCommand(0x13, 1, 5);
+    D.FailCommand(0x13, 2, 6);
+    EXPECT_EQ(Cmd(D, B({0x13})), B({5}));
+    EXPECT_EQ(Cmd(D, B({0x13})), B({6}));
+    EXPECT_EQ(Cmd(D, B({0x13})), B({0}));
 
     // 80 on the receipt close: the receipt is made and the answer keeps its fiscal sign.
     ASSERT_EQ(At(Cmd(D, B({0xE0})), 0), 0);

@@ -124,6 +124,32 @@ TEST(EmuDocuments, ReceiptIsStoredAsTLVAndReadBackRecordByRecord) {
     EXPECT_EQ(Find(ST, 1038)->Value, LEn(1, 4));
 }
 
+TEST(EmuDocuments, AnItemTooLongForOneAnswerKeepsWholeRecords) {
+    TEmuDevice D;
+    ASSERT_EQ(At(Cmd(D, B({0xE0})), 0), 0);
+    ASSERT_EQ(At(Cmd(D, B({0x8D}), B({0})), 0), 0);
+    ASSERT_EQ(At(Cmd(D, B({0xFF, 0x46}), Item(1000000, 100, std::string(200, 'N'))), 0), 0);
+    for (int I = 0; I < 4; ++I)
+        ASSERT_EQ(At(Cmd(D, B({0xFF, 0x4D}), LEn(1191, 2) + LEn(60, 2) + std::string(60, char('a' + I))), 0), 0);
+    ASSERT_EQ(At(Cmd(D, B({0xFF, 0x45}), CloseData(100)), 0), 0);
+    TReadBack R = ReadDocument(D, D.LastDocumentNumber());
+    bool SawItem = false;
+    for (const auto& Rec : R.Records) {
+        EXPECT_LE(Rec.size() + 3, 255u) << "fits one answer frame";
+        if (AtLE(Rec, 0, 2) != 1059) continue;
+        SawItem = true;
+        std::vector<TRecord> Inner = Records(Rec.substr(4));
+        size_t Sum = 0;
+        for (const auto& X : Inner) Sum += 4 + X.Value.size();
+        EXPECT_EQ(Sum, Rec.size() - 4) << "no record cut in the middle";
+        ASSERT_NE(Find(Inner, 1043), nullptr);
+        ASSERT_NE(Find(Inner, 1030), nullptr);
+        EXPECT_LT(Find(Inner, 1030)->Value.size(), 200u);
+        EXPECT_EQ(Find(Inner, 1191)->Value, std::string(60, 'a'));
+    }
+    EXPECT_TRUE(SawItem);
+}
+
 TEST(EmuDocuments, DataOutputModeRules) {
     TEmuDevice D;
     EXPECT_EQ(At(Cmd(D, B({0xFF, 0x3A}), LEn(99, 4)), 0), 8) << "no such document";
