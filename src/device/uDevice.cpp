@@ -24,7 +24,9 @@ constexpr const char* OperRegFailText = "Ошибка команды запро�
 constexpr const char* ProtocolErrorText = "Ошибка протокола обмена";
 constexpr const char* PrintErrorText = "Ошибка печати чека (документа)";
 
-[[noreturn]] void RaiseProtocolError() { throw EquException(1014, ProtocolErrorText); }
+[[noreturn]] void RaiseProtocolError() {
+    throw EquException(1014, ProtocolErrorText);
+}
 
 }  // namespace
 
@@ -33,9 +35,15 @@ constexpr const char* PrintErrorText = "Ошибка печати чека (до
 TDevice::TDevice() = default;
 TDevice::~TDevice() = default;
 
-int32_t TDevice::RunCommand(const std::string&, const std::string&, int32_t, bool, bool) { return 0; }
-int32_t TDevice::Enable(int32_t, int32_t) { return 0; }
-int32_t TDevice::Enable(const std::string&, int32_t) { return 0; }
+int32_t TDevice::RunCommand(const std::string&, const std::string&, int32_t, bool, bool) {
+    return 0;
+}
+int32_t TDevice::Enable(int32_t, int32_t) {
+    return 0;
+}
+int32_t TDevice::Enable(const std::string&, int32_t) {
+    return 0;
+}
 void TDevice::Disable() {}
 
 int32_t TDevice::CheckResultCode(int32_t ErrorCode) const {
@@ -72,13 +80,19 @@ std::string TDevice::AnswerBytes(size_t AOffset, size_t ACount) const {
     return FResponse.substr(AOffset, ACount);
 }
 
-void TDevice::Sleep(uint32_t AMs) const { std::this_thread::sleep_for(std::chrono::milliseconds(AMs)); }
+void TDevice::Sleep(uint32_t AMs) const {
+    std::this_thread::sleep_for(std::chrono::milliseconds(AMs));
+}
 
 // ---- state ---------------------------------------------------------------------------
 
-void TDevice::SetParams() { GetLineLength(FLineLen); }
+void TDevice::SetParams() {
+    GetLineLength(FLineLen);
+}
 
-void TDevice::GetLineLength(uint8_t& AValue) { GetFieldAsByte(9, 1, 3, AValue); }
+void TDevice::GetLineLength(uint8_t& AValue) {
+    GetFieldAsByte(9, 1, 3, AValue);
+}
 
 void TDevice::GetStateKKT(uint8_t& AMode) {
     Execute(0x11, {}, StateFailText);
@@ -186,9 +200,13 @@ void TDevice::WaitForPrint() {
     }
 }
 
-void TDevice::ContinuePrint() { Execute(0xB0, {}, "Ошибка команды продолжения печати"); }
+void TDevice::ContinuePrint() {
+    Execute(0xB0, {}, "Ошибка команды продолжения печати");
+}
 
-void TDevice::Beep() { RunCommand(CommandCode(0x13), {}, 0, true, true); }
+void TDevice::Beep() {
+    RunCommand(CommandCode(0x13), {}, 0, true, true);
+}
 
 void TDevice::RunQueryEx(int32_t AQueryType, std::string& AData) {
     Execute(0xF7, std::string(1, char(AQueryType)), "Ошибка выполнения расширенного запроса", 0, false);
@@ -264,7 +282,9 @@ int32_t TDevice::GetFRLineLen() {
 TComDevice::TComDevice()
     : FComPort(std::make_unique<TComPort>()), FCOMProtocolImpl(std::make_unique<TCOMProtocol>(*FComPort)) {}
 
-TComDevice::~TComDevice() { Disable(); }
+TComDevice::~TComDevice() {
+    Disable();
+}
 
 int32_t TComDevice::RunCommand(const std::string& ACmd, const std::string& AData, int32_t ATimeout, bool ASendPwd,
                                bool AWaitResponse) {
@@ -290,9 +310,15 @@ void TComDevice::Disable() {
     if (FComPort && FComPort->Opened()) FComPort->Close();
 }
 
-int32_t TComDevice::GetPortNumber() const { return FComPort->PortNumber(); }
-void TComDevice::SetPortNumber(int32_t AValue) { FComPort->SetPortNumber(AValue); }
-int32_t TComDevice::GetBaudRate() const { return int32_t(FComPort->BaudRateAsInt()); }
+int32_t TComDevice::GetPortNumber() const {
+    return FComPort->PortNumber();
+}
+void TComDevice::SetPortNumber(int32_t AValue) {
+    FComPort->SetPortNumber(AValue);
+}
+int32_t TComDevice::GetBaudRate() const {
+    return int32_t(FComPort->BaudRateAsInt());
+}
 void TComDevice::SetBaudRate(int32_t AValue) {
     if (AValue > 0) FComPort->SetBaudRateAsInt(uint32_t(AValue));
 }
@@ -301,7 +327,9 @@ void TComDevice::SetBaudRate(int32_t AValue) {
 
 TSocketDevice::TSocketDevice() : FSocketProtocolImpl(std::make_unique<TSocketProtocol>()) {}
 
-TSocketDevice::~TSocketDevice() { Disable(); }
+TSocketDevice::~TSocketDevice() {
+    Disable();
+}
 
 int32_t TSocketDevice::RunCommand(const std::string& ACmd, const std::string& AData, int32_t ATimeout, bool ASendPwd,
                                   bool AWaitResponse) {
@@ -322,9 +350,17 @@ void TSocketDevice::Disable() {
     if (FSocketProtocolImpl) FSocketProtocolImpl->Disconnect();
 }
 
-std::string TSocketDevice::GetIPAddress() const { return FIPAddress; }
-void TSocketDevice::SetIPAddress(const std::string& AValue) { FIPAddress = AValue; }
-int32_t TSocketDevice::GetTCPPort() const { return FTCPPort; }
-void TSocketDevice::SetTCPPort(int32_t AValue) { FTCPPort = AValue; }
+std::string TSocketDevice::GetIPAddress() const {
+    return FIPAddress;
+}
+void TSocketDevice::SetIPAddress(const std::string& AValue) {
+    FIPAddress = AValue;
+}
+int32_t TSocketDevice::GetTCPPort() const {
+    return FTCPPort;
+}
+void TSocketDevice::SetTCPPort(int32_t AValue) {
+    FTCPPort = AValue;
+}
 
 }  // namespace fr

@@ -126,8 +126,8 @@ public:
     // ADateTime is left unchanged when the device's date or time is invalid.
     void GetDateTimeKKT(int64_t& ADateTime);
     void GetECRState(std::string& AFlag, uint8_t& AMode, uint8_t& ASubmode);
-    void GetDeviceType(uint8_t& AProtocolVersion, uint8_t& AProtocolSubversion, uint8_t& ALngCode,
-                       uint8_t& AModelIndex, std::string& AModelName);
+    void GetDeviceType(uint8_t& AProtocolVersion, uint8_t& AProtocolSubversion, uint8_t& ALngCode, uint8_t& AModelIndex,
+                       std::string& AModelName);
 
     // ---- registers -------------------------------------------------------------
     void GetCashReg(uint8_t ARegNum, double& AData);

@@ -55,9 +55,13 @@ std::string UnsignedField(int64_t AValue, int ABytes) {
 
 }  // namespace
 
-std::string MoneyToBytes(TCurrency AValue) { return UnsignedField(AValue.ToKopecks(), 5); }
+std::string MoneyToBytes(TCurrency AValue) {
+    return UnsignedField(AValue.ToKopecks(), 5);
+}
 
-std::string QuantityToBytes(double AValue) { return UnsignedField(ScaleHalfEven(AValue, 6), 6); }
+std::string QuantityToBytes(double AValue) {
+    return UnsignedField(ScaleHalfEven(AValue, 6), 6);
+}
 
 std::string DateToBytes(int AYear, int AMonth, int ADay) {
     return std::string{char(ADay), char(AMonth), char(AYear % 100)};
@@ -87,7 +91,7 @@ TDateTimeParts DecodeDeviceDateTime(int64_t ASeconds) {
         --Days;
     }
     const year_month_day D{sys_days(days(Days))};
-    return {int(D.year()),   int(unsigned(D.month())), int(unsigned(D.day())),
+    return {int(D.year()),    int(unsigned(D.month())), int(unsigned(D.day())),
             int(Rest / 3600), int(Rest / 60 % 60),      int(Rest % 60)};
 }
 

@@ -17,7 +17,9 @@ namespace {
 // device that keeps answering beyond that is broken, not slow.
 constexpr int MaxDocumentRecords = 0x4000;
 
-[[noreturn]] void RaiseProtocolError() { throw EquException(1014, "Ошибка протокола обмена"); }
+[[noreturn]] void RaiseProtocolError() {
+    throw EquException(1014, "Ошибка протокола обмена");
+}
 
 }  // namespace
 
@@ -117,7 +119,9 @@ std::string TDevice::GetTLVData(const std::string& AValue, int32_t ALen) {
     return ALen > 0 ? AValue.substr(4, size_t(ALen)) : AValue.substr(4);
 }
 
-void TDevice::ReadTLVList(std::string& AData, std::map<int32_t, TValue>& ATagList) { fr::ReadTLVList(AData, ATagList); }
+void TDevice::ReadTLVList(std::string& AData, std::map<int32_t, TValue>& ATagList) {
+    fr::ReadTLVList(AData, ATagList);
+}
 
 int32_t TDevice::GetFiscalTagList(int64_t ADocNumber, int32_t& ADocumentType) {
     FDocElementList.clear();

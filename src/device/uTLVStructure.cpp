@@ -222,7 +222,9 @@ constexpr TFiscalTagInfo FiscalTagTable[] = {
     {2116, ffdRegister, "вид операции"},
 };
 
-[[noreturn]] void RaiseProtocolError() { throw EquException(1014, "Ошибка протокола обмена"); }
+[[noreturn]] void RaiseProtocolError() {
+    throw EquException(1014, "Ошибка протокола обмена");
+}
 
 // Little-endian integer of the bytes [AOffset, AOffset + ACount) that exist.
 uint64_t LEPart(std::string_view AValue, size_t AOffset, size_t ACount) {
@@ -255,11 +257,15 @@ std::string FVLNText(std::string_view AValue) {
     return FormatScaled(WholeLE(AValue.substr(1)), uint8_t(AValue[0]));
 }
 
-uint16_t HeaderLength(std::string_view ARecord) { return uint16_t(LEBytesToInt(ARecord.substr(2, 2))); }
+uint16_t HeaderLength(std::string_view ARecord) {
+    return uint16_t(LEBytesToInt(ARecord.substr(2, 2)));
+}
 
 }  // namespace
 
-size_t FiscalTagTableSize() { return std::size(FiscalTagTable); }
+size_t FiscalTagTableSize() {
+    return std::size(FiscalTagTable);
+}
 
 const TFiscalTagInfo* FindFiscalTagInfo(int32_t ATag) {
     for (const TFiscalTagInfo& I : FiscalTagTable)
@@ -434,36 +440,76 @@ void BuildCheckPackage(const TDocElementList& AList, int32_t ADocumentType, pugi
                     Set(Parameters, "DateTime", S ? UnixTimeToXmlDateTime(*S) : V);
                     break;
                 }
-                case 1021: Set(Parameters, "CashierName", V); break;
-                case 1040: Set(Parameters, "DocNumber", V); break;
-                case 1054: Set(Parameters, "OperationType", V); break;
-                case 1055: Set(Parameters, "TaxationSystem", V); break;
-                case 1077: Set(Parameters, "FiscalSign", V); break;
-                case 1203: Set(Parameters, "CashierINN", V); break;
-                case 1031: Payment("Cash", V); break;
-                case 1081: Payment("ElectronicPayment", V); break;
-                case 1215: Payment("PrePayment", V); break;
-                case 1216: Payment("PostPayment", V); break;
-                case 1217: Payment("Barter", V); break;
+                case 1021:
+                    Set(Parameters, "CashierName", V);
+                    break;
+                case 1040:
+                    Set(Parameters, "DocNumber", V);
+                    break;
+                case 1054:
+                    Set(Parameters, "OperationType", V);
+                    break;
+                case 1055:
+                    Set(Parameters, "TaxationSystem", V);
+                    break;
+                case 1077:
+                    Set(Parameters, "FiscalSign", V);
+                    break;
+                case 1203:
+                    Set(Parameters, "CashierINN", V);
+                    break;
+                case 1031:
+                    Payment("Cash", V);
+                    break;
+                case 1081:
+                    Payment("ElectronicPayment", V);
+                    break;
+                case 1215:
+                    Payment("PrePayment", V);
+                    break;
+                case 1216:
+                    Payment("PostPayment", V);
+                    break;
+                case 1217:
+                    Payment("Barter", V);
+                    break;
                 case 1059:
                     if (!Positions) Positions = Package.append_child("Positions");
                     Item = Positions.append_child("FiscalString");
                     break;
-                default: break;
+                default:
+                    break;
             }
             continue;
         }
         if (!Item) continue;  // item requisites outside any item have nowhere to go
         switch (E.Tag) {
-            case 1023: Set(Item, "Quantity", V); break;
-            case 1030: Set(Item, "Name", V); break;
-            case 1043: Set(Item, "AmountWithDiscount", V); break;
-            case 1079: Set(Item, "PriceWithDiscount", V); break;
-            case 1200: Set(Item, "VATAmount", V); break;
-            case 1212: Set(Item, "CalculationSubject", V); break;
-            case 1214: Set(Item, "PaymentMethod", V); break;
-            case 1305: Set(Item, "MarkingCode", EncodeBase64Lines(Utf8ToAnsi(V))); break;
-            default: break;
+            case 1023:
+                Set(Item, "Quantity", V);
+                break;
+            case 1030:
+                Set(Item, "Name", V);
+                break;
+            case 1043:
+                Set(Item, "AmountWithDiscount", V);
+                break;
+            case 1079:
+                Set(Item, "PriceWithDiscount", V);
+                break;
+            case 1200:
+                Set(Item, "VATAmount", V);
+                break;
+            case 1212:
+                Set(Item, "CalculationSubject", V);
+                break;
+            case 1214:
+                Set(Item, "PaymentMethod", V);
+                break;
+            case 1305:
+                Set(Item, "MarkingCode", EncodeBase64Lines(Utf8ToAnsi(V)));
+                break;
+            default:
+                break;
         }
     }
 }

@@ -41,7 +41,10 @@ enum TTagSection : uint8_t { tsMain, tsGoodPosition };
 class TDocElement {
 public:
     TDocElement(int32_t ATag, std::string AReqName, TFFD ADataType, std::string AValue, TTagSection ATagSection)
-        : Tag(ATag), ReqName(std::move(AReqName)), DataType(ADataType), Value(std::move(AValue)),
+        : Tag(ATag),
+          ReqName(std::move(AReqName)),
+          DataType(ADataType),
+          Value(std::move(AValue)),
           TagSection(ATagSection) {}
     int32_t Tag;
     std::string ReqName;  // short name of the tag table; empty for unknown tags

@@ -136,9 +136,9 @@ TEST_P(DeviceOverLink, StateQueriesAndDeviceType) {
 
 TEST_P(DeviceOverLink, ClockTablesAndRegisters) {
     Device->SetDateTime(*EncodeDeviceDateTime(2051, 3, 5, 10, 20, 30));
-    EXPECT_EQ(KKT->Commands(), (std::vector<std::string>{"\x21" + Pwd + Bytes({10, 20, 30}),
-                                                         "\x22" + Pwd + Bytes({5, 3, 51}),
-                                                         "\x23" + Pwd + Bytes({5, 3, 51})}));
+    EXPECT_EQ(KKT->Commands(),
+              (std::vector<std::string>{"\x21" + Pwd + Bytes({10, 20, 30}), "\x22" + Pwd + Bytes({5, 3, 51}),
+                                        "\x23" + Pwd + Bytes({5, 3, 51})}));
     KKT->ClearCommands();
 
     On(0x2E, {Answer(43, {{42, 10}})});
@@ -150,12 +150,11 @@ TEST_P(DeviceOverLink, ClockTablesAndRegisters) {
     Device->SetFieldAsHex(1, 1, 4, "abc", 3);
     EXPECT_EQ(Sent(0x2E), (std::vector<std::string>{"\x2E" + Pwd + Bytes({17, 5}), "\x2E" + Pwd + Bytes({17, 5})}));
     EXPECT_EQ(Sent(0x1E),
-              (std::vector<std::string>{"\x1E" + Pwd + Bytes({17, 2, 0, 5}) + "abcd" + std::string(6, '\0'),
-                                        "\x1E" + Pwd + Bytes({17, 2, 0, 5}) + "0123456789",
-                                        "\x1E" + Pwd + Bytes({1, 1, 0, 2, 0x12, 0x34}),
-                                        "\x1E" + Pwd + Bytes({17, 1, 0, 7, 0xAB}),
-                                        "\x1E" + Pwd + Bytes({1, 1, 0, 3, 0x09, 0x87}),
-                                        "\x1E" + Pwd + Bytes({1, 1, 0, 4, 0x00, 0x0A, 0xBC})}));
+              (std::vector<std::string>{
+                  "\x1E" + Pwd + Bytes({17, 2, 0, 5}) + "abcd" + std::string(6, '\0'),
+                  "\x1E" + Pwd + Bytes({17, 2, 0, 5}) + "0123456789", "\x1E" + Pwd + Bytes({1, 1, 0, 2, 0x12, 0x34}),
+                  "\x1E" + Pwd + Bytes({17, 1, 0, 7, 0xAB}), "\x1E" + Pwd + Bytes({1, 1, 0, 3, 0x09, 0x87}),
+                  "\x1E" + Pwd + Bytes({1, 1, 0, 4, 0x00, 0x0A, 0xBC})}));
 
     On(0x1F, {Bytes({0, 0x12, 0x34, 0xFE}), Bytes({0, 0x1A, 0x00}), Bytes({0}), Bytes({0}), Bytes({0, 'a', 0xE0})});
     TCurrency C;
@@ -197,8 +196,8 @@ TEST_P(DeviceOverLink, FiscalStorageQueries) {
     On(0xFF01, {Answer(31, {{1, 3}, {2, 1}, {3, 2}, {4, 1}, {5, 8}, {27, 0x39}, {28, 0x30}})});
     TFNCurrentStatus St;
     Device->GetFNCurrentStatus(St);
-    EXPECT_EQ(std::vector<int>({St.FNLifeState, St.FNCurrentDocument, St.FNDocumentData, St.FNSessionState,
-                                St.FNWarningFlags}),
+    EXPECT_EQ(std::vector<int>(
+                  {St.FNLifeState, St.FNCurrentDocument, St.FNDocumentData, St.FNSessionState, St.FNWarningFlags}),
               std::vector<int>({3, 1, 2, 1, 8}));
     EXPECT_EQ(St.DocumentNumber, 12345);
 
@@ -206,9 +205,10 @@ TEST_P(DeviceOverLink, FiscalStorageQueries) {
     EXPECT_EQ(Device->GetFNValidityDate(), "2027-04-09T00:00:00");
 
     std::string Version;
-    for (auto [Text, Expected] : std::vector<std::pair<std::string, std::string>>{
-             {"FN-1_2 rev 7    ", "1.2"}, {"fn 1.1.5 1.2    ", "1.1"}, {"storage v2      ", "1.0"},
-             {"1_0 and 1_2     ", "1.0"}}) {
+    for (auto [Text, Expected] : std::vector<std::pair<std::string, std::string>>{{"FN-1_2 rev 7    ", "1.2"},
+                                                                                  {"fn 1.1.5 1.2    ", "1.1"},
+                                                                                  {"storage v2      ", "1.0"},
+                                                                                  {"1_0 and 1_2     ", "1.0"}}) {
         On(0xFF04, {Bytes({0}) + Text + Bytes({1})});
         Device->GetFFDVersionFN(Version);
         EXPECT_EQ(Version, Expected) << Text;
@@ -383,7 +383,9 @@ TEST_P(DeviceOverLink, WaitForPrintThroughAPaperChange) {
 std::deque<std::string> ReceiptRecords() {
     const std::string Item = MakeTLV(1030, Utf8ToOem("Хлеб")) + MakeTLV(1079, Bytes({0x10, 0x27})) +
                              MakeTLV(1023, Bytes({0x00, 0x02})) + MakeTLV(1043, Bytes({0x20, 0x4E})) +
-                             MakeTLV(1163, MakeTLV(1305, "010460406000600021N4N57RSCBUZTQ\x1d" "2403004002910161218"));
+                             MakeTLV(1163, MakeTLV(1305,
+                                                   "010460406000600021N4N57RSCBUZTQ\x1d"
+                                                   "2403004002910161218"));
     return {Bytes({0}) + MakeTLV(1012, Bytes({0x10, 0x6C, 0x0E, 0x66})),
             Bytes({0}) + MakeTLV(1040, Bytes({7, 0, 0, 0})),
             Bytes({0}) + MakeTLV(1054, Bytes({1})),
@@ -401,9 +403,10 @@ TEST_P(DeviceOverLink, StoredReceiptReadBackAsCheckPackage) {
     Device->GetDocumentFromFN(0, Doc);  // 0: the last document
     EXPECT_EQ(Sent(0xFF)[1], "\xFF\x3A" + Pwd + Bytes({7, 0, 0, 0}));
     EXPECT_EQ(Sent(0x10).size(), 1u);  // printing is over before the request
-    const std::string Mark = EncodeBase64Lines("010460406000600021N4N57RSCBUZTQ\x1d" "2403004002910161218");
-    EXPECT_EQ(XmlToText(Doc),
-              XmlToText([&] {
+    const std::string Mark = EncodeBase64Lines(
+        "010460406000600021N4N57RSCBUZTQ\x1d"
+        "2403004002910161218");
+    EXPECT_EQ(XmlToText(Doc), XmlToText([&] {
                   static pugi::xml_document E;
                   LoadXml(E,
                           "<?xml version=\"1.0\"?><CheckPackage><Parameters DocumentType=\"3\" "
@@ -470,8 +473,8 @@ TEST_P(DeviceOverLink, FormatVersionFromRegistrationOrTable) {
         {Bytes({8}), {Bytes({0})}, 2, ffd105},  // document not readable; the table holds the code of 1209
         {Bytes({8}), {Bytes({0})}, 3, ffd11},
         {Bytes({0, 1, 0, 9, 0}), {Bytes({0}) + MakeTLV(1209, Bytes({7})), Bytes({0})}, 4, ffd12},  // odd tag
-        {Bytes({0, 1, 0, 9, 0}), {Bytes({0})}, 0, ffd10},                        // no tag; 0 counts as 1
-        {Bytes({8}), {Bytes({0})}, 9, ffd12},                                     // beyond the known versions
+        {Bytes({0, 1, 0, 9, 0}), {Bytes({0})}, 0, ffd10},  // no tag; 0 counts as 1
+        {Bytes({8}), {Bytes({0})}, 9, ffd12},              // beyond the known versions
     };
     for (const auto& F : Fallbacks) {
         KKT->ClearCommands();

@@ -21,11 +21,22 @@ TEST(DeviceFields, ScaleRoundsHalfToEvenOnTheDecimalDigits) {
         int Decimals;
         int64_t Expected;
     } const Cases[] = {
-        {12.34, 2, 1234},      {2.675, 2, 268},     {2.665, 2, 266},    {0.125, 2, 12},
-        {0.135, 2, 14},        {1.0000005, 6, 1000000}, {1.0000015, 6, 1000002},
-        {0.0000005, 6, 0},     {0.00000051, 6, 1},  {0.00000006, 6, 0}, {0, 6, 0},
-        {1e-300, 2, 0},        {123456789.5, 0, 123456790},             {-2.5, 0, -2},
-        {1.5, 0, 2},           {1000, 6, 1000000000},
+        {12.34, 2, 1234},
+        {2.675, 2, 268},
+        {2.665, 2, 266},
+        {0.125, 2, 12},
+        {0.135, 2, 14},
+        {1.0000005, 6, 1000000},
+        {1.0000015, 6, 1000002},
+        {0.0000005, 6, 0},
+        {0.00000051, 6, 1},
+        {0.00000006, 6, 0},
+        {0, 6, 0},
+        {1e-300, 2, 0},
+        {123456789.5, 0, 123456790},
+        {-2.5, 0, -2},
+        {1.5, 0, 2},
+        {1000, 6, 1000000000},
     };
     for (const auto& C : Cases) EXPECT_EQ(ScaleHalfEven(C.Value, C.Decimals), C.Expected) << C.Value;
     EXPECT_THROW(ScaleHalfEven(1e20, 2), std::out_of_range);
@@ -39,7 +50,7 @@ TEST(DeviceFields, MoneyQuantityAndAddresses) {
     EXPECT_EQ(QuantityToBytes(1.5), Bytes({0x60, 0xE3, 0x16, 0, 0, 0}));
     EXPECT_THROW(MoneyToBytes(*TCurrency::Parse("-1")), std::out_of_range);
     EXPECT_THROW(MoneyToBytes(*TCurrency::Parse("11000000000")), std::out_of_range);  // beyond 5 bytes
-    EXPECT_THROW(QuantityToBytes(300000000.0), std::out_of_range);                     // beyond 6 bytes
+    EXPECT_THROW(QuantityToBytes(300000000.0), std::out_of_range);                    // beyond 6 bytes
 
     EXPECT_EQ(CommandCode(0x11), Bytes({0x11}));
     EXPECT_EQ(CommandCode(0xFF3B), Bytes({0xFF, 0x3B}));

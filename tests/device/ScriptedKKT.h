@@ -28,8 +28,10 @@ class TScriptedKKT {
 public:
     TScriptedKKT(TTransport ATransport, TResponder AResponder)
         : FTransport(ATransport), FResponder(std::move(AResponder)) {
-        if (FTransport == TTransport::Serial) FPty = std::make_unique<TPty>();
-        else FListener = std::make_unique<TTcpListener>();
+        if (FTransport == TTransport::Serial)
+            FPty = std::make_unique<TPty>();
+        else
+            FListener = std::make_unique<TTcpListener>();
         FThread = std::thread([this] { Run(); });
     }
     ~TScriptedKKT() {
@@ -76,14 +78,18 @@ private:
             if (poll(&P, 1, 50) <= 0) continue;
             if (!(P.revents & POLLIN)) {
                 // Pseudo-terminal without an open slave, or a closed socket.
-                if (FListener) Conn.Reset();
-                else usleep(10000);
+                if (FListener)
+                    Conn.Reset();
+                else
+                    usleep(10000);
                 continue;
             }
             char B = 0;
             if (::read(IO->Fd(), &B, 1) != 1) {
-                if (FListener) Conn.Reset();
-                else usleep(10000);
+                if (FListener)
+                    Conn.Reset();
+                else
+                    usleep(10000);
                 continue;
             }
             if (B == ENQ) {

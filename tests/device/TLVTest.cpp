@@ -32,7 +32,7 @@ TEST(TLVValue, DecodesEveryType) {
         int32_t Len;
         TValue Expected;
     } const Cases[] = {
-        {Bytes({0x64}), 1054, ffdByte, 0, TValue(int64_t(100))},   // operation type: integer
+        {Bytes({0x64}), 1054, ffdByte, 0, TValue(int64_t(100))},  // operation type: integer
         {Bytes({0x02, 0xFF}), 1055, ffdRegister, 2, TValue(int64_t(2))},
         {Bytes({}), 1054, ffdByte, 0, TValue(int64_t(0))},
         {Bytes({0x00, 0xE1, 0xF5, 0x05, 0x77}), 1012, ffdUnixTime, 0, TValue(int64_t(100000000))},
@@ -92,13 +92,12 @@ TEST(TLVList, ReadsRecordsAndRefusesBrokenLists) {
     std::map<int32_t, TValue> Tags{{1, TValue("stale")}};
     ReadTLVList(Data, Tags);
     EXPECT_TRUE(Data.empty());
-    EXPECT_EQ(Tags, (std::map<int32_t, TValue>{{1054, TValue(int64_t(1))},
-                                               {2100, TValue("5")},
-                                               {9999, TValue("К")},
-                                               {2114, TValue(int64_t(16))}}));
+    EXPECT_EQ(Tags,
+              (std::map<int32_t, TValue>{
+                  {1054, TValue(int64_t(1))}, {2100, TValue("5")}, {9999, TValue("К")}, {2114, TValue(int64_t(16))}}));
 
     const std::string Broken[] = {
-        MakeTLV(2100, Bytes({5})) + Bytes({0x34, 0x08, 0x01}),  // trailing fragment shorter than a header
+        MakeTLV(2100, Bytes({5})) + Bytes({0x34, 0x08, 0x01}),              // trailing fragment shorter than a header
         MakeTLV(2100, Bytes({5})) + Bytes({0x34, 0x08, 0x05, 0x00, 1, 2}),  // length beyond the data
     };
     for (std::string B : Broken) EXPECT_EQ(ErrorCode([&] { ReadTLVList(B, Tags); }), 1014);
@@ -119,21 +118,29 @@ std::string ItemRecord(const std::string& AName, const std::string& AMarking) {
 TEST(TLVDocument, StructuresBecomeSectionedElements) {
     TDocElementList L;
     AddDocumentRecord(Bytes({0x1E, 0x04, 0x01, 0x00, 0x64}), L);  // 1054, operation 100
-    AddDocumentRecord(MakeTLV(9999, "x"), L);                       // unknown: skipped
+    AddDocumentRecord(MakeTLV(9999, "x"), L);                     // unknown: skipped
     AddDocumentRecord(ItemRecord("Хлеб", "0104"), L);
     AddDocumentRecord(MakeTLV(1163, MakeTLV(1302, "46")), L);  // product code outside an item
     AddDocumentRecord(MakeTLV(1174, MakeTLV(1177, "x") + MakeTLV(1179, "N1") + "\x01\x02\x03\x04"), L);
     std::vector<std::tuple<int32_t, TTagSection, std::string>> Got;
     for (const TDocElement& E : L) Got.emplace_back(E.Tag, E.TagSection, E.Value.AsText());
     const std::vector<std::tuple<int32_t, TTagSection, std::string>> Expected = {
-        {1054, tsMain, "100"},         {1059, tsMain, ""},
-        {1030, tsGoodPosition, "Хлеб"}, {1079, tsGoodPosition, "100"},
-        {1023, tsGoodPosition, "1.5"},  {1043, tsGoodPosition, "150"},
-        {1214, tsGoodPosition, "4"},    {1212, tsGoodPosition, "1"},
-        {1200, tsGoodPosition, "3"},    {1199, tsGoodPosition, "1"},
-        {1305, tsGoodPosition, "0104"}, {1163, tsMain, ""},
-        {1302, tsGoodPosition, "46"},   {1174, tsMain, ""},
-        {1177, tsMain, "x"},            {1179, tsMain, "N1"},  // a tail under 5 bytes ends the walk
+        {1054, tsMain, "100"},
+        {1059, tsMain, ""},
+        {1030, tsGoodPosition, "Хлеб"},
+        {1079, tsGoodPosition, "100"},
+        {1023, tsGoodPosition, "1.5"},
+        {1043, tsGoodPosition, "150"},
+        {1214, tsGoodPosition, "4"},
+        {1212, tsGoodPosition, "1"},
+        {1200, tsGoodPosition, "3"},
+        {1199, tsGoodPosition, "1"},
+        {1305, tsGoodPosition, "0104"},
+        {1163, tsMain, ""},
+        {1302, tsGoodPosition, "46"},
+        {1174, tsMain, ""},
+        {1177, tsMain, "x"},
+        {1179, tsMain, "N1"},  // a tail under 5 bytes ends the walk
     };
     EXPECT_EQ(Got, Expected);
     EXPECT_EQ(L[2].ReqName, "наим. предм. расчета");
@@ -160,13 +167,12 @@ TEST(TLVDocument, Base64LinesOf76) {
 
 TEST(TLVDocument, ReceiptBecomesCheckPackage) {
     TDocElementList L;
-    for (const std::string& R : {MakeTLV(1012, Bytes({0x10, 0x6C, 0x0E, 0x66})),  // 2024-04-04 09:00:00
-                                 MakeTLV(1021, Utf8ToOem("Иванов")), MakeTLV(1040, Bytes({7, 0, 0, 0})),
-                                 MakeTLV(1054, Bytes({1})), MakeTLV(1055, Bytes({1})),
-                                 MakeTLV(1077, Bytes({0x31, 0x04, 0x00, 0x00, 0x30, 0x39})),
-                                 MakeTLV(1203, "500100732259"), MakeTLV(1031, Bytes({0x98, 0x3A})),
-                                 MakeTLV(1081, Bytes({0x64})), ItemRecord("Хлеб", std::string(60, 'M')),
-                                 ItemRecord("Молоко", ""), MakeTLV(1020, Bytes({0x30, 0x75}))})
+    for (const std::string& R :
+         {MakeTLV(1012, Bytes({0x10, 0x6C, 0x0E, 0x66})),  // 2024-04-04 09:00:00
+          MakeTLV(1021, Utf8ToOem("Иванов")), MakeTLV(1040, Bytes({7, 0, 0, 0})), MakeTLV(1054, Bytes({1})),
+          MakeTLV(1055, Bytes({1})), MakeTLV(1077, Bytes({0x31, 0x04, 0x00, 0x00, 0x30, 0x39})),
+          MakeTLV(1203, "500100732259"), MakeTLV(1031, Bytes({0x98, 0x3A})), MakeTLV(1081, Bytes({0x64})),
+          ItemRecord("Хлеб", std::string(60, 'M')), ItemRecord("Молоко", ""), MakeTLV(1020, Bytes({0x30, 0x75}))})
         AddDocumentRecord(R, L);
     pugi::xml_document Doc;
     NewXmlDocument(Doc);
