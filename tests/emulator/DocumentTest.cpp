@@ -252,6 +252,24 @@ TEST(EmuDocuments, CorrectionReceiptInTheOlderCommandForm) {
         << "payments short of the total";
 }
 
+TEST(EmuDocuments, CorrectionReceiptAsAReceiptOfType128) {
+    TEmuDevice D;
+    ASSERT_EQ(At(Cmd(D, B({0xE0})), 0), 0);
+    ASSERT_EQ(At(Cmd(D, B({0x8D}), B({0x80})), 0), 0);
+    ASSERT_EQ(At(Cmd(D, B({0xFF, 0x0C}), LEn(1173, 2) + LEn(1, 2) + B({1})), 0), 0);
+    ASSERT_EQ(At(Cmd(D, B({0xFF, 0x46}), Item(1000000, 700, "Fix")), 0), 0);
+    ASSERT_EQ(At(Cmd(D, B({0xFF, 0x45}), CloseData(700)), 0), 0);
+    const TEmuDocument Doc = D.Documents().back();
+    EXPECT_EQ(Doc.Type, 31);
+    std::vector<TRecord> T = Records(Doc.TLV);
+    EXPECT_EQ(Find(T, 1054)->Value, B({1}));
+    EXPECT_EQ(Find(T, 1173)->Value, B({1}));
+    EXPECT_NE(Find(T, 1059), nullptr);
+    EXPECT_EQ(D.CashRegister(241), 700u) << "the drawer moves";
+    EXPECT_EQ(D.CashRegister(193), 0u) << "sales registers do not";
+    EXPECT_EQ(D.OperationRegister(144), 0u);
+}
+
 TEST(EmuDocuments, MarkingCodeCheckBindAndStatus) {
     TEmuDevice D;
     const std::string Good =
