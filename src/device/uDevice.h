@@ -176,8 +176,16 @@ public:
 
     // ---- TLV documents ------------------------------------------------------------
     static int32_t Convert2CharToInt(uint8_t ASecond, uint8_t AFirst) { return ASecond * 256 + AFirst; }
+    static bool FindTag(const std::string& AValue, int32_t& ATag, std::string& AReqName, TFFD& ADataType) {
+        return fr::FindTag(AValue, ATag, AReqName, ADataType);
+    }
     // ALen bytes from offset 4 (ALen 0: all of them); never past the end.
     static std::string GetTLVData(const std::string& AValue, int32_t ALen);
+    static TCurrency GetVLN(const std::string& AValue) { return fr::GetVLN(AValue); }
+    static TCurrency GetFVLN(const std::string& AValue) { return fr::GetFVLN(AValue); }
+    static TValue GetTLVValue(const std::string& AValue, int32_t ATag, TFFD ADataType, int32_t ALen) {
+        return fr::GetTLVValue(AValue, ATag, ADataType, ALen);
+    }
     void ReadTLVList(std::string& AData, std::map<int32_t, TValue>& ATagList);
     // Reads one stored document into DocElementList; returns the device's
     // code (115 also when a pending document was read out).

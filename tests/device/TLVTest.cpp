@@ -1,6 +1,7 @@
 // Decoding of fiscal-document records and the receipt XML made from them.
 #include <gtest/gtest.h>
 
+#include "device/uDevice.h"
 #include "device/uTLVStructure.h"
 #include "driver/uCommonUtils.h"
 #include "driver/uEquipmentErrors.h"
@@ -84,6 +85,23 @@ TEST(TLVValue, TagTable) {
     EXPECT_EQ(Tag, 0);
     EXPECT_EQ(FindFiscalTagInfo(2116)->DataType, ffdRegister);
     EXPECT_STREQ(FindFiscalTagInfo(1232)->ReqName, "счетчики по признаку «возврат прихода»");
+}
+
+TEST(TLVList, RecordDataNeverPastTheEnd) {
+    EXPECT_EQ(TDevice::GetTLVData("\x01\x02\x03\x04"
+                                  "abc",
+                                  2),
+              "ab");
+    EXPECT_EQ(TDevice::GetTLVData("\x01\x02\x03\x04"
+                                  "abc",
+                                  0),
+              "abc");
+    EXPECT_EQ(TDevice::GetTLVData("\x01\x02\x03\x04"
+                                  "abc",
+                                  9),
+              "abc");
+    EXPECT_EQ(TDevice::GetTLVData("\x01\x02", 0), "");
+    EXPECT_EQ(TDevice::Convert2CharToInt(0x04, 0x1E), 1054);
 }
 
 TEST(TLVList, ReadsRecordsAndRefusesBrokenLists) {
