@@ -344,7 +344,8 @@ std::string TEmuDevice::CmdCloseReceipt(std::string_view AData, uint8_t& AResult
     uint8_t Rounding = R.Byte();
     for (size_t I = 0; I < 6; ++I) Tax[I] = R.Int(5);
     uint8_t TaxSystem = R.Byte();
-    R.Take(64);
+    std::string Text(R.Take(64));
+    Text = Text.substr(0, Text.find('\0'));
     for (size_t I = 6; I < 10 && R.Left() >= 5; ++I) Tax[I] = R.Int(5);
     if (!FReceipt.Open) {
         AResult = rcReceiptClosed;
@@ -403,6 +404,7 @@ std::string TEmuDevice::CmdCloseReceipt(std::string_view AData, uint8_t& AResult
     FKMChecks.clear();
 
     size_t W = FConfig.LineLen;
+    if (!Text.empty()) PrintUtf8(AnsiToUtf8(Text));
     PrintUtf8(Columns("ИТОГ", "=" + Money(Total), W), TEmuTextStyle::tsBold);
     if (Pay[0]) PrintUtf8(Columns("НАЛИЧНЫМИ", "=" + Money(Pay[0]), W));
     if (Electronic) PrintUtf8(Columns("БЕЗНАЛИЧНЫМИ", "=" + Money(Electronic), W));

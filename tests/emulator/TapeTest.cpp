@@ -28,7 +28,13 @@ TEST(EmuTape, ReceiptOnTheTapeAsTextAndPicture) {
                          "\xD7\xE0\xE9"),  // "Чай"
                  0),
               0);
-    ASSERT_EQ(At(Cmd(D, B({0xFF, 0x45}), LEn(20000, 5) + std::string(191, '\0')), 0), 0);
+    std::string Thanks = "Thanks";
+    Thanks.resize(64, '\0');
+    ASSERT_EQ(At(Cmd(D, B({0xFF, 0x45}),
+                     LEn(20000, 5) + std::string(75, '\0') + B({0}) + std::string(30, '\0') + B({1}) + Thanks +
+                         std::string(20, '\0')),
+                 0),
+              0);
     ASSERT_EQ(At(Cmd(D, B({0xC0}), B({0}) + std::string(40, '\x0F')), 0), 0);
     ASSERT_EQ(At(Cmd(D, B({0xC1}), B({0, 0})), 0), 0);
     ASSERT_EQ(At(Cmd(D, B({0xC2}), LEn(400638133393ull, 5)), 0), 0);
@@ -38,7 +44,7 @@ TEST(EmuTape, ReceiptOnTheTapeAsTextAndPicture) {
     TEmuTape T = D.Tape();
     std::string Text = T.ToText(48);
     for (const char* Want : {"ОТЧЕТ ОБ ОТКРЫТИИ СМЕНЫ", "Чай", "1 x 123.45", "=123.45", "СДАЧА", "=76.55",
-                             "[EAN-13 4006381333931]", "[QR t=", "&s=123.45&", " cut\n", "#"})
+                             "[EAN-13 4006381333931]", "Thanks\n", "[QR t=", "&s=123.45&", " cut\n", "#"})
         EXPECT_NE(Text.find(Want), std::string::npos) << Want << "\n" << Text;
     EXPECT_LT(Text.find("Чай"), Text.find("ИТОГ")) << "items print before the total";
 
