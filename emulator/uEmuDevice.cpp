@@ -899,6 +899,10 @@ void TEmuDevice::SetTableField(uint8_t ATable, uint16_t ARow, uint8_t AField, st
         if (ATable == 9 && AField == 3) FConfig.LineLen = uint8_t(F->Value[0]);
     }
 }
+TEmuConfig TEmuDevice::Config() const {
+    std::lock_guard<std::mutex> G(FMutex);
+    return FConfig;
+}
 int64_t TEmuDevice::Clock() const {
     std::lock_guard<std::mutex> G(FMutex);
     return Now();

@@ -83,7 +83,7 @@ public:
     uint32_t LastDocumentNumber() const;
     std::string TableField(uint8_t ATable, uint16_t ARow, uint8_t AField) const;  // raw bytes
     int64_t Clock() const;  // device local time, seconds since 1970
-    const TEmuConfig& Config() const { return FConfig; }
+    TEmuConfig Config() const;
 
     // ---- test controls and faults -------------------------------------------
     // The AOccurrence-th time (1 = next) command ACode arrives, answer AResult
