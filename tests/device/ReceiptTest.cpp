@@ -1,0 +1,190 @@
+// Receipt commands: payloads as the device receives them, the documents
+// the emulator stores, and the odd answers from a scripted cash register.
+#include "OpsFixture.h"
+#include "device/uDeviceCommon.h"
+#include "driver/uEquipmentErrors.h"
+
+namespace fr::ops {
+namespace {
+
+std::string M(const char* AMoney) {
+    return MoneyToBytes(Money(AMoney));
+}
+
+std::array<TCurrency, 16> Payments(const char* ACash) {
+    std::array<TCurrency, 16> P{};
+    P[0] = Money(ACash);
+    return P;
+}
+
+TEST(ReceiptFields, TLVForms) {
+    EXPECT_EQ(TDevice::SetTLV(1008, "ab"), Bytes({0xF0, 0x03, 2, 0}) + "ab");
+    EXPECT_EQ(TDevice::SetTLV(1008, std::string()), Bytes({0xF0, 0x03, 0, 0}));
+    EXPECT_EQ(TDevice::SetTLV(2108, 255), Bytes({0x3C, 0x08, 1, 0, 255}));
+    EXPECT_THROW(TDevice::SetTLV(2108, 256), std::out_of_range);
+    EXPECT_THROW(TDevice::SetTLV(2108, -1), std::out_of_range);
+}
+
+#ifdef FR_OPS_WITH_EMULATOR
+
+TEST_P(OpsOnEmulator, SaleFromOpenToClose) {
+    OpenShift();
+    const std::string Bread = Utf8ToAnsi("Хлеб");
+    Device->OpenReceipt(0);
+    Device->RegisterItem(1, 1.5, Money("40.00"), Money("60.00"), Money("0"), 6, 1, 4, 1, Bread);
+    Device->SetFNOperationRequisiteUtf8(1191, "доп");
+    Device->RegisterItem(1, 1, Money("0.125"), Money("0.135"), Money("0.0001"), 6, 1, 3, 1, Bread);  // no name
+    Device->SetFNOperationRequisite(1214, 3);
+    Device->SetFNRequisite(1008, "a@b.ru");
+    std::string Sign;
+    int64_t When = 0;
+    const std::string Text = std::string(70, 'T');
+    Device->CloseCheckEx(Payments("61.00"), Money("0.14"), {}, 1, Text, Sign, When);
+
+    const std::vector<std::string> S = Sent();
+    ASSERT_EQ(S.size(), 8u);
+    EXPECT_EQ(S[0], Cmd(0x8D, Bytes({0})));
+    EXPECT_EQ(S[1], Cmd(0xFF46, Bytes({1}) + QuantityToBytes(1.5) + M("40") + M("60") + std::string(5, '\0') +
+                                    Bytes({6, 1, 4, 1}) + Bread));
+    EXPECT_EQ(S[1].size(), 6u + 26u + 4u);
+    EXPECT_EQ(S[2], Cmd(0xFF4D, Bytes({0xA7, 0x04, 3, 0}) + Utf8ToAnsi("доп")));
+    // Half a kopeck rounds to even: 12.5 gives 12, 13.5 gives 14; 0.0001 gives 0.
+    EXPECT_EQ(S[3], Cmd(0xFF46, Bytes({1}) + QuantityToBytes(1) + IntToLEBytesN(12, 5) + IntToLEBytesN(14, 5) +
+                                    std::string(5, '\0') + Bytes({6, 1, 3, 1})));
+    EXPECT_EQ(S[4], Cmd(0xFF4D, Bytes({0xBE, 0x04, 1, 0, 3})));
+    EXPECT_EQ(S[5], Cmd(0xFF0C, Bytes({0xF0, 0x03, 6, 0}) + "a@b.ru"));
+    std::string Close;
+    Close += M("61") + std::string(15 * 5, '\0') + Bytes({14}) + std::string(6 * 5, '\0') + Bytes({1}) +
+             Text.substr(0, 64) + std::string(4 * 5, '\0');
+    EXPECT_EQ(S[6], Cmd(0xFF45, Close));
+    EXPECT_EQ(S[6].size(), 6u + 196u);
+    EXPECT_EQ(CodeOf(S[7]), 0x11);  // the clock read after closing
+
+    const TEmuDocument Doc = Emu.Device().Documents().back();
+    EXPECT_EQ(Doc.Type, 3);
+    EXPECT_EQ(Sign, std::to_string(Doc.FiscalSign));
+    EXPECT_NEAR(double(When), double(Emu.Device().Clock()), 5);
+    EXPECT_FALSE(Emu.Device().ReceiptOpen());
+}
+
+TEST_P(OpsOnEmulator, CloseWithEmptyTextAndBadRounding) {
+    OpenShift();
+    Device->OpenReceipt(0);
+    Device->RegisterItem(1, 1, Money("10"), Money("10"), {}, 6, 1, 4, 1, "X");
+    std::string Sign = "old";
+    int64_t When = 0;
+    EXPECT_THROW(Device->CloseCheckEx(Payments("10"), Money("2.56"), {}, 1, {}, Sign, When), std::out_of_range);
+    Forget();
+    Device->CloseCheckEx(Payments("10"), {}, {}, 1, {}, Sign, When);
+    EXPECT_EQ(Sent()[0].substr(6 + 16 * 5 + 1 + 6 * 5 + 1, 64), std::string(64, '\0'));
+    EXPECT_FALSE(Sign.empty());
+}
+
+TEST_P(OpsOnEmulator, CancelOnlyWhatIsOpen) {
+    OpenShift();
+    Device->CancelReceipt();
+    EXPECT_TRUE(Sent().empty());
+    EXPECT_EQ(Emu.Device().Commands(), std::vector<std::string>{Cmd(0x10)});
+
+    Device->OpenReceipt(2);
+    Device->RegisterItem(2, 1, Money("5"), Money("5"), {}, 6, 1, 4, 1, "X");
+    Forget();
+    Device->CancelReceipt();
+    EXPECT_EQ(Emu.Device().Commands(), (std::vector<std::string>{Cmd(0x10), Cmd(0x88)}));
+    EXPECT_FALSE(Emu.Device().ReceiptOpen());
+}
+
+TEST_P(OpsOnEmulator, EncashInOutAndZero) {
+    OpenShift();
+    Device->Encash({});
+    EXPECT_TRUE(Emu.Device().Commands().empty());
+    Device->Encash(Money("200.00"));
+    Device->WaitForPrint();
+    Device->Encash(Money("-150.00"));
+    EXPECT_EQ(Sent(), (std::vector<std::string>{Cmd(0x50, IntToLEBytesN(20000, 5)),
+                                                Cmd(0x51, IntToLEBytesN(15000, 5))}));
+    Emu.Device().FailCommand(0x51, 1, 0x46);
+    try {
+        Device->Encash(Money("-1"));
+        ADD_FAILURE() << "no error";
+    } catch (const std::runtime_error& E) {
+        EXPECT_EQ(E.what(), "Ошибка команды внесения/изъятия. " + GetDeviceErrorDescription(0x46));
+    }
+}
+
+TEST_P(OpsOnEmulator, CorrectionGoesOnAfterAFailedBegin) {
+    OpenShift();
+    Emu.Device().FailCommand(0xFF35, 1, 0x73);
+    const std::string Base = Utf8ToAnsi("Предписание"), Number = Utf8ToAnsi("№ 5");
+    const int64_t BaseDate = *EncodeDeviceDateTime(2024, 3, 5, 14, 30, 0);
+    std::string Sign;
+    int64_t DocNumber = 0;
+    Device->ProcessCorrectionCheck(Sign, DocNumber, 0, 1, 1, Money("100"), Money("100"), {}, {}, {}, {},
+                                   Money("16.67"), {}, {}, {}, {}, {}, {}, {}, {}, {}, Base, Number, BaseDate,
+                                   Utf8ToAnsi("Иванов"), "771234567890");
+    const std::vector<std::string> S = Sent();
+    ASSERT_EQ(S.size(), 7u);
+    EXPECT_EQ(S[0], Cmd(0xFF35));
+    EXPECT_EQ(S[1], Cmd(0xFF0C, TDevice::SetTLV(1021, Utf8ToAnsi("Иванов"))));
+    EXPECT_EQ(S[2], Cmd(0xFF0C, TDevice::SetTLV(1203, "771234567890")));
+    EXPECT_EQ(S[3], Cmd(0xFF0C, TDevice::SetTLV(1177, AnsiToOem(Base))));
+    // Midnight of 5 March 2024 counted as UTC.
+    EXPECT_EQ(S[4], Cmd(0xFF0C, TDevice::SetTLV(1178, IntToLEBytesN(1709596800, 4))));
+    EXPECT_EQ(S[5], Cmd(0xFF0C, TDevice::SetTLV(1179, AnsiToOem(Number))));
+    EXPECT_EQ(S[6], Cmd(0xFF4A, Bytes({0, 1}) + M("100") + M("100") + std::string(4 * 5, '\0') + M("16.67") +
+                                    std::string(5 * 5, '\0') + Bytes({1}) + std::string(4 * 5, '\0')));
+    EXPECT_EQ(S[6].size(), 6u + 83u);
+    const TEmuDocument Doc = Emu.Device().Documents().back();
+    EXPECT_EQ(Doc.Type, 31);
+    EXPECT_EQ(DocNumber, Doc.Number);
+    EXPECT_EQ(Sign, std::to_string(Doc.FiscalSign));
+
+    // Without the optional texts only the date is sent.
+    Forget();
+    Device->WaitForPrint();
+    Forget();
+    Device->ProcessCorrectionCheck(Sign, DocNumber, 0, 1, 1, Money("1"), Money("1"), {}, {}, {}, {}, {}, {}, {}, {},
+                                   {}, {}, {}, {}, {}, {}, {}, {}, BaseDate, {}, {});
+    const std::vector<std::string> T = Sent();
+    ASSERT_EQ(T.size(), 3u);
+    EXPECT_EQ(T[1], Cmd(0xFF0C, TDevice::SetTLV(1178, IntToLEBytesN(1709596800, 4))));
+}
+
+#endif  // FR_OPS_WITH_EMULATOR
+
+TEST_F(OpsScripted, CloseAnsweredStillPrintingReadsTheSign) {
+    std::string Answer(14, '\0');
+    Answer[0] = 80;
+    Answer[10] = 0x78, Answer[11] = 0x56, Answer[12] = 0x34, Answer[13] = 0x12;
+    On(0xFF45, {Answer, Bytes({80})});
+    std::string Sign;
+    int64_t When = 0;
+    std::array<TCurrency, 16> P{};
+    On(0x11, {std::string(47, '\0')});  // the clock: no valid date, When stays
+    Device->CloseCheckEx(P, {}, {}, 0, {}, Sign, When);
+    EXPECT_EQ(Sign, "305419896");
+    EXPECT_EQ(When, 0);
+    // A bare 80 carries no sign: that is a broken answer, not a success.
+    try {
+        Device->CloseCheckEx(P, {}, {}, 0, {}, Sign, When);
+        ADD_FAILURE() << "no error";
+    } catch (const EquException& E) {
+        EXPECT_EQ(E.Code, 1014);
+    }
+    EXPECT_TRUE(Sign.empty());
+}
+
+TEST_F(OpsScripted, CancelNeedsAFullStatusAnswer) {
+    std::string Open14(14, '\0'), Open15(15, '\0');
+    Open14[4] = Open15[4] = 0x08;
+    On(0x10, {Open14});
+    Device->CancelReceipt();
+    EXPECT_TRUE(KKT->Commands() == std::vector<std::string>{Cmd(0x10)});
+    KKT->ClearCommands();
+    On(0x10, {Open15});
+    Device->CancelReceipt();
+    EXPECT_TRUE((KKT->Commands() == std::vector<std::string>{Cmd(0x10), Cmd(0x88)}));
+}
+
+}  // namespace
+}  // namespace fr::ops
