@@ -10,6 +10,7 @@
 // time (no time-zone conversion).
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -57,6 +58,19 @@ struct TFNCurrentStatus {
     uint8_t FNSessionState = 0;
     uint8_t FNWarningFlags = 0;
     int64_t DocumentNumber = 0;  // last fiscal document
+};
+
+// Graphic text to print: UTF-8 text, font name, style words (bold,
+// italic, underline, strikeout separated by spaces) and size in points.
+struct TTextGraphic {
+    TTextGraphic() = default;
+    TTextGraphic(std::string AText, std::string AFontName, std::string AFontStyle, int32_t AFontSize)
+        : FText(std::move(AText)), FFontName(std::move(AFontName)), FFontStyle(std::move(AFontStyle)),
+          FFontSize(AFontSize) {}
+    std::string FText;
+    std::string FFontName;
+    std::string FFontStyle;
+    int32_t FFontSize = 0;
 };
 
 class TDevice {
@@ -194,10 +208,152 @@ public:
     TValue GetTagValue(int32_t Tag) const;
     void GetDocumentFromFN(int32_t ADocNumber, pugi::xml_node AOutputParameters);
 
+
+    // ---- receipts ---------------------------------------------------------------
+    // Amounts are sent as 5-byte kopecks; a negative amount or one beyond the
+    // field raises std::out_of_range before anything is sent.
+
+    // Waits for printing to end, then opens a receipt of type APaymentType
+    // (0 sale, 1 purchase, 2 sale return, 3 purchase return; +128 correction).
+    void OpenReceipt(uint8_t APaymentType);
+    // Registers one item of the open receipt; a calculation method of 3 sends
+    // no name whatever AName holds.
+    void RegisterItem(uint8_t APaymentType, double AQuantity, TCurrency APrice, TCurrency ASum, TCurrency ATaxSum,
+                      uint8_t ATax, uint8_t ADepartment, uint8_t ASignMethodCalculation,
+                      uint8_t ASignCalculationObject, const std::string& AName);
+    // One TLV: tag and length as 2-byte LE, then the value bytes. A value
+    // longer than 65535 bytes raises std::length_error.
+    static std::string SetTLV(int32_t ATag, const std::string& AValue);
+    // One TLV with a one-byte value; AValue outside 0..255 raises
+    // std::out_of_range instead of sending a cut number.
+    static std::string SetTLV(int32_t ATag, int32_t AValue);
+    // A requisite of the whole document.
+    void SetFNRequisite(int32_t ATag, const std::string& AValue);
+    void SetFNRequisite(int32_t ATag, int32_t AValue);
+    // A requisite bound to the item registered last; AValue in the device
+    // code page.
+    void SetFNOperationRequisite(int32_t ATag, const std::string& AValue);
+    void SetFNOperationRequisite(int32_t ATag, int32_t AValue);
+    // The same with a UTF-8 text, converted to the device code page.
+    void SetFNOperationRequisiteUtf8(int32_t ATag, const std::string& AValue);
+    // Closes the receipt: payment sums 1..16, the rounding in kopecks (0..255),
+    // tax sums 1..10, the taxation system and up to 64 bytes of text. Result
+    // 80 (still printing) counts as success. AFiscalSign: decimal digits;
+    // ADateTime: the device clock after closing.
+    void CloseCheckEx(const std::array<TCurrency, 16>& ASum, TCurrency ARoundSum, const std::array<TCurrency, 10>& ATax,
+                      uint8_t ATaxVariant, const std::string& AText, std::string& AFiscalSign, int64_t& ADateTime);
+    // Cancels the open document, if the short state says one is open.
+    void CancelReceipt();
+    // Correction receipt in the older form: begin (its failure ignored),
+    // cashier, base and date of the correction as requisites, then the
+    // totals. ACorrectionBaseDate: device date-time; only its date is sent.
+    void ProcessCorrectionCheck(std::string& AFiscalSign, int64_t& ADocumentNumber, uint8_t ACorrectionType,
+                                uint8_t APaymentType, uint8_t ATaxVariant, TCurrency ACorrectionSum, TCurrency ACash,
+                                TCurrency AElectronicPayment, TCurrency APrePayment, TCurrency APostPayment,
+                                TCurrency ABarter, TCurrency ASumTAX20, TCurrency ASumTAX10, TCurrency ASumTAX0,
+                                TCurrency ASumTAXNone, TCurrency ASumTAX120, TCurrency ASumTAX110, TCurrency ASumTAX5,
+                                TCurrency ASumTAX7, TCurrency ASumTAX105, TCurrency ASumTAX107,
+                                const std::string& ABaseCorrection, const std::string& ADocNumberCorrection,
+                                int64_t ACorrectionBaseDate, const std::string& ACashierName,
+                                const std::string& ACashierVATIN);
+    // Cash in (positive Summ) or out (negative); zero sends nothing.
+    void Encash(TCurrency Summ);
+
+    // ---- marking codes ----------------------------------------------------------
+    // Checks one code in the fiscal storage and fills AKMResult; result 4
+    // (storage busy) is retried after a second while CheckMarkCount is below
+    // 3. The result is also kept in KMListResult unless the code is there.
+    // A code or TLV block longer than 255 bytes raises std::length_error.
+    void CheckMarkingCode(int32_t APlannedStatus, const std::string& AMarkingCode, double AQuantity,
+                          int32_t AMeasureOfQuantity, int32_t ANumerator, int32_t ADenominator, TKMResult& AKMResult);
+    // Accepts (true) or rejects (false) the code checked last.
+    void AcceptMarkingCode(bool AIsAccepted);
+    // Clears the storage's buffer of checked codes.
+    void ClearBufferKM();
+    // Binds the code to the item registered last; AGTINSale appends 0xFF.
+    void BindMarkingCode(const std::string& AMarkingCode, bool AGTINSale);
+    void GetMarkingCodeWorkStatus(int32_t& ACheckStatus, int32_t& ANotificationStatus, int32_t& ACommandFlags,
+                                  int32_t& ACheckResultSavedCount, int32_t& ARealizationCount, int32_t& AStorageSize,
+                                  int32_t& AMessageCount);
+    // Value of tag 1023: the count of decimals, then the digits as a 7-byte
+    // LE integer (2.5 gives 01h and 25). Negative, non-finite or too large
+    // quantities raise std::out_of_range.
+    static std::string EncodeFVLNQuantity(double AQuantity);
+
+    // ---- shifts, reports, registration ------------------------------------------------
+    // Opens the shift; with a cashier name, the begin command and tags 1021
+    // (and 1203 when AVATIN is given) go first.
+    void OpenDay(const std::string& ACashierName, const std::string& ACashierVATIN);
+    // X report (no clearing).
+    void XReport();
+    // Closes the shift with the daily report; cashier as for OpenDay.
+    void ZReport(const std::string& ACashierName, const std::string& ACashierVATIN);
+    // Report on the state of settlements; result 80 counts as success.
+    void CalculationStateReport(const std::string& ACashierName, const std::string& ACashierVATIN);
+    // Shift state in the storage (0 closed, 1 open), shift and last receipt numbers.
+    void GetCurrentSessionParams(uint8_t& AFNSessionState, int64_t& ASessionNumber, int64_t& AReceiptNumber);
+    // 0 closed, 1 open, 2 open for more than 24 hours; any other storage value
+    // leaves AState unchanged.
+    void IsDayOpened(uint8_t& AState);
+    void FNBeginRegistrationReport(uint8_t ATypeReport);
+    // AUserINN and ARegNumber are sent as given (12 and 20+ bytes from the caller).
+    void FNBuildRegistrationReport(const std::string& AUserINN, const std::string& ARegNumber, uint8_t ATaxVariant,
+                                   uint8_t AMode);
+    void FNBuildReregistrationReport(const std::string& AUserINN, const std::string& ARegNumber, uint8_t ATaxVariant,
+                                     uint8_t AMode, uint8_t AReasonCode);
+    // Closes the fiscal storage.
+    void FNClose();
+
+    // ---- printing ---------------------------------------------------------------
+    // One line in the standard font / in bold / in device font AFontSize.
+    void PrintNormalString(uint8_t AFlag, const std::string& AData);
+    void PrintBoldString(uint8_t AFlag, const std::string& AData);
+    void PrintFontString(uint8_t AFlag, const std::string& AData, uint8_t AFontSize);
+    // Document title, cut or padded to 30 bytes.
+    void PrintDocTitle(const std::string& AData);
+    // Copy of the last document.
+    void PrintDocCopy();
+    // One row of dots into graphics line ALineNumber (0..255, else
+    // std::out_of_range).
+    void LoadGraphics(int32_t ALineNumber, const std::string& AData);
+    // Prints graphics lines AFirstLineNumber..ALastLineNumber (0..255).
+    void PrintGraphics(int32_t AFirstLineNumber, int32_t ALastLineNumber);
+    // EAN-13 from the first 12 digits (the check digit is the device's).
+    void PrintEAN13(const std::string& ABarCode);
+    // QR code loaded in 64-byte blocks, then printed; empty prints nothing.
+    // More than 16384 bytes (256 blocks) raises std::length_error.
+    void PrintQRCode(const std::string& ABarCode);
+    void Feed(uint8_t ALineCount);
+    // Waits for printing to end; cuts unless DisableCut is set.
+    void Cut(bool AFullCut);
+    // Feed (when ALineCount is not 0), then a partial cut.
+    void FeedAndCut(uint8_t ALineCount);
+    // Opens cash drawer 0.
+    void OpenDrawer();
+    // Text split at CR and into chunks of LineLen, each printed with flag 3.
+    void PrintString(const std::string& AText);
+    // Finishes a print stopped by a paper change; EquException 3027 when the
+    // device still waits afterwards.
+    void PrintPrevDoc();
+    // Text rendered 40 mm wide, centred, and printed as graphics. Taller
+    // pictures than the graphics memory holds are printed in parts; an empty
+    // rendering prints nothing.
+    void PrintGraphicText(const TTextGraphic& ATextGraphic);
+
 protected:
     // Standard procedure: run, check, raise "AFailText. description".
     void Execute(uint16_t ACode, const std::string& AData, const char* AFailText, int32_t ATimeout = 0,
                  bool ASendPwd = true);
+    // The standard procedure where one more device code, AAlsoSuccess,
+    // counts as success (80: the device is still printing); returns the code.
+    int32_t ExecuteAllowing(uint16_t ACode, const std::string& AData, const char* AFailText, int32_t AAlsoSuccess,
+                            int32_t ATimeout = 0);
+    // Raises "AFailText. description of ACode" (and logs it).
+    [[noreturn]] static void RaiseCommandError(const char* AFailText, int32_t ACode);
+    // Sends the begin command, then the cashier tags, for OpenDay, ZReport
+    // and CalculationStateReport.
+    void BeginWithCashier(uint16_t ABeginCode, const char* AFailText, const std::string& ACashierName,
+                          const std::string& ACashierVATIN);
     // Raises EquException 1014 when FResponse has fewer than ALength bytes.
     void NeedLength(size_t ALength) const;
     uint8_t AnswerByte(size_t AOffset) const;

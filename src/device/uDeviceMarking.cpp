@@ -1,0 +1,146 @@
+// Marking-code commands: check a code in the fiscal storage, accept or
+// reject it, clear the storage's buffer, bind a code to an item, read the
+// marking work status.
+#include <charconv>
+#include <cmath>
+#include <stdexcept>
+
+#include "device/uDevice.h"
+#include "device/uDeviceFields.h"
+#include "driver/uCommonUtils.h"
+#include "driver/uEquipmentErrors.h"
+
+namespace fr {
+
+namespace {
+
+constexpr const char* CheckFailText = "Ошибка проверки маркированного товара";
+constexpr int32_t StorageBusy = 4;  // the storage is still busy with a previous check
+constexpr int32_t MaxCheckRetries = 3;
+constexpr uint32_t CheckRetryPauseMs = 1000;
+
+// Length fields of the check and bind commands are one byte.
+uint8_t ShortLength(size_t ASize, const char* AWhat) {
+    if (ASize > 255) throw std::length_error(std::string(AWhat) + " длиннее 255 байт");
+    return uint8_t(ASize);
+}
+
+int32_t TagInt(const TValue& AValue) {
+    // Request dates are unsigned 32-bit seconds; their bits are kept.
+    return int32_t(uint32_t(AValue.AsInt64()));
+}
+
+}  // namespace
+
+std::string TDevice::EncodeFVLNQuantity(double AQuantity) {
+    if (!std::isfinite(AQuantity) || AQuantity < 0)
+        throw std::out_of_range("Количество для кода маркировки вне диапазона");
+    // Shortest decimal form, always written without an exponent.
+    char Buf[400];
+    const auto R = std::to_chars(Buf, Buf + sizeof Buf, AQuantity, std::chars_format::fixed);
+    if (R.ec != std::errc()) throw std::out_of_range("Количество для кода маркировки вне диапазона");
+    const std::string Text(Buf, R.ptr);
+    const size_t Dot = Text.find('.');
+    const std::string Digits = Dot == std::string::npos ? Text : Text.substr(0, Dot) + Text.substr(Dot + 1);
+    const size_t Decimals = Dot == std::string::npos ? 0 : Text.size() - Dot - 1;
+    uint64_t N = 0;
+    const auto P = std::from_chars(Digits.data(), Digits.data() + Digits.size(), N);
+    // The number must fit the 7 bytes of the field.
+    if (P.ec != std::errc() || N >= (uint64_t(1) << 56) || Decimals > 255)
+        throw std::out_of_range("Количество для кода маркировки вне диапазона");
+    return char(Decimals) + IntToLEBytesN(N, 7);
+}
+
+void TDevice::CheckMarkingCode(int32_t APlannedStatus, const std::string& AMarkingCode, double AQuantity,
+                               int32_t AMeasureOfQuantity, int32_t ANumerator, int32_t ADenominator,
+                               TKMResult& AKMResult) {
+    // Whatever the outcome, the first result seen for a code is kept.
+    struct TKeep {
+        TDevice& D;
+        const std::string& Code;
+        TKMResult& Result;
+        ~TKeep() { D.FKMListResult.try_emplace(Code, Result); }
+    } Keep{*this, AMarkingCode, AKMResult};
+
+    std::string Extra;
+    if (APlannedStatus == 2 || APlannedStatus == 4) {
+        Extra += SetTLV(2108, AMeasureOfQuantity);
+        if (ANumerator != 0 && ANumerator < ADenominator && AMeasureOfQuantity == 0) {
+            Extra += SetTLV(1291, SetTLV(1293, IntToLEBytesN(uint64_t(int64_t(ANumerator)), 8)) +
+                                      SetTLV(1294, IntToLEBytesN(uint64_t(int64_t(ADenominator)), 8)));
+            Extra += SetTLV(1023, EncodeFVLNQuantity(1));
+        } else if (AQuantity != 0) {
+            Extra += SetTLV(1023, EncodeFVLNQuantity(AQuantity));
+        }
+    }
+    std::string Data{char(uint8_t(APlannedStatus)), '\0', char(ShortLength(AMarkingCode.size(), "Код маркировки")),
+                     char(ShortLength(Extra.size(), "Данные проверки кода маркировки"))};
+    Data += AMarkingCode + Extra;
+
+    int32_t Code = 0;
+    for (;;) {
+        Code = CheckResultCode(RunCommand(CommandCode(0xFF61), Data, 20000, true, true));
+        if (Code != StorageBusy || FCheckMarkCount >= MaxCheckRetries) break;
+        ++FCheckMarkCount;
+        Sleep(CheckRetryPauseMs);
+    }
+    if (Code != 0) RaiseCommandError(CheckFailText, Code);
+    NeedLength(5);
+
+    AKMResult.LocalValidationResult = AnswerByte(1);
+    FTagList.clear();
+    const size_t BlockLength = AnswerByte(4);
+    if (BlockLength == 0) return;
+    std::string Block = AnswerBytes(5, BlockLength);
+    AKMResult.RequestStatus = Block[0] != 0 ? 2 : 0;
+    if (Block.size() < 2) return;
+    AKMResult.MarkingValidationResult = uint8_t(Block[1]);
+    if (Block.size() == 2) return;
+    try {
+        std::string List = Block.substr(2);
+        ReadTLVList(List, FTagList);
+        for (const auto& [Tag, Value] : FTagList) {
+            AKMResult.TLVList += std::to_string(Tag) + ";";
+            switch (Tag) {
+                case 2005: AKMResult.ProcessingResult = TagInt(Value); break;
+                case 2100: AKMResult.KMType = TagInt(Value); break;
+                case 2105: AKMResult.ProcessingCode = TagInt(Value); break;
+                case 2109: AKMResult.StatusInfo = TagInt(Value); break;
+                case 2114: AKMResult.RequestDate = TagInt(Value); break;
+                default: break;
+            }
+        }
+    } catch (const std::exception&) {
+        throw EquException(1014, "Ошибка протокола обмена");
+    }
+}
+
+void TDevice::AcceptMarkingCode(bool AIsAccepted) {
+    Execute(0xFF69, std::string(1, AIsAccepted ? '\x01' : '\0'), "Ошибка принятия введенного кода маркировки");
+}
+
+void TDevice::ClearBufferKM() {
+    Execute(0xFF69, std::string(1, '\x02'), "Ошибка очистки буфера проверенных кодов маркировки");
+}
+
+void TDevice::BindMarkingCode(const std::string& AMarkingCode, bool AGTINSale) {
+    std::string Data = char(ShortLength(AMarkingCode.size(), "Код маркировки")) + AMarkingCode;
+    if (AGTINSale) Data += '\xFF';
+    Execute(0xFF67, Data, "Ошибка привязки маркированного товара к позиции", 20000);
+}
+
+void TDevice::GetMarkingCodeWorkStatus(int32_t& ACheckStatus, int32_t& ANotificationStatus, int32_t& ACommandFlags,
+                                       int32_t& ACheckResultSavedCount, int32_t& ARealizationCount,
+                                       int32_t& AStorageSize, int32_t& AMessageCount) {
+    Execute(0xFF70, {}, "Ошибка запроса статуса по работе с кодами маркировки");
+    NeedLength(9);
+    ACheckStatus = AnswerByte(1);
+    ANotificationStatus = AnswerByte(2);
+    ACommandFlags = AnswerByte(3);
+    ACheckResultSavedCount = AnswerByte(4);
+    ARealizationCount = AnswerByte(5);
+    AStorageSize = AnswerByte(6);
+    AMessageCount = int32_t(AnswerLE(7, 2));
+}
+
+}  // namespace fr
