@@ -2,7 +2,9 @@
 
 #include <stdexcept>
 
+#include "driver/uCommonUtils.h"
 #include "driver/uEquipmentErrors.h"
+#include "log/uLog.h"
 #include "driver/uStrings.h"
 #include "driver/uXmlUtils.h"
 
@@ -27,6 +29,11 @@ const TClassDecl& TDeviceDriver::Decl() {
         B.Prop("LogEnabled", "ЛогВключен", "Вести лог", "False", false, &T::FLogEnabled);
     });
     return D;
+}
+
+TDevice& TDeviceDriver::GetDevice() const {
+    if (!FDevice) throw std::runtime_error("Устройство не включено");
+    return *FDevice;
 }
 
 TDriver::TDriver() = default;
@@ -71,7 +78,81 @@ void TDriver::SelectDevice(const std::string& ADeviceID) {
     FDeviceDriver = It->second.get();
 }
 
-void TDriver::Open() { NotAvailable("Подключить"); }
+std::unique_ptr<TDeviceDriver> TDriver::NewSession() { return std::make_unique<TDeviceDriver>(); }
+
+TDeviceDriver& TDriver::Session() const {
+    if (!FDeviceDriver) throw std::runtime_error("Устройство не включено");
+    return *FDeviceDriver;
+}
+
+void TDriver::Open() {
+    std::unique_ptr<TDeviceDriver> Created;
+    if (FMteDriver) {
+        SingleSessionMode = true;
+        if (!FSingleSession) FSingleSession = NewSession();
+        FDeviceDriver = FSingleSession.get();
+    } else {
+        Created = NewSession();
+        FDeviceDriver = Created.get();
+    }
+    TDeviceDriver& S = *FDeviceDriver;
+    uint8_t AutoCut = 0;
+    try {
+        for (const TPropDecl* P : ClassDecl().AllProps()) CopyPropertyTo(*P, GetPropertyValue(*P), S);
+        SetLogMode(S.FLogEnabled ? lmAll : lmOff);
+
+        const bool IsTCP = S.FSettings.PortNumber == 9999;
+        if (!SingleSessionMode || !S.FDevice) {
+            if (IsTCP)
+                S.FDevice = std::make_unique<TSocketDevice>();
+            else
+                S.FDevice = std::make_unique<TComDevice>();
+        }
+        TDevice& D = *S.FDevice;
+        D.SetConnectPwd(IntToLEBytesN(uint32_t(S.FSettings.ConnectPwd), 4));
+        try {
+            const int32_t R = IsTCP ? D.Enable(S.FSettings.IPAddress, S.FSettings.IPPort)
+                                    : D.Enable(S.FSettings.PortNumber, S.FSettings.BaudRate);
+            if (R != 0) throw EquException(R, "Ошибка соединения с ККТ");
+            D.SetConnectionType(IsTCP ? 1 : 0);
+
+            D.SetFeedCount(S.FSettings.FeedCount);
+            D.SetDisableCut(S.FSettings.DisableCut);
+            S.FCutMarker = UpperCase(S.FSettings.CutString);
+            try {
+                D.SetFieldAsByte(17, 1, 41, S.FSettings.ReceiveAllKT ? 2 : 0);
+            } catch (...) {
+                // Devices without this field still open.
+            }
+            D.SetFieldAsByte(1, 1, 14, 0);
+            D.GetFieldAsByte(17, 1, 7, S.FInitPrintSetting);
+            D.GetFieldAsByte(1, 1, 7, AutoCut);
+            S.FLineLen = GetLineLength();
+            ConnectTCP();
+            PrepareDevice();
+            S.FFFDVersion = D.GetFFD();
+            D.SetFFDVersion(S.FFFDVersion);
+        } catch (...) {
+            DisconnectTCP();
+            throw;
+        }
+        DisconnectTCP();
+    } catch (...) {
+        // A failed Open leaves no session behind; freeing it closes the port.
+        FDeviceDriver = nullptr;
+        if (FMteDriver) FSingleSession.reset();
+        throw;
+    }
+    S.FAutoCut = AutoCut != 0;
+    TCommonDriver::Open();
+    if (!SingleSessionMode) {
+        PropertiesSetDefault();
+        // A second session under a key already taken (only the empty key of
+        // DeviceTest can repeat) replaces the first: keeping the old one would
+        // leave FDeviceDriver pointing at a freed session.
+        FDeviceDriverList.insert_or_assign(FDeviceID, std::move(Created));
+    }
+}
 
 void TDriver::Close(const std::string& ADeviceID) {
     if (SingleSessionMode) {
@@ -85,7 +166,121 @@ void TDriver::Close(const std::string& ADeviceID) {
     TCommonDriver::Close(ADeviceID);
 }
 
-void TDriver::DeviceTest(std::string&, std::string&) { NotAvailable("ТестУстройства"); }
+void TDriver::DeviceTest(std::string& ADescription, std::string& ADemoModeIsActivated) {
+    ADescription.clear();
+    ADemoModeIsActivated.clear();
+    const bool OpenHere = !SingleSessionMode || !FEnabled;
+    // The test session is filed under the empty identifier, so that it never
+    // takes the place of a session the host opened, and Close("") ends it.
+    const std::string SavedID = FDeviceID;
+    FDeviceID.clear();
+    struct TRestoreID {
+        std::string& ID;
+        std::string Saved;
+        ~TRestoreID() { ID = Saved; }
+    } RestoreID{FDeviceID, SavedID};
+    if (OpenHere) Open();
+    try {
+        WithTCP([&] {
+            TDevice& D = Device();
+            D.Beep();
+            std::string Serial;
+            D.GetFieldAsStr(18, 1, 1, Serial);
+            Serial = AnsiToUtf8(Serial.substr(0, 16));
+            const bool Fiscal = IsFiscalModeOpen();
+            uint8_t Version = 0, Subversion = 0, Lng = 0, Model = 0;
+            std::string ModelName;
+            D.GetDeviceType(Version, Subversion, Lng, Model, ModelName);
+            ADescription = ModelName + ", № " + Trim(Serial) + ", " + (Fiscal ? "ФИСК" : "НЕ ФИСК");
+            ApplyEnablePrinting();
+            D.PrintString(Utf8ToAnsi(ADescription));
+            CutReceipt(false, false, D.FeedCount());
+        });
+    } catch (...) {
+        if (!SingleSessionMode || FEnabled) Close("");
+        throw;
+    }
+    if (!SingleSessionMode || FEnabled) Close("");
+}
+
+// ---------------------------------------------------------- session helpers
+
+void TDriver::ConnectTCP() {
+    TDeviceDriver& S = Session();
+    if (!S.HasDevice() || S.FDevice->ConnectionType() != 1) return;
+    DisconnectTCP();
+    // A dead link shows up as the failure of the first command.
+    S.FDevice->Enable(S.FSettings.IPAddress, S.FSettings.IPPort);
+}
+
+void TDriver::DisconnectTCP() {
+    if (FDeviceDriver && FDeviceDriver->HasDevice() && FDeviceDriver->FDevice->ConnectionType() == 1)
+        FDeviceDriver->FDevice->Disable();
+}
+
+bool TDriver::IsPrintingEnabled() {
+    uint8_t V = 0;
+    Device().GetFieldAsByte(17, 1, 7, V);
+    return V == 0;
+}
+
+void TDriver::CutReceipt(bool ASkip, bool ARespectAutoCut, int32_t AMode) {
+    TDeviceDriver& S = Session();
+    if ((ARespectAutoCut && S.FAutoCut) || ASkip || !IsPrintingEnabled()) return;
+    if (AMode == -1)
+        Device().Cut(false);
+    else
+        Device().FeedAndCut(uint8_t(S.FSettings.FeedCount));
+}
+
+void TDriver::PrepareDevice() {
+    TDevice& D = Device();
+    D.PrintPrevDoc();
+    D.WaitForEndPrinting();
+    D.CancelReceipt();
+}
+
+bool TDriver::IsFiscalModeOpen() {
+    TFNCurrentStatus Status;
+    Device().GetFNCurrentStatus(Status);
+    return (Status.FNLifeState & 0x02) != 0;
+}
+
+void TDriver::CheckShift(bool AMustBeClosed) {
+    uint8_t State = 0;
+    Device().IsDayOpened(State);
+    if (AMustBeClosed && State == 1) RaiseEquError(3015);
+    if (!AMustBeClosed && State == 0) RaiseEquError(3005);
+    if (State == 2) RaiseEquError(3002);
+}
+
+void TDriver::ReadCashier(const pugi::xml_document& AInputParameters) {
+    TDeviceDriver& S = Session();
+    const pugi::xml_node P = AInputParameters.document_element().child("Parameters");
+    S.FCashierName = P.attribute("CashierName").value();
+    S.FCashierINN = CheckCashierINN(P.attribute("CashierINN").value());
+}
+
+std::string TDriver::CheckCashierINN(const std::string& AValue) {
+    std::string V = Trim(AValue);
+    if (!V.empty() && Utf8Length(V) != 12) throw EquException(3026, "Длина ИНН кассира не равна 12");
+    return V;
+}
+
+std::string TDriver::NormalizeINN(const std::string& AValue) {
+    std::string V = Trim(AValue);
+    // A 10-digit company INN goes into a 12-character field.
+    if (Utf8Length(V) == 10) V += "  ";
+    return V;
+}
+
+void TDriver::ApplyEnablePrinting() {
+    Device().SetFieldAsByte(17, 1, 7, Session().FSettings.EnablePrinting == 2 ? 2 : 0);
+}
+
+void TDriver::ApplyEnableReportPrinting() {
+    Device().SetFieldAsByte(17, 1, 7, Session().FSettings.EnableReportPrinting == 2 ? 2 : 0);
+}
 
 std::string TDriver::GetAdditionalActions() {
     // Listed only while MteDriver is set (as currently set, not a session's copy).
@@ -104,8 +299,6 @@ void TDriver::GetKKTParams() { NotAvailable("Параметры и состоя�
 
 void TDriver::GetDataKKT(pugi::xml_document&) { NotAvailable("ПолучитьПараметрыККТ"); }
 void TDriver::OperationFN(uint8_t, pugi::xml_document&) { NotAvailable("ОперацияФН"); }
-void TDriver::OpenShift(pugi::xml_document&, pugi::xml_document&) { NotAvailable("ОткрытьСмену"); }
-void TDriver::CloseShift(pugi::xml_document&, pugi::xml_document&) { NotAvailable("ЗакрытьСмену"); }
 void TDriver::ProcessCheck(bool, pugi::xml_document&, pugi::xml_document&, bool) {
     NotAvailable("СформироватьЧек");
 }
@@ -114,21 +307,11 @@ void TDriver::ProcessCorrectionCheck(pugi::xml_document&, pugi::xml_document&) {
 }
 void TDriver::PrintTextDocument(pugi::xml_document&) { NotAvailable("НапечататьТекстовыйДокумент"); }
 void TDriver::CashInOutcome(pugi::xml_document&, TCurrency) { NotAvailable("НапечататьЧекВнесенияВыемки"); }
-void TDriver::PrintXReport(pugi::xml_document&) { NotAvailable("НапечататьОтчетБезГашения"); }
-void TDriver::GetCurrentStatus(pugi::xml_document&, pugi::xml_document&) { NotAvailable("ПолучитьТекущееСостояние"); }
-void TDriver::ReportCurrentStatusOfSettlements(pugi::xml_document&, pugi::xml_document&) {
-    NotAvailable("ОтчетОТекущемСостоянииРасчетов");
-}
-void TDriver::OpenCashDrawer() { NotAvailable("ОткрытьДенежныйЯщик"); }
-int32_t TDriver::GetLineLength() { NotAvailable("ПолучитьШиринуСтроки"); }
-void TDriver::PrintCheckCopy(const std::string&) { NotAvailable("НапечататьКопиюЧека"); }
 void TDriver::OpenSessionRegistrationKM() { NotAvailable("ОткрытьСессиюРегистрацииКМ"); }
 void TDriver::CloseSessionRegistrationKM() { NotAvailable("ЗакрытьСессиюРегистрацииКМ"); }
 void TDriver::RequestKM(pugi::xml_document&, pugi::xml_document&) { NotAvailable("ЗапросКМ"); }
 void TDriver::GetProcessingKMResult(pugi::xml_document&, int32_t&) { NotAvailable("ПолучитьРезультатыЗапросаКМ"); }
 void TDriver::ConfirmKM(const std::string&, int32_t) { NotAvailable("ПодтвердитьКМ"); }
-void TDriver::SetDateTime(const std::string&) { NotAvailable("УстановитьДатуВремя"); }
-std::string TDriver::GetDateTime() { NotAvailable("ПолучитьДатуВремя"); }
 void TDriver::GetDocumentInformation(int32_t, pugi::xml_document&) { NotAvailable("ПолучитьИнформациюПоДокументу"); }
 
 }  // namespace fr

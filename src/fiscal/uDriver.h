@@ -6,16 +6,36 @@
 #include <memory>
 #include <string>
 
+#include "device/uDevice.h"
 #include "driver/uEcrDriver.h"
 #include "fiscal/uDriverSettings.h"
 
 namespace fr {
 
-// One opened cash register with the settings copied at Open.
+// One opened cash register: its device object, the settings copied at Open
+// and the state of the operation in progress.
 class TDeviceDriver : public TPropertyHolder {
 public:
     static const TClassDecl& Decl();
     const TClassDecl& ClassDecl() const override { return Decl(); }
+
+    // The device; raises "Устройство не включено" while there is none.
+    TDevice& GetDevice() const;
+    bool HasDevice() const { return FDevice != nullptr; }
+
+    std::unique_ptr<TDevice> FDevice;
+    bool FAutoCut = false;
+    std::string FCashierName;  // of the current operation (UTF-8)
+    std::string FCashierINN;
+    TFFDVersion FFFDVersion = ffd10;
+    int32_t FRequestCounter = 0;
+    TKMResult FKMResult;
+    std::string FCurrentKM;
+    std::string FCutMarker;
+    int64_t FDateTime = 0;
+    std::string FFiscalSign;
+    uint8_t FInitPrintSetting = 0;  // device table 17, field 7 at Open
+    int32_t FLineLen = 0;           // line length in effect
 
     // The settings as they were at Open.
     TDriverSettings FSettings;
@@ -42,6 +62,8 @@ public:
     std::string GetAdditionalActions() override;
 
     void GetKKTParams();
+    // 0 closed, 1 open, 2 open longer than 24 hours.
+    int32_t GetShiftState();
 
     void GetDataKKT(pugi::xml_document& AOut) override;
     void OperationFN(uint8_t AOperationType, pugi::xml_document& AIn) override;
@@ -73,12 +95,78 @@ public:
     bool GetMteDriver() const { return FMteDriver; }
     void SetMteDriver(bool AValue) { FMteDriver = AValue; }
 
+    // Session helpers: they act on the current session.
+    void ConnectTCP();
+    void DisconnectTCP();
+    bool IsPrintingEnabled();
+    void CutReceipt(bool ASkip, bool ARespectAutoCut, int32_t AMode);
+    void PrepareDevice();
+    bool IsFiscalModeOpen();
+    void CheckShift(bool AMustBeClosed);
+    void ReadCashier(const pugi::xml_document& AInputParameters);
+    static std::string CheckCashierINN(const std::string& AValue);
+    static std::string NormalizeINN(const std::string& AValue);
+    void ApplyEnablePrinting();
+    void ApplyEnableReportPrinting();
+    // The output document of the shift and status methods; AMask selects
+    // the attributes and elements.
+    void FillOutputParameters(pugi::xml_document& AOutputParameters, uint32_t AMask);
+
+    TDeviceDriver& Session() const;
+    TDevice& Device() const { return Session().GetDevice(); }
+
 private:
+    // Runs ABody between ConnectTCP and DisconnectTCP (also on failure).
+    template <class F>
+    void WithTCP(F ABody);
+    // The report bracket: print setting for reports, data output unlocked;
+    // afterwards the print setting of Open is restored (a failed restore is
+    // ignored when AIgnoreRestoreError) and TCP disconnected.
+    template <class F>
+    void WithReportBracket(bool AIgnoreRestoreError, F ABody);
+    std::unique_ptr<TDeviceDriver> NewSession();
+
     std::map<std::string, std::unique_ptr<TDeviceDriver>> FDeviceDriverList;
     // The current session: borrowed from the list, or owned in
     // single-session mode.
     TDeviceDriver* FDeviceDriver = nullptr;
     std::unique_ptr<TDeviceDriver> FSingleSession;
 };
+
+template <class F>
+void TDriver::WithTCP(F ABody) {
+    ConnectTCP();
+    try {
+        ABody();
+    } catch (...) {
+        DisconnectTCP();
+        throw;
+    }
+    DisconnectTCP();
+}
+
+template <class F>
+void TDriver::WithReportBracket(bool AIgnoreRestoreError, F ABody) {
+    WithTCP([&] {
+        TDeviceDriver& S = Session();
+        try {
+            ApplyEnableReportPrinting();
+            Device().UnlockDataOutputMode();
+            ABody();
+        } catch (...) {
+            try {
+                S.GetDevice().SetFieldAsByte(17, 1, 7, S.FInitPrintSetting);
+            } catch (...) {
+                // The operation's own error is the one to report.
+            }
+            throw;
+        }
+        try {
+            S.GetDevice().SetFieldAsByte(17, 1, 7, S.FInitPrintSetting);
+        } catch (...) {
+            if (!AIgnoreRestoreError) throw;
+        }
+    });
+}
 
 }  // namespace fr

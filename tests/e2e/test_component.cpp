@@ -10,25 +10,13 @@
 #include <pugixml.hpp>
 #include <set>
 
+#include "E2EEnvironment.h"
 #include "v8host/uV8Host.h"
 
 namespace {
 
 using fr::host::TComponentHost;
 using fr::host::THostValue;
-
-// Log files of the library go to a temporary folder, never to /var/lib.
-class TE2EEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        Dir = std::filesystem::temp_directory_path() / ("fr_e2e_" + std::to_string(getpid()));
-        std::filesystem::create_directories(Dir);
-        setenv("FR_ORVALEN1C8X3N_DATA_DIR", Dir.c_str(), 1);
-    }
-    void TearDown() override { std::filesystem::remove_all(Dir); }
-    static inline std::filesystem::path Dir;
-};
-const auto* const kEnv = ::testing::AddGlobalTestEnvironment(new TE2EEnvironment);
 
 class Component : public ::testing::Test {
 protected:

@@ -1,0 +1,294 @@
+// Device sessions and the shift, status and report methods, through dlopen
+// against the emulator on loopback TCP and on a pseudo-terminal linked as
+// /dev/com<n>.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <pugixml.hpp>
+#include <sstream>
+
+#include "E2EEnvironment.h"
+#include "uEmulator.h"
+#include "v8host/uV8Host.h"
+
+namespace {
+
+using fr::TEmulator;
+using fr::host::TComponentHost;
+using fr::host::THostValue;
+using V = THostValue;
+
+// A free port number for a /dev/com<n> link of this test process.
+int FreeComNumber() {
+    for (int I = 0; I < 28; ++I) {
+        const int N = 100 + (getpid() + I) % 28;
+        if (!std::filesystem::exists(std::filesystem::symlink_status("/dev/com" + std::to_string(N)))) return N;
+    }
+    return 100;
+}
+
+// Established client connections of this process to APort.
+int ClientConnections(uint16_t APort) {
+    std::ifstream F("/proc/net/tcp");
+    std::string Line;
+    std::getline(F, Line);
+    int N = 0;
+    while (std::getline(F, Line)) {
+        std::istringstream S(Line);
+        std::string Slot, Local, Remote, State;
+        S >> Slot >> Local >> Remote >> State;
+        if (State == "01" && std::stoul(Remote.substr(Remote.find(':') + 1), nullptr, 16) == APort) ++N;
+    }
+    return N;
+}
+
+pugi::xml_node Params(pugi::xml_document& Doc, const std::string& Text) {
+    EXPECT_TRUE(Doc.load_string(Text.c_str())) << Text;
+    return Doc.child("OutputParameters").child("Parameters");
+}
+
+std::vector<std::string> AttrNames(pugi::xml_node N) {
+    std::vector<std::string> Out;
+    for (auto A : N.attributes()) Out.push_back(A.name());
+    return Out;
+}
+
+const std::string kCashier =
+    "<InputParameters><Parameters CashierName=\"Иванов И.И.\" CashierINN=\"500100732259\"/></InputParameters>";
+
+class Sessions : public ::testing::TestWithParam<bool> {
+protected:
+    void SetUp() override {
+        if (GetParam()) {
+            Port = Emu.StartTCP();
+        } else {
+            ComNumber = FreeComNumber();
+            Emu.StartSerial(ComNumber);
+        }
+        Host.Load(FR_LIBRARY_PATH);
+        ASSERT_TRUE(Host.Create("fr_orvalen1c8x3n"));
+    }
+    void TearDown() override {
+        Host.Destroy();
+        Emu.Stop();
+        EXPECT_TRUE(Host.Memory().Errors().empty());
+        EXPECT_EQ(Host.Memory().LiveBlocks(), 0u);
+    }
+    void Set(const std::string& AName, const V& AValue) {
+        ASSERT_TRUE(Host.Call("SetParameter", {V::String(AName), AValue}).Result.Bool) << AName;
+    }
+    // Sets the connection parameters of this test's emulator and opens it.
+    std::string Open() {
+        if (GetParam()) {
+            Set("PortNumber", V::Int32(9999));
+            Set("IPPort", V::Int32(Port));
+        } else {
+            Set("PortNumber", V::Int32(ComNumber));
+        }
+        const auto R = Host.Call("Open", {V::Empty()});
+        EXPECT_TRUE(R.Result.Bool) << Host.LastError().second;
+        return R.Params[0].Str;
+    }
+    // Calls a fiscal method; returns its out-parameter AOut (or the result).
+    fr::host::TCallResult Fiscal(const std::string& AName, std::vector<V> AParams) {
+        auto R = Host.Call(AName, AParams);
+        EXPECT_TRUE(R.Called);
+        EXPECT_TRUE(R.StringsInHostMemory);
+        if (GetParam()) {
+            EXPECT_EQ(ClientConnections(Port), 0) << AName << " left its connection open";
+        }
+        return R;
+    }
+    void ExpectError(const fr::host::TCallResult& R, int32_t ACode, const std::string& AText) {
+        EXPECT_FALSE(R.Result.Bool);
+        EXPECT_EQ(Host.LastError(), std::make_pair(ACode, AText));
+    }
+
+    TEmulator Emu;
+    uint16_t Port = 0;
+    int ComNumber = 0;
+    TComponentHost Host;
+};
+
+TEST_P(Sessions, ShiftCycle) {
+    Set("LogEnabled", V::Boolean(false));
+    Set("MaxReceiptRowLength", V::Int32(32));
+    Set("FeedCount", V::Int32(3));
+    const std::string ID = Open();
+    ASSERT_EQ(ID.size(), 36u);
+    // The settings went to the session; the driver's are back to defaults.
+    EXPECT_EQ(Host.GetProp("MaxReceiptRowLength").Result.Int, 48);
+    EXPECT_EQ(Host.GetProp("FeedCount").Result.Int, 8);
+    EXPECT_EQ(Host.GetProp("PortNumber").Result.Int, 0);
+    EXPECT_EQ(Fiscal("GetLineLength", {V::String(ID), V::Empty()}).Params[1].Int, 32);
+
+    auto R = Fiscal("OpenShift", {V::String(ID), V::String(kCashier), V::Empty()});
+    ASSERT_TRUE(R.Result.Bool) << Host.LastError().second;
+    pugi::xml_document Doc;
+    auto P = Params(Doc, R.Params[2].Str);
+    EXPECT_EQ(AttrNames(P), (std::vector<std::string>{"FNError", "FNFail", "FNOverflow", "ShiftNumber", "DateTime",
+                                                      "ShiftState"}));
+    EXPECT_STREQ(P.attribute("ShiftState").value(), "2");
+    EXPECT_EQ(std::string(P.attribute("ShiftNumber").value()), std::to_string(Emu.Device().ShiftNumber()));
+    EXPECT_TRUE(Emu.Device().ShiftOpen());
+
+    ExpectError(Fiscal("OpenShift", {V::String(ID), V::String(kCashier), V::Empty()}), 3015, "Смена открыта");
+
+    ASSERT_TRUE(Fiscal("PrintXReport", {V::String(ID), V::String(kCashier)}).Result.Bool);
+
+    R = Fiscal("GetCurrentStatus", {V::String(ID), V::String("<InputParameters/>"), V::Empty()});
+    ASSERT_TRUE(R.Result.Bool) << Host.LastError().second;
+    P = Params(Doc, R.Params[2].Str);
+    EXPECT_EQ(AttrNames(P), (std::vector<std::string>{"CashBalance", "RecState", "DrawerState", "CoverOpen",
+                                                      "ShiftNumber", "CheckNumber", "ShiftClosingCheckNumber",
+                                                      "ShiftState", "BacklogDocumentsCounter",
+                                                      "BacklogDocumentFirstNumber", "BacklogDocumentFirstDateTime"}));
+    EXPECT_FALSE(P.first_child());
+    EXPECT_STREQ(P.attribute("RecState").value(), "0");
+
+    R = Fiscal("GetCurrentStatus", {V::String(ID),
+                                    V::String("<InputParameters><Parameters GetCounters=\"true\"/></InputParameters>"),
+                                    V::Empty()});
+    P = Params(Doc, R.Params[2].Str);
+    std::vector<std::string> Children;
+    for (auto C : P.children()) Children.push_back(C.name());
+    EXPECT_EQ(Children, (std::vector<std::string>{"CountersOperationType1", "CountersOperationType2", "CashIn",
+                                                  "CashOut"}));
+    EXPECT_TRUE(Doc.child("OutputParameters").child("Payments").child("Barter"));
+
+    R = Fiscal("CloseShift", {V::String(ID), V::String(kCashier), V::Empty()});
+    ASSERT_TRUE(R.Result.Bool) << Host.LastError().second;
+    P = Params(Doc, R.Params[2].Str);
+    EXPECT_STREQ(P.attribute("ShiftState").value(), "1");
+    EXPECT_TRUE(P.child("CountersOperationType2"));
+    EXPECT_FALSE(Emu.Device().ShiftOpen());
+    ExpectError(Fiscal("CloseShift", {V::String(ID), V::String(kCashier), V::Empty()}), 3005, "Смена закрыта");
+
+    const auto Lines = Emu.Device().Tape().Lines();
+    EXPECT_FALSE(Lines.empty());
+
+    ASSERT_TRUE(Host.Call("Close", {V::String(ID)}).Result.Bool);
+    ExpectError(Host.Call("OpenCashDrawer", {V::String(ID)}), 1001,
+                "Экземпляр устройства c идентификатором " + ID + " не существует или уже был отключен");
+}
+
+TEST_P(Sessions, ShiftStateAndCashierErrors) {
+    const std::string ID = Open();
+    // A closed shift cannot be closed; an INN that is not 12 characters is refused.
+    ExpectError(Fiscal("OpenShift",
+                       {V::String(ID),
+                        V::String("<InputParameters><Parameters CashierName=\"К\" CashierINN=\"123\"/></InputParameters>"),
+                        V::Empty()}),
+                3026, "Длина ИНН кассира не равна 12");
+    EXPECT_FALSE(Emu.Device().ShiftOpen());
+    ASSERT_TRUE(Fiscal("OpenShift", {V::String(ID), V::String(kCashier), V::Empty()}).Result.Bool);
+    // A shift older than 24 hours still closes, and reports the state it left.
+    Emu.Device().AgeShift(25 * 3600);
+    ExpectError(Fiscal("OpenShift", {V::String(ID), V::String(kCashier), V::Empty()}), 3002,
+                "Длительность смены превысила 24 часа. Необходимо снять Z-отчет");
+    const auto R = Fiscal("CloseShift", {V::String(ID), V::String(kCashier), V::Empty()});
+    ASSERT_TRUE(R.Result.Bool) << Host.LastError().second;
+    pugi::xml_document Doc;
+    EXPECT_STREQ(Params(Doc, R.Params[2].Str).attribute("ShiftState").value(), "1");
+}
+
+TEST_P(Sessions, ReportPrintSettingIsRestored) {
+    Set("EnableReportPrinting", V::Int32(2));
+    const std::string ID = Open();
+    const std::string Before = Emu.Device().TableField(17, 1, 7);
+    Emu.Device().ClearCommands();
+    ASSERT_TRUE(Fiscal("PrintXReport", {V::String(ID), V::String(kCashier)}).Result.Bool);
+    EXPECT_EQ(Emu.Device().TableField(17, 1, 7), Before);
+    // Printing was switched off for the report: table 17 field 7 written 2, then back.
+    int Writes = 0;
+    for (const auto& C : Emu.Device().Commands())
+        if (uint8_t(C[0]) == 0x1E && C.size() >= 10 && uint8_t(C[5]) == 17 && uint8_t(C[8]) == 7) ++Writes;
+    EXPECT_EQ(Writes, 2);
+}
+
+TEST_P(Sessions, ClockAndSmallMethods) {
+    const std::string ID = Open();
+    ASSERT_TRUE(Fiscal("SetDateTime", {V::String(ID), V::String("2024-03-01T12:00:00")}).Result.Bool);
+    EXPECT_EQ(Fiscal("GetDateTime", {V::String(ID), V::Empty()}).Params[1].Str.substr(0, 16), "2024-03-01T12:00");
+    ASSERT_TRUE(Fiscal("SetDateTime", {V::String(ID), V::String("2024-03-01T12:00:00+03:00")}).Result.Bool);
+    EXPECT_EQ(Fiscal("GetDateTime", {V::String(ID), V::Empty()}).Params[1].Str.substr(0, 16), "2024-03-01T09:00");
+    ExpectError(Fiscal("SetDateTime", {V::String(ID), V::String("01.03.2024 12:00")}), 1004,
+                "Ошибка входных параметров команды. Некорректный формат даты/времени");
+
+    Emu.Device().ClearCommands();
+    for (const char* N : {"", "5", "abc"})
+        ExpectError(Fiscal("PrintCheckCopy", {V::String(ID), V::String(N)}), 1001,
+                    "Печать по номеру документа не поддерживается устройством");
+    EXPECT_TRUE(Emu.Device().Commands().empty());
+    ASSERT_TRUE(Fiscal("OpenShift", {V::String(ID), V::String(kCashier), V::Empty()}).Result.Bool);
+    EXPECT_TRUE(Fiscal("PrintCheckCopy", {V::String(ID), V::String("0")}).Result.Bool) << Host.LastError().second;
+    EXPECT_TRUE(Fiscal("OpenCashDrawer", {V::String(ID)}).Result.Bool) << Host.LastError().second;
+
+    // The test opens its own session with the parameters set now; a serial
+    // port is held by its session, so that one is closed first.
+    ASSERT_TRUE(Host.Call("Close", {V::String(ID)}).Result.Bool);
+    if (GetParam()) {
+        Set("PortNumber", V::Int32(9999));
+        Set("IPPort", V::Int32(Port));
+    } else {
+        Set("PortNumber", V::Int32(ComNumber));
+    }
+    const auto T = Host.Call("DeviceTest", {V::Empty(), V::Empty()});
+    EXPECT_TRUE(T.Result.Bool) << T.Params[0].Str;
+    EXPECT_EQ(T.Params[0].Str, "ОРВАЛЕН-Ф ЭМУЛЯТОР, № 0000000012345678, ФИСК");
+}
+
+TEST_P(Sessions, FailedOpenLeavesNoSession) {
+    if (GetParam()) {
+        Emu.Stop();  // nobody listens any more
+        Set("PortNumber", V::Int32(9999));
+        Set("IPPort", V::Int32(Port));
+    } else {
+        Set("PortNumber", V::Int32(127));  // no such port here
+    }
+    const auto R = Host.Call("Open", {V::Empty()});
+    EXPECT_FALSE(R.Result.Bool);
+    // The common Open reports every failure with the general code.
+    EXPECT_EQ(Host.LastError(), std::make_pair(1001, std::string("Ошибка соединения с ККТ")));
+    EXPECT_EQ(R.Params[0].Type, VTYPE_EMPTY);
+}
+
+INSTANTIATE_TEST_SUITE_P(Link, Sessions, ::testing::Values(true, false),
+                         [](const auto& I) { return I.param ? "Tcp" : "Serial"; });
+
+TEST(TwoSessions, EachTalksToItsOwnDevice) {
+    TEmulator A, B;
+    const uint16_t PortA = A.StartTCP(), PortB = B.StartTCP();
+    TComponentHost Host;
+    Host.Load(FR_LIBRARY_PATH);
+    ASSERT_TRUE(Host.Create("fr_orvalen1c8x3n"));
+    std::string IDs[2];
+    for (int I = 0; I < 2; ++I) {
+        Host.Call("SetParameter", {V::String("НомерПорта"), V::Int32(9999)});
+        Host.Call("SetParameter", {V::String("IPПорт"), V::Int32(I ? PortB : PortA)});
+        Host.Call("SetParameter", {V::String("ЛогВключен"), V::Boolean(I == 0)});
+        IDs[I] = Host.Call("Open", {V::Empty()}).Params[0].Str;
+    }
+    ASSERT_NE(IDs[0], IDs[1]);
+    ASSERT_TRUE(Host.Call("OpenShift", {V::String(IDs[1]), V::String(kCashier), V::Empty()}).Result.Bool);
+    EXPECT_TRUE(B.Device().ShiftOpen());
+    EXPECT_FALSE(A.Device().ShiftOpen());
+    ASSERT_TRUE(Host.Call("Close", {V::String(IDs[1])}).Result.Bool);
+    EXPECT_TRUE(Host.Call("OpenShift", {V::String(IDs[0]), V::String(kCashier), V::Empty()}).Result.Bool);
+    EXPECT_TRUE(A.Device().ShiftOpen());
+
+    // Only the device with logging on has its calls in the log.
+    const auto Logs = TE2EEnvironment::Dir / "Velmark/fr_orvalen1c8x3n/logs";
+    std::string Log;
+    for (const auto& E : std::filesystem::directory_iterator(Logs)) {
+        std::ifstream F(E.path());
+        Log += std::string(std::istreambuf_iterator<char>(F), {});
+    }
+    EXPECT_NE(Log.find("> OpenShift: \tParams: [" + IDs[0]), std::string::npos);
+    EXPECT_EQ(Log.find("> OpenShift: \tParams: [" + IDs[1]), std::string::npos);
+    Host.Destroy();
+}
+
+}  // namespace
