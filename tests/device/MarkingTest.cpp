@@ -1,0 +1,143 @@
+// Marking-code commands: the check layout with its extra requisites, the
+// decoded result, the busy retry, accept, clear, bind and work status.
+#include <chrono>
+#include <cmath>
+#include <limits>
+
+#include "OpsFixture.h"
+#include "driver/uEquipmentErrors.h"
+
+namespace fr::ops {
+namespace {
+
+const std::string KM = "010460043993125621JgXJ5.T\x1d" "91EE06\x1d" "92YWCXbmK6SN8vvwoxZFk7WAY8WoJNMGGr6Cgtiuja04c=";
+
+TEST(MarkingFields, QuantityAsDecimalsAndDigits) {
+    const struct {
+        double Quantity;
+        int Decimals;
+        uint64_t Digits;
+    } Cases[] = {{2.5, 1, 25}, {3, 0, 3}, {0.5, 1, 5}, {1.125, 3, 1125}, {0.001, 3, 1}, {0, 0, 0}, {120.75, 2, 12075}};
+    for (const auto& C : Cases)
+        EXPECT_EQ(TDevice::EncodeFVLNQuantity(C.Quantity), char(C.Decimals) + IntToLEBytesN(C.Digits, 7))
+            << C.Quantity;
+    for (double Bad : {-1.0, std::nan(""), 1e20, std::numeric_limits<double>::infinity()})
+        EXPECT_THROW(TDevice::EncodeFVLNQuantity(Bad), std::out_of_range) << Bad;
+}
+
+#ifdef FR_OPS_WITH_EMULATOR
+
+TEST_P(OpsOnEmulator, CheckDecodesTheResultAndKeepsTheFirst) {
+    TKMResult R;
+    Device->CheckMarkingCode(1, KM, 1, 0, 0, 0, R);
+    ASSERT_EQ(Sent(), std::vector<std::string>{Cmd(0xFF61, Bytes({1, 0, int(KM.size()), 0}) + KM)});
+    EXPECT_EQ(R.LocalValidationResult, 3);
+    EXPECT_EQ(R.RequestStatus, 0);
+    EXPECT_EQ(R.MarkingValidationResult, 0x0F);
+    EXPECT_EQ(R.KMType, 5);
+    EXPECT_EQ(R.StatusInfo, 1);
+    EXPECT_EQ(R.ProcessingResult, 0x0F);
+    EXPECT_EQ(R.ProcessingCode, 0);
+    EXPECT_NEAR(double(R.RequestDate), double(Emu.Device().Clock()), 5);
+    EXPECT_EQ(R.TLVList, "2005;2100;2105;2109;2114;");
+    ASSERT_EQ(Device->KMListResult().count(KM), 1u);
+    EXPECT_EQ(Device->KMListResult()[KM].MarkingValidationResult, 0x0F);
+
+    Emu.Device().SetMarkingCodeInvalid(KM);
+    TKMResult Again;
+    Device->CheckMarkingCode(1, KM, 1, 0, 0, 0, Again);
+    EXPECT_EQ(Again.MarkingValidationResult, 0x05);
+    EXPECT_EQ(Device->KMListResult()[KM].MarkingValidationResult, 0x0F);  // first result kept
+
+    int32_t Status = 0, Notify = 0, Flags = 0, Saved = 0, Sales = 0, Size = 0, Messages = 0;
+    Device->GetMarkingCodeWorkStatus(Status, Notify, Flags, Saved, Sales, Size, Messages);
+    EXPECT_EQ(Status, 1);
+    EXPECT_EQ(Saved, 1);
+    Device->AcceptMarkingCode(false);
+    Device->ClearBufferKM();
+    Device->GetMarkingCodeWorkStatus(Status, Notify, Flags, Saved, Sales, Size, Messages);
+    EXPECT_EQ(Saved, 0);
+    const std::vector<std::string> S = Sent();
+    EXPECT_EQ(S[S.size() - 3], Cmd(0xFF69, Bytes({0})));
+    EXPECT_EQ(S[S.size() - 2], Cmd(0xFF69, Bytes({2})));
+}
+
+TEST_P(OpsOnEmulator, CheckSendsQuantityRequisitesForPlannedSales) {
+    TKMResult R;
+    Device->CheckMarkingCode(2, KM, 0.25, 0, 1, 4, R);  // a quarter of a piece
+    Device->CheckMarkingCode(4, KM, 0.5, 0, 0, 0, R);
+    Device->CheckMarkingCode(3, KM, 0.5, 0, 1, 4, R);  // statuses 1 and 3 send nothing extra
+    const std::string Fraction = TDevice::SetTLV(2108, 0) +
+                                 TDevice::SetTLV(1291, TDevice::SetTLV(1293, IntToLEBytesN(1, 8)) +
+                                                           TDevice::SetTLV(1294, IntToLEBytesN(4, 8))) +
+                                 TDevice::SetTLV(1023, Bytes({0}) + IntToLEBytesN(1, 7));
+    const std::string Half = TDevice::SetTLV(2108, 0) + TDevice::SetTLV(1023, Bytes({1}) + IntToLEBytesN(5, 7));
+    EXPECT_EQ(Sent(), (std::vector<std::string>{
+                          Cmd(0xFF61, Bytes({2, 0, int(KM.size()), int(Fraction.size())}) + KM + Fraction),
+                          Cmd(0xFF61, Bytes({4, 0, int(KM.size()), int(Half.size())}) + KM + Half),
+                          Cmd(0xFF61, Bytes({3, 0, int(KM.size()), 0}) + KM)}));
+}
+
+TEST_P(OpsOnEmulator, BindToTheItemJustRegistered) {
+    OpenShift();
+    TKMResult R;
+    Device->CheckMarkingCode(1, KM, 1, 0, 0, 0, R);
+    Device->AcceptMarkingCode(true);
+    Device->OpenReceipt(0);
+    Device->RegisterItem(1, 1, Money("10"), Money("10"), {}, 6, 1, 4, 33, "X");
+    Forget();
+    Device->BindMarkingCode(KM, true);
+    EXPECT_EQ(Sent(), std::vector<std::string>{Cmd(0xFF67, char(KM.size()) + KM + "\xFF")});
+    EXPECT_THROW(Device->BindMarkingCode(std::string(256, 'k'), false), std::length_error);
+}
+
+#endif  // FR_OPS_WITH_EMULATOR
+
+std::string CheckAnswer(const std::string& ABlock) {
+    return Bytes({0, 3, 0, 0, int(ABlock.size())}) + ABlock;
+}
+
+TEST_F(OpsScripted, CheckAnswersThatDecodeLittleOrNothing) {
+    TKMResult R;
+    R.RequestStatus = 7, R.MarkingValidationResult = 8, R.KMType = 9;
+    On(0xFF61, {CheckAnswer({})});
+    Device->CheckMarkingCode(1, "A", 0, 0, 0, 0, R);
+    EXPECT_EQ(R.LocalValidationResult, 3);
+    EXPECT_EQ(R.RequestStatus, 7);
+    EXPECT_EQ(R.MarkingValidationResult, 8);
+    EXPECT_EQ(R.KMType, 9);
+
+    // Short answer, a block running past the answer, a broken TLV list.
+    for (const std::string& Bad : {Bytes({0, 3, 0, 0}), Bytes({0, 3, 0, 0, 6, 1, 2}),
+                                   CheckAnswer(Bytes({1, 5, 0x34, 0x08, 4, 0, 1}))}) {
+        On(0xFF61, {Bad});
+        try {
+            Device->CheckMarkingCode(1, "B", 0, 0, 0, 0, R);
+            ADD_FAILURE() << "no error";
+        } catch (const EquException& E) {
+            EXPECT_EQ(E.Code, 1014);
+        }
+    }
+    EXPECT_EQ(Device->KMListResult().count("B"), 1u);  // kept also after a failure
+}
+
+TEST_F(OpsScripted, SlowCheckRetriesABusyStorageThreeTimes) {
+    On(0xFF61, {Bytes({4})});
+    TKMResult R;
+    const auto Start = std::chrono::steady_clock::now();
+    EXPECT_THROW(Device->CheckMarkingCode(1, "C", 0, 0, 0, 0, R), std::runtime_error);
+    EXPECT_GE(std::chrono::steady_clock::now() - Start, std::chrono::milliseconds(2900));
+    EXPECT_EQ(Sent().size(), 4u);
+    EXPECT_EQ(Device->CheckMarkCount(), 3);
+
+    // With the counter reset, a storage that is free on the third try passes.
+    Device->SetCheckMarkCount(0);
+    KKT->ClearCommands();
+    On(0xFF61, {Bytes({4}), Bytes({4}), CheckAnswer(Bytes({0, 0x0F}))});
+    Device->CheckMarkingCode(1, "C", 0, 0, 0, 0, R);
+    EXPECT_EQ(Sent().size(), 3u);
+    EXPECT_EQ(R.MarkingValidationResult, 0x0F);
+}
+
+}  // namespace
+}  // namespace fr::ops
