@@ -65,7 +65,9 @@ struct TFNCurrentStatus {
 struct TTextGraphic {
     TTextGraphic() = default;
     TTextGraphic(std::string AText, std::string AFontName, std::string AFontStyle, int32_t AFontSize)
-        : FText(std::move(AText)), FFontName(std::move(AFontName)), FFontStyle(std::move(AFontStyle)),
+        : FText(std::move(AText)),
+          FFontName(std::move(AFontName)),
+          FFontStyle(std::move(AFontStyle)),
           FFontSize(AFontSize) {}
     std::string FText;
     std::string FFontName;
@@ -208,7 +210,6 @@ public:
     TValue GetTagValue(int32_t Tag) const;
     void GetDocumentFromFN(int32_t ADocNumber, pugi::xml_node AOutputParameters);
 
-
     // ---- receipts ---------------------------------------------------------------
     // Amounts are sent as 5-byte kopecks; a negative amount or one beyond the
     // field raises std::out_of_range before anything is sent.
@@ -219,8 +220,8 @@ public:
     // Registers one item of the open receipt; a calculation method of 3 sends
     // no name whatever AName holds.
     void RegisterItem(uint8_t APaymentType, double AQuantity, TCurrency APrice, TCurrency ASum, TCurrency ATaxSum,
-                      uint8_t ATax, uint8_t ADepartment, uint8_t ASignMethodCalculation,
-                      uint8_t ASignCalculationObject, const std::string& AName);
+                      uint8_t ATax, uint8_t ADepartment, uint8_t ASignMethodCalculation, uint8_t ASignCalculationObject,
+                      const std::string& AName);
     // One TLV: tag and length as 2-byte LE, then the value bytes. A value
     // longer than 65535 bytes raises std::length_error.
     static std::string SetTLV(int32_t ATag, const std::string& AValue);

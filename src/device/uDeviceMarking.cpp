@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <stdexcept>
+#include <utility>
 
 #include "device/uDevice.h"
 #include "device/uDeviceFields.h"
@@ -24,6 +25,12 @@ uint8_t ShortLength(size_t ASize, const char* AWhat) {
     if (ASize > 255) throw std::length_error(std::string(AWhat) + " длиннее 255 байт");
     return uint8_t(ASize);
 }
+
+// Answer tags copied into the result record.
+constexpr std::pair<int32_t, int32_t TKMResult::*> ResultTags[] = {
+    {2005, &TKMResult::ProcessingResult}, {2100, &TKMResult::KMType},      {2105, &TKMResult::ProcessingCode},
+    {2109, &TKMResult::StatusInfo},       {2114, &TKMResult::RequestDate},
+};
 
 int32_t TagInt(const TValue& AValue) {
     // Request dates are unsigned 32-bit seconds; their bits are kept.
@@ -101,14 +108,8 @@ void TDevice::CheckMarkingCode(int32_t APlannedStatus, const std::string& AMarki
         ReadTLVList(List, FTagList);
         for (const auto& [Tag, Value] : FTagList) {
             AKMResult.TLVList += std::to_string(Tag) + ";";
-            switch (Tag) {
-                case 2005: AKMResult.ProcessingResult = TagInt(Value); break;
-                case 2100: AKMResult.KMType = TagInt(Value); break;
-                case 2105: AKMResult.ProcessingCode = TagInt(Value); break;
-                case 2109: AKMResult.StatusInfo = TagInt(Value); break;
-                case 2114: AKMResult.RequestDate = TagInt(Value); break;
-                default: break;
-            }
+            for (const auto& [FieldTag, Field] : ResultTags)
+                if (FieldTag == Tag) AKMResult.*Field = TagInt(Value);
         }
     } catch (const std::exception&) {
         throw EquException(1014, "Ошибка протокола обмена");

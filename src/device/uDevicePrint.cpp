@@ -41,7 +41,8 @@ void TDevice::PrintFontString(uint8_t AFlag, const std::string& AData, uint8_t A
 }
 
 void TDevice::PrintDocTitle(const std::string& AData) {
-    Execute(0x18, PadAnsiWith(AData, 30, '\0') + std::string{'\0', '\x01'}, "Ошибка команды печати заголовка документа");
+    Execute(0x18, PadAnsiWith(AData, 30, '\0') + std::string{'\0', '\x01'},
+            "Ошибка команды печати заголовка документа");
 }
 
 void TDevice::PrintDocCopy() {
@@ -131,10 +132,9 @@ void TDevice::PrintPrevDoc() {
 void TDevice::PrintGraphicText(const TTextGraphic& ATextGraphic) {
     int Width = 0, Height = 0;
     const int BoxHeight = int(std::lround(ATextGraphic.FFontSize * 0.376));
-    const std::string Rows =
-        TPrintGraphicText::GetGraphicText(ATextGraphic.FText, 40, BoxHeight, ATextGraphic.FFontSize,
-                                          ATextGraphic.FFontName, ATextGraphic.FFontStyle, "center", "center", true,
-                                          Width, Height);
+    const std::string Rows = TPrintGraphicText::GetGraphicText(
+        ATextGraphic.FText, 40, BoxHeight, ATextGraphic.FFontSize, ATextGraphic.FFontName, ATextGraphic.FFontStyle,
+        "center", "center", true, Width, Height);
     const size_t RowBytes = size_t(Width / 8);
     if (Height <= 0 || RowBytes == 0) return;  // nothing drawn: nothing to print
     if (Rows.size() < RowBytes * size_t(Height)) throw std::runtime_error("Ошибка формирования графического текста");
@@ -147,8 +147,7 @@ void TDevice::PrintGraphicText(const TTextGraphic& ATextGraphic) {
     const int32_t PartRows = LastGraphicsLine - First + 1;
     for (int32_t Done = 0; Done < Height; Done += PartRows) {
         const int32_t Count = std::min(PartRows, Height - Done);
-        for (int32_t R = 0; R < Count; ++R)
-            LoadGraphics(First + R, Rows.substr(size_t(Done + R) * RowBytes, RowBytes));
+        for (int32_t R = 0; R < Count; ++R) LoadGraphics(First + R, Rows.substr(size_t(Done + R) * RowBytes, RowBytes));
         PrintGraphics(First, First + Count - 1);
     }
 }

@@ -24,8 +24,8 @@ void TDevice::OpenReceipt(uint8_t APaymentType) {
     Execute(0x8D, std::string(1, char(APaymentType)), "Ошибка команды открытия чека");
 }
 
-void TDevice::RegisterItem(uint8_t APaymentType, double AQuantity, TCurrency APrice, TCurrency ASum,
-                           TCurrency ATaxSum, uint8_t ATax, uint8_t ADepartment, uint8_t ASignMethodCalculation,
+void TDevice::RegisterItem(uint8_t APaymentType, double AQuantity, TCurrency APrice, TCurrency ASum, TCurrency ATaxSum,
+                           uint8_t ATax, uint8_t ADepartment, uint8_t ASignMethodCalculation,
                            uint8_t ASignCalculationObject, const std::string& AName) {
     std::string Data = char(APaymentType) + QuantityToBytes(AQuantity) + MoneyToBytes(APrice) + MoneyToBytes(ASum) +
                        MoneyToBytes(ATaxSum);
@@ -40,8 +40,8 @@ std::string TDevice::SetTLV(int32_t ATag, const std::string& AValue) {
 }
 
 std::string TDevice::SetTLV(int32_t ATag, int32_t AValue) {
-    if (AValue < 0 || AValue > 255) throw std::out_of_range("Значение реквизита " + std::to_string(ATag) +
-                                                            " вне диапазона 0..255");
+    if (AValue < 0 || AValue > 255)
+        throw std::out_of_range("Значение реквизита " + std::to_string(ATag) + " вне диапазона 0..255");
     return SetTLV(ATag, std::string(1, char(AValue)));
 }
 
@@ -103,11 +103,10 @@ void TDevice::ProcessCorrectionCheck(std::string& AFiscalSign, int64_t& ADocumen
                                      TCurrency ACash, TCurrency AElectronicPayment, TCurrency APrePayment,
                                      TCurrency APostPayment, TCurrency ABarter, TCurrency ASumTAX20,
                                      TCurrency ASumTAX10, TCurrency ASumTAX0, TCurrency ASumTAXNone,
-                                     TCurrency ASumTAX120, TCurrency ASumTAX110, TCurrency ASumTAX5,
-                                     TCurrency ASumTAX7, TCurrency ASumTAX105, TCurrency ASumTAX107,
-                                     const std::string& ABaseCorrection, const std::string& ADocNumberCorrection,
-                                     int64_t ACorrectionBaseDate, const std::string& ACashierName,
-                                     const std::string& ACashierVATIN) {
+                                     TCurrency ASumTAX120, TCurrency ASumTAX110, TCurrency ASumTAX5, TCurrency ASumTAX7,
+                                     TCurrency ASumTAX105, TCurrency ASumTAX107, const std::string& ABaseCorrection,
+                                     const std::string& ADocNumberCorrection, int64_t ACorrectionBaseDate,
+                                     const std::string& ACashierName, const std::string& ACashierVATIN) {
     // The date as whole days since 1970; a 4-byte field holds 1970..2106.
     int64_t Day = ACorrectionBaseDate / 86400;
     if (ACorrectionBaseDate % 86400 < 0) --Day;

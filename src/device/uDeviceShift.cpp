@@ -14,8 +14,8 @@ void TDevice::RaiseCommandError(const char* AFailText, int32_t ACode) {
     throw std::runtime_error(Message);
 }
 
-int32_t TDevice::ExecuteAllowing(uint16_t ACode, const std::string& AData, const char* AFailText,
-                                 int32_t AAlsoSuccess, int32_t ATimeout) {
+int32_t TDevice::ExecuteAllowing(uint16_t ACode, const std::string& AData, const char* AFailText, int32_t AAlsoSuccess,
+                                 int32_t ATimeout) {
     const int32_t Code = CheckResultCode(RunCommand(CommandCode(ACode), AData, ATimeout, true, true));
     if (Code != 0 && Code != AAlsoSuccess) RaiseCommandError(AFailText, Code);
     return Code;
@@ -78,8 +78,8 @@ void TDevice::FNBeginRegistrationReport(uint8_t ATypeReport) {
     Execute(0xFF05, std::string(1, char(ATypeReport)), "Ошибка команды начала формирования отчета о регистрации");
 }
 
-void TDevice::FNBuildRegistrationReport(const std::string& AUserINN, const std::string& ARegNumber,
-                                        uint8_t ATaxVariant, uint8_t AMode) {
+void TDevice::FNBuildRegistrationReport(const std::string& AUserINN, const std::string& ARegNumber, uint8_t ATaxVariant,
+                                        uint8_t AMode) {
     WaitForEndPrinting();
     Execute(0xFF06, AUserINN + ARegNumber + char(ATaxVariant) + char(AMode),
             "Ошибка команды формирования отчета о регистрации", 5000);

@@ -10,7 +10,10 @@
 namespace fr::ops {
 namespace {
 
-const std::string KM = "010460043993125621JgXJ5.T\x1d" "91EE06\x1d" "92YWCXbmK6SN8vvwoxZFk7WAY8WoJNMGGr6Cgtiuja04c=";
+const std::string KM =
+    "010460043993125621JgXJ5.T\x1d"
+    "91EE06\x1d"
+    "92YWCXbmK6SN8vvwoxZFk7WAY8WoJNMGGr6Cgtiuja04c=";
 
 TEST(MarkingFields, QuantityAsDecimalsAndDigits) {
     const struct {
@@ -19,8 +22,7 @@ TEST(MarkingFields, QuantityAsDecimalsAndDigits) {
         uint64_t Digits;
     } Cases[] = {{2.5, 1, 25}, {3, 0, 3}, {0.5, 1, 5}, {1.125, 3, 1125}, {0.001, 3, 1}, {0, 0, 0}, {120.75, 2, 12075}};
     for (const auto& C : Cases)
-        EXPECT_EQ(TDevice::EncodeFVLNQuantity(C.Quantity), char(C.Decimals) + IntToLEBytesN(C.Digits, 7))
-            << C.Quantity;
+        EXPECT_EQ(TDevice::EncodeFVLNQuantity(C.Quantity), char(C.Decimals) + IntToLEBytesN(C.Digits, 7)) << C.Quantity;
     for (double Bad : {-1.0, std::nan(""), 1e20, std::numeric_limits<double>::infinity()})
         EXPECT_THROW(TDevice::EncodeFVLNQuantity(Bad), std::out_of_range) << Bad;
 }
@@ -67,10 +69,10 @@ TEST_P(OpsOnEmulator, CheckSendsQuantityRequisitesForPlannedSales) {
     Device->CheckMarkingCode(2, KM, 0.25, 0, 1, 4, R);  // a quarter of a piece
     Device->CheckMarkingCode(4, KM, 0.5, 0, 0, 0, R);
     Device->CheckMarkingCode(3, KM, 0.5, 0, 1, 4, R);  // statuses 1 and 3 send nothing extra
-    const std::string Fraction = TDevice::SetTLV(2108, 0) +
-                                 TDevice::SetTLV(1291, TDevice::SetTLV(1293, IntToLEBytesN(1, 8)) +
-                                                           TDevice::SetTLV(1294, IntToLEBytesN(4, 8))) +
-                                 TDevice::SetTLV(1023, Bytes({0}) + IntToLEBytesN(1, 7));
+    const std::string Fraction =
+        TDevice::SetTLV(2108, 0) +
+        TDevice::SetTLV(1291, TDevice::SetTLV(1293, IntToLEBytesN(1, 8)) + TDevice::SetTLV(1294, IntToLEBytesN(4, 8))) +
+        TDevice::SetTLV(1023, Bytes({0}) + IntToLEBytesN(1, 7));
     const std::string Half = TDevice::SetTLV(2108, 0) + TDevice::SetTLV(1023, Bytes({1}) + IntToLEBytesN(5, 7));
     EXPECT_EQ(Sent(), (std::vector<std::string>{
                           Cmd(0xFF61, Bytes({2, 0, int(KM.size()), int(Fraction.size())}) + KM + Fraction),
@@ -108,8 +110,8 @@ TEST_F(OpsScripted, CheckAnswersThatDecodeLittleOrNothing) {
     EXPECT_EQ(R.KMType, 9);
 
     // Short answer, a block running past the answer, a broken TLV list.
-    for (const std::string& Bad : {Bytes({0, 3, 0, 0}), Bytes({0, 3, 0, 0, 6, 1, 2}),
-                                   CheckAnswer(Bytes({1, 5, 0x34, 0x08, 4, 0, 1}))}) {
+    for (const std::string& Bad :
+         {Bytes({0, 3, 0, 0}), Bytes({0, 3, 0, 0, 6, 1, 2}), CheckAnswer(Bytes({1, 5, 0x34, 0x08, 4, 0, 1}))}) {
         On(0xFF61, {Bad});
         try {
             Device->CheckMarkingCode(1, "B", 0, 0, 0, 0, R);

@@ -41,7 +41,7 @@ inline std::string Cmd(uint16_t ACode, const std::string& AData = {}) {
 inline uint16_t CodeOf(const std::string& APayload) {
     if (APayload.empty()) return 0;
     return uint8_t(APayload[0]) == 0xFF && APayload.size() > 1 ? uint16_t(0xFF00 | uint8_t(APayload[1]))
-                                                                : uint8_t(APayload[0]);
+                                                               : uint8_t(APayload[0]);
 }
 
 inline TCurrency Money(const char* AText) {

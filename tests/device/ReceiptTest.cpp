@@ -101,8 +101,8 @@ TEST_P(OpsOnEmulator, EncashInOutAndZero) {
     Device->Encash(Money("200.00"));
     Device->WaitForPrint();
     Device->Encash(Money("-150.00"));
-    EXPECT_EQ(Sent(), (std::vector<std::string>{Cmd(0x50, IntToLEBytesN(20000, 5)),
-                                                Cmd(0x51, IntToLEBytesN(15000, 5))}));
+    EXPECT_EQ(Sent(),
+              (std::vector<std::string>{Cmd(0x50, IntToLEBytesN(20000, 5)), Cmd(0x51, IntToLEBytesN(15000, 5))}));
     Emu.Device().FailCommand(0x51, 1, 0x46);
     try {
         Device->Encash(Money("-1"));
@@ -119,9 +119,9 @@ TEST_P(OpsOnEmulator, CorrectionGoesOnAfterAFailedBegin) {
     const int64_t BaseDate = *EncodeDeviceDateTime(2024, 3, 5, 14, 30, 0);
     std::string Sign;
     int64_t DocNumber = 0;
-    Device->ProcessCorrectionCheck(Sign, DocNumber, 0, 1, 1, Money("100"), Money("100"), {}, {}, {}, {},
-                                   Money("16.67"), {}, {}, {}, {}, {}, {}, {}, {}, {}, Base, Number, BaseDate,
-                                   Utf8ToAnsi("Иванов"), "771234567890");
+    Device->ProcessCorrectionCheck(Sign, DocNumber, 0, 1, 1, Money("100"), Money("100"), {}, {}, {}, {}, Money("16.67"),
+                                   {}, {}, {}, {}, {}, {}, {}, {}, {}, Base, Number, BaseDate, Utf8ToAnsi("Иванов"),
+                                   "771234567890");
     const std::vector<std::string> S = Sent();
     ASSERT_EQ(S.size(), 7u);
     EXPECT_EQ(S[0], Cmd(0xFF35));
@@ -143,8 +143,8 @@ TEST_P(OpsOnEmulator, CorrectionGoesOnAfterAFailedBegin) {
     Forget();
     Device->WaitForPrint();
     Forget();
-    Device->ProcessCorrectionCheck(Sign, DocNumber, 0, 1, 1, Money("1"), Money("1"), {}, {}, {}, {}, {}, {}, {}, {},
-                                   {}, {}, {}, {}, {}, {}, {}, {}, BaseDate, {}, {});
+    Device->ProcessCorrectionCheck(Sign, DocNumber, 0, 1, 1, Money("1"), Money("1"), {}, {}, {}, {}, {}, {}, {}, {}, {},
+                                   {}, {}, {}, {}, {}, {}, {}, BaseDate, {}, {});
     const std::vector<std::string> T = Sent();
     ASSERT_EQ(T.size(), 3u);
     EXPECT_EQ(T[1], Cmd(0xFF0C, TDevice::SetTLV(1178, IntToLEBytesN(1709596800, 4))));

@@ -26,8 +26,8 @@ TEST_P(OpsOnEmulator, ShiftLifeCycleWithAndWithoutCashier) {
 
     Forget();
     Device->OpenDay(Cashier, {});  // no INN: no tag 1203
-    EXPECT_EQ(Sent(), (std::vector<std::string>{Cmd(0xFF41), Cmd(0xFF0C, Bytes({0xFD, 3, 13, 0}) + Cashier),
-                                                Cmd(0xE0)}));
+    EXPECT_EQ(Sent(),
+              (std::vector<std::string>{Cmd(0xFF41), Cmd(0xFF0C, Bytes({0xFD, 3, 13, 0}) + Cashier), Cmd(0xE0)}));
     Device->WaitForPrint();
     Device->IsDayOpened(State);
     EXPECT_EQ(State, 1);
@@ -47,8 +47,7 @@ TEST_P(OpsOnEmulator, ShiftLifeCycleWithAndWithoutCashier) {
     Device->WaitForPrint();
     Device->CalculationStateReport(Cashier, "771234567890");
     Device->WaitForPrint();
-    EXPECT_EQ(Sent(), (std::vector<std::string>{Cmd(0x40), Cmd(0xFF37),
-                                                Cmd(0xFF0C, Bytes({0xFD, 3, 13, 0}) + Cashier),
+    EXPECT_EQ(Sent(), (std::vector<std::string>{Cmd(0x40), Cmd(0xFF37), Cmd(0xFF0C, Bytes({0xFD, 3, 13, 0}) + Cashier),
                                                 Cmd(0xFF0C, Bytes({0xB3, 4, 12, 0}) + "771234567890"), Cmd(0xFF38)}));
 
     Forget();
@@ -93,7 +92,9 @@ TEST_P(OpsOnEmulator, PrintStringSplitsAtCarriageReturnsAndLineLength) {
     const std::string Long(50, 'X');
     Device->PrintString(Long + "\r\rB");
     EXPECT_EQ(Sent(), (std::vector<std::string>{Cmd(0x17, "\x03" + Long.substr(0, 48)), Cmd(0x17, "\x03XX"),
-                                                Cmd(0x17, "\x03" "B")}));
+                                                Cmd(0x17,
+                                                    "\x03"
+                                                    "B")}));
     EXPECT_EQ(Emu.Device().Tape().Lines(), (std::vector<std::string>{Long.substr(0, 48), "XX", "B"}));
 }
 
@@ -106,8 +107,12 @@ TEST_P(OpsOnEmulator, LinesTitlesCopiesAndDrawer) {
     Device->OpenDrawer();
     const std::vector<std::string> S = Sent();
     ASSERT_EQ(S.size(), 5u);
-    EXPECT_EQ(S[0], Cmd(0x12, "\x03" "BOLD"));
-    EXPECT_EQ(S[1], Cmd(0x2F, "\x07\x02" "FONT"));
+    EXPECT_EQ(S[0], Cmd(0x12,
+                        "\x03"
+                        "BOLD"));
+    EXPECT_EQ(S[1], Cmd(0x2F,
+                        "\x07\x02"
+                        "FONT"));
     EXPECT_EQ(S[2], Cmd(0x18, Utf8ToAnsi("ЗАГОЛОВОК") + std::string(21, '\0') + Bytes({0, 1})));
     EXPECT_EQ(S[3], Cmd(0x8C));
     EXPECT_EQ(S[4], Cmd(0x28, Bytes({0})));
@@ -121,11 +126,11 @@ TEST_P(OpsOnEmulator, BarcodesInBlocksAndDigits) {
     Device->PrintQRCode(QR);
     Device->PrintQRCode({});  // nothing at all
     Device->PrintEAN13("4601234567893");
-    EXPECT_EQ(Sent(), (std::vector<std::string>{
-                          Cmd(0xDD, Bytes({0, 0}) + QR.substr(0, 64)), Cmd(0xDD, Bytes({0, 1}) + QR.substr(64, 64)),
-                          Cmd(0xDD, Bytes({0, 2}) + QR.substr(128)),
-                          Cmd(0xDE, Bytes({3, 0x82, 0, 0, 0, 0, 6, 0, 2, 1})),
-                          Cmd(0xC2, IntToLEBytesN(460123456789ull, 5))}));
+    EXPECT_EQ(Sent(),
+              (std::vector<std::string>{
+                  Cmd(0xDD, Bytes({0, 0}) + QR.substr(0, 64)), Cmd(0xDD, Bytes({0, 1}) + QR.substr(64, 64)),
+                  Cmd(0xDD, Bytes({0, 2}) + QR.substr(128)), Cmd(0xDE, Bytes({3, 0x82, 0, 0, 0, 0, 6, 0, 2, 1})),
+                  Cmd(0xC2, IntToLEBytesN(460123456789ull, 5))}));
     const std::vector<TEmuTapeEntry> Entries = Emu.Device().Tape().Entries();
     ASSERT_EQ(Entries.size(), 2u);
     EXPECT_EQ(Entries[0].Text, QR);
@@ -139,8 +144,8 @@ TEST_P(OpsOnEmulator, FeedAndCutRespectDisableCut) {
     Device->FeedAndCut(0);
     Device->FeedAndCut(3);
     Device->Cut(true);
-    EXPECT_EQ(Sent(), (std::vector<std::string>{Cmd(0x25, Bytes({1})), Cmd(0x29, Bytes({2, 3})),
-                                                Cmd(0x25, Bytes({1})), Cmd(0x25, Bytes({0}))}));
+    EXPECT_EQ(Sent(), (std::vector<std::string>{Cmd(0x25, Bytes({1})), Cmd(0x29, Bytes({2, 3})), Cmd(0x25, Bytes({1})),
+                                                Cmd(0x25, Bytes({0}))}));
     Forget();
     Device->SetDisableCut(true);
     Device->FeedAndCut(0);
@@ -166,8 +171,8 @@ TEST_P(OpsOnEmulator, PrintPrevDocContinuesAfterPaperChange) {
 TEST_P(OpsOnEmulator, GraphicTextReachesTheTape) {
     const TTextGraphic Text("Графический текст", "Arial", "bold", 20);
     int W = 0, H = 0;
-    const std::string Rows = TPrintGraphicText::GetGraphicText(Text.FText, 40, 8, 20, "Arial", "bold", "center",
-                                                               "center", true, W, H);
+    const std::string Rows =
+        TPrintGraphicText::GetGraphicText(Text.FText, 40, 8, 20, "Arial", "bold", "center", "center", true, W, H);
     ASSERT_EQ(W, 320);
     ASSERT_GT(H, 0);
     Device->PrintGraphicText(Text);
@@ -182,7 +187,8 @@ TEST_P(OpsOnEmulator, GraphicTextReachesTheTape) {
     std::string Printed;
     for (const std::string& Row : Tape.Entries()[0].Rows) Printed += Row;
     EXPECT_EQ(Printed, Rows);
-    const auto Png = std::filesystem::temp_directory_path() / ("fr_graphic_text_" + std::to_string(::getpid()) + ".png");
+    const auto Png =
+        std::filesystem::temp_directory_path() / ("fr_graphic_text_" + std::to_string(::getpid()) + ".png");
     Tape.WritePNG(Png.string());
     EXPECT_GT(std::filesystem::file_size(Png), 0u);
     if (!std::getenv("FR_KEEP_PNG")) std::filesystem::remove(Png);
