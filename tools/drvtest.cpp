@@ -33,6 +33,7 @@ const char kUsage[] =
     "  call METHOD [ARG...]  call a method by its English or Russian name\n"
     "  get PROP              read a property\n"
     "  set PROP ARG          write a property\n"
+    "  say TEXT...           print a step heading (for scripted runs)\n"
     "\n"
     "Arguments are typed:\n"
     "  s:TEXT   string           i:N      integer         d:X   number\n"
@@ -205,6 +206,10 @@ void RunCommand(TState& St, const std::vector<std::string>& C) {
         PrintMethods(St);
     } else if (Cmd == "props") {
         PrintProps(St);
+    } else if (Cmd == "say") {
+        std::string Text;
+        for (const auto& A : Args) Text += (Text.empty() ? "" : " ") + A;
+        std::printf("\n== %s\n", Text.c_str());
     } else if (Cmd == "settings") {
         PrintSettings(St);
     } else if (Cmd == "description") {

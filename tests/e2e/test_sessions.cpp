@@ -113,7 +113,7 @@ protected:
 };
 
 TEST_P(Sessions, ShiftCycle) {
-    Set("LogEnabled", V::Boolean(false));
+    Set("LogEnabled", V::Boolean(true));
     Set("MaxReceiptRowLength", V::Int32(32));
     Set("FeedCount", V::Int32(3));
     const std::string ID = Open();
@@ -122,6 +122,7 @@ TEST_P(Sessions, ShiftCycle) {
     EXPECT_EQ(Host.GetProp("MaxReceiptRowLength").Result.Int, 48);
     EXPECT_EQ(Host.GetProp("FeedCount").Result.Int, 8);
     EXPECT_EQ(Host.GetProp("PortNumber").Result.Int, 0);
+    EXPECT_TRUE(Host.GetProp("LogEnabled").Result.Bool);  // the log switch is not reset
     EXPECT_EQ(Fiscal("GetLineLength", {V::String(ID), V::Empty()}).Params[1].Int, 32);
 
     auto R = Fiscal("OpenShift", {V::String(ID), V::String(kCashier), V::Empty()});
@@ -137,6 +138,13 @@ TEST_P(Sessions, ShiftCycle) {
     ExpectError(Fiscal("OpenShift", {V::String(ID), V::String(kCashier), V::Empty()}), 3015, "Смена открыта");
 
     ASSERT_TRUE(Fiscal("PrintXReport", {V::String(ID), V::String(kCashier)}).Result.Bool);
+
+    R = Fiscal("ReportCurrentStatusOfSettlements", {V::String(ID), V::String(kCashier), V::Empty()});
+    ASSERT_TRUE(R.Result.Bool) << Host.LastError().second;
+    P = Params(Doc, R.Params[2].Str);
+    EXPECT_EQ(AttrNames(P), (std::vector<std::string>{"CashBalance", "ShiftState", "BacklogDocumentsCounter",
+                                                      "BacklogDocumentFirstNumber", "BacklogDocumentFirstDateTime"}));
+    EXPECT_TRUE(P.child("CountersOperationType1") && P.child("CountersOperationType2"));
 
     R = Fiscal("GetCurrentStatus", {V::String(ID), V::String("<InputParameters/>"), V::Empty()});
     ASSERT_TRUE(R.Result.Bool) << Host.LastError().second;
