@@ -436,11 +436,16 @@ public:
     void Done() override { FDriver->Done(); }
 
     void SetLocale(const WCHAR_T* loc) override {
-        FDriver->locale = loc ? std::u16string(loc) : std::u16string();
-        FDriver->SetLocale();
+        try {
+            FDriver->locale = loc ? std::u16string(loc) : std::u16string();
+            FDriver->SetLocale();
+        } catch (...) {
+            // Only memory can run out here; the locale is not used.
+        }
     }
 
     bool RegisterExtensionAs(WCHAR_T** wsExtensionName) override {
+        // HostWString never throws: a failed allocation gives null.
         if (wsExtensionName) *wsExtensionName = FDriver->HostWString(Reg().RegisterExtensionAs);
         return true;
     }
