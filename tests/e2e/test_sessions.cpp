@@ -2,6 +2,8 @@
 // against the emulator on loopback TCP and on a pseudo-terminal linked as
 // /dev/com<n>.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -20,14 +22,39 @@ using fr::host::TComponentHost;
 using fr::host::THostValue;
 using V = THostValue;
 
-// A free port number for a /dev/com<n> link of this test process.
-int FreeComNumber() {
-    for (int I = 0; I < 28; ++I) {
-        const int N = 100 + (getpid() + I) % 28;
-        if (!std::filesystem::exists(std::filesystem::symlink_status("/dev/com" + std::to_string(N)))) return N;
+// A port number for a /dev/com<n> link that no other test process uses at
+// the same time: the number is held by an advisory lock in the temporary
+// folder while the test runs. Numbers 60 to 89 are used by this suite only.
+class TComNumber {
+public:
+    TComNumber() {
+        for (int I = 0; I < 30 && Number == 0; ++I) {
+            const int N = 60 + (getpid() + I) % 30;
+            const std::string Lock = (std::filesystem::temp_directory_path() / ("fr_com" + std::to_string(N) + ".lock"));
+            const int Fd = open(Lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+            if (Fd < 0) continue;
+            if (flock(Fd, LOCK_EX | LOCK_NB) == 0 &&
+                !std::filesystem::exists(std::filesystem::symlink_status("/dev/com" + std::to_string(N)))) {
+                Number = N;
+                FFd = Fd;
+                FLock = Lock;
+            } else {
+                close(Fd);
+            }
+        }
     }
-    return 100;
-}
+    ~TComNumber() {
+        if (FFd >= 0) {
+            std::filesystem::remove(FLock);
+            close(FFd);
+        }
+    }
+    int Number = 0;
+
+private:
+    int FFd = -1;
+    std::string FLock;
+};
 
 // Established client connections of this process to APort.
 int ClientConnections(uint16_t APort) {
@@ -64,7 +91,8 @@ protected:
         if (GetParam()) {
             Port = Emu.StartTCP();
         } else {
-            ComNumber = FreeComNumber();
+            ComNumber = Com.Number;
+            ASSERT_NE(ComNumber, 0) << "no free /dev/com number";
             Emu.StartSerial(ComNumber);
         }
         Host.Load(FR_LIBRARY_PATH);
@@ -106,6 +134,7 @@ protected:
         EXPECT_EQ(Host.LastError(), std::make_pair(ACode, AText));
     }
 
+    TComNumber Com;
     TEmulator Emu;
     uint16_t Port = 0;
     int ComNumber = 0;
