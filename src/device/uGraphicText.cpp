@@ -211,6 +211,9 @@ const TMonoBitmap& TGraphicText::Render() {
         if (FFont.FStyle & gfsUnderline)
             pango_attr_list_insert(Attrs.get(), pango_attr_underline_new(PANGO_UNDERLINE_SINGLE));
         if (FFont.FStyle & gfsStrikeout) pango_attr_list_insert(Attrs.get(), pango_attr_strikethrough_new(TRUE));
+        // A word broken across lines is printed as it is, without a hyphen
+        // that is not in the text.
+        pango_attr_list_insert(Attrs.get(), pango_attr_insert_hyphens_new(FALSE));
         pango_layout_set_attributes(Layout.get(), Attrs.get());
     }
     // Alignment means the side of the paper, whatever the script's direction.
