@@ -145,6 +145,13 @@ void TDriver::Open() {
     }
     S.FAutoCut = AutoCut != 0;
     TCommonDriver::Open();
+    if (SingleSessionMode && Created) {
+        // Single-session mode was switched on by another driver object (or by
+        // this one earlier): the new session becomes the one session this
+        // object owns, instead of being freed with the local pointer.
+        FSingleSession = std::move(Created);
+        return;
+    }
     if (!SingleSessionMode) {
         PropertiesSetDefault();
         // A second session under a key already taken (only the empty key of

@@ -498,7 +498,16 @@ public:
         if (!M || !M->DefParams || !pvarParamDefValue) return false;
         const TDefParamValue* D = M->DefParams->Find(int32_t(lParamNum));
         if (!D) return false;
-        *pvarParamDefValue = D->Value;
+        // Strings go to the host as its own copies, never as library memory.
+        const tVariant& Def = D->Value;
+        if (Def.vt == VTYPE_PWSTR)
+            return FDriver->V8SetWString(pvarParamDefValue, std::u16string_view(Def.pwstrVal ? Def.pwstrVal : u"",
+                                                                                 Def.pwstrVal ? Def.wstrLen : 0));
+        if (Def.vt == VTYPE_PSTR) {
+            const std::string Text(Def.pstrVal ? Def.pstrVal : "", Def.pstrVal ? Def.strLen : 0);
+            return FDriver->V8SetString(pvarParamDefValue, Text);
+        }
+        *pvarParamDefValue = Def;
         return true;
     }
     bool HasRetVal(const long lMethodNum) override {
@@ -560,20 +569,18 @@ private:
             const bool Quiet = SameAsciiName(M->MethName, u"SetParameter");
             const std::string Name = Utf16ToUtf8(M->MethName);
             ApplyLogModeSwitch(M->MethName, Params, Count);
-            // The parameter text is built even when the log is off: a value
-            // the log cannot show stops the call before the driver runs.
-            const std::string Before = V8ParamsText(Params, Count);
-            if (!Quiet) WriteLog("> " + Name, "Params: " + Before, llDebug);
+            // The parameter text is built, as the line is written, only for
+            // methods that are logged: SetParameter stores any value.
+            if (!Quiet) WriteLog("> " + Name, "Params: " + V8ParamsText(Params, Count), llDebug);
             bool Result = false;
             if (M->ExecuteFunc)
                 Result = M->ExecuteFunc(FDriver.get(), AsFunction ? RetValue : nullptr, Params, Count, FDriver->V8);
             else if (M->ExecuteProc)
                 Result = M->ExecuteProc(FDriver.get(), Params, Count, FDriver->V8);
             ApplyLogModeSwitch(M->MethName, Params, Count);
-            const std::string After = V8ParamsText(Params, Count);
             if (!Quiet) {
                 const std::string R = AsFunction ? "Result=" + V8ToText(RetValue) : std::string();
-                WriteLog("< " + Name, R + "; Params: " + After, llDebug);
+                WriteLog("< " + Name, R + "; Params: " + V8ParamsText(Params, Count), llDebug);
             }
             return Result;
         } catch (const std::exception& E) {

@@ -428,7 +428,12 @@ void TLog::Rotate(const std::string& AFileName) {
     const std::string Target = Dir + Stem + "_" + std::to_string(Index) + Ext;
     // Never replace an existing file; a failed rename leaves the lines in the
     // current file.
-    (void)::renameat2(AT_FDCWD, AFileName.c_str(), AT_FDCWD, Target.c_str(), RENAME_NOREPLACE);
+    if (::renameat2(AT_FDCWD, AFileName.c_str(), AT_FDCWD, Target.c_str(), RENAME_NOREPLACE) != 0 &&
+        errno == EINVAL) {
+        // File systems without the no-replace rename: a hard link fails just
+        // as well when the target exists.
+        if (::link(AFileName.c_str(), Target.c_str()) == 0) ::unlink(AFileName.c_str());
+    }
 }
 
 void TLog::AppendLocked(const std::string& AFileName, const struct timespec& ATime, const std::string& ABytes) {

@@ -328,4 +328,32 @@ TEST(TwoSessions, EachTalksToItsOwnDevice) {
     Host.Destroy();
 }
 
+// Single-session mode is process-wide and never switched off, so this runs
+// in a child process of its own.
+void SingleThenMultiSessionOpen() {
+    TEmulator Emu;
+    const uint16_t Port = Emu.StartTCP();
+    TComponentHost Host;
+    Host.Load(FR_LIBRARY_PATH);
+    if (!Host.Create("fr_orvalen1c8x3n")) std::_Exit(2);
+    for (bool Mte : {true, false}) {
+        Host.Call("SetParameter", {V::String("MteDriver"), V::Boolean(Mte)});
+        Host.Call("SetParameter", {V::String("PortNumber"), V::Int32(9999)});
+        Host.Call("SetParameter", {V::String("IPPort"), V::Int32(Port)});
+        const auto R = Host.Call("Open", {V::String("untouched")});
+        // In single-session mode Open leaves its out-parameter alone.
+        if (!R.Result.Bool || R.Params[0].Str != "untouched") std::_Exit(3);
+    }
+    // The session opened last is the one in use, whatever identifier is passed.
+    const auto L = Host.Call("GetLineLength", {V::String(""), V::Empty()});
+    if (!L.Result.Bool || L.Params[1].Int != 48) std::_Exit(4);
+    Host.Destroy();
+    std::_Exit(0);
+}
+
+TEST(SingleSessionDeathTest, SessionOpenedWithoutMteDriverStaysUsable) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(SingleThenMultiSessionOpen(), ::testing::ExitedWithCode(0), "");
+}
+
 }  // namespace
