@@ -72,8 +72,8 @@ size_t FiscalTagTableSize();
 bool FindTag(std::string_view AValue, int32_t& ATag, std::string& AReqName, TFFD& ADataType);
 
 // Value of an "ffdVLN" (kopecks) and an "ffdFVLN" (first byte: number of
-// decimals) requisite. Raises EquException 1014 when the number cannot be
-// held with four decimals.
+// decimals) requisite. GetVLN raises EquException 1014 when the amount cannot
+// be held as a four-decimal value; GetFVLN rounds decimals beyond the fourth.
 TCurrency GetVLN(std::string_view AValue);
 TCurrency GetFVLN(std::string_view AValue);
 
