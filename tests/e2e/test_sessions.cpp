@@ -332,25 +332,33 @@ TEST(TwoSessions, EachTalksToItsOwnDevice) {
 
 // Single-session mode is process-wide and never switched off, so this runs
 // in a child process of its own.
+// Ends the child; it skips the environment's tear-down, so it removes its
+// own log folder first.
+[[noreturn]] void ChildExit(int ACode) {
+    std::error_code Ignored;
+    std::filesystem::remove_all(TE2EEnvironment::Dir, Ignored);
+    std::_Exit(ACode);
+}
+
 void SingleThenMultiSessionOpen() {
     TEmulator Emu;
     const uint16_t Port = Emu.StartTCP();
     TComponentHost Host;
     Host.Load(FR_LIBRARY_PATH);
-    if (!Host.Create("fr_orvalen1c8x3n")) std::_Exit(2);
+    if (!Host.Create("fr_orvalen1c8x3n")) ChildExit(2);
     for (bool Mte : {true, false}) {
         Host.Call("SetParameter", {V::String("MteDriver"), V::Boolean(Mte)});
         Host.Call("SetParameter", {V::String("PortNumber"), V::Int32(9999)});
         Host.Call("SetParameter", {V::String("IPPort"), V::Int32(Port)});
         const auto R = Host.Call("Open", {V::String("untouched")});
         // In single-session mode Open leaves its out-parameter alone.
-        if (!R.Result.Bool || R.Params[0].Str != "untouched") std::_Exit(3);
+        if (!R.Result.Bool || R.Params[0].Str != "untouched") ChildExit(3);
     }
     // The session opened last is the one in use, whatever identifier is passed.
     const auto L = Host.Call("GetLineLength", {V::String(""), V::Empty()});
-    if (!L.Result.Bool || L.Params[1].Int != 48) std::_Exit(4);
+    if (!L.Result.Bool || L.Params[1].Int != 48) ChildExit(4);
     Host.Destroy();
-    std::_Exit(0);
+    ChildExit(0);
 }
 
 TEST(SingleSessionDeathTest, SessionOpenedWithoutMteDriverStaysUsable) {
