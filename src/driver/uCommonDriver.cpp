@@ -119,8 +119,6 @@ void TCommonDriver::UpdateDriverInfo(TDriverInfo& ADriverInfo) {
     ADriverInfo.IntegrationComponentVersion = ADriverInfo.DriverVersion;
 }
 
-void TCommonDriver::GlobalLogBaseName(const std::string& AExtension) { GlobalLog().SetLogBaseName(AExtension); }
-
 // The call log suspends logging around calls that name no device (the
 // description, the settings); while suspended the switch reads as it was
 // last set on this object, so the description reports what the user chose.

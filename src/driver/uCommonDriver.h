@@ -68,7 +68,6 @@ public:
         DriverInfo().Name = AName;
         DriverInfo().Description = ADescription;
         C::UpdateDriverInfo(DriverInfo());
-        GlobalLogBaseName(AExtension);
     }
 
     // Device-specific steps that the driver class overrides.
@@ -124,9 +123,6 @@ protected:
     bool FEnabled = false;
     // LogEnabled as last written on this object.
     bool FLogEnabled = false;
-
-private:
-    static void GlobalLogBaseName(const std::string& AExtension);
 };
 
 }  // namespace fr

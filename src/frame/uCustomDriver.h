@@ -4,7 +4,6 @@
 // last call's result that GetLastError reports.
 #pragma once
 
-#include <exception>
 #include <memory>
 #include <string>
 #include <type_traits>
@@ -64,8 +63,6 @@ struct TClassDecl {
     std::vector<const TPropDecl*> AllProps() const;
     std::vector<const TActionDecl*> AllActions() const;
 };
-
-class TV8Call;
 
 // Builds the declaration list of class C.
 template <class C>
