@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <chrono>
 
-#include "driver/uCommonUtils.h"
+#include "base/uCommonUtils.h"
 #include "uEmuBytes.h"
 
 namespace fr {

@@ -4,7 +4,7 @@
 // record in data-output mode.
 #include <algorithm>
 
-#include "driver/uCommonUtils.h"
+#include "base/uCommonUtils.h"
 #include "uEmuBytes.h"
 #include "uEmuDevice.h"
 

@@ -10,7 +10,7 @@
 
 #include <pugixml.hpp>
 
-#include "driver/uStrings.h"
+#include "base/uStrings.h"
 #include "v8host/uV8Host.h"
 
 using namespace fr;

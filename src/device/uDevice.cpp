@@ -6,8 +6,8 @@
 
 #include "device/uDeviceCommon.h"
 #include "device/uDeviceFields.h"
-#include "driver/uCommonUtils.h"
-#include "driver/uEquipmentErrors.h"
+#include "base/uCommonUtils.h"
+#include "base/uEquipmentErrors.h"
 #include "link/uComProtocol.h"
 #include "link/uCommManager.h"
 #include "link/uSocketProtocol.h"

@@ -19,8 +19,8 @@
 #include <string_view>
 
 #include "device/uTLVStructure.h"
-#include "driver/uCurrency.h"
-#include "driver/uValue.h"
+#include "base/uCurrency.h"
+#include "base/uValue.h"
 
 namespace fr {
 

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <iterator>
 
-#include "driver/uEquipmentErrors.h"
-#include "driver/uStrings.h"
+#include "base/uEquipmentErrors.h"
+#include "base/uStrings.h"
 
 namespace fr {
 

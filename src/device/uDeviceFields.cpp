@@ -5,7 +5,7 @@
 #include <cmath>
 #include <stdexcept>
 
-#include "driver/uCommonUtils.h"
+#include "base/uCommonUtils.h"
 
 namespace fr {
 

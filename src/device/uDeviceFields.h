@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "driver/uCurrency.h"
+#include "base/uCurrency.h"
 
 namespace fr {
 

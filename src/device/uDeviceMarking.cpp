@@ -8,8 +8,8 @@
 
 #include "device/uDevice.h"
 #include "device/uDeviceFields.h"
-#include "driver/uCommonUtils.h"
-#include "driver/uEquipmentErrors.h"
+#include "base/uCommonUtils.h"
+#include "base/uEquipmentErrors.h"
 
 namespace fr {
 

@@ -6,9 +6,9 @@
 #include "device/uDevice.h"
 #include "device/uDeviceFields.h"
 #include "device/uGraphicText.h"
-#include "driver/uCommonUtils.h"
-#include "driver/uEquipmentErrors.h"
-#include "driver/uStrings.h"
+#include "base/uCommonUtils.h"
+#include "base/uEquipmentErrors.h"
+#include "base/uStrings.h"
 
 namespace fr {
 

@@ -4,7 +4,7 @@
 
 #include "device/uDevice.h"
 #include "device/uDeviceFields.h"
-#include "driver/uCommonUtils.h"
+#include "base/uCommonUtils.h"
 
 namespace fr {
 

@@ -9,8 +9,8 @@
 #include <mutex>
 #include <stdexcept>
 
-#include "driver/uCommonUtils.h"
-#include "driver/uStrings.h"
+#include "base/uCommonUtils.h"
+#include "base/uStrings.h"
 
 namespace fr {
 

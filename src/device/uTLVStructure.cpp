@@ -5,9 +5,9 @@
 #include <iterator>
 #include <stdexcept>
 
-#include "driver/uCommonUtils.h"
-#include "driver/uEquipmentErrors.h"
-#include "driver/uStrings.h"
+#include "base/uCommonUtils.h"
+#include "base/uEquipmentErrors.h"
+#include "base/uStrings.h"
 
 namespace fr {
 

@@ -15,8 +15,8 @@
 #include <string_view>
 #include <vector>
 
-#include "driver/uCurrency.h"
-#include "driver/uValue.h"
+#include "base/uCurrency.h"
+#include "base/uValue.h"
 
 namespace fr {
 

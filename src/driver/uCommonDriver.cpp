@@ -4,10 +4,10 @@
 
 #include <stdexcept>
 
-#include "driver/uCommonUtils.h"
-#include "driver/uEquipmentErrors.h"
-#include "driver/uStrings.h"
-#include "driver/uXmlUtils.h"
+#include "base/uCommonUtils.h"
+#include "base/uEquipmentErrors.h"
+#include "base/uStrings.h"
+#include "base/uXmlUtils.h"
 #include "log/uLog.h"
 #include "resources/uResources.h"
 

@@ -1,7 +1,7 @@
 #include "driver/uEcrDriver.h"
 
-#include "driver/uCommonUtils.h"
-#include "driver/uXmlUtils.h"
+#include "base/uCommonUtils.h"
+#include "base/uXmlUtils.h"
 
 namespace fr {
 

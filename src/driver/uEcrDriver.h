@@ -7,7 +7,7 @@
 #include <pugixml.hpp>
 
 #include "driver/uCommonDriver.h"
-#include "driver/uCurrency.h"
+#include "base/uCurrency.h"
 
 namespace fr {
 

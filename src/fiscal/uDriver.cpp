@@ -2,11 +2,11 @@
 
 #include <stdexcept>
 
-#include "driver/uCommonUtils.h"
-#include "driver/uEquipmentErrors.h"
+#include "base/uCommonUtils.h"
+#include "base/uEquipmentErrors.h"
 #include "log/uLog.h"
-#include "driver/uStrings.h"
-#include "driver/uXmlUtils.h"
+#include "base/uStrings.h"
+#include "base/uXmlUtils.h"
 
 namespace fr {
 

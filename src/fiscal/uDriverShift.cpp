@@ -4,10 +4,10 @@
 #include <ctime>
 #include <stdexcept>
 
-#include "driver/uCommonUtils.h"
-#include "driver/uEquipmentErrors.h"
-#include "driver/uStrings.h"
-#include "driver/uXmlUtils.h"
+#include "base/uCommonUtils.h"
+#include "base/uEquipmentErrors.h"
+#include "base/uStrings.h"
+#include "base/uXmlUtils.h"
 #include "fiscal/uDriver.h"
 
 namespace fr {

@@ -2,8 +2,8 @@
 
 #include <stdexcept>
 
-#include "driver/uEquipmentErrors.h"
-#include "driver/uStrings.h"
+#include "base/uEquipmentErrors.h"
+#include "base/uStrings.h"
 #include "log/uLog.h"
 
 namespace fr {

@@ -9,7 +9,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "driver/uValue.h"
+#include "base/uValue.h"
 #include "frame/v8napi.h"
 
 namespace fr {

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <exception>
 
-#include "driver/uStrings.h"
+#include "base/uStrings.h"
 #include "log/uLog.h"
 
 namespace fr {

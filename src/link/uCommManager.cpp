@@ -12,7 +12,7 @@
 #include <cstring>
 #include <thread>
 
-#include "driver/uStrings.h"
+#include "base/uStrings.h"
 
 namespace fr {
 

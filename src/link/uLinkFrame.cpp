@@ -1,7 +1,7 @@
 #include "link/uLinkFrame.h"
 
-#include "driver/uCommonUtils.h"
-#include "driver/uEquipmentErrors.h"
+#include "base/uCommonUtils.h"
+#include "base/uEquipmentErrors.h"
 #include "log/uLog.h"
 
 namespace fr {

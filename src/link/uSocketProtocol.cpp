@@ -13,7 +13,7 @@
 #include <chrono>
 #include <cstring>
 
-#include "driver/uStrings.h"
+#include "base/uStrings.h"
 #include "link/uLinkFrame.h"
 
 namespace fr {

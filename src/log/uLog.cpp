@@ -19,7 +19,8 @@
 #include <thread>
 #include <utility>
 
-#include "driver/uStrings.h"
+#include "base/uCommonUtils.h"
+#include "base/uStrings.h"
 #include "log/uSystemInfo.h"
 
 namespace fr {
@@ -261,30 +262,6 @@ std::vector<std::string> ListLogFilesOldestFirst(const std::string& ADirectory) 
     Names.reserve(Found.size());
     for (auto& F : Found) Names.push_back(std::move(F.second));
     return Names;
-}
-
-std::string CommonAppDataFolder() {
-    const char* E = std::getenv("FR_ORVALEN1C8X3N_DATA_DIR");
-    // A relative folder would depend on the host's working directory.
-    return WithSlash((E && E[0] == '/') ? std::string(E) : std::string("/var/lib"));
-}
-
-std::string UserAppDataFolder() {
-    const char* Xdg = std::getenv("XDG_DATA_HOME");
-    if (Xdg && Xdg[0] == '/') return WithSlash(Xdg);
-    std::string Home;
-    if (const char* H = std::getenv("HOME"); H && H[0] == '/') {
-        Home = H;
-    } else {
-        struct passwd Pw{};
-        struct passwd* Res = nullptr;
-        std::vector<char> Buf(16384);
-        if (getpwuid_r(getuid(), &Pw, Buf.data(), Buf.size(), &Res) == 0 && Res && Res->pw_dir &&
-            Res->pw_dir[0] == '/')
-            Home = Res->pw_dir;
-    }
-    if (Home.empty()) throw std::runtime_error("Не удалось определить папку данных пользователя");
-    return WithSlash(WithoutSlash(Home)) + ".local/share/";
 }
 
 TLog::TLog() = default;

@@ -118,11 +118,6 @@ std::string GetLogFileName(bool ADirectoryOnly);
 // a folder that cannot be prepared now is reported by the first line written.
 void StartDriverLog(const std::string& ADriverID);
 
-// Machine-wide application-data folder with a trailing "/": /var/lib/, or the
-// folder named by FR_ORVALEN1C8X3N_DATA_DIR when that is set (test isolation,
-// read-only systems). Per-user fall-back: $XDG_DATA_HOME or ~/.local/share.
-std::string CommonAppDataFolder();
-std::string UserAppDataFolder();
 
 // Names (without folder) of the plain "*.log" files of a folder, oldest
 // last-write time first; files of equal time keep the folder's listing order.

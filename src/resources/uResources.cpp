@@ -1,6 +1,6 @@
 #include "resources/uResources.h"
 
-#include "driver/uStrings.h"
+#include "base/uStrings.h"
 
 namespace fr {
 

@@ -6,9 +6,9 @@
 
 #include "device/uDevice.h"
 #include "device/uDeviceFields.h"
-#include "driver/uCommonUtils.h"
-#include "driver/uEquipmentErrors.h"
-#include "driver/uXmlUtils.h"
+#include "base/uCommonUtils.h"
+#include "base/uEquipmentErrors.h"
+#include "base/uXmlUtils.h"
 #include "link/uCommManager.h"
 #include "link/uSocketProtocol.h"
 #include "uEmulator.h"

@@ -4,7 +4,7 @@
 #include "device/uDevice.h"
 #include "device/uDeviceCommon.h"
 #include "device/uDeviceFields.h"
-#include "driver/uEquipmentErrors.h"
+#include "base/uEquipmentErrors.h"
 
 namespace fr {
 namespace {

@@ -5,7 +5,7 @@
 #include <limits>
 
 #include "OpsFixture.h"
-#include "driver/uEquipmentErrors.h"
+#include "base/uEquipmentErrors.h"
 
 namespace fr::ops {
 namespace {

@@ -20,7 +20,7 @@
 #include "ScriptedKKT.h"
 #include "device/uDevice.h"
 #include "device/uDeviceFields.h"
-#include "driver/uCommonUtils.h"
+#include "base/uCommonUtils.h"
 #include "link/uCommManager.h"
 
 namespace fr::ops {

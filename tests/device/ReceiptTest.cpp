@@ -2,7 +2,7 @@
 // the emulator stores, and the odd answers from a scripted cash register.
 #include "OpsFixture.h"
 #include "device/uDeviceCommon.h"
-#include "driver/uEquipmentErrors.h"
+#include "base/uEquipmentErrors.h"
 
 namespace fr::ops {
 namespace {

@@ -10,7 +10,7 @@
 #include "OpsFixture.h"
 #include "device/uDeviceCommon.h"
 #include "device/uGraphicText.h"
-#include "driver/uEquipmentErrors.h"
+#include "base/uEquipmentErrors.h"
 
 namespace fr::ops {
 namespace {

@@ -3,9 +3,9 @@
 
 #include "device/uDevice.h"
 #include "device/uTLVStructure.h"
-#include "driver/uCommonUtils.h"
-#include "driver/uEquipmentErrors.h"
-#include "driver/uXmlUtils.h"
+#include "base/uCommonUtils.h"
+#include "base/uEquipmentErrors.h"
+#include "base/uXmlUtils.h"
 
 namespace fr {
 namespace {

@@ -6,7 +6,7 @@
 #include <pugixml.hpp>
 
 #include "driver/uCommonDriver.h"
-#include "driver/uXmlUtils.h"
+#include "base/uXmlUtils.h"
 #include "fiscal/uDriver.h"
 
 namespace fr {

@@ -8,7 +8,7 @@
 #include <memory>
 #include <sstream>
 
-#include "driver/uStrings.h"
+#include "base/uStrings.h"
 #include "link/LinkPeers.h"
 #include "link/uComProtocol.h"
 #include "link/uSocketProtocol.h"

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/uCommonUtils.h"
 #include "log/uLog.h"
 #include "log/uSystemInfo.h"
 

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "driver/uStrings.h"
+#include "base/uStrings.h"
 
 namespace fr::host {
 

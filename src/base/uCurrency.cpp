@@ -1,4 +1,4 @@
-#include "driver/uCurrency.h"
+#include "base/uCurrency.h"
 
 #include <cmath>
 #include <limits>

@@ -1,4 +1,4 @@
-#include "driver/uEquipmentErrors.h"
+#include "base/uEquipmentErrors.h"
 
 #include <algorithm>
 #include <iterator>

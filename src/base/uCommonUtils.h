@@ -12,8 +12,8 @@
 #include <string_view>
 #include <vector>
 
-#include "driver/uCurrency.h"
-#include "driver/uValue.h"
+#include "base/uCurrency.h"
+#include "base/uValue.h"
 
 namespace fr {
 
@@ -126,6 +126,12 @@ bool VarToBoolDef(const TValue& V, bool ADefault);
 
 inline constexpr int CSIDL_APPDATA = 26;         // per-user application data
 inline constexpr int CSIDL_COMMON_APPDATA = 35;  // machine-wide application data
+
+// Machine-wide application-data folder with a trailing "/": /var/lib/, or the
+// folder named by FR_ORVALEN1C8X3N_DATA_DIR when that is set (test isolation,
+// read-only systems). Per-user fall-back: $XDG_DATA_HOME or ~/.local/share.
+std::string CommonAppDataFolder();
+std::string UserAppDataFolder();
 
 // The folder with a trailing "/", created when missing: 35 the machine-wide
 // application-data folder, 26 the per-user one. Any other number, or a

@@ -1,10 +1,10 @@
-#include "driver/uValue.h"
+#include "base/uValue.h"
 
 #include <cmath>
 #include <limits>
 #include <stdexcept>
 
-#include "driver/uStrings.h"
+#include "base/uStrings.h"
 
 namespace fr {
 

@@ -4,7 +4,7 @@
 #include <limits>
 #include <stdexcept>
 
-#include "driver/uCurrency.h"
+#include "base/uCurrency.h"
 
 namespace fr {
 namespace {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "driver/uEquipmentErrors.h"
+#include "base/uEquipmentErrors.h"
 
 namespace fr {
 namespace {

@@ -1,4 +1,4 @@
-#include "driver/uStrings.h"
+#include "base/uStrings.h"
 
 #include <charconv>
 #include <cmath>

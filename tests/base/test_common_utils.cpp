@@ -11,9 +11,9 @@
 
 #include <unistd.h>
 
-#include "driver/uCommonUtils.h"
-#include "driver/uEquipmentErrors.h"
-#include "driver/uStrings.h"
+#include "base/uCommonUtils.h"
+#include "base/uEquipmentErrors.h"
+#include "base/uStrings.h"
 
 namespace fr {
 namespace {

@@ -1,10 +1,13 @@
-#include "driver/uCommonUtils.h"
+#include "base/uCommonUtils.h"
 
 #include <iconv.h>
+#include <pwd.h>
+#include <unistd.h>
 #include <uuid/uuid.h>
 
 #include <array>
 #include <cerrno>
+#include <cstdlib>
 #include <cmath>
 #include <filesystem>
 #include <limits>
@@ -12,9 +15,8 @@
 #include <system_error>
 #include <unordered_map>
 
-#include "driver/uEquipmentErrors.h"
-#include "driver/uStrings.h"
-#include "log/uLog.h"
+#include "base/uEquipmentErrors.h"
+#include "base/uStrings.h"
 
 namespace fr {
 
@@ -162,6 +164,16 @@ bool Expect(std::string_view S, size_t& APos, char AChar) {
 
 [[noreturn]] void RaiseBadDate() {
     RaiseEquError(1004);
+}
+
+std::string WithSlash(std::string S) {
+    if (S.empty() || S.back() != '/') S += '/';
+    return S;
+}
+
+std::string WithoutSlash(std::string S) {
+    while (S.size() > 1 && S.back() == '/') S.pop_back();
+    return S;
 }
 
 // APath itself, created when missing; raises when that is not possible.
@@ -419,6 +431,30 @@ bool VarToBoolDef(const TValue& V, bool ADefault) {
 }
 
 // ---- Files, dates, identifiers -----------------------------------------------------------
+
+std::string CommonAppDataFolder() {
+    const char* E = std::getenv("FR_ORVALEN1C8X3N_DATA_DIR");
+    // A relative folder would depend on the host's working directory.
+    return WithSlash((E && E[0] == '/') ? std::string(E) : std::string("/var/lib"));
+}
+
+std::string UserAppDataFolder() {
+    const char* Xdg = std::getenv("XDG_DATA_HOME");
+    if (Xdg && Xdg[0] == '/') return WithSlash(Xdg);
+    std::string Home;
+    if (const char* H = std::getenv("HOME"); H && H[0] == '/') {
+        Home = H;
+    } else {
+        struct passwd Pw{};
+        struct passwd* Res = nullptr;
+        std::vector<char> Buf(16384);
+        if (getpwuid_r(getuid(), &Pw, Buf.data(), Buf.size(), &Res) == 0 && Res && Res->pw_dir &&
+            Res->pw_dir[0] == '/')
+            Home = Res->pw_dir;
+    }
+    if (Home.empty()) throw std::runtime_error("Не удалось определить папку данных пользователя");
+    return WithSlash(WithoutSlash(Home)) + ".local/share/";
+}
 
 std::string GetSpecialFolder(int ACSIDL) {
     if (ACSIDL == CSIDL_COMMON_APPDATA) {

@@ -1,4 +1,4 @@
-#include "driver/uXmlUtils.h"
+#include "base/uXmlUtils.h"
 
 #include <sstream>
 #include <stdexcept>

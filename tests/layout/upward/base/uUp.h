@@ -1,0 +1,1 @@
+#include "log/uLog.h"  // a floor below reaching up
