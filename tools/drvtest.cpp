@@ -4,8 +4,10 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <pugixml.hpp>
@@ -34,6 +36,15 @@ const char kUsage[] =
     "  get PROP              read a property\n"
     "  set PROP ARG          write a property\n"
     "  say TEXT...           print a step heading (for scripted runs)\n"
+    "\n"
+    "Fiscal storage (on the device the last Open returned):\n"
+    "  kkt-data              the registration data (GetDataKKT), one line each\n"
+    "  register FILE         register the cash register with the parameters of\n"
+    "                        an XML file (OperationFN 1), then show its data\n"
+    "  reregister FILE       change the registration parameters (OperationFN 2);\n"
+    "                        the reasons are RegistrationLabelCodes in the file\n"
+    "  document N...         stored fiscal documents by number (0: the last one),\n"
+    "                        as readable text (GetDocumentInformation)\n"
     "\n"
     "Arguments are typed:\n"
     "  s:TEXT   string           i:N      integer         d:X   number\n"
@@ -197,6 +208,178 @@ void RunInfo(TState& St) {
     if (St.Host.FindMethod("GetDescription") >= 0) PrintDescription(St);
 }
 
+// ---- registration data and stored documents ------------------------------------
+
+const std::string& OpenedDevice(const TState& St) {
+    if (St.DeviceID.empty()) throw std::runtime_error("no device is open: run \"call Open e\" first");
+    return St.DeviceID;
+}
+
+// Caption of a value from a table of pairs; empty when it has none.
+std::string Caption(const std::vector<std::pair<std::string, std::string>>& ATable, const std::string& AKey) {
+    for (const auto& [Key, Text] : ATable)
+        if (Key == AKey) return Text;
+    return {};
+}
+
+// "0,2" with the names of the listed bits: "0,2 (ОСН, УСН доход - расход)".
+std::string NamedList(const std::string& AList, const std::vector<std::string>& ANames) {
+    std::string Names;
+    std::istringstream In(AList);
+    std::string Item;
+    while (std::getline(In, Item, ',')) {
+        const auto N = ParseInt(Item);
+        if (N && *N >= 0 && size_t(*N) < ANames.size()) Names += (Names.empty() ? "" : ", ") + ANames[size_t(*N)];
+    }
+    return Names.empty() ? AList : AList + " (" + Names + ")";
+}
+
+// Calls AMethod on the opened device; the text of out-parameter AOut, or
+// nothing after printing the failure.
+std::optional<std::string> DeviceCall(TState& St, const std::string& AMethod, std::vector<THostValue> AParams, size_t AOut) {
+    AParams.insert(AParams.begin(), THostValue::String(OpenedDevice(St)));
+    const TCallResult R = St.Host.Call(AMethod, AParams);
+    PrintHostErrors(St);
+    if (R.Called && R.Result.Bool && AOut < R.Params.size()) return R.Params[AOut].Str;
+    const auto [Code, Text] = St.Host.LastError();
+    std::printf("%s failed: %d %s\n", AMethod.c_str(), Code, Text.c_str());
+    St.AnyFailure = true;
+    return std::nullopt;
+}
+
+void PrintKKTData(TState& St) {
+    static const std::vector<std::pair<std::string, std::string>> Captions = {
+        {"Fiscal", "ККТ зарегистрирована"},
+        {"DocumentNumber", "Номер документа регистрации"},
+        {"DateTime", "Дата и время регистрации"},
+        {"KKTSerialNumber", "Заводской номер ККТ"},
+        {"FFDVersionFN", "Версия ФФД ФН"},
+        {"FFDVersionKKT", "Версия ФФД ККТ"},
+        {"FFDVersion", "Версия ФФД"},
+        {"INN", "ИНН пользователя"},
+        {"KKTNumber", "Регистрационный номер ККТ"},
+        {"FNSerialNumber", "Заводской номер ФН"},
+        {"TaxationSystems", "Системы налогообложения"},
+        {"CompanyName", "Наименование пользователя"},
+        {"SaleAddress", "Адрес расчетов"},
+        {"SaleLocation", "Место расчетов"},
+        {"OFDCompany", "ОФД"},
+        {"OFDCompanyINN", "ИНН ОФД"},
+        {"AgentTypes", "Признаки агента"},
+        {"FNSURL", "Сайт ФНС"},
+        {"SenderEmail", "Эл. почта отправителя чека"},
+        {"IsEncrypted", "Шифрование"},
+        {"IsOffline", "Автономный режим"},
+        {"IsAutomatic", "Автоматический режим"},
+        {"IsService", "Расчеты за услуги"},
+        {"BSOSing", "Только БСО"},
+        {"IsOnline", "Расчеты в сети Интернет"},
+        {"IsExcisable", "Подакцизные товары"},
+        {"IsGambling", "Азартные игры"},
+        {"IsLottery", "Лотереи"},
+        {"IsAutomaticPrinter", "Принтер в автомате"},
+        {"IsMarking", "Маркированные товары"},
+        {"IsPawnshop", "Ломбард"},
+        {"IsAssurance", "Страхование"}};
+    static const std::vector<std::string> TaxationSystems = {"ОСН", "УСН доход", "УСН доход - расход",
+                                                             "ЕНВД", "ЕСХН", "Патент"};
+    static const std::vector<std::string> AgentTypes = {"банк. платежный агент", "банк. платежный субагент",
+                                                        "платежный агент", "платежный субагент", "поверенный",
+                                                        "комиссионер", "иной агент"};
+    const auto Text = DeviceCall(St, "GetDataKKT", {THostValue::Empty()}, 1);
+    if (!Text) return;
+    pugi::xml_document Doc;
+    if (!Doc.load_string(Text->c_str())) throw std::runtime_error("GetDataKKT returned no readable XML");
+    std::printf("Registration data (GetDataKKT):\n");
+    for (auto A : Doc.document_element().attributes()) {
+        std::string Value = A.value();
+        if (std::string(A.name()) == "TaxationSystems") Value = NamedList(Value, TaxationSystems);
+        if (std::string(A.name()) == "AgentTypes") Value = NamedList(Value, AgentTypes);
+        std::printf("  %s %s %s\n", Pad(Caption(Captions, A.name()), 30).c_str(), Pad(A.name(), 20).c_str(),
+                    Value.c_str());
+    }
+}
+
+void RunOperationFN(TState& St, int AType, const std::string& AFile) {
+    const std::string Xml = ReadFile(AFile);
+    const char* Name = AType == 1 ? "registration" : "change of registration parameters";
+    if (!DeviceCall(St, "OperationFN", {THostValue::Int32(AType), THostValue::String(Xml)}, 0)) return;
+    std::printf("OperationFN: %s done\n", Name);
+    PrintKKTData(St);
+}
+
+void PrintStoredDocument(TState& St, const std::string& ANumber) {
+    static const std::vector<std::pair<std::string, std::string>> DocumentTypes = {
+        {"1", "Отчет о регистрации"},
+        {"11", "Отчет об изменении параметров регистрации"},
+        {"2", "Отчет об открытии смены"},
+        {"21", "Отчет о текущем состоянии расчетов"},
+        {"3", "Кассовый чек"},
+        {"31", "Кассовый чек коррекции"},
+        {"4", "Бланк строгой отчетности"},
+        {"41", "Бланк строгой отчетности коррекции"},
+        {"5", "Отчет о закрытии смены"},
+        {"6", "Отчет о закрытии фискального накопителя"},
+        {"7", "Подтверждение оператора"}};
+    static const std::vector<std::pair<std::string, std::string>> Labels = {
+        {"DocNumber", "Номер ФД"},
+        {"DateTime", "Дата и время"},
+        {"FiscalSign", "Фискальный признак"},
+        {"OperationType", "Признак расчета"},
+        {"TaxationSystem", "Система налогообложения"},
+        {"CashierName", "Кассир"},
+        {"CashierINN", "ИНН кассира"},
+        {"Cash", "Наличными"},
+        {"ElectronicPayment", "Безналичными"},
+        {"PrePayment", "Предоплата (аванс)"},
+        {"PostPayment", "Постоплата (кредит)"},
+        {"Barter", "Встречное предоставление"},
+        {"Name", "Наименование"},
+        {"Quantity", "Количество"},
+        {"PriceWithDiscount", "Цена"},
+        {"AmountWithDiscount", "Сумма"},
+        {"VATAmount", "Сумма НДС"},
+        {"CalculationSubject", "Предмет расчета"},
+        {"PaymentMethod", "Способ расчета"},
+        {"MarkingCode", "Код маркировки (Base64)"}};
+    static const std::vector<std::pair<std::string, std::string>> OperationTypes = {
+        {"1", "приход"}, {"2", "возврат прихода"}, {"3", "расход"}, {"4", "возврат расхода"}};
+    const auto N = ParseInt(ANumber);
+    if (!N) throw std::runtime_error("not a document number: " + ANumber);
+    const auto Text =
+        DeviceCall(St, "GetDocumentInformation", {THostValue::Int32(int32_t(*N)), THostValue::Empty()}, 2);
+    if (!Text) return;
+    pugi::xml_document Doc;
+    if (!Doc.load_string(Text->c_str())) throw std::runtime_error("GetDocumentInformation returned no readable XML");
+    const pugi::xml_node Package = Doc.child("CheckPackage");
+    const pugi::xml_node P = Package.child("Parameters");
+    const std::string Type = P.attribute("DocumentType").value();
+    const std::string TypeName = Caption(DocumentTypes, Type);
+    std::printf("Document %s: %s (type %s)\n", P.attribute("DocNumber").value(),
+                TypeName.empty() ? "неизвестный документ" : TypeName.c_str(), Type.c_str());
+    const auto Line = [](const char* AIndent, pugi::xml_attribute A) {
+        std::string Value = A.value();
+        if (std::string(A.name()) == "OperationType") {
+            const std::string Name = Caption(OperationTypes, Value);
+            if (!Name.empty()) Value += " (" + Name + ")";
+        }
+        const std::string Label = Caption(Labels, A.name());
+        std::printf("%s%s %s\n", AIndent, Pad(Label.empty() ? A.name() : Label, 26).c_str(),
+                    Indent(Value, std::string(std::strlen(AIndent) + 27, ' ')).c_str());
+    };
+    for (auto A : P.attributes())
+        if (std::string(A.name()) != "DocumentType") Line("  ", A);
+    int Item = 0;
+    for (auto F : Package.child("Positions").children("FiscalString")) {
+        std::printf("  Позиция %d\n", ++Item);
+        for (auto A : F.attributes()) Line("    ", A);
+    }
+    if (const pugi::xml_node Payments = Package.child("Payments")) {
+        std::printf("  Оплата\n");
+        for (auto A : Payments.attributes()) Line("    ", A);
+    }
+}
+
 void RunCommand(TState& St, const std::vector<std::string>& C) {
     const std::string& Cmd = C[0];
     const std::vector<std::string> Args(C.begin() + 1, C.end());
@@ -214,6 +397,12 @@ void RunCommand(TState& St, const std::vector<std::string>& C) {
         PrintSettings(St);
     } else if (Cmd == "description") {
         PrintDescription(St);
+    } else if (Cmd == "kkt-data" && Args.empty()) {
+        PrintKKTData(St);
+    } else if ((Cmd == "register" || Cmd == "reregister") && Args.size() == 1) {
+        RunOperationFN(St, Cmd == "register" ? 1 : 2, Args[0]);
+    } else if (Cmd == "document" && !Args.empty()) {
+        for (const auto& N : Args) PrintStoredDocument(St, N);
     } else if (Cmd == "call" && !Args.empty()) {
         RunCall(St, Args[0], std::vector<std::string>(Args.begin() + 1, Args.end()));
     } else if (Cmd == "get" && Args.size() == 1) {

@@ -1,6 +1,7 @@
 #include "driver/uEcrDriver.h"
 
 #include "base/uCommonUtils.h"
+#include "base/uEquipmentErrors.h"
 #include "base/uXmlUtils.h"
 
 namespace fr {
@@ -76,10 +77,18 @@ void TEcrlDriver::HostGetDataKKT(TV8Call& ACall) {
 
 void TEcrlDriver::HostOperationFN(TV8Call& ACall) {
     Wrapped(ACall, [&] {
-        const auto Type = uint8_t(ACall.GetInt(1));
+        // A type beyond one byte would otherwise arrive as another operation
+        // (257 as a registration).
+        const int32_t Type = ACall.GetInt(1);
+        if (Type < 0 || Type > 255) RaiseEquError(1004);
+        // A text without any element is an input without its document
+        // element, which the operation refuses as bad input; any other
+        // parse error is reported as such.
         pugi::xml_document In;
-        ReadInput(ACall, 2, In);
-        OperationFN(Type, In);
+        const std::string Text = StripInvalidXmlChars(std::string_view(ACall.GetString(2)));
+        const pugi::xml_parse_result R = In.load_buffer(Text.data(), Text.size(), pugi::parse_default, pugi::encoding_utf8);
+        if (!R && R.status != pugi::status_no_document_element) LoadXml(In, Text);
+        OperationFN(uint8_t(Type), In);
     });
 }
 

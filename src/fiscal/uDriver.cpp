@@ -304,8 +304,6 @@ void TDriver::GetKKTParams() { NotAvailable("Параметры и состоя�
 
 // ------------------------------------------------------- fiscal operations
 
-void TDriver::GetDataKKT(pugi::xml_document&) { NotAvailable("ПолучитьПараметрыККТ"); }
-void TDriver::OperationFN(uint8_t, pugi::xml_document&) { NotAvailable("ОперацияФН"); }
 void TDriver::ProcessCheck(bool, pugi::xml_document&, pugi::xml_document&, bool) {
     NotAvailable("СформироватьЧек");
 }
@@ -319,6 +317,5 @@ void TDriver::CloseSessionRegistrationKM() { NotAvailable("ЗакрытьСес�
 void TDriver::RequestKM(pugi::xml_document&, pugi::xml_document&) { NotAvailable("ЗапросКМ"); }
 void TDriver::GetProcessingKMResult(pugi::xml_document&, int32_t&) { NotAvailable("ПолучитьРезультатыЗапросаКМ"); }
 void TDriver::ConfirmKM(const std::string&, int32_t) { NotAvailable("ПодтвердитьКМ"); }
-void TDriver::GetDocumentInformation(int32_t, pugi::xml_document&) { NotAvailable("ПолучитьИнформациюПоДокументу"); }
 
 }  // namespace fr

@@ -108,6 +108,9 @@ public:
     static std::string NormalizeINN(const std::string& AValue);
     void ApplyEnablePrinting();
     void ApplyEnableReportPrinting();
+    // Text of a format version code (1 to 4: "1.0", "1.0.5", "1.1", "1.2");
+    // any other code raises "Неизвестная версия ФФД".
+    static std::string FFDVersionText(int32_t ACode);
     // The output document of the shift and status methods; AMask selects
     // the attributes and elements.
     void FillOutputParameters(pugi::xml_document& AOutputParameters, uint32_t AMask);
