@@ -236,7 +236,8 @@ std::string NamedList(const std::string& AList, const std::vector<std::string>& 
 
 // Calls AMethod on the opened device; the text of out-parameter AOut, or
 // nothing after printing the failure.
-std::optional<std::string> DeviceCall(TState& St, const std::string& AMethod, std::vector<THostValue> AParams, size_t AOut) {
+std::optional<std::string> DeviceCall(TState& St, const std::string& AMethod, std::vector<THostValue> AParams,
+                                      size_t AOut) {
     AParams.insert(AParams.begin(), THostValue::String(OpenedDevice(St)));
     const TCallResult R = St.Host.Call(AMethod, AParams);
     PrintHostErrors(St);
@@ -281,11 +282,15 @@ void PrintKKTData(TState& St) {
         {"IsMarking", "Маркированные товары"},
         {"IsPawnshop", "Ломбард"},
         {"IsAssurance", "Страхование"}};
-    static const std::vector<std::string> TaxationSystems = {"ОСН", "УСН доход", "УСН доход - расход",
-                                                             "ЕНВД", "ЕСХН", "Патент"};
-    static const std::vector<std::string> AgentTypes = {"банк. платежный агент", "банк. платежный субагент",
-                                                        "платежный агент", "платежный субагент", "поверенный",
-                                                        "комиссионер", "иной агент"};
+    static const std::vector<std::string> TaxationSystems = {"ОСН",  "УСН доход", "УСН доход - расход",
+                                                             "ЕНВД", "ЕСХН",      "Патент"};
+    static const std::vector<std::string> AgentTypes = {"банк. платежный агент",
+                                                        "банк. платежный субагент",
+                                                        "платежный агент",
+                                                        "платежный субагент",
+                                                        "поверенный",
+                                                        "комиссионер",
+                                                        "иной агент"};
     const auto Text = DeviceCall(St, "GetDataKKT", {THostValue::Empty()}, 1);
     if (!Text) return;
     pugi::xml_document Doc;
