@@ -248,7 +248,9 @@ void TDriver::OperationFN(uint8_t AOperationType, pugi::xml_document& AIn) {
     WithReportBracket(false, [&] {
         TDeviceDriver& S = Session();
         TDevice& D = S.GetDevice();
-        if (AOperationType != 3) CheckShift(true);
+        // Changing the registration needs a closed shift; a storage waiting for
+        // its first registration has no shift to ask about.
+        if (AOperationType == 2) CheckShift(true);
         D.PrintPrevDoc();
         D.SetDateTime(LocalNow());
         if (AOperationType == 3) {
