@@ -4,10 +4,13 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <future>
 #include <optional>
 #include <sstream>
 #include <thread>
@@ -78,6 +81,7 @@ public:
 
     void Which(TV8Call& C) { C.SetResultInt(2); }
     void Fail(TV8Call& C) {
+        if (InsideFail) InsideFail();
         try {
             throw std::runtime_error("отказ: " + C.GetString(0));
         } catch (...) {
@@ -93,6 +97,8 @@ public:
         }
     }
     void Act() { ++FActed; }
+    // Runs inside Fail, before its log line (a device operation in progress).
+    static inline std::function<void()> InsideFail;
 
     int32_t FNumber = 7;
     std::string FText = "abc";
@@ -395,14 +401,33 @@ TEST_F(FrameTest, TwoThreadsCallAtOnce) {
     TComponentHost Other;
     Other.Attach(&::GetClassNames, &::GetClassObject, &::DestroyObject, &::GetAttachType);
     ASSERT_TRUE(Other.Create("TestDriver"));
-    constexpr int Rounds = 200;
     const size_t Start = ReadLog().size();
-    int Failed = 0;
-    std::thread Logged([&] {
+
+    // A call of the unlogged device runs to its end while a call of the
+    // logged one is half-way: the logged call still writes its own line.
+    std::promise<void> Inside, OtherDone;
+    std::shared_future<void> OtherDoneFuture = OtherDone.get_future().share();
+    TTestDriver::InsideFail = [&] {
+        Inside.set_value();
+        OtherDoneFuture.wait();
+    };
+    std::thread Logged([&] { Host.Call("Fail", {THostValue::String(kDeviceID)}); });
+    Inside.get_future().wait();
+    EXPECT_TRUE(Other.Call("Upper", {THostValue::String(Quiet)}).Result.Bool);
+    OtherDone.set_value();
+    Logged.join();
+    TTestDriver::InsideFail = nullptr;
+
+    // Both at full speed.
+    constexpr int Rounds = 200;
+    std::atomic<int> Failed{0};
+    std::atomic<bool> Done{false};
+    std::thread Busy([&] {
         for (int I = 0; I < Rounds; ++I)
             if (!Host.Call("Upper", {THostValue::String(kDeviceID)}).Result.Bool) ++Failed;
+        Done = true;
     });
-    for (int I = 0; I < Rounds; ++I) {
+    for (int I = 0; I < Rounds || !Done; ++I) {
         if (!Other.Call("Upper", {THostValue::String(Quiet)}).Result.Bool) ++Failed;
         const std::string Passing = "ABCDEF01-0000-0000-0000-" + std::to_string(100000000000 + I);
         DeviceLogFlags().Set(Passing, I % 2 == 0);
@@ -410,10 +435,10 @@ TEST_F(FrameTest, TwoThreadsCallAtOnce) {
         TDriver Created;
         EXPECT_NE(Created.GetDescriptionXml().find("EquipmentType=\"ККТ\""), std::string::npos);
     }
-    Logged.join();
+    Busy.join();
     Other.Destroy();
     SetLogMode(lmOff);
-    EXPECT_EQ(Failed, 0);
+    EXPECT_EQ(Failed.load(), 0);
 
     const std::string Log = ReadLog().substr(Start);
     const auto Count = [&Log](const std::string& AText) {
@@ -421,6 +446,7 @@ TEST_F(FrameTest, TwoThreadsCallAtOnce) {
         for (size_t P = Log.find(AText); P != std::string::npos; P = Log.find(AText, P + 1)) ++N;
         return N;
     };
+    EXPECT_EQ(Count("ERROR\tException: \tотказ: " + std::string(kDeviceID)), 1) << Log;
     EXPECT_EQ(Count("> Upper: \tParams: [" + std::string(kDeviceID) + "]"), Rounds);
     EXPECT_EQ(Count("< Upper: \tResult=True; Params: [" + std::string(kDeviceID) + "]"), Rounds);
     EXPECT_EQ(Count(Quiet), 0);
