@@ -304,7 +304,7 @@ std::string IntToBCD(int64_t AValue, int ACount) {
 }
 
 std::string MoneyToBytes6(double AValue) {
-    const double K = std::nearbyint(AValue * 100);
+    const double K = RoundHalfToEven(AValue * 100);
     constexpr double kMin = -140737488355328.0;   // -2^47
     constexpr double kLimit = 281474976710656.0;  // 2^48
     if (!(K >= kMin && K < kLimit)) throw std::out_of_range("Сумма вне допустимого диапазона: " + FormatDouble(AValue));

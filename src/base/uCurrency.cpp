@@ -26,10 +26,16 @@ std::optional<int64_t> Signed(uint64_t AMagnitude, bool ANegative) {
 
 }  // namespace
 
+double RoundHalfToEven(double V) {
+    if (!std::isfinite(V)) return V;
+    const double F = std::floor(V);
+    const double D = V - F;  // exact: F and V lie within one unit
+    if (D > 0.5 || (D == 0.5 && std::fmod(F, 2.0) != 0.0)) return F + 1;
+    return F;
+}
+
 TCurrency TCurrency::FromDouble(double V) {
-    // nearbyint rounds halves to even in the default rounding mode, which
-    // the library never changes.
-    const double R = std::nearbyint(V * double(Scale));
+    const double R = RoundHalfToEven(V * double(Scale));
     // 2^63 is exactly representable; every double below it converts safely.
     if (!(R >= -9223372036854775808.0 && R < 9223372036854775808.0))
         throw std::range_error("Значение вне допустимого диапазона денежной суммы: " + std::to_string(V));

@@ -10,6 +10,11 @@
 
 namespace fr {
 
+// V rounded to the nearest integer, halves to even (2.5 gives 2, -3.5 gives
+// -4), whatever floating-point rounding mode the host process has set.
+// NaN and infinities come back unchanged.
+double RoundHalfToEven(double V);
+
 class TCurrency {
 public:
     int64_t Value = 0;  // ten-thousandths

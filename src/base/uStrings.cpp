@@ -1,8 +1,11 @@
 #include "base/uStrings.h"
 
+#include <glib.h>
+
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <memory>
 
 namespace fr {
 
@@ -10,66 +13,33 @@ namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
 
-void AppendUtf8(std::string& Out, char32_t C) {
-    if (C < 0x80) {
-        Out += char(C);
-    } else if (C < 0x800) {
-        Out += char(0xC0 | (C >> 6));
-        Out += char(0x80 | (C & 0x3F));
-    } else if (C < 0x10000) {
-        Out += char(0xE0 | (C >> 12));
-        Out += char(0x80 | ((C >> 6) & 0x3F));
-        Out += char(0x80 | (C & 0x3F));
-    } else {
-        Out += char(0xF0 | (C >> 18));
-        Out += char(0x80 | ((C >> 12) & 0x3F));
-        Out += char(0x80 | ((C >> 6) & 0x3F));
-        Out += char(0x80 | (C & 0x3F));
+struct TGFree {
+    void operator()(void* P) const { g_free(P); }
+};
+template <class T>
+using TGlibPtr = std::unique_ptr<T, TGFree>;
+
+// GLib's converters end a text at its first NUL character, while host and
+// device texts may carry one inside: the text is converted piece by piece
+// between NULs, each NUL kept as it is.
+template <class TOut, class TIn, class F>
+TOut ConvertByPieces(std::basic_string_view<TIn> S, F AConvert) {
+    TOut Out;
+    Out.reserve(S.size());
+    for (size_t From = 0;;) {
+        const size_t Nul = S.find(TIn(0), From);
+        const auto Piece = S.substr(From, Nul == S.npos ? S.npos : Nul - From);
+        if (!Piece.empty()) AConvert(Piece, Out);
+        if (Nul == S.npos) return Out;
+        Out += typename TOut::value_type(0);
+        From = Nul + 1;
     }
 }
 
-// Decodes one UTF-8 sequence at S[I]; advances I. Overlong forms, surrogates
-// and truncated sequences give U+FFFD and consume one byte.
-char32_t DecodeUtf8(std::string_view S, size_t& I) {
-    const auto B0 = uint8_t(S[I]);
-    if (B0 < 0x80) {
-        ++I;
-        return B0;
-    }
-    int Len;
-    char32_t C;
-    if ((B0 & 0xE0) == 0xC0) {
-        Len = 2;
-        C = B0 & 0x1F;
-    } else if ((B0 & 0xF0) == 0xE0) {
-        Len = 3;
-        C = B0 & 0x0F;
-    } else if ((B0 & 0xF8) == 0xF0) {
-        Len = 4;
-        C = B0 & 0x07;
-    } else {
-        ++I;
-        return kReplacement;
-    }
-    if (I + Len > S.size()) {
-        ++I;
-        return kReplacement;
-    }
-    for (int K = 1; K < Len; ++K) {
-        const auto B = uint8_t(S[I + K]);
-        if ((B & 0xC0) != 0x80) {
-            ++I;
-            return kReplacement;
-        }
-        C = (C << 6) | (B & 0x3F);
-    }
-    static constexpr char32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (C < kMin[Len] || C > 0x10FFFF || (C >= 0xD800 && C <= 0xDFFF)) {
-        ++I;
-        return kReplacement;
-    }
-    I += Len;
-    return C;
+// Invalid UTF-8 bytes become U+FFFD, one per byte that starts no valid
+// sequence (overlong forms, surrogates and truncated sequences included).
+TGlibPtr<gchar> ValidUtf8(std::string_view APiece) {
+    return TGlibPtr<gchar>(g_utf8_make_valid(APiece.data(), gssize(APiece.size())));
 }
 
 char32_t FoldLower(char32_t C) {
@@ -88,10 +58,9 @@ char32_t FoldUpper(char32_t C) {
 
 template <class F>
 std::string MapChars(std::string_view S, F Fn) {
-    std::string Out;
-    Out.reserve(S.size());
-    for (size_t I = 0; I < S.size();) AppendUtf8(Out, Fn(DecodeUtf8(S, I)));
-    return Out;
+    std::u32string U = Utf8ToUtf32(S);
+    for (char32_t& C : U) C = Fn(C);
+    return Utf32ToUtf8(U);
 }
 
 std::string_view TrimView(std::string_view S) {
@@ -104,34 +73,30 @@ std::string_view TrimView(std::string_view S) {
 }  // namespace
 
 std::string Utf16ToUtf8(std::u16string_view S) {
-    std::string Out;
-    Out.reserve(S.size() * 3 / 2);
-    for (size_t I = 0; I < S.size(); ++I) {
-        char32_t C = S[I];
-        if (C >= 0xD800 && C <= 0xDBFF && I + 1 < S.size() && S[I + 1] >= 0xDC00 && S[I + 1] <= 0xDFFF) {
-            C = 0x10000 + ((C - 0xD800) << 10) + (S[I + 1] - 0xDC00);
-            ++I;
-        } else if (C >= 0xD800 && C <= 0xDFFF) {
-            C = kReplacement;
+    return ConvertByPieces<std::string>(S, [](std::u16string_view APiece, std::string& AOut) {
+        // GLib refuses a text with an unpaired surrogate; it becomes U+FFFD.
+        std::u16string Paired(APiece);
+        for (size_t I = 0; I < Paired.size(); ++I) {
+            const char16_t C = Paired[I];
+            if (C >= 0xD800 && C <= 0xDBFF && I + 1 < Paired.size() && Paired[I + 1] >= 0xDC00 &&
+                Paired[I + 1] <= 0xDFFF)
+                ++I;
+            else if (C >= 0xD800 && C <= 0xDFFF)
+                Paired[I] = char16_t(kReplacement);
         }
-        AppendUtf8(Out, C);
-    }
-    return Out;
+        glong Written = 0;
+        const TGlibPtr<gchar> R(g_utf16_to_utf8(reinterpret_cast<const gunichar2*>(Paired.data()), glong(Paired.size()),
+                                                nullptr, &Written, nullptr));
+        if (R) AOut.append(R.get(), size_t(Written));
+    });
 }
 
 std::u16string Utf8ToUtf16(std::string_view S) {
-    std::u16string Out;
-    Out.reserve(S.size());
-    for (size_t I = 0; I < S.size();) {
-        const char32_t C = DecodeUtf8(S, I);
-        if (C >= 0x10000) {
-            Out += char16_t(0xD800 + ((C - 0x10000) >> 10));
-            Out += char16_t(0xDC00 + ((C - 0x10000) & 0x3FF));
-        } else {
-            Out += char16_t(C);
-        }
-    }
-    return Out;
+    return ConvertByPieces<std::u16string>(S, [](std::string_view APiece, std::u16string& AOut) {
+        glong Written = 0;
+        const TGlibPtr<gunichar2> R(g_utf8_to_utf16(ValidUtf8(APiece).get(), -1, nullptr, &Written, nullptr));
+        if (R) AOut.append(reinterpret_cast<const char16_t*>(R.get()), size_t(Written));
+    });
 }
 
 size_t Utf16Length(const char16_t* S) {
@@ -142,35 +107,32 @@ size_t Utf16Length(const char16_t* S) {
 }
 
 std::u32string Utf8ToUtf32(std::string_view S) {
-    std::u32string Out;
-    Out.reserve(S.size());
-    for (size_t I = 0; I < S.size();) Out += DecodeUtf8(S, I);
-    return Out;
+    return ConvertByPieces<std::u32string>(S, [](std::string_view APiece, std::u32string& AOut) {
+        glong Written = 0;
+        const TGlibPtr<gunichar> R(g_utf8_to_ucs4_fast(ValidUtf8(APiece).get(), -1, &Written));
+        if (R) AOut.append(reinterpret_cast<const char32_t*>(R.get()), size_t(Written));
+    });
 }
 
 std::string Utf32ToUtf8(std::u32string_view S) {
-    std::string Out;
-    Out.reserve(S.size());
-    for (char32_t C : S) AppendUtf8(Out, (C > 0x10FFFF || (C >= 0xD800 && C <= 0xDFFF)) ? kReplacement : C);
-    return Out;
+    return ConvertByPieces<std::string>(S, [](std::u32string_view APiece, std::string& AOut) {
+        // Surrogates and values beyond U+10FFFF are no characters.
+        std::u32string Valid(APiece);
+        for (char32_t& C : Valid)
+            if (C > 0x10FFFF || (C >= 0xD800 && C <= 0xDFFF)) C = kReplacement;
+        glong Written = 0;
+        const TGlibPtr<gchar> R(g_ucs4_to_utf8(reinterpret_cast<const gunichar*>(Valid.data()), glong(Valid.size()),
+                                               nullptr, &Written, nullptr));
+        if (R) AOut.append(R.get(), size_t(Written));
+    });
 }
 
-size_t Utf8Length(std::string_view S) {
-    size_t N = 0;
-    for (size_t I = 0; I < S.size(); ++N) DecodeUtf8(S, I);
-    return N;
-}
+size_t Utf8Length(std::string_view S) { return Utf8ToUtf32(S).size(); }
 
 std::string LowerCase(std::string_view S) { return MapChars(S, FoldLower); }
 std::string UpperCase(std::string_view S) { return MapChars(S, FoldUpper); }
 
-bool SameText(std::string_view A, std::string_view B) {
-    size_t I = 0, J = 0;
-    while (I < A.size() && J < B.size()) {
-        if (FoldLower(DecodeUtf8(A, I)) != FoldLower(DecodeUtf8(B, J))) return false;
-    }
-    return I == A.size() && J == B.size();
-}
+bool SameText(std::string_view A, std::string_view B) { return LowerCase(A) == LowerCase(B); }
 
 bool SameTextAscii(std::string_view A, std::string_view B) {
     if (A.size() != B.size()) return false;
@@ -205,10 +167,10 @@ std::optional<double> ParseDouble(std::string_view S) {
     return V;
 }
 
-std::string FormatDouble(double V) {
+std::string FormatDouble(double V, int ADigits) {
     if (!std::isfinite(V)) return std::isnan(V) ? "NAN" : (V > 0 ? "INF" : "-INF");
     char Buf[64];
-    std::snprintf(Buf, sizeof Buf, "%.15g", V);
+    std::snprintf(Buf, sizeof Buf, "%.*g", ADigits, V);
     std::string S = Buf;
     // %g may still use "," under a foreign locale; we never set one, but the
     // host process might.

@@ -38,9 +38,9 @@ std::string Trim(std::string_view S);
 // surrounding blanks and nothing else.
 std::optional<int64_t> ParseInt(std::string_view S);
 std::optional<double> ParseDouble(std::string_view S);
-// Up to 15 significant digits, no exponent for ordinary magnitudes,
-// no trailing zeros ("12.5", "3", "-0.001").
-std::string FormatDouble(double V);
+// Up to ADigits significant digits (15 for a double, 7 for a float), no
+// exponent for ordinary magnitudes, no trailing zeros ("12.5", "3", "-0.001").
+std::string FormatDouble(double V, int ADigits = 15);
 
 // Replaces every occurrence of From by To.
 std::string ReplaceAll(std::string S, std::string_view From, std::string_view To);

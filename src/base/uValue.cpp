@@ -4,6 +4,7 @@
 #include <limits>
 #include <stdexcept>
 
+#include "base/uCurrency.h"
 #include "base/uStrings.h"
 
 namespace fr {
@@ -16,7 +17,7 @@ int64_t TValue::AsInt64() const {
         case vkInt: return RawInt();
         case vkBool: return RawBool() ? 1 : 0;
         case vkDouble: {
-            const double R = std::nearbyint(RawDouble());
+            const double R = RoundHalfToEven(RawDouble());
             if (!(R >= -9.2e18 && R <= 9.2e18)) throw std::runtime_error("Invalid variant type conversion");
             return int64_t(R);
         }

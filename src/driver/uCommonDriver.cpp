@@ -2,6 +2,7 @@
 
 #include <fr_version.h>
 
+#include <mutex>
 #include <stdexcept>
 
 #include "base/uCommonUtils.h"
@@ -17,9 +18,32 @@
 
 namespace fr {
 
-TDriverInfo& DriverInfo() {
-    static TDriverInfo Info;
-    return Info;
+namespace {
+
+// Built on first use: the library's start-up registers the driver before
+// the globals of this unit exist.
+struct TSharedDriverInfo {
+    std::mutex Lock;
+    TDriverInfo Info;
+};
+
+TSharedDriverInfo& SharedDriverInfo() {
+    static TSharedDriverInfo Shared;
+    return Shared;
+}
+
+}  // namespace
+
+TDriverInfo DriverInfo() {
+    TSharedDriverInfo& S = SharedDriverInfo();
+    std::lock_guard G(S.Lock);
+    return S.Info;
+}
+
+void ChangeDriverInfo(const std::function<void(TDriverInfo&)>& AChange) {
+    TSharedDriverInfo& S = SharedDriverInfo();
+    std::lock_guard G(S.Lock);
+    AChange(S.Info);
 }
 
 std::string EquipmentTypeText(uint8_t AValue) {
@@ -142,7 +166,7 @@ void TCommonDriver::Open() { FEnabled = true; }
 
 void TCommonDriver::Close(const std::string& ADeviceID) {
     FEnabled = false;
-    if (!ADeviceID.empty()) DeviceLogFlags().erase(ADeviceID);
+    if (!ADeviceID.empty()) DeviceLogFlags().Remove(ADeviceID);
 }
 
 void TCommonDriver::DeviceTest(std::string& ADescription, std::string&) {
@@ -171,14 +195,15 @@ std::string TCommonDriver::GetDescriptionXml() {
     pugi::xml_document Doc;
     NewXmlDocument(Doc);
     pugi::xml_node E = Doc.append_child("DriverDescription");
-    E.append_attribute("Name") = DriverInfo().Name.c_str();
-    E.append_attribute("Description") = DriverInfo().Description.c_str();
-    E.append_attribute("EquipmentType") = EquipmentTypeText(DriverInfo().EquipmentType).c_str();
-    E.append_attribute("IntegrationComponent") = XmlBool(DriverInfo().IntegrationComponent);
-    E.append_attribute("MainDriverInstalled") = XmlBool(DriverInfo().MainDriverInstalled);
-    E.append_attribute("DriverVersion") = DriverInfo().DriverVersion.c_str();
-    E.append_attribute("IntegrationComponentVersion") = DriverInfo().IntegrationComponentVersion.c_str();
-    E.append_attribute("DownloadURL") = DriverInfo().DownloadURL.c_str();
+    const TDriverInfo Info = DriverInfo();
+    E.append_attribute("Name") = Info.Name.c_str();
+    E.append_attribute("Description") = Info.Description.c_str();
+    E.append_attribute("EquipmentType") = EquipmentTypeText(Info.EquipmentType).c_str();
+    E.append_attribute("IntegrationComponent") = XmlBool(Info.IntegrationComponent);
+    E.append_attribute("MainDriverInstalled") = XmlBool(Info.MainDriverInstalled);
+    E.append_attribute("DriverVersion") = Info.DriverVersion.c_str();
+    E.append_attribute("IntegrationComponentVersion") = Info.IntegrationComponentVersion.c_str();
+    E.append_attribute("DownloadURL") = Info.DownloadURL.c_str();
     E.append_attribute("LogIsEnabled") = XmlBool(GetLogEnabled());
     E.append_attribute("LogPath") = GetLogFileName(true).c_str();
     return XmlToText(Doc);
@@ -236,7 +261,7 @@ void TCommonDriver::HostOpen(TV8Call& ACall) {
     Exported(ACall, [&] {
         FDeviceID = CreateGUIDString();
         Open();
-        if (!SingleSessionMode) ACall.SetString(0, FDeviceID);
+        if (!FInSingleSessionMode) ACall.SetString(0, FDeviceID);
     });
 }
 
@@ -262,7 +287,11 @@ void TCommonDriver::HostDeviceTest(TV8Call& ACall) {
     } catch (...) {
         const std::string Message = CurrentExceptionMessage();
         HandleException(Message, ACall.RetValue(), 1001);
-        ACall.SetString(0, Message);
+        try {
+            ACall.SetString(0, Message);
+        } catch (...) {
+            // The failure is recorded already; the text stays in GetLastError.
+        }
     }
 }
 

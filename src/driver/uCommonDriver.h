@@ -45,8 +45,11 @@ struct TDriverInfo {
     std::string LogPath;
 };
 
-// The one description of the driver, shared by all driver objects.
-TDriverInfo& DriverInfo();
+// The one description of the driver, shared by all driver objects: a copy
+// to read, and a change made under the description's lock (objects are
+// created and described from several threads).
+TDriverInfo DriverInfo();
+void ChangeDriverInfo(const std::function<void(TDriverInfo&)>& AChange);
 
 // The settings form embedded in the library, or the form built from the
 // declared settings when AResource is null.
@@ -65,9 +68,11 @@ public:
     static void RegisterDriver(const std::string& AExtension, const std::string& AName,
                                const std::string& ADescription) {
         TCustomDriver::RegisterDriver<C>(AExtension);
-        DriverInfo().Name = AName;
-        DriverInfo().Description = ADescription;
-        C::UpdateDriverInfo(DriverInfo());
+        ChangeDriverInfo([&](TDriverInfo& AInfo) {
+            AInfo.Name = AName;
+            AInfo.Description = ADescription;
+            C::UpdateDriverInfo(AInfo);
+        });
     }
 
     // Device-specific steps that the driver class overrides.
@@ -121,6 +126,10 @@ protected:
     }
 
     bool FEnabled = false;
+    // This object serves one session and ignores device identifiers (set by
+    // the driver class when it opens with MteDriver); Open then hands the
+    // host no identifier.
+    bool FInSingleSessionMode = false;
     // LogEnabled as last written on this object.
     bool FLogEnabled = false;
 };

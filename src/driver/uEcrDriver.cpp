@@ -6,7 +6,7 @@
 
 namespace fr {
 
-TEcrlDriver::TEcrlDriver() { UpdateDriverInfo(DriverInfo()); }
+TEcrlDriver::TEcrlDriver() { ChangeDriverInfo(&TEcrlDriver::UpdateDriverInfo); }
 
 const TClassDecl& TEcrlDriver::Decl() {
     static const TClassDecl D = MakeClassDecl<TEcrlDriver>(&TCommonDriver::Decl(), [](auto& B) {

@@ -1,5 +1,6 @@
 #include "fiscal/uDriver.h"
 
+#include <cstdint>
 #include <stdexcept>
 
 #include "base/uCommonUtils.h"
@@ -17,6 +18,29 @@ namespace {
 [[noreturn]] void NotAvailable(const char* AOperation) {
     throw std::runtime_error(std::string("Операция «") + AOperation +
                              "» в этой сборке драйвера ещё не реализована");
+}
+
+// A setting that reaches a field of fixed size is refused when it does not
+// fit, instead of reaching the device cut to the field.
+void CheckSettingRange(const char* AName, const char* ACaption, int64_t AValue, int64_t AMin, int64_t AMax) {
+    if (AValue >= AMin && AValue <= AMax) return;
+    throw std::runtime_error(std::string("Недопустимое значение параметра «") + ACaption + "» (" + AName +
+                             "): " + std::to_string(AValue) + ". Допустимо от " + std::to_string(AMin) + " до " +
+                             std::to_string(AMax));
+}
+
+// FeedCount needs no check: the device object keeps 0 for a count outside
+// one byte.
+void CheckSessionSettings(const TDriverSettings& S) {
+    if (S.MaxReceiptRowLength > 255)
+        throw std::runtime_error("Недопустимое значение параметра «Длина строки» (MaxReceiptRowLength): " +
+                                 std::to_string(S.MaxReceiptRowLength) +
+                                 ". Допустимо не больше 255; 0 и меньше — длина строки ККТ");
+    CheckSettingRange("ConnectPwd", "Пароль связи", S.ConnectPwd, 0, INT32_MAX);
+    if (S.PortNumber == 9999) CheckSettingRange("IPPort", "IP порт", S.IPPort, 1, 65535);
+    CheckSettingRange("EnablePrinting", "Включить печать", S.EnablePrinting, 0, 255);
+    CheckSettingRange("EnableReportPrinting", "Включить печать отчетов", S.EnableReportPrinting, 0, 255);
+    CheckSettingRange("ReceiptFontNumber", "Номер шрифта чека", S.ReceiptFontNumber, 0, 255);
 }
 
 }  // namespace
@@ -39,6 +63,7 @@ TDevice& TDeviceDriver::GetDevice() const {
 TDriver::TDriver() = default;
 
 TDriver::~TDriver() {
+    for (const auto& [ID, Session] : FDeviceDriverList) DeviceLogFlags().Remove(ID);
     FDeviceDriverList.clear();
     FDeviceDriver = nullptr;
     try {
@@ -65,12 +90,19 @@ void TDriver::HostGetInterfaceRevision(TV8Call& ACall) { ACall.SetResultInt(3004
 // ----------------------------------------------------------------- sessions
 
 void TDriver::SelectDevice(const std::string& ADeviceID) {
-    if (SingleSessionMode) {
+    const auto It = FDeviceDriverList.find(ADeviceID);
+    if (FInSingleSessionMode) {
+        // The one session serves any identifier, except one that names a
+        // session this object opened before it went into single-session mode.
+        if (It != FDeviceDriverList.end()) {
+            FDeviceDriver = It->second.get();
+            return;
+        }
         TCommonDriver::SelectDevice(ADeviceID);
+        FDeviceDriver = FSingleSession.get();
         return;
     }
     const bool Empty = Trim(ADeviceID).empty();
-    const auto It = FDeviceDriverList.find(ADeviceID);
     if (!Empty && It == FDeviceDriverList.end())
         throw std::runtime_error("Экземпляр устройства c идентификатором " + ADeviceID +
                                  " не существует или уже был отключен");
@@ -88,7 +120,10 @@ TDeviceDriver& TDriver::Session() const {
 void TDriver::Open() {
     std::unique_ptr<TDeviceDriver> Created;
     if (FMteDriver) {
+        // The process-wide flag tells the call log; the mode itself belongs to
+        // this object, so other driver objects keep their identifiers.
         SingleSessionMode = true;
+        FInSingleSessionMode = true;
         if (!FSingleSession) FSingleSession = NewSession();
         FDeviceDriver = FSingleSession.get();
     } else {
@@ -100,9 +135,10 @@ void TDriver::Open() {
     try {
         for (const TPropDecl* P : ClassDecl().AllProps()) CopyPropertyTo(*P, GetPropertyValue(*P), S);
         SetLogMode(S.FLogEnabled ? lmAll : lmOff);
+        CheckSessionSettings(S.FSettings);
 
         const bool IsTCP = S.FSettings.PortNumber == 9999;
-        if (!SingleSessionMode || !S.FDevice) {
+        if (!FInSingleSessionMode || !S.FDevice) {
             if (IsTCP)
                 S.FDevice = std::make_unique<TSocketDevice>();
             else
@@ -138,45 +174,54 @@ void TDriver::Open() {
         }
         DisconnectTCP();
     } catch (...) {
-        // A failed Open leaves no session behind; freeing it closes the port.
+        // A failed Open leaves no session behind (freeing it closes the port)
+        // and no log flag for an identifier the host never gets.
         FDeviceDriver = nullptr;
         if (FMteDriver) FSingleSession.reset();
+        if (!FDeviceID.empty()) DeviceLogFlags().Remove(FDeviceID);
         throw;
     }
     S.FAutoCut = AutoCut != 0;
     TCommonDriver::Open();
-    if (SingleSessionMode && Created) {
-        // Single-session mode was switched on by another driver object (or by
-        // this one earlier): the new session becomes the one session this
-        // object owns, instead of being freed with the local pointer.
-        FSingleSession = std::move(Created);
+    if (FInSingleSessionMode) {
+        // A session opened without MteDriver after this object went into
+        // single-session mode becomes its one session, instead of being freed
+        // with the local pointer.
+        if (Created) FSingleSession = std::move(Created);
+        // The host gets no identifier in this mode: its log flag would only
+        // stay behind.
+        if (!FDeviceID.empty()) DeviceLogFlags().Remove(FDeviceID);
         return;
     }
-    if (!SingleSessionMode) {
-        PropertiesSetDefault();
-        // A second session under a key already taken (only the empty key of
-        // DeviceTest can repeat) replaces the first: keeping the old one would
-        // leave FDeviceDriver pointing at a freed session.
-        FDeviceDriverList.insert_or_assign(FDeviceID, std::move(Created));
-    }
+    PropertiesSetDefault();
+    // A second session under a key already taken (only the empty key of
+    // DeviceTest can repeat) replaces the first: keeping the old one would
+    // leave FDeviceDriver pointing at a freed session.
+    FDeviceDriverList.insert_or_assign(FDeviceID, std::move(Created));
 }
 
 void TDriver::Close(const std::string& ADeviceID) {
-    if (SingleSessionMode) {
-        FSingleSession.reset();
-        FDeviceDriver = nullptr;
-    } else {
-        const auto It = FDeviceDriverList.find(ADeviceID);
-        FDeviceDriver = nullptr;
-        if (It != FDeviceDriverList.end()) FDeviceDriverList.erase(It);
+    const auto It = FDeviceDriverList.find(ADeviceID);
+    if (FInSingleSessionMode && It != FDeviceDriverList.end()) {
+        // A session from before single-session mode ends alone; the one
+        // session stays open and selected.
+        FDeviceDriverList.erase(It);
+        FDeviceDriver = FSingleSession.get();
+        DeviceLogFlags().Remove(ADeviceID);
+        return;
     }
+    FDeviceDriver = nullptr;
+    if (FInSingleSessionMode)
+        FSingleSession.reset();
+    else if (It != FDeviceDriverList.end())
+        FDeviceDriverList.erase(It);
     TCommonDriver::Close(ADeviceID);
 }
 
 void TDriver::DeviceTest(std::string& ADescription, std::string& ADemoModeIsActivated) {
     ADescription.clear();
     ADemoModeIsActivated.clear();
-    const bool OpenHere = !SingleSessionMode || !FEnabled;
+    const bool OpenHere = !FInSingleSessionMode || !FEnabled;
     // The test session is filed under the empty identifier, so that it never
     // takes the place of a session the host opened, and Close("") ends it.
     const std::string SavedID = FDeviceID;
@@ -204,10 +249,10 @@ void TDriver::DeviceTest(std::string& ADescription, std::string& ADemoModeIsActi
             CutReceipt(false, false, D.FeedCount());
         });
     } catch (...) {
-        if (!SingleSessionMode || FEnabled) Close("");
+        if (!FInSingleSessionMode || FEnabled) Close("");
         throw;
     }
-    if (!SingleSessionMode || FEnabled) Close("");
+    if (!FInSingleSessionMode || FEnabled) Close("");
 }
 
 // ---------------------------------------------------------- session helpers
@@ -237,7 +282,7 @@ void TDriver::CutReceipt(bool ASkip, bool ARespectAutoCut, int32_t AMode) {
     if (AMode == -1)
         Device().Cut(false);
     else
-        Device().FeedAndCut(uint8_t(S.FSettings.FeedCount));
+        Device().FeedAndCut(uint8_t(Device().FeedCount()));  // 0 to 255: the device object keeps 0 otherwise
 }
 
 void TDriver::PrepareDevice() {

@@ -22,8 +22,10 @@ struct TDriverSettings {
     std::string CutString = "[cut]";
     bool DisableCut = false;
     bool ReceiveAllKT = false;
-    uint8_t EnablePrinting = 0;
-    uint8_t EnableReportPrinting = 0;
+    // One byte on the device side; held whole so that Open can refuse a
+    // value that does not fit instead of reading its low byte.
+    int32_t EnablePrinting = 0;
+    int32_t EnableReportPrinting = 0;
     int32_t ReceiptFontNumber = 1;
     // Graphic-text font slots 1 to 5.
     std::string GTFontName1 = "Arial", GTFontName2 = "Arial", GTFontName3 = "Arial", GTFontName4 = "Arial",

@@ -1,29 +1,19 @@
 // Shifts, status and reports: opening and closing the shift, the X report,
 // the report on the state of settlements, the current status, the copy of
 // the last document, the cash drawer, the line length and the clock.
-#include <ctime>
+#include <iterator>
 #include <stdexcept>
 
 #include "base/uCommonUtils.h"
 #include "base/uEquipmentErrors.h"
 #include "base/uStrings.h"
 #include "base/uXmlUtils.h"
+#include "device/uTLVStructure.h"
 #include "fiscal/uDriver.h"
 
 namespace fr {
 
 namespace {
-
-// Device date-times are seconds counted as if the device's local time were
-// UTC; they are shown as they stand.
-std::string DateTimeText(int64_t ASeconds) {
-    const time_t T = time_t(ASeconds);
-    struct tm Tm {};
-    gmtime_r(&T, &Tm);
-    char Buf[32];
-    std::strftime(Buf, sizeof Buf, "%Y-%m-%dT%H:%M:%S", &Tm);
-    return Buf;
-}
 
 // Flags of FillOutputParameters.
 enum : uint32_t {
@@ -45,116 +35,153 @@ enum : uint32_t {
     ofCashInOut = 0x20000,
     ofDeviceState = 0x40000,
 };
+constexpr uint32_t ofFNWarnings = ofFNError | ofFNOverflow | ofFNFail;
+constexpr uint32_t ofCounters = ofCountersSales | ofCountersReturns;
+constexpr uint32_t ofBacklog = ofBacklogCount | ofBacklogFirstNumber | ofBacklogFirstDateTime;
+
+// The masks of the methods. Payments takes its amounts from the counter
+// reads, so it always comes with both counters.
+constexpr uint32_t OpenShiftOutput = ofShiftNumber | ofDateTime | ofShiftState | ofFNWarnings;
+constexpr uint32_t CloseShiftOutput =
+    ofShiftNumber | ofDateTime | ofShiftState | ofCounters | ofBacklog | ofCashBalance | ofFNWarnings;
+constexpr uint32_t StatusOutput = ofShiftNumber | ofCheckNumber | ofShiftClosingCheckNumber | ofShiftState | ofBacklog |
+                                  ofCashBalance | ofDeviceState;
+constexpr uint32_t StatusWithCountersOutput = StatusOutput | ofCounters | ofCashInOut | ofPayments;
+constexpr uint32_t SettlementsReportOutput = ofShiftState | ofCounters | ofBacklog | ofCashBalance;
 
 void SetAttr(pugi::xml_node N, const char* AName, const std::string& AValue) {
     N.append_attribute(AName) = AValue.c_str();
 }
 
+// Money registers of sales and sale returns by payment kind: cash,
+// non-cash, prepaid, credit, counter-provision.
+struct TPaymentKind {
+    const char* Name;
+    int32_t Sell, SellReturn;
+};
+constexpr TPaymentKind PaymentKinds[] = {
+    {"Cash", 193, 195}, {"NonCash", 197, 199}, {"Prepaid", 4180, 4182}, {"Credit", 4184, 4186}, {"Barter", 4188, 4190}};
+constexpr size_t PaymentKindCount = std::size(PaymentKinds);
+
+// What the writers of the output document share: the reads every mask
+// makes, the two nodes written to and the amounts the counters read.
+struct TOutputContext {
+    TOutputContext(TDevice& AD, TDeviceDriver& ASession) : D(AD), Session(ASession) {}
+    TDevice& D;
+    TDeviceDriver& Session;
+    TFNCurrentStatus FN;
+    int32_t BacklogCount = 0;
+    int64_t BacklogFirstNumber = 0, BacklogFirstDateTime = 0;
+    uint8_t FNShiftState = 0;
+    int64_t ShiftNumber = 0, ReceiptNumber = 0;
+    pugi::xml_node Out, P;
+    double Sell[PaymentKindCount] = {}, Return[PaymentKindCount] = {};
+};
+
+double ReadMoneyRegister(TDevice& D, int32_t ARegister) {
+    double V = 0;
+    if (ARegister < 256)
+        D.GetCashReg(uint8_t(ARegister), V);
+    else
+        D.GetCashKReg(ARegister, V);
+    return V;
+}
+
+void WriteCounter(TOutputContext& C, const char* AElement, uint8_t AOperationRegister, bool AReturns) {
+    int32_t Count = 0;
+    C.D.GetOperationRegAsInt(AOperationRegister, Count);
+    double Total = 0;
+    for (size_t I = 0; I < PaymentKindCount; ++I) {
+        double& V = AReturns ? C.Return[I] : C.Sell[I];
+        V = ReadMoneyRegister(C.D, AReturns ? PaymentKinds[I].SellReturn : PaymentKinds[I].Sell);
+        Total += V;
+    }
+    pugi::xml_node N = C.P.append_child(AElement);
+    SetAttr(N, "CheckCount", std::to_string(Count));
+    SetAttr(N, "TotalChecksAmount", FormatDouble(Total));
+}
+
+void WriteCashMovement(TOutputContext& C, const char* AElement, uint8_t AOperationRegister, uint8_t AMoneyRegister) {
+    int32_t Count = 0;
+    C.D.GetOperationRegAsInt(AOperationRegister, Count);
+    double Amount = 0;
+    C.D.GetCashReg(AMoneyRegister, Amount);
+    pugi::xml_node N = C.P.append_child(AElement);
+    SetAttr(N, "Count", std::to_string(Count));
+    SetAttr(N, "TotalAmount", FormatDouble(Amount));
+}
+
+// The parts of the output document in the order they are written; each
+// makes the device reads it needs only when its flag is in the mask.
+struct TOutputPart {
+    uint32_t Flag;
+    void (*Write)(TOutputContext& C);
+};
+const TOutputPart OutputParts[] = {
+    {ofFNError, [](TOutputContext& C) { SetAttr(C.P, "FNError", XmlBool(C.FN.FNWarningFlags & 0x01)); }},
+    {ofFNFail, [](TOutputContext& C) { SetAttr(C.P, "FNFail", XmlBool(C.FN.FNWarningFlags & 0x02)); }},
+    {ofFNOverflow, [](TOutputContext& C) { SetAttr(C.P, "FNOverflow", XmlBool(C.FN.FNWarningFlags & 0x04)); }},
+    {ofCashBalance, [](TOutputContext& C) { SetAttr(C.P, "CashBalance", FormatDouble(ReadMoneyRegister(C.D, 241))); }},
+    {ofDeviceState,
+     [](TOutputContext& C) {
+         std::string Flags;
+         uint8_t Mode = 0, Submode = 0;
+         C.D.GetECRState(Flags, Mode, Submode);
+         const uint8_t F0 = Flags.size() > 0 ? uint8_t(Flags[0]) : 0;
+         const uint8_t F1 = Flags.size() > 1 ? uint8_t(Flags[1]) : 0;
+         // Receipt tape: both paper sensors set is in order, one is running out.
+         const int Paper = ((F0 >> 1) & 1) + ((F0 >> 7) & 1);
+         SetAttr(C.P, "RecState", std::to_string(2 - Paper));
+         SetAttr(C.P, "DrawerState", (F1 & 0x08) ? "1" : "0");
+         SetAttr(C.P, "CoverOpen", (F1 & 0x04) ? "1" : "0");
+     }},
+    {ofShiftNumber, [](TOutputContext& C) { SetAttr(C.P, "ShiftNumber", std::to_string(C.ShiftNumber)); }},
+    {ofCheckNumber, [](TOutputContext& C) { SetAttr(C.P, "CheckNumber", std::to_string(C.FN.DocumentNumber)); }},
+    {ofShiftClosingCheckNumber,
+     [](TOutputContext& C) { SetAttr(C.P, "ShiftClosingCheckNumber", std::to_string(C.ReceiptNumber)); }},
+    {ofDateTime,
+     [](TOutputContext& C) {
+         C.D.GetDateTimeKKT(C.Session.FDateTime);
+         SetAttr(C.P, "DateTime", UnixTimeToXmlDateTime(C.Session.FDateTime));
+     }},
+    {ofShiftState, [](TOutputContext& C) { SetAttr(C.P, "ShiftState", std::to_string(C.FNShiftState + 1)); }},
+    {ofBacklogCount,
+     [](TOutputContext& C) { SetAttr(C.P, "BacklogDocumentsCounter", std::to_string(C.BacklogCount)); }},
+    {ofBacklogFirstNumber,
+     [](TOutputContext& C) { SetAttr(C.P, "BacklogDocumentFirstNumber", std::to_string(C.BacklogFirstNumber)); }},
+    {ofBacklogFirstDateTime,
+     [](TOutputContext& C) {
+         SetAttr(C.P, "BacklogDocumentFirstDateTime", UnixTimeToXmlDateTime(C.BacklogFirstDateTime));
+     }},
+    {ofCountersSales, [](TOutputContext& C) { WriteCounter(C, "CountersOperationType1", 144, false); }},
+    {ofCountersReturns, [](TOutputContext& C) { WriteCounter(C, "CountersOperationType2", 146, true); }},
+    {ofCashInOut,
+     [](TOutputContext& C) {
+         WriteCashMovement(C, "CashIn", 153, 242);
+         WriteCashMovement(C, "CashOut", 154, 243);
+     }},
+    {ofPayments,
+     [](TOutputContext& C) {
+         pugi::xml_node Payments = C.Out.append_child("Payments");
+         for (size_t I = 0; I < PaymentKindCount; ++I) {
+             pugi::xml_node K = Payments.append_child(PaymentKinds[I].Name);
+             SetAttr(K, "Sell", FormatDouble(C.Sell[I]));
+             SetAttr(K, "SellReturn", FormatDouble(C.Return[I]));
+         }
+     }},
+};
+
 }  // namespace
 
 void TDriver::FillOutputParameters(pugi::xml_document& AOutputParameters, uint32_t AMask) {
-    TDevice& D = Device();
-    TFNCurrentStatus FN;
-    D.GetFNCurrentStatus(FN);
-    int32_t BacklogCount = 0;
-    int64_t BacklogFirstNumber = 0, BacklogFirstDateTime = 0;
-    D.GetFNInfoExchangeStatus(BacklogCount, BacklogFirstNumber, BacklogFirstDateTime);
-    uint8_t FNShiftState = 0;
-    int64_t ShiftNumber = 0, ReceiptNumber = 0;
-    D.GetCurrentSessionParams(FNShiftState, ShiftNumber, ReceiptNumber);
-
-    pugi::xml_node Out = AOutputParameters.append_child("OutputParameters");
-    pugi::xml_node P = Out.append_child("Parameters");
-    const auto Has = [AMask](uint32_t F) { return (AMask & F) != 0; };
-
-    if (Has(ofFNError)) SetAttr(P, "FNError", XmlBool(FN.FNWarningFlags & 0x01));
-    if (Has(ofFNFail)) SetAttr(P, "FNFail", XmlBool(FN.FNWarningFlags & 0x02));
-    if (Has(ofFNOverflow)) SetAttr(P, "FNOverflow", XmlBool(FN.FNWarningFlags & 0x04));
-    if (Has(ofCashBalance)) {
-        double Cash = 0;
-        D.GetCashReg(241, Cash);
-        SetAttr(P, "CashBalance", FormatDouble(Cash));
-    }
-    if (Has(ofDeviceState)) {
-        std::string Flags;
-        uint8_t Mode = 0, Submode = 0;
-        D.GetECRState(Flags, Mode, Submode);
-        const uint8_t F0 = Flags.size() > 0 ? uint8_t(Flags[0]) : 0;
-        const uint8_t F1 = Flags.size() > 1 ? uint8_t(Flags[1]) : 0;
-        const int Paper = ((F0 >> 1) & 1) + ((F0 >> 7) & 1);
-        SetAttr(P, "RecState", std::to_string(2 - Paper));
-        SetAttr(P, "DrawerState", (F1 & 0x08) ? "1" : "0");
-        SetAttr(P, "CoverOpen", (F1 & 0x04) ? "1" : "0");
-    }
-    if (Has(ofShiftNumber)) SetAttr(P, "ShiftNumber", std::to_string(ShiftNumber));
-    if (Has(ofCheckNumber)) SetAttr(P, "CheckNumber", std::to_string(FN.DocumentNumber));
-    if (Has(ofShiftClosingCheckNumber)) SetAttr(P, "ShiftClosingCheckNumber", std::to_string(ReceiptNumber));
-    if (Has(ofDateTime)) {
-        TDeviceDriver& S = Session();
-        D.GetDateTimeKKT(S.FDateTime);
-        SetAttr(P, "DateTime", DateTimeText(S.FDateTime));
-    }
-    if (Has(ofShiftState)) SetAttr(P, "ShiftState", std::to_string(FNShiftState + 1));
-    if (Has(ofBacklogCount)) SetAttr(P, "BacklogDocumentsCounter", std::to_string(BacklogCount));
-    if (Has(ofBacklogFirstNumber)) SetAttr(P, "BacklogDocumentFirstNumber", std::to_string(BacklogFirstNumber));
-    if (Has(ofBacklogFirstDateTime)) SetAttr(P, "BacklogDocumentFirstDateTime", DateTimeText(BacklogFirstDateTime));
-
-    // Money registers of sales and sale returns by payment kind: cash,
-    // non-cash, prepaid, credit, counter-provision.
-    struct TPaymentKind {
-        const char* Name;
-        int32_t Sell, SellReturn;
-    };
-    static const TPaymentKind Kinds[] = {{"Cash", 193, 195},
-                                         {"NonCash", 197, 199},
-                                         {"Prepaid", 4180, 4182},
-                                         {"Credit", 4184, 4186},
-                                         {"Barter", 4188, 4190}};
-    double Sell[5] = {}, Return[5] = {};
-    const auto ReadMoney = [&D](int32_t ARegister) {
-        double V = 0;
-        if (ARegister < 256)
-            D.GetCashReg(uint8_t(ARegister), V);
-        else
-            D.GetCashKReg(ARegister, V);
-        return V;
-    };
-    const auto Counter = [&](const char* AElement, uint8_t AOperationRegister, bool AReturns) {
-        int32_t Count = 0;
-        D.GetOperationRegAsInt(AOperationRegister, Count);
-        double Total = 0;
-        for (int I = 0; I < 5; ++I) {
-            double& V = AReturns ? Return[I] : Sell[I];
-            V = ReadMoney(AReturns ? Kinds[I].SellReturn : Kinds[I].Sell);
-            Total += V;
-        }
-        pugi::xml_node C = P.append_child(AElement);
-        SetAttr(C, "CheckCount", std::to_string(Count));
-        SetAttr(C, "TotalChecksAmount", FormatDouble(Total));
-    };
-    if (Has(ofCountersSales)) Counter("CountersOperationType1", 144, false);
-    if (Has(ofCountersReturns)) Counter("CountersOperationType2", 146, true);
-    if (Has(ofCashInOut)) {
-        const auto Cash = [&](const char* AElement, uint8_t AOperationRegister, uint8_t AMoneyRegister) {
-            int32_t Count = 0;
-            D.GetOperationRegAsInt(AOperationRegister, Count);
-            double Amount = 0;
-            D.GetCashReg(AMoneyRegister, Amount);
-            pugi::xml_node C = P.append_child(AElement);
-            SetAttr(C, "Count", std::to_string(Count));
-            SetAttr(C, "TotalAmount", FormatDouble(Amount));
-        };
-        Cash("CashIn", 153, 242);
-        Cash("CashOut", 154, 243);
-    }
-    if (Has(ofPayments)) {
-        pugi::xml_node Payments = Out.append_child("Payments");
-        for (int I = 0; I < 5; ++I) {
-            pugi::xml_node K = Payments.append_child(Kinds[I].Name);
-            SetAttr(K, "Sell", FormatDouble(Sell[I]));
-            SetAttr(K, "SellReturn", FormatDouble(Return[I]));
-        }
-    }
+    TOutputContext C(Device(), Session());
+    C.D.GetFNCurrentStatus(C.FN);
+    C.D.GetFNInfoExchangeStatus(C.BacklogCount, C.BacklogFirstNumber, C.BacklogFirstDateTime);
+    C.D.GetCurrentSessionParams(C.FNShiftState, C.ShiftNumber, C.ReceiptNumber);
+    C.Out = AOutputParameters.append_child("OutputParameters");
+    C.P = C.Out.append_child("Parameters");
+    for (const TOutputPart& Part : OutputParts)
+        if (AMask & Part.Flag) Part.Write(C);
 }
 
 void TDriver::OpenShift(pugi::xml_document& AIn, pugi::xml_document& AOut) {
@@ -169,7 +196,7 @@ void TDriver::OpenShift(pugi::xml_document& AIn, pugi::xml_document& AOut) {
         D.OpenDay(Utf8ToOem(Session().FCashierName), Session().FCashierINN);
         D.WaitForPrint();
         CutReceipt(false, true, -1);
-        FillOutputParameters(AOut, 0xE019);
+        FillOutputParameters(AOut, OpenShiftOutput);
     });
 }
 
@@ -184,7 +211,7 @@ void TDriver::CloseShift(pugi::xml_document& AIn, pugi::xml_document& AOut) {
         D.ZReport(Utf8ToOem(Session().FCashierName), Session().FCashierINN);
         D.WaitForPrint();
         CutReceipt(false, true, -1);
-        FillOutputParameters(AOut, 0xFFF9);
+        FillOutputParameters(AOut, CloseShiftOutput);
     });
 }
 
@@ -205,7 +232,7 @@ void TDriver::ReportCurrentStatusOfSettlements(pugi::xml_document& AIn, pugi::xm
         Device().CalculationStateReport(Utf8ToOem(Session().FCashierName), Session().FCashierINN);
         Device().WaitForPrint();
         CutReceipt(false, true, -1);
-        FillOutputParameters(AOut, 0x1FF0);
+        FillOutputParameters(AOut, SettlementsReportOutput);
     });
 }
 
@@ -213,7 +240,7 @@ void TDriver::GetCurrentStatus(pugi::xml_document& AIn, pugi::xml_document& AOut
     WithTCP([&] {
         const pugi::xml_attribute A = AIn.document_element().child("Parameters").attribute("GetCounters");
         const bool Counters = A ? VarToBoolDef(TValue(std::string(A.value())), false) : false;
-        FillOutputParameters(AOut, Counters ? 0x71FF7 : 0x41E17);
+        FillOutputParameters(AOut, Counters ? StatusWithCountersOutput : StatusOutput);
     });
 }
 
@@ -238,7 +265,7 @@ int32_t TDriver::GetLineLength() {
         uint8_t Length = 0;
         Device().GetLineLength(Length);
         const int32_t Configured = Session().FSettings.MaxReceiptRowLength;
-        if (Configured > 0) Length = uint8_t(Configured % 256);
+        if (Configured > 0) Length = uint8_t(Configured);  // Open refuses more than 255
         Device().SetLineLen(Length);
         Result = Length;
     });
@@ -250,7 +277,7 @@ std::string TDriver::GetDateTime() {
     WithTCP([&] {
         int64_t T = 0;
         Device().GetDateTimeKKT(T);
-        Result = DateTimeText(T);
+        Result = UnixTimeToXmlDateTime(T);
     });
     return Result;
 }

@@ -156,7 +156,10 @@ bool TCustomDriver::PropertyGetSet(const std::string& PropName, tVariant* propVa
             case pkByte: V8SetInt(propValue, int32_t(V.RawInt())); break;
             case pkBoolean: V8SetBool(propValue, V.RawBool()); break;
             case pkDouble: V8SetDouble(propValue, V.RawDouble()); break;
-            case pkText: V8SetWString(propValue, std::string_view(V.RawText())); break;
+            case pkText:
+                if (!V8SetWString(propValue, std::string_view(V.RawText())))
+                    throw std::runtime_error(HostMemoryRefusedText);
+                break;
             case pkVariant: RaiseTypeUnacceptable();
         }
     }
@@ -223,7 +226,7 @@ bool TCustomDriver::CopyPropertyTo(const TPropDecl& AProperty, const TValue& AVa
         }
     if (!Target) throw std::runtime_error("Property \"" + AProperty.Name + "\" not found in Source object.");
     Target->Set(ATarget, *Target, ConvertToKind(V, Target->Kind));
-    if (SameTextAscii(AProperty.Name, "LogEnabled") && !FDeviceID.empty()) DeviceLogFlags()[FDeviceID] = V.AsBool();
+    if (SameTextAscii(AProperty.Name, "LogEnabled") && !FDeviceID.empty()) DeviceLogFlags().Set(FDeviceID, V.AsBool());
     return true;
 }
 

@@ -6,17 +6,46 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <exception>
+#include <stdexcept>
 
 #include "base/uStrings.h"
 #include "log/uLog.h"
 
 namespace fr {
 
-bool SingleSessionMode = false;
+std::atomic<bool> SingleSessionMode{false};
 
-std::map<std::string, bool>& DeviceLogFlags() {
-    static std::map<std::string, bool> Flags;
+void TDeviceLogFlags::Set(const std::string& ADeviceID, bool AEnabled) {
+    std::lock_guard G(FLock);
+    FFlags[ADeviceID] = AEnabled;
+}
+
+void TDeviceLogFlags::Remove(const std::string& ADeviceID) {
+    std::lock_guard G(FLock);
+    FFlags.erase(ADeviceID);
+}
+
+std::optional<bool> TDeviceLogFlags::Find(const std::string& ADeviceID) const {
+    std::lock_guard G(FLock);
+    const auto It = FFlags.find(ADeviceID);
+    if (It == FFlags.end()) return std::nullopt;
+    return It->second;
+}
+
+size_t TDeviceLogFlags::Count() const {
+    std::lock_guard G(FLock);
+    return FFlags.size();
+}
+
+void TDeviceLogFlags::Clear() {
+    std::lock_guard G(FLock);
+    FFlags.clear();
+}
+
+TDeviceLogFlags& DeviceLogFlags() {
+    static TDeviceLogFlags Flags;
     return Flags;
 }
 
@@ -204,17 +233,52 @@ std::string TmToText(const struct tm& T) {
     return S;
 }
 
+namespace {
+
+// DATE: days since 1899-12-30, the time of day as the fraction.
+std::string DateToText(double ADays) {
+    constexpr double kEpochDays = 25569.0;  // 1970-01-01
+    const double Seconds = std::round((ADays - kEpochDays) * 86400.0);
+    // Years 1 to 9999 only; anything else is shown as the number it is.
+    if (!(Seconds >= -62135596800.0 && Seconds <= 253402300799.0)) return FormatDouble(ADays);
+    const time_t T = time_t(Seconds);
+    struct tm Tm {};
+    if (!gmtime_r(&T, &Tm)) return FormatDouble(ADays);
+    return TmToText(Tm);
+}
+
+}  // namespace
+
 std::string V8ToText(const tVariant* V) {
     if (!V) return {};
     switch (V->vt) {
         case VTYPE_EMPTY: return {};
+        case VTYPE_NULL: return "NULL";
+        case VTYPE_I1: return std::to_string(V->i8Val);
+        case VTYPE_I2: return std::to_string(V->shortVal);
         case VTYPE_I4: return std::to_string(V->lVal);
+        case VTYPE_INT: return std::to_string(V->intVal);
+        case VTYPE_ERROR: return std::to_string(V->errCode);
+        case VTYPE_HRESULT: return std::to_string(V->hRes);
         case VTYPE_I8: return std::to_string(V->llVal);
+        case VTYPE_UI1: return std::to_string(V->ui8Val);
+        case VTYPE_UI2: return std::to_string(V->ushortVal);
+        case VTYPE_UI4: return std::to_string(V->ulVal);
+        case VTYPE_UINT: return std::to_string(V->uintVal);
+        case VTYPE_UI8: return std::to_string(V->ullVal);
+        case VTYPE_R4: return FormatDouble(V->fltVal, 7);
         case VTYPE_R8: return FormatDouble(V->dblVal);
+        case VTYPE_DATE: return DateToText(V->date);
         case VTYPE_TM: return TmToText(V->tmVal);
         case VTYPE_BOOL: return V->bVal ? "True" : "False";
         case VTYPE_PWSTR: return V8GetWString(V);
-        default: throw std::runtime_error("Unsupported data type - " + V8TypeName(V));
+        // Narrow text is taken as UTF-8; broken sequences become U+FFFD.
+        case VTYPE_PSTR:
+            return V->pstrVal ? Utf16ToUtf8(Utf8ToUtf16(std::string_view(V->pstrVal, V->strLen))) : std::string();
+        case VTYPE_BLOB: return "BLOB";
+        // Values without a text of their own (interfaces, references,
+        // arrays, ...) show their type.
+        default: return V8TypeName(V);
     }
 }
 
@@ -222,7 +286,7 @@ std::string V8ParamsText(const tVariant* Params, long Count) {
     std::string S = "[";
     for (long I = 0; Params && I < Count; ++I) {
         if (I) S += "; ";
-        S += Params[I].vt == VTYPE_BLOB ? std::string("BLOB") : V8ToText(&Params[I]);
+        S += V8ToText(&Params[I]);
     }
     return S + "]";
 }
@@ -288,13 +352,16 @@ void TV8UserObject::V8SetDate(tVariant* V, double AValue) {
     V->date = AValue;
 }
 
+// The value's type is set only once the host's block exists: a failed
+// allocation leaves the value empty and the writer answers false.
 bool TV8UserObject::V8SetWString(tVariant* V, std::u16string_view AValue) {
     if (!V) return false;
     V8ClearVar(V);
-    V->vt = VTYPE_PWSTR;
-    V->pwstrVal = HostWString(AValue);
-    if (!V->pwstrVal) return false;
+    WCHAR_T* P = HostWString(AValue);
+    if (!P) return false;
+    V->pwstrVal = P;
     V->wstrLen = uint32_t(AValue.size());
+    V->vt = VTYPE_PWSTR;
     return true;
 }
 
@@ -306,13 +373,13 @@ bool TV8UserObject::V8SetPChar(tVariant* V, const char* AValue) {
     if (!V) return false;
     if (!AValue) return true;
     V8ClearVar(V);
-    V->vt = VTYPE_PSTR;
     const size_t Len = std::strlen(AValue);
-    void* P = nullptr;
-    if (!V8MM || !V8MM->AllocMemory(&P, Len + 1) || !P) return false;
+    void* P = HostAlloc(Len + 1);
+    if (!P) return false;
     std::memcpy(P, AValue, Len + 1);
     V->pstrVal = static_cast<char*>(P);
     V->strLen = uint32_t(Len);
+    V->vt = VTYPE_PSTR;
     return true;
 }
 
@@ -321,32 +388,37 @@ bool TV8UserObject::V8SetString(tVariant* V, const std::string& AValue) { return
 bool TV8UserObject::V8SetBlob(tVariant* V, const void* AValue, uint32_t ALength) {
     if (!V || !AValue) return false;
     V8ClearVar(V);
-    V->vt = VTYPE_BLOB;
-    void* P = nullptr;
-    if (!V8MM || !V8MM->AllocMemory(&P, ALength ? ALength : 1) || !P) return false;
+    void* P = HostAlloc(ALength ? ALength : 1);
+    if (!P) return false;
     std::memcpy(P, AValue, ALength);
     V->pstrVal = static_cast<char*>(P);
     V->strLen = ALength;
+    V->vt = VTYPE_BLOB;
     return true;
 }
 
-WCHAR_T* TV8UserObject::HostWString(std::u16string_view AText) {
+void* TV8UserObject::HostAlloc(size_t ABytes) {
     if (!V8MM) return nullptr;
     void* P = nullptr;
-    const unsigned long Bytes = (AText.size() + 1) * sizeof(WCHAR_T);
     try {
-        if (!V8MM->AllocMemory(&P, Bytes) || !P) return nullptr;
+        if (!V8MM->AllocMemory(&P, static_cast<unsigned long>(ABytes))) return nullptr;
     } catch (...) {
         return nullptr;
     }
-    auto* W = static_cast<WCHAR_T*>(P);
+    return P;
+}
+
+WCHAR_T* TV8UserObject::HostWString(std::u16string_view AText) {
+    auto* W = static_cast<WCHAR_T*>(HostAlloc((AText.size() + 1) * sizeof(WCHAR_T)));
+    if (!W) return nullptr;
     std::memcpy(W, AText.data(), AText.size() * sizeof(WCHAR_T));
     W[AText.size()] = 0;
     return W;
 }
 
 void TV8Call::SetString(long I, std::string_view AUtf8) {
-    if (auto* V = Out(I)) FObject.V8SetWString(V, AUtf8);
+    if (auto* V = Out(I); V && !FObject.V8SetWString(V, AUtf8))
+        throw std::runtime_error(HostMemoryRefusedText);
 }
 void TV8Call::SetInt(long I, int32_t AValue) {
     if (auto* V = Out(I)) FObject.V8SetInt(V, AValue);
@@ -403,12 +475,10 @@ void ApplyLogModeSwitch(std::u16string_view AMethName, const tVariant* AParams, 
     if (!SameAsciiName(AMethName, u"SetParameter") && !SameAsciiName(AMethName, u"Open") &&
         !SameAsciiName(AMethName, u"ConnectEquipment") && !SingleSessionMode)
         SetLogMode(lmSuspended);
-    const std::string T = V8ToText(&AParams[0]);
-    if (!T.empty() && IsDeviceIdentifier(T)) {
-        const auto& Flags = DeviceLogFlags();
-        const auto It = Flags.find(T);
-        SetLogMode(It != Flags.end() && It->second ? lmAll : lmOff);
-    }
+    // Only a text can be a device identifier.
+    if (AParams[0].vt != VTYPE_PWSTR) return;
+    const std::string T = V8GetWString(&AParams[0]);
+    if (!T.empty() && IsDeviceIdentifier(T)) SetLogMode(DeviceLogFlags().Find(T).value_or(false) ? lmAll : lmOff);
 }
 
 // -------------------------------------------------------- component object
@@ -565,20 +635,22 @@ private:
         const TMethReg* M = Meth(N);
         if (!M) return false;
         if (!Params || Count < 0) Count = 0;
+        // The log mode switches of this call stay with this call, also while
+        // the host runs another one on another thread.
+        const TLogModeScope LogModeScope;
         try {
             const bool Quiet = SameAsciiName(M->MethName, u"SetParameter");
             const std::string Name = Utf16ToUtf8(M->MethName);
             ApplyLogModeSwitch(M->MethName, Params, Count);
-            // The parameter text is built, as the line is written, only for
-            // methods that are logged: SetParameter stores any value.
-            if (!Quiet) WriteLog("> " + Name, "Params: " + V8ParamsText(Params, Count), llDebug);
+            // The call lines are built only when they are written.
+            if (!Quiet && LogWrites(llDebug)) WriteLog("> " + Name, "Params: " + V8ParamsText(Params, Count), llDebug);
             bool Result = false;
             if (M->ExecuteFunc)
                 Result = M->ExecuteFunc(FDriver.get(), AsFunction ? RetValue : nullptr, Params, Count, FDriver->V8);
             else if (M->ExecuteProc)
                 Result = M->ExecuteProc(FDriver.get(), Params, Count, FDriver->V8);
             ApplyLogModeSwitch(M->MethName, Params, Count);
-            if (!Quiet) {
+            if (!Quiet && LogWrites(llDebug)) {
                 const std::string R = AsFunction ? "Result=" + V8ToText(RetValue) : std::string();
                 WriteLog("< " + Name, R + "; Params: " + V8ParamsText(Params, Count), llDebug);
             }

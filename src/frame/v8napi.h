@@ -3,9 +3,12 @@
 // dispatch of host calls with the call log.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -107,10 +110,28 @@ private:
 TClassRegList& ClassRegList();
 
 // Logging enabled per device identifier; written when a session copies its
-// LogEnabled setting, read around every call.
-std::map<std::string, bool>& DeviceLogFlags();
-// One device session only (the driver's MteDriver setting).
-extern bool SingleSessionMode;
+// LogEnabled setting, read around every call. Calls may come from several
+// threads at once, so every access takes the table's lock.
+class TDeviceLogFlags {
+public:
+    void Set(const std::string& ADeviceID, bool AEnabled);
+    void Remove(const std::string& ADeviceID);
+    // nullopt for an identifier without an entry.
+    std::optional<bool> Find(const std::string& ADeviceID) const;
+    size_t Count() const;
+    void Clear();
+
+private:
+    mutable std::mutex FLock;
+    std::map<std::string, bool> FFlags;
+};
+TDeviceLogFlags& DeviceLogFlags();
+// Set once a driver object opened a session with MteDriver: from then on the
+// call log stops suspending logging around calls without a device.
+extern std::atomic<bool> SingleSessionMode;
+
+// Failure of a call whose string result the host could not allocate.
+inline constexpr const char* HostMemoryRefusedText = "Не удалось передать строку: платформа не выделила память";
 
 // Readers of host values (text results are UTF-8).
 std::string V8GetWString(const tVariant* V);
@@ -150,7 +171,10 @@ public:
     bool V8SetPChar(tVariant* V, const char* AValue);
     bool V8SetString(tVariant* V, const std::string& AValue);
     bool V8SetBlob(tVariant* V, const void* AValue, uint32_t ALength);
-    // A zero-terminated copy in host memory, or null without a memory manager.
+    // A block of the host's memory manager; null without one or when the
+    // host refuses.
+    void* HostAlloc(size_t ABytes);
+    // A zero-terminated copy in host memory, or null (see HostAlloc).
     WCHAR_T* HostWString(std::u16string_view AText);
 
     const TClassReg* ClassReg = nullptr;
@@ -175,6 +199,7 @@ public:
     bool GetBool(long I) const { return V8GetBool(Param(I)); }
     bool IsString(long I) const { return V8IsString(Param(I)); }
 
+    // Raises when the host cannot allocate the string.
     void SetString(long I, std::string_view AUtf8);
     void SetInt(long I, int32_t AValue);
     void SetBool(long I, bool AValue);

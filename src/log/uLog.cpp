@@ -264,7 +264,23 @@ std::vector<std::string> ListLogFilesOldestFirst(const std::string& ADirectory) 
     return Names;
 }
 
+namespace {
+
+// The mode of the host call running on this thread, for one log.
+struct TThreadLogMode {
+    const TLog* Log = nullptr;
+    TLogMode Mode = lmOff;
+};
+thread_local TThreadLogMode GThreadLogMode;
+
+}  // namespace
+
 TLog::TLog() = default;
+
+TLogMode TLog::Mode() const {
+    if (GThreadLogMode.Log == this) return GThreadLogMode.Mode;
+    return FMode.load(std::memory_order_relaxed);
+}
 
 TLog::~TLog() {
     try {
@@ -474,14 +490,28 @@ void TLog::WriteFooter() { WriteRaw(Now(), std::string(FooterText) + std::string
 
 void TLog::SetLogMode(TLogMode AMode) {
     const TLogMode Prev = Mode();
+    // The next call, on whatever thread, starts from the mode set last.
+    const auto Store = [this](TLogMode M) {
+        if (GThreadLogMode.Log == this) GThreadLogMode.Mode = M;
+        FMode.store(M);
+    };
     if (AMode == lmOff && IsActive(Prev)) {
         const bool HadHeader = FHeaderWritten.exchange(false);
-        FMode.store(lmOff);
+        Store(lmOff);
         if (HadHeader) WriteFooter();
         return;
     }
     if (AMode == lmOff && Prev == lmSuspended) FHeaderWritten.store(false);
-    FMode.store(AMode);
+    Store(AMode);
+}
+
+TLogModeScope::TLogModeScope(TLog& ALog) : FSavedLog(GThreadLogMode.Log), FSavedMode(GThreadLogMode.Mode) {
+    if (GThreadLogMode.Log != &ALog) GThreadLogMode = {&ALog, ALog.FMode.load()};
+}
+
+TLogModeScope::~TLogModeScope() {
+    // A nested scope of the same log leaves the shared mode as it is.
+    if (FSavedLog != GThreadLogMode.Log) GThreadLogMode = {FSavedLog, FSavedMode};
 }
 
 void TLog::WriteLog(std::string_view ASource, std::string_view AText, uint8_t ALevel) {
@@ -520,6 +550,13 @@ void SetLogMode(TLogMode AMode) {
 }
 
 TLogMode GetLogMode() { return GlobalLogGone() ? lmOff : GlobalLog().Mode(); }
+
+bool LogWrites(uint8_t ALevel) { return TLog::ModeAllows(GetLogMode(), ALevel); }
+
+TLogModeScope::TLogModeScope() : FSavedLog(GThreadLogMode.Log), FSavedMode(GThreadLogMode.Mode) {
+    if (!GlobalLogGone() && GThreadLogMode.Log != &GlobalLog())
+        GThreadLogMode = {&GlobalLog(), GlobalLog().FMode.load()};
+}
 
 std::string GetLogFileName(bool ADirectoryOnly) {
     return GlobalLogGone() ? std::string() : GlobalLog().GetLogFileName(ADirectoryOnly);

@@ -44,7 +44,9 @@ public:
     std::string LogDirectory() const;
     std::string LogBaseName() const;
 
-    TLogMode Mode() const { return FMode.load(std::memory_order_relaxed); }
+    // The mode of the host call running on this thread (TLogModeScope), else
+    // the log's own mode.
+    TLogMode Mode() const;
     // lmOff after an active mode writes the footer (when a header was written)
     // and makes the next activation start with a new header; lmSuspended
     // keeps the header state. Raises when the footer cannot be written; the
@@ -92,6 +94,8 @@ private:
     void WriteHeader(const struct timespec& ATime);
     void WriteFooter();
 
+    friend class TLogModeScope;
+
     mutable std::mutex FConfigLock;  // guards the two texts below
     std::string FLogDirectory;
     std::string FLogBaseName;
@@ -106,11 +110,33 @@ private:
 
 TLog& GlobalLog();
 
+// While it lives, the calling thread has a mode of its own for ALog (the
+// global log by default), starting as the log's current mode. Mode switches
+// made on this thread change it and the log's mode; a call running at the
+// same time on another thread keeps its own. So the lines of one host call
+// follow that call's device, whichever thread the host uses. Nested scopes
+// of the same log share the outer one's mode.
+class TLogModeScope {
+public:
+    TLogModeScope();
+    explicit TLogModeScope(TLog& ALog);
+    ~TLogModeScope();
+    TLogModeScope(const TLogModeScope&) = delete;
+    TLogModeScope& operator=(const TLogModeScope&) = delete;
+
+private:
+    const TLog* FSavedLog;
+    TLogMode FSavedMode;
+};
+
 // The calls every layer uses; they act on GlobalLog(). After the global log
 // is gone (library unload) they do nothing and return empty texts.
 void WriteLog(std::string_view ASource, std::string_view AText, uint8_t ALevel);
 void SetLogMode(TLogMode AMode);
 TLogMode GetLogMode();
+// Whether a line of ALevel would be written now; callers skip building
+// texts that nobody reads.
+bool LogWrites(uint8_t ALevel);
 std::string GetLogFileName(bool ADirectoryOnly);
 
 // Library start-up: points the global log at

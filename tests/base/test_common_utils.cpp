@@ -11,6 +11,7 @@
 
 #include <unistd.h>
 
+#include "TestBytes.h"
 #include "base/uCommonUtils.h"
 #include "base/uEquipmentErrors.h"
 #include "base/uStrings.h"
@@ -18,11 +19,9 @@
 namespace fr {
 namespace {
 
-std::string Bytes(std::initializer_list<int> AList) {
-    std::string S;
-    for (int B : AList) S += char(uint8_t(B));
-    return S;
-}
+using test::Bytes;
+using test::Hex;
+using test::ShowHex;
 
 // ---- XML input ----------------------------------------------------------------------
 
@@ -50,6 +49,38 @@ TEST(StripInvalidXmlChars, Utf8KeepsTheSameCharactersAsUtf16) {
                                                "b")),
               "a\xEF\xBF\xBD"
               "b");
+}
+
+// ---- Text conversions -------------------------------------------------------------------
+
+// Broken input never fails a conversion: it becomes U+FFFD, one per byte
+// that starts no valid sequence; a NUL inside a text stays.
+TEST(TextConversion, InvalidInputAndNuls) {
+    const std::pair<std::string, std::u16string> FromUtf8[] = {
+        {"Ёж", u"Ёж"},
+        {std::string("a\0b", 3), std::u16string(u"a\0b", 3)},
+        {"\xF0\x9F\x98\x80", u"\U0001F600"},
+        {"a\xFF!", u"a\uFFFD!"},
+        {"\xC0\xAF", u"\uFFFD\uFFFD"},            // overlong "/"
+        {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},  // a surrogate written as UTF-8
+        {"x\xE2\x82", u"x\uFFFD\uFFFD"},          // truncated at the end
+        {"\xC3Z", u"\uFFFDZ"},
+    };
+    for (const auto& [In, Out] : FromUtf8) EXPECT_EQ(Utf8ToUtf16(In), Out) << In;
+    EXPECT_EQ(Utf8ToUtf32("\xC0\xAFz"), U"\uFFFD\uFFFDz");
+    EXPECT_EQ(Utf8Length("Ёж\xFF"), 3u);
+
+    const std::pair<std::u16string, std::string> FromUtf16[] = {
+        {u"Ёж", "Ёж"},
+        {std::u16string(u"a\0b", 3), std::string("a\0b", 3)},
+        {u"\U0001F600", "\xF0\x9F\x98\x80"},
+        {std::u16string{u'a', char16_t(0xD800), u'z'}, "a\xEF\xBF\xBDz"},
+        {std::u16string{char16_t(0xDC00), char16_t(0xD800)}, "\xEF\xBF\xBD\xEF\xBF\xBD"},
+    };
+    for (const auto& [In, Out] : FromUtf16) EXPECT_EQ(Utf16ToUtf8(In), Out);
+
+    EXPECT_EQ(Utf32ToUtf8(std::u32string{U'я', char32_t(0xD800), char32_t(0x110000), 0, U'!'}),
+              std::string("\xD1\x8F\xEF\xBF\xBD\xEF\xBF\xBD\0!", 10));
 }
 
 // ---- Hex and byte encodings --------------------------------------------------------------
@@ -80,22 +111,22 @@ TEST(HexEncodings, LittleAndBigEndianIntegers) {
         std::string Actual, Expected;
     };
     const TCase Cases[] = {
-        {"LE 0x1234/8", IntToLEBytes(0x1234, 8), Bytes({0x34, 0x12, 0, 0})},
-        {"LE 0x123/3", IntToLEBytes(0x123, 3), Bytes({0x23, 0x01})},
-        {"LE 0/0", IntToLEBytes(0, 0), Bytes({0})},
-        {"LE 5/10", IntToLEBytes(5, 10), Bytes({5, 0, 0, 0, 0})},
-        {"LE grows", IntToLEBytes(0x12345, 4), Bytes({0x45, 0x23, 0x01})},
-        {"LE max", IntToLEBytes(~uint64_t(0), 2), std::string(8, '\xFF')},
-        {"LEN 0x1234/3", IntToLEBytesN(0x1234, 3), Bytes({0x34, 0x12, 0})},
-        {"LEN cut", IntToLEBytesN(0x12345, 2), Bytes({0x45, 0x23})},
-        {"LEN -2", IntToLEBytesN(uint64_t(int64_t(-2)), 4), Bytes({0xFE, 0xFF, 0xFF, 0xFF})},
-        {"LEN wide", IntToLEBytesN(0x0102030405060708, 9), Bytes({8, 7, 6, 5, 4, 3, 2, 1, 0})},
+        {"LE 0x1234/8", IntToLEBytes(0x1234, 8), Hex("34 12 00 00")},
+        {"LE 0x123/3", IntToLEBytes(0x123, 3), Hex("23 01")},
+        {"LE 0/0", IntToLEBytes(0, 0), Hex("00")},
+        {"LE 5/10", IntToLEBytes(5, 10), Hex("05 00 00 00 00")},
+        {"LE grows", IntToLEBytes(0x12345, 4), Hex("45 23 01")},
+        {"LE max", IntToLEBytes(~uint64_t(0), 2), Hex("FF FF FF FF FF FF FF FF")},
+        {"LEN 0x1234/3", IntToLEBytesN(0x1234, 3), Hex("34 12 00")},
+        {"LEN cut", IntToLEBytesN(0x12345, 2), Hex("45 23")},
+        {"LEN -2", IntToLEBytesN(uint64_t(int64_t(-2)), 4), Hex("FE FF FF FF")},
+        {"LEN wide", IntToLEBytesN(0x0102030405060708, 9), Hex("08 07 06 05 04 03 02 01 00")},
         {"LEN 0", IntToLEBytesN(7, 0), ""},
-        {"BEN 0x1234/3", IntToBEBytesN(0x1234, 3), Bytes({0, 0x12, 0x34})},
-        {"BEN cut", IntToBEBytesN(0x12345, 2), Bytes({0x23, 0x45})},
-        {"BEN 1", IntToBEBytesN(0xAB, 1), Bytes({0xAB})},
+        {"BEN 0x1234/3", IntToBEBytesN(0x1234, 3), Hex("00 12 34")},
+        {"BEN cut", IntToBEBytesN(0x12345, 2), Hex("23 45")},
+        {"BEN 1", IntToBEBytesN(0xAB, 1), Hex("AB")},
     };
-    for (const auto& C : Cases) EXPECT_EQ(BytesToHexString(C.Actual, " "), BytesToHexString(C.Expected, " ")) << C.Name;
+    for (const auto& C : Cases) EXPECT_EQ(ShowHex(C.Actual), ShowHex(C.Expected)) << C.Name;
 
     EXPECT_EQ(LEBytesToInt(""), 0u);
     EXPECT_EQ(LEBytesToInt(Bytes({0x34, 0x12, 0, 0})), 0x1234u);
@@ -150,15 +181,14 @@ TEST(HexEncodings, PackedBcd) {
 
 TEST(HexEncodings, MoneyToBytes6) {
     const std::pair<double, std::string> Cases[] = {
-        {10.125, Bytes({0xF4, 0x03, 0, 0, 0, 0})},  // 1012.5 kopecks -> 1012
-        {10.375, Bytes({0x0E, 0x04, 0, 0, 0, 0})},  // 1037.5 -> 1038
-        {0, std::string(6, '\0')},
-        {1234.56, Bytes({0x40, 0xE2, 0x01, 0, 0, 0})},
-        {-0.01, std::string(6, '\xFF')},
-        {2814749767106.55, std::string(6, '\xFF')},  // 2^48 - 1 kopecks
+        {10.125, Hex("F4 03 00 00 00 00")},  // 1012.5 kopecks -> 1012
+        {10.375, Hex("0E 04 00 00 00 00")},  // 1037.5 -> 1038
+        {0, Hex("00 00 00 00 00 00")},
+        {1234.56, Hex("40 E2 01 00 00 00")},
+        {-0.01, Hex("FF FF FF FF FF FF")},
+        {2814749767106.55, Hex("FF FF FF FF FF FF")},  // 2^48 - 1 kopecks
     };
-    for (const auto& [Value, Expected] : Cases)
-        EXPECT_EQ(BytesToHexString(MoneyToBytes6(Value), " "), BytesToHexString(Expected, " ")) << Value;
+    for (const auto& [Value, Expected] : Cases) EXPECT_EQ(ShowHex(MoneyToBytes6(Value)), ShowHex(Expected)) << Value;
     for (double Bad : {2814749767106.56, -1407374883553.29, std::nan(""), std::numeric_limits<double>::infinity()})
         EXPECT_THROW(MoneyToBytes6(Bad), std::out_of_range) << Bad;
 }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cfenv>
 #include <cmath>
 #include <limits>
 #include <stdexcept>
@@ -76,6 +77,22 @@ TEST(Currency, ParseRejectsWhatIsNotAnAmount) {
                              "1e100",
                              "99999999999999999999"})
         EXPECT_FALSE(TCurrency::Parse(Text).has_value()) << Text;
+}
+
+// One rounding for money, kopecks and loose integers, whatever rounding
+// mode the host process has set.
+TEST(RoundHalfToEven, TiesGoToTheEvenNeighbourInEveryRoundingMode) {
+    const std::pair<double, double> Cases[] = {
+        {2.5, 2}, {3.5, 4}, {-2.5, -2}, {-3.5, -4}, {0.5, 0},       {1.5, 2},
+        {2.4, 2}, {2.6, 3}, {-2.6, -3}, {-0.4, 0},  {1e300, 1e300}, {4503599627370497.0, 4503599627370497.0}};
+    const int Saved = std::fegetround();
+    for (int Mode : {FE_TONEAREST, FE_UPWARD, FE_DOWNWARD, FE_TOWARDZERO}) {
+        std::fesetround(Mode);
+        for (const auto& [In, Out] : Cases) EXPECT_EQ(RoundHalfToEven(In), Out) << In << " mode " << Mode;
+        EXPECT_TRUE(std::isnan(RoundHalfToEven(std::nan(""))));
+        EXPECT_EQ(RoundHalfToEven(-std::numeric_limits<double>::infinity()), -std::numeric_limits<double>::infinity());
+    }
+    std::fesetround(Saved);
 }
 
 TEST(Currency, FromDoubleRoundsHalfToEvenAndRejectsOutOfRange) {

@@ -246,6 +246,65 @@ TEST_P(Sessions, FailedOpenLeavesNoSession) {
     EXPECT_EQ(R.Params[0].Type, VTYPE_EMPTY);
 }
 
+// Settings that reach fields of fixed size: FeedCount keeps its defined
+// meaning (a count outside one byte feeds nothing), any other value that
+// does not fit is refused by Open, never sent cut.
+TEST(SessionSettings, ValuesThatDoNotFitTheirField) {
+    TEmulator Emu;
+    const uint16_t Port = Emu.StartTCP();
+    TComponentHost Host;
+    Host.Load(FR_LIBRARY_PATH);
+    ASSERT_TRUE(Host.Create("fr_orvalen1c8x3n"));
+    const auto Set = [&](const std::string& AName, const V& AValue) {
+        ASSERT_TRUE(Host.Call("SetParameter", {V::String(AName), AValue}).Result.Bool) << AName;
+    };
+    const auto Connect = [&] {
+        Set("PortNumber", V::Int32(9999));
+        Set("IPPort", V::Int32(Port));
+    };
+
+    const std::string Refused = "Недопустимое значение параметра ";
+    const struct {
+        std::string Name;
+        int32_t Value;
+        std::string Text;
+    } Cases[] = {
+        {"MaxReceiptRowLength", 300,
+         Refused + "«Длина строки» (MaxReceiptRowLength): 300. Допустимо не больше 255; 0 и меньше — длина строки ККТ"},
+        {"IPPort", Port + 65536,
+         Refused + "«IP порт» (IPPort): " + std::to_string(Port + 65536) + ". Допустимо от 1 до 65535"},
+        {"EnablePrinting", 258, Refused + "«Включить печать» (EnablePrinting): 258. Допустимо от 0 до 255"},
+        {"EnableReportPrinting", -1,
+         Refused + "«Включить печать отчетов» (EnableReportPrinting): -1. Допустимо от 0 до 255"},
+        {"ReceiptFontNumber", 256, Refused + "«Номер шрифта чека» (ReceiptFontNumber): 256. Допустимо от 0 до 255"},
+        {"ConnectPwd", -1, Refused + "«Пароль связи» (ConnectPwd): -1. Допустимо от 0 до 2147483647"},
+    };
+    for (const auto& C : Cases) {
+        Connect();
+        Set(C.Name, V::Int32(C.Value));
+        const auto R = Host.Call("Open", {V::Empty()});
+        EXPECT_FALSE(R.Result.Bool) << C.Name;
+        EXPECT_EQ(Host.LastError(), std::make_pair(1001, C.Text));
+        EXPECT_EQ(R.Params[0].Type, VTYPE_EMPTY);
+        Set(C.Name, V::Int32(C.Name == "ConnectPwd" ? 30 : C.Name == "ReceiptFontNumber" ? 1 : 0));
+    }
+    EXPECT_TRUE(Emu.Device().Commands().empty());  // nothing reached the device
+
+    // A count of 261 feeds nothing before the test's cut (not 261 - 256 lines).
+    Connect();
+    Set("FeedCount", V::Int32(261));
+    const auto T = Host.Call("DeviceTest", {V::Empty(), V::Empty()});
+    ASSERT_TRUE(T.Result.Bool) << T.Params[0].Str;
+    int Feeds = 0, Cuts = 0;
+    for (const auto& C : Emu.Device().Commands()) {
+        Feeds += uint8_t(C[0]) == 0x29;
+        Cuts += uint8_t(C[0]) == 0x25;
+    }
+    EXPECT_EQ(Feeds, 0);
+    EXPECT_EQ(Cuts, 1);
+    Host.Destroy();
+}
+
 INSTANTIATE_TEST_SUITE_P(Link, Sessions, ::testing::Values(true, false),
                          [](const auto& I) { return I.param ? "Tcp" : "Serial"; });
 
@@ -316,6 +375,57 @@ void SingleThenMultiSessionOpen() {
 TEST(SingleSessionDeathTest, SessionOpenedWithoutMteDriverStaysUsable) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(SingleThenMultiSessionOpen(), ::testing::ExitedWithCode(0), "");
+}
+
+// Two driver objects, one in each mode: the object in single-session mode
+// serves its one session whatever identifier it gets; the other keeps
+// sending each operation to the session its identifier names, and refuses
+// an identifier it never issued.
+void OneObjectInEachMode() {
+    TEmulator Single, First, Second;
+    const uint16_t SinglePort = Single.StartTCP(), FirstPort = First.StartTCP(), SecondPort = Second.StartTCP();
+    TComponentHost Multi, Mte;
+    Multi.Load(FR_LIBRARY_PATH);
+    Mte.Load(FR_LIBRARY_PATH);
+    if (!Multi.Create("fr_orvalen1c8x3n") || !Mte.Create("fr_orvalen1c8x3n")) ChildExit(2);
+    const auto Open = [](TComponentHost& AHost, uint16_t APort, bool AMte) {
+        AHost.Call("SetParameter", {V::String("MteDriver"), V::Boolean(AMte)});
+        AHost.Call("SetParameter", {V::String("PortNumber"), V::Int32(9999)});
+        AHost.Call("SetParameter", {V::String("IPPort"), V::Int32(APort)});
+        const auto R = AHost.Call("Open", {V::String("untouched")});
+        if (!R.Result.Bool) ChildExit(3);
+        return R.Params[0].Str;
+    };
+    const std::string IDFirst = Open(Multi, FirstPort, false);
+    const std::string IDSecond = Open(Multi, SecondPort, false);
+    if (Open(Mte, SinglePort, true) != "untouched") ChildExit(4);
+
+    // The object without MteDriver: the first identifier reaches the first register.
+    if (!Multi.Call("OpenShift", {V::String(IDFirst), V::String(kCashier), V::Empty()}).Result.Bool) ChildExit(5);
+    if (!First.Device().ShiftOpen() || Second.Device().ShiftOpen() || Single.Device().ShiftOpen()) ChildExit(6);
+    const std::string Unknown = "0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9";
+    if (Multi.Call("OpenShift", {V::String(Unknown), V::String(kCashier), V::Empty()}).Result.Bool) ChildExit(7);
+    if (Multi.LastError().second !=
+        "Экземпляр устройства c идентификатором " + Unknown + " не существует или уже был отключен")
+        ChildExit(8);
+    // It still gets identifiers for new sessions; closing one leaves the other.
+    const std::string IDThird = Open(Multi, SecondPort, false);
+    if (IDThird.size() != 36) ChildExit(9);
+    if (!Multi.Call("Close", {V::String(IDFirst)}).Result.Bool) ChildExit(10);
+    if (!Multi.Call("OpenShift", {V::String(IDThird), V::String(kCashier), V::Empty()}).Result.Bool) ChildExit(11);
+    if (!Second.Device().ShiftOpen()) ChildExit(12);
+
+    // The object with MteDriver: any identifier, its one register.
+    if (!Mte.Call("OpenShift", {V::String(Unknown), V::String(kCashier), V::Empty()}).Result.Bool) ChildExit(13);
+    if (!Single.Device().ShiftOpen()) ChildExit(14);
+    Multi.Destroy();
+    Mte.Destroy();
+    ChildExit(0);
+}
+
+TEST(SingleSessionDeathTest, TwoObjectsOneInEachMode) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(OneObjectInEachMode(), ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

@@ -1,13 +1,19 @@
-// Documents of the common driver layer that the end-to-end tests cannot
-// reach: the settings form built from the declarations when the library
-// carries no form, and the parser's message for malformed host XML.
+// What the end-to-end tests cannot reach: the settings form built from the
+// declarations when the library carries no form, the parser's message for
+// malformed host XML, and the device log flags a failed Open leaves behind.
 #include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <pugixml.hpp>
 
-#include "driver/uCommonDriver.h"
 #include "base/uXmlUtils.h"
+#include "driver/uCommonDriver.h"
 #include "fiscal/uDriver.h"
+#include "log/uLog.h"
 
 namespace fr {
 namespace {
@@ -55,6 +61,39 @@ TEST(CommonDriver, MalformedXmlGivesTheParsersMessage) {
         EXPECT_EQ(std::string(E.what()).rfind("Ошибка разбора XML: ", 0), 0u) << E.what();
         EXPECT_NE(std::string(E.what()).find("позиция"), std::string::npos);
     }
+}
+
+// A port on loopback where nobody listens.
+uint16_t ClosedPort() {
+    const int Fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in A{};
+    A.sin_family = AF_INET;
+    A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t Len = sizeof A;
+    bind(Fd, reinterpret_cast<sockaddr*>(&A), sizeof A);
+    getsockname(Fd, reinterpret_cast<sockaddr*>(&A), &Len);
+    close(Fd);
+    return ntohs(A.sin_port);
+}
+
+TEST(CommonDriver, FailedOpenLeavesNoDeviceLogFlag) {
+    TDriver D;
+    const size_t Before = DeviceLogFlags().Count();
+    for (int I = 0; I < 3; ++I) {
+        // Each Open starts from the defaults again; logging stays on.
+        D.PropertySet("PortNumber", TValue("9999"));
+        D.PropertySet("IPPort", TValue(std::to_string(ClosedPort())));
+        D.PropertySet("LogEnabled", TValue("true"));
+        tVariant Ret{};
+        tVariant Param{};
+        TV8Call Call(D, &Ret, &Param, 1);
+        D.HostOpen(Call);
+        EXPECT_EQ(Ret.vt, VTYPE_BOOL);
+        EXPECT_FALSE(Ret.bVal);
+        EXPECT_EQ(D.LastResult().ErrorDescription, "Ошибка соединения с ККТ");
+    }
+    EXPECT_EQ(DeviceLogFlags().Count(), Before);
+    SetLogMode(lmOff);
 }
 
 TEST(CommonDriver, EquipmentTypeNames) {

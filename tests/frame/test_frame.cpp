@@ -4,12 +4,18 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <future>
+#include <optional>
 #include <sstream>
+#include <thread>
 
+#include "fiscal/uDriver.h"
 #include "frame/uCustomDriver.h"
 #include "log/uLog.h"
 #include "v8host/uV8Host.h"
@@ -75,6 +81,7 @@ public:
 
     void Which(TV8Call& C) { C.SetResultInt(2); }
     void Fail(TV8Call& C) {
+        if (InsideFail) InsideFail();
         try {
             throw std::runtime_error("отказ: " + C.GetString(0));
         } catch (...) {
@@ -90,6 +97,8 @@ public:
         }
     }
     void Act() { ++FActed; }
+    // Runs inside Fail, before its log line (a device operation in progress).
+    static inline std::function<void()> InsideFail;
 
     int32_t FNumber = 7;
     std::string FText = "abc";
@@ -130,7 +139,7 @@ protected:
         Host.Attach(&::GetClassNames, &::GetClassObject, &::DestroyObject, &::GetAttachType);
         ASSERT_TRUE(Host.Create("TestDriver"));
         SetLogMode(lmOff);
-        DeviceLogFlags().clear();
+        DeviceLogFlags().Clear();
     }
     void TearDown() override {
         Host.Destroy();
@@ -214,13 +223,29 @@ TEST_F(FrameTest, StringsComeBackAsHostCopies) {
     Host.Memory().FreeMemory(&P);
 }
 
-TEST_F(FrameTest, FailedAllocationLeavesTypedNullString) {
+TEST_F(FrameTest, RefusedAllocationFailsTheCall) {
     Host.Memory().FailNextAllocations(1);
     EXPECT_EQ(Host.Object()->GetPropName(0, 0), nullptr);
     WCHAR_T* Ext = reinterpret_cast<WCHAR_T*>(1);
     Host.Memory().FailNextAllocations(1);
     EXPECT_TRUE(Host.Object()->RegisterExtensionAs(&Ext));
     EXPECT_EQ(Ext, nullptr);
+
+    // A method whose string result the host refuses reports failure and
+    // leaves the parameter empty, not a string without its text.
+    Host.Memory().FailNextAllocations(1);
+    const auto R = Host.Call("Upper", {THostValue::Int32(5)});
+    EXPECT_TRUE(R.Called);
+    EXPECT_FALSE(R.Result.Bool);
+    EXPECT_EQ(R.Params[0].Type, VTYPE_EMPTY);
+
+    // The same for a text property read by the host.
+    Host.Memory().FailNextAllocations(1);
+    const auto P = Host.GetProp("Text");
+    EXPECT_FALSE(P.Called);
+    EXPECT_EQ(P.Result.Type, VTYPE_EMPTY);
+    ASSERT_EQ(Host.Connection().Errors.size(), 1u);
+    EXPECT_EQ(Host.Connection().Errors[0].Description, HostMemoryRefusedText);
 }
 
 TEST_F(FrameTest, PropertiesConvertBothWays) {
@@ -278,19 +303,37 @@ TEST_F(FrameTest, SetParameterMatchesEitherNameInAnyCase) {
     EXPECT_FALSE(R.Result.Bool);
 }
 
-TEST_F(FrameTest, UnsupportedParameterTypeStopsTheCall) {
-    const auto R = Host.Call("Upper", {THostValue::Date(45000.5)});
-    EXPECT_FALSE(R.Called);
-    ASSERT_EQ(Host.Connection().Errors.size(), 1u);
-    EXPECT_EQ(Host.Connection().Errors[0].Description, "Unsupported data type - VTYPE_DATE");
-    // The method did not run: the parameter is unchanged.
-    EXPECT_EQ(R.Params[0].Type, VTYPE_DATE);
+TEST_F(FrameTest, EveryParameterTypeReachesTheMethodAndTheLog) {
+    // Logging off: the call runs, whatever the types.
+    const auto Off = Host.Call("Upper", {THostValue::Date(45000.5)});
+    EXPECT_TRUE(Off.Called);
+    EXPECT_TRUE(Off.Result.Bool);
+    EXPECT_TRUE(Host.Connection().Errors.empty());
+
+    // Logging on: every type has its text in the call line.
+    DeviceLogFlags().Set(kDeviceID, true);
+    THostValue I2 = THostValue::OfType(VTYPE_I2), UI1 = THostValue::OfType(VTYPE_UI1),
+               R4 = THostValue::OfType(VTYPE_R4), Narrow = THostValue::OfType(VTYPE_PSTR);
+    I2.Int = -7;
+    UI1.Int = 200;
+    R4.Dbl = 2.5;
+    Narrow.Str = "узкая";
+    const auto On =
+        Host.Call("Which", {THostValue::String(kDeviceID), I2, THostValue::OfType(VTYPE_I1), UI1, R4,
+                            THostValue::Date(45000.5), Narrow, THostValue::OfType(VTYPE_NULL),
+                            THostValue::OfType(VTYPE_INTERFACE), THostValue::OfType(VTYPE_I4 | VTYPE_ARRAY)});
+    EXPECT_TRUE(On.Called);
+    EXPECT_TRUE(Host.Connection().Errors.empty());
+    EXPECT_NE(ReadLog().find("> Which: \tParams: [" + std::string(kDeviceID) +
+                             "; -7; 0; 200; 2.5; 15.03.2023 12:00:00; узкая; NULL; VTYPE_INTERFACE; "
+                             "VTYPE_I4 array]\r\n"),
+              std::string::npos)
+        << ReadLog();
+    SetLogMode(lmOff);
 
     // SetParameter writes no call log, so it takes any value the readers know.
-    Host.Connection().Errors.clear();
     EXPECT_TRUE(Host.Call("SetParameter", {THostValue::String("Number"), THostValue::Date(5.7)}).Result.Bool);
     EXPECT_EQ(Host.GetProp("Number").Result.Int, 5);
-    EXPECT_TRUE(Host.Connection().Errors.empty());
 }
 
 TEST_F(FrameTest, ExportedFailureIsAResultNotAHostError) {
@@ -302,7 +345,7 @@ TEST_F(FrameTest, ExportedFailureIsAResultNotAHostError) {
 
 TEST_F(FrameTest, CallLogFollowsTheDeviceFlag) {
     // A device with logging on: both lines; blobs show as BLOB.
-    DeviceLogFlags()[kDeviceID] = true;
+    DeviceLogFlags().Set(kDeviceID, true);
     Host.Call("Upper", {THostValue::String(kDeviceID)});
     Host.Call("Fail", {THostValue::String(kDeviceID)});
     EXPECT_EQ(GetLogMode(), lmAll);
@@ -316,7 +359,7 @@ TEST_F(FrameTest, CallLogFollowsTheDeviceFlag) {
     const size_t Before = ReadLog().size();
     std::string Lower = kDeviceID;
     for (char& C : Lower) C = char(std::tolower(static_cast<unsigned char>(C)));
-    DeviceLogFlags()[Lower] = false;
+    DeviceLogFlags().Set(Lower, false);
     Host.Call("Fail", {THostValue::String(Lower)});
     EXPECT_EQ(GetLogMode(), lmOff);
     // Switching from lmAll to lmOff wrote only the footer.
@@ -347,6 +390,66 @@ TEST_F(FrameTest, SingleSessionModeKeepsLoggingOn) {
     EXPECT_EQ(GetLogMode(), lmAll);
     SingleSessionMode = false;
     SetLogMode(lmOff);
+}
+
+// Two host threads call at once: each call's lines follow its own device's
+// flag, while the shared tables (log flags, driver description) change.
+TEST_F(FrameTest, TwoThreadsCallAtOnce) {
+    const std::string Quiet = "11111111-2222-3333-4444-555555555555";
+    DeviceLogFlags().Set(kDeviceID, true);
+    DeviceLogFlags().Set(Quiet, false);
+    TComponentHost Other;
+    Other.Attach(&::GetClassNames, &::GetClassObject, &::DestroyObject, &::GetAttachType);
+    ASSERT_TRUE(Other.Create("TestDriver"));
+    const size_t Start = ReadLog().size();
+
+    // A call of the unlogged device runs to its end while a call of the
+    // logged one is half-way: the logged call still writes its own line.
+    std::promise<void> Inside, OtherDone;
+    std::shared_future<void> OtherDoneFuture = OtherDone.get_future().share();
+    TTestDriver::InsideFail = [&] {
+        Inside.set_value();
+        OtherDoneFuture.wait();
+    };
+    std::thread Logged([&] { Host.Call("Fail", {THostValue::String(kDeviceID)}); });
+    Inside.get_future().wait();
+    EXPECT_TRUE(Other.Call("Upper", {THostValue::String(Quiet)}).Result.Bool);
+    OtherDone.set_value();
+    Logged.join();
+    TTestDriver::InsideFail = nullptr;
+
+    // Both at full speed.
+    constexpr int Rounds = 200;
+    std::atomic<int> Failed{0};
+    std::atomic<bool> Done{false};
+    std::thread Busy([&] {
+        for (int I = 0; I < Rounds; ++I)
+            if (!Host.Call("Upper", {THostValue::String(kDeviceID)}).Result.Bool) ++Failed;
+        Done = true;
+    });
+    for (int I = 0; I < Rounds || !Done; ++I) {
+        if (!Other.Call("Upper", {THostValue::String(Quiet)}).Result.Bool) ++Failed;
+        const std::string Passing = "ABCDEF01-0000-0000-0000-" + std::to_string(100000000000 + I);
+        DeviceLogFlags().Set(Passing, I % 2 == 0);
+        DeviceLogFlags().Remove(Passing);
+        TDriver Created;
+        EXPECT_NE(Created.GetDescriptionXml().find("EquipmentType=\"ККТ\""), std::string::npos);
+    }
+    Busy.join();
+    Other.Destroy();
+    SetLogMode(lmOff);
+    EXPECT_EQ(Failed.load(), 0);
+
+    const std::string Log = ReadLog().substr(Start);
+    const auto Count = [&Log](const std::string& AText) {
+        int N = 0;
+        for (size_t P = Log.find(AText); P != std::string::npos; P = Log.find(AText, P + 1)) ++N;
+        return N;
+    };
+    EXPECT_EQ(Count("ERROR\tException: \tотказ: " + std::string(kDeviceID)), 1) << Log;
+    EXPECT_EQ(Count("> Upper: \tParams: [" + std::string(kDeviceID) + "]"), Rounds);
+    EXPECT_EQ(Count("< Upper: \tResult=True; Params: [" + std::string(kDeviceID) + "]"), Rounds);
+    EXPECT_EQ(Count(Quiet), 0);
 }
 
 // ------------------------------------------------ declared-export helpers
@@ -417,7 +520,7 @@ public:
 };
 
 TEST(CustomDriver, CopyPropertyToKeepsDeviceLogFlags) {
-    DeviceLogFlags().clear();
+    DeviceLogFlags().Clear();
     TCopyingDriver D;
     TSession S;
     D.FNumber = 42;
@@ -430,7 +533,7 @@ TEST(CustomDriver, CopyPropertyToKeepsDeviceLogFlags) {
     }
     EXPECT_EQ(S.FNumber, 42);
     EXPECT_TRUE(S.FLogEnabled);
-    EXPECT_TRUE(DeviceLogFlags().at(kDeviceID));
+    EXPECT_EQ(DeviceLogFlags().Find(kDeviceID), std::optional<bool>(true));
 }
 
 TEST(CustomDriver, ActionsAreListedInRegistryOrder) {
@@ -502,14 +605,48 @@ TEST(HostValues, ReadersByType) {
     EXPECT_EQ(V8ToText(&Tm), "03.03.2024 09:00:05");
     tVariant Ref = Make(VTYPE_I4 | VTYPE_BYREF | VTYPE_ARRAY);
     EXPECT_EQ(V8TypeName(&Ref), "VTYPE_I4 by ref");
-    try {
-        V8ToText(&Ref);
-        FAIL();
-    } catch (const std::exception& E) {
-        EXPECT_STREQ(E.what(), "Unsupported data type - VTYPE_I4 by ref");
-    }
     tVariant Odd = Make(200);
     EXPECT_EQ(V8TypeName(&Odd), "unknown type");
+}
+
+TEST(HostValues, EveryTypeHasALogText) {
+    auto Make = [](uint16_t T, auto ASet) {
+        tVariant V{};
+        V.vt = T;
+        ASet(V);
+        return V;
+    };
+    char Narrow[] = "a\xFF";
+    const std::pair<tVariant, const char*> Cases[] = {
+        {Make(VTYPE_EMPTY, [](tVariant&) {}), ""},
+        {Make(VTYPE_NULL, [](tVariant&) {}), "NULL"},
+        {Make(VTYPE_I1, [](tVariant& V) { V.i8Val = -3; }), "-3"},
+        {Make(VTYPE_I2, [](tVariant& V) { V.shortVal = -300; }), "-300"},
+        {Make(VTYPE_UI1, [](tVariant& V) { V.ui8Val = 255; }), "255"},
+        {Make(VTYPE_UI2, [](tVariant& V) { V.ushortVal = 65535; }), "65535"},
+        {Make(VTYPE_UI4, [](tVariant& V) { V.ulVal = 4000000000u; }), "4000000000"},
+        {Make(VTYPE_UI8, [](tVariant& V) { V.ullVal = 18000000000000000000u; }), "18000000000000000000"},
+        {Make(VTYPE_INT, [](tVariant& V) { V.intVal = -9; }), "-9"},
+        {Make(VTYPE_UINT, [](tVariant& V) { V.uintVal = 9; }), "9"},
+        {Make(VTYPE_ERROR, [](tVariant& V) { V.errCode = 1006; }), "1006"},
+        {Make(VTYPE_HRESULT, [](tVariant& V) { V.hRes = -5; }), "-5"},
+        {Make(VTYPE_R4, [](tVariant& V) { V.fltVal = 3.7f; }), "3.7"},
+        {Make(VTYPE_DATE, [](tVariant& V) { V.date = 45354.0; }), "03.03.2024"},
+        {Make(VTYPE_DATE, [](tVariant& V) { V.date = 45354.25; }), "03.03.2024 06:00:00"},
+        {Make(VTYPE_DATE, [](tVariant& V) { V.date = 1e300; }), "1e+300"},
+        {Make(VTYPE_PSTR,
+              [&](tVariant& V) {
+                  V.pstrVal = Narrow;
+                  V.strLen = 2;
+              }),
+         "a\xEF\xBF\xBD"},
+        {Make(VTYPE_PSTR, [](tVariant&) {}), ""},
+        {Make(VTYPE_BLOB, [](tVariant&) {}), "BLOB"},
+        {Make(VTYPE_CLSID, [](tVariant&) {}), "VTYPE_CLSID"},
+        {Make(VTYPE_I4 | VTYPE_BYREF, [](tVariant&) {}), "VTYPE_I4 by ref"},
+        {Make(200, [](tVariant&) {}), "unknown type"},
+    };
+    for (const auto& [V, Text] : Cases) EXPECT_EQ(V8ToText(&V), Text) << V8TypeName(&V);
 }
 
 TEST(HostValues, UnpairedSurrogatesNeverBreakAConversion) {
@@ -545,10 +682,17 @@ TEST(HostValues, WritersFreeTheOldBlock) {
     EXPECT_EQ(V.vt, VTYPE_EMPTY);
     EXPECT_TRUE(Mem.Errors().empty());
 
+    // A refused allocation leaves the value empty, never typed without its block.
     Mem.FailNextAllocations(1);
     EXPECT_FALSE(D.V8SetWString(&V, std::string_view("x")));
-    EXPECT_EQ(V.vt, VTYPE_PWSTR);
-    EXPECT_EQ(V.pwstrVal, nullptr);
+    EXPECT_EQ(V.vt, VTYPE_EMPTY);
+    Mem.FailNextAllocations(1);
+    EXPECT_FALSE(D.V8SetPChar(&V, "x"));
+    EXPECT_EQ(V.vt, VTYPE_EMPTY);
+    Mem.FailNextAllocations(1);
+    EXPECT_FALSE(D.V8SetBlob(&V, "x", 1));
+    EXPECT_EQ(V.vt, VTYPE_EMPTY);
+    EXPECT_EQ(Mem.LiveBlocks(), 0u);
 }
 
 }  // namespace

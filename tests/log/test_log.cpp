@@ -202,6 +202,37 @@ TEST_F(LogTest, FooterAndSecondHeaderFollowModeSwitches) {
     }
 }
 
+// A host call's mode switches stay with its thread while another call
+// switches its own; between calls the mode set last holds.
+TEST_F(LogTest, ModeScopeKeepsEachCallsMode) {
+    Log.SetLogMode(lmAll);
+    {
+        const TLogModeScope Call(Log);
+        EXPECT_EQ(Log.Mode(), lmAll);
+        std::thread Other([this] {
+            const TLogModeScope OtherCall(Log);
+            EXPECT_EQ(Log.Mode(), lmAll);
+            Log.SetLogMode(lmSuspended);
+            Log.WriteLog("dropped", "", llDebug);
+        });
+        Other.join();
+        EXPECT_EQ(Log.Mode(), lmAll);
+        Log.WriteLog("kept", "", llDebug);
+        Log.SetLogMode(lmErrors);
+        {
+            const TLogModeScope Nested(Log);  // shares the mode of the call it is in
+            EXPECT_EQ(Log.Mode(), lmErrors);
+            Log.SetLogMode(lmInfoAndErrors);
+        }
+        EXPECT_EQ(Log.Mode(), lmInfoAndErrors);
+    }
+    EXPECT_EQ(Log.Mode(), lmInfoAndErrors);
+    const std::string Text = ReadFile(Today());
+    EXPECT_NE(Text.find("DEBUG\tkept"), std::string::npos) << Text;
+    EXPECT_EQ(Text.find("dropped"), std::string::npos) << Text;
+    Log.SetLogMode(lmSuspended);
+}
+
 TEST_F(LogTest, FooterOnlyAfterHeader) {
     {
         TLog L;
