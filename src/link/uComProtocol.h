@@ -22,7 +22,7 @@ public:
     // AWaitResponse, gives the answer payload without its command code
     // (offset 0: the device's result code). ATimeout (ms, 0: 2000) bounds the
     // wait for the answer's first two bytes. Result 0, 1007 (no answer) or
-    // 1014 (protocol error).
+    // 1014 (protocol error, also for an answer that echoes another command).
     virtual int32_t RunCommand(std::string& AResponse, const std::string& AConnectPwd, const std::string& ACmd,
                                const std::string& AData, int32_t ATimeout, bool ASendPwd, bool AWaitResponse) = 0;
 

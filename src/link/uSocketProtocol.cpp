@@ -37,11 +37,9 @@ int WaitFor(int AFd, short AEvents, TClock::time_point ADeadline) {
     }
 }
 
-}  // namespace
-
-namespace {
 constexpr TLinkRules SocketRules{"TSocketProtocol", /*LogWholeFrame=*/false, /*FFMayPrecedeAck=*/true,
                                  /*LastStepDecides=*/true, /*SkipAfterUnexpected=*/true};
+
 }  // namespace
 
 TSocketProtocol::TSocketProtocol() : TLinkExchange(SocketRules) {}
