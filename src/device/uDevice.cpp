@@ -4,10 +4,10 @@
 #include <stdexcept>
 #include <thread>
 
-#include "device/uDeviceCommon.h"
-#include "device/uDeviceFields.h"
 #include "base/uCommonUtils.h"
 #include "base/uEquipmentErrors.h"
+#include "device/uDeviceCommon.h"
+#include "device/uDeviceFields.h"
 #include "link/uComProtocol.h"
 #include "link/uCommManager.h"
 #include "link/uSocketProtocol.h"
@@ -18,15 +18,22 @@ namespace fr {
 namespace {
 
 constexpr const char* StateFailText = "Ошибка команды запроса состояния ККТ";
+constexpr const char* ShortStateFailText = "Ошибка команды короткого запроса состояния ККТ";
 constexpr const char* TableWriteFailText = "Ошибка команды программирования системной таблицы";
 constexpr const char* TableReadFailText = "Ошибка команды чтения системной таблицы";
 constexpr const char* OperRegFailText = "Ошибка команды запроса операционного регистра";
 constexpr const char* ProtocolErrorText = "Ошибка протокола обмена";
 constexpr const char* PrintErrorText = "Ошибка печати чека (документа)";
+constexpr const char* EndPrintingFailText = "Ошибка ожидания конца печати. ";
 
-[[noreturn]] void RaiseProtocolError() {
-    throw EquException(1014, ProtocolErrorText);
-}
+// Submodes of the short state up to this one mean the device is not printing.
+constexpr uint8_t LastIdleSubmode = 3;
+constexpr uint8_t PaperOutSubmode = 2;
+constexpr uint8_t PaperBackSubmode = 3;
+constexpr int PaperChangePolls = 100;
+
+// Data of the line-length read of GetFRLineLen, as the device expects it.
+const std::string FRLineLenQuery{0x02, 0x00, 0x01, 0x37};
 
 }  // namespace
 
@@ -80,6 +87,13 @@ std::string TDevice::AnswerBytes(size_t AOffset, size_t ACount) const {
     return FResponse.substr(AOffset, ACount);
 }
 
+std::string TDevice::StuckPrintingText(std::chrono::milliseconds ALimit) {
+    const auto Minutes = std::chrono::duration_cast<std::chrono::minutes>(ALimit).count();
+    const std::string Span = Minutes > 0 ? std::to_string(Minutes) + " мин." : std::to_string(ALimit.count()) + " мс";
+    return "ККТ не закончила печать за " + Span +
+           " и остаётся в режиме печати: проверьте принтер ККТ (бумагу, крышку, механизм) и перезапустите ККТ";
+}
+
 void TDevice::Sleep(uint32_t AMs) const {
     std::this_thread::sleep_for(std::chrono::milliseconds(AMs));
 }
@@ -91,76 +105,87 @@ void TDevice::SetParams() {
 }
 
 void TDevice::GetLineLength(uint8_t& AValue) {
-    GetFieldAsByte(9, 1, 3, AValue);
+    GetFieldAsByte(LineLengthCell, AValue);
 }
 
 void TDevice::GetStateKKT(uint8_t& AMode) {
+    using L = TFullStateLayout;
     Execute(0x11, {}, StateFailText);
-    NeedLength(47);
-    AMode = AnswerByte(14);
+    NeedLength(L::Size);
+    AMode = AnswerByte(L::Mode);
 }
 
 void TDevice::GetDateTimeKKT(int64_t& ADateTime) {
+    using L = TFullStateLayout;
     Execute(0x11, {}, StateFailText);
-    NeedLength(47);
-    const std::optional<int64_t> V = EncodeDeviceDateTime(2000 + AnswerByte(26), AnswerByte(25), AnswerByte(24),
-                                                          AnswerByte(27), AnswerByte(28), AnswerByte(29));
+    NeedLength(L::Size);
+    const std::optional<int64_t> V =
+        EncodeDeviceDateTime(2000 + AnswerByte(L::Year), AnswerByte(L::Month), AnswerByte(L::Day), AnswerByte(L::Hour),
+                             AnswerByte(L::Minute), AnswerByte(L::Second));
     if (V) ADateTime = *V;
 }
 
 void TDevice::GetECRState(std::string& AFlag, uint8_t& AMode, uint8_t& ASubmode) {
-    Execute(0x10, {}, "Ошибка команды короткого запроса состояния ККТ");
-    NeedLength(15);
-    AFlag = AnswerBytes(2, 2);
-    AMode = AnswerByte(4) & 0x0F;
-    ASubmode = AnswerByte(5);
+    using L = TShortStateLayout;
+    Execute(0x10, {}, ShortStateFailText);
+    NeedLength(L::Size);
+    AFlag = AnswerBytes(L::Flags, L::FlagsSize);
+    AMode = AnswerByte(L::Mode) & L::ModeMask;
+    ASubmode = AnswerByte(L::Submode);
 }
 
 void TDevice::GetDeviceType(uint8_t& AProtocolVersion, uint8_t& AProtocolSubversion, uint8_t& ALngCode,
                             uint8_t& AModelIndex, std::string& AModelName) {
     AProtocolVersion = AProtocolSubversion = ALngCode = AModelIndex = 0;
     AModelName.clear();
+    using L = TDeviceTypeLayout;
     Execute(0xFC, {}, "Ошибка команды получения типа устройства", 2000, false);
-    NeedLength(7);
-    AProtocolVersion = AnswerByte(3);
-    AProtocolSubversion = AnswerByte(4);
-    AModelIndex = AnswerByte(5);
-    ALngCode = AnswerByte(6);
-    AModelName = AnsiToUtf8(std::string_view(FResponse).substr(7));
+    NeedLength(L::Size);
+    AProtocolVersion = AnswerByte(L::ProtocolVersion);
+    AProtocolSubversion = AnswerByte(L::ProtocolSubversion);
+    AModelIndex = AnswerByte(L::ModelIndex);
+    ALngCode = AnswerByte(L::Language);
+    AModelName = AnsiToUtf8(std::string_view(FResponse).substr(L::ModelName));
 }
 
 // ---- registers --------------------------------------------------------------------------
 
-void TDevice::GetCashReg(uint8_t ARegNum, double& AData) {
+void TDevice::ReadCashRegister(const std::string& ARegister, double& AData) {
+    using L = TCashRegLayout;
     // Every failure of the money registers is a protocol error, device codes included.
-    if (CheckResultCode(RunCommand(CommandCode(0x1A), std::string(1, char(ARegNum)), 0, true, true)) != 0 ||
-        FResponse.size() < 8)
+    if (CheckResultCode(RunCommand(CommandCode(0x1A), ARegister, 0, true, true)) != 0 || FResponse.size() < L::Size)
         RaiseProtocolError();
-    AData = double(AnswerLE(2, 6)) / 100.0;
+    AData = double(AnswerLE(L::Value, L::ValueSize)) / 100.0;
+}
+
+void TDevice::GetCashReg(uint8_t ARegNum, double& AData) {
+    ReadCashRegister(std::string(1, char(ARegNum)), AData);
 }
 
 void TDevice::GetCashKReg(int32_t ARegNum, double& AData) {
-    if (CheckResultCode(RunCommand(CommandCode(0x1A), IntToLEBytesN(uint64_t(ARegNum), 2), 0, true, true)) != 0 ||
-        FResponse.size() < 8)
-        RaiseProtocolError();
-    AData = double(AnswerLE(2, 6)) / 100.0;
+    ReadCashRegister(IntToLEBytesN(WordField(ARegNum, "Номер денежного регистра"), 2), AData);
 }
 
 void TDevice::GetOperationReg(uint8_t ARegNum, std::string& AData) {
+    using L = TOperationRegLayout;
     Execute(0x1B, std::string(1, char(ARegNum)), OperRegFailText);
-    AData = AnswerBytes(2, 2);
+    AData = AnswerBytes(L::Value, L::ValueSize);
 }
 
 void TDevice::GetOperationRegAsInt(uint8_t ARegNum, int32_t& AData) {
+    using L = TOperationRegLayout;
     Execute(0x1B, std::string(1, char(ARegNum)), OperRegFailText);
-    if (FResponse.size() < 4) throw std::runtime_error(ProtocolErrorText);
-    AData = int32_t(AnswerLE(2, 2));
+    if (FResponse.size() < L::Size) throw std::runtime_error(ProtocolErrorText);
+    AData = int32_t(AnswerLE(L::Value, L::ValueSize));
 }
 
 // ---- date and time, printing waits -------------------------------------------------------
 
 void TDevice::SetDateTime(int64_t AValue) {
     const TDateTimeParts P = DecodeDeviceDateTime(AValue);
+    // The device keeps two digits of the year: another century would be
+    // stored as a different date.
+    if (P.Year < 2000 || P.Year > 2099) throw std::out_of_range("Дата вне диапазона 2000-2099 годов");
     Execute(0x21, TimeToBytes(P.Hour, P.Minute, P.Second), "Ошибка команды программирования времени");
     const std::string Date = DateToBytes(P.Year, P.Month, P.Day);
     Execute(0x22, Date, "Ошибка команды программирования даты");
@@ -170,13 +195,18 @@ void TDevice::SetDateTime(int64_t AValue) {
 void TDevice::WaitForEndPrinting() {
     std::string Flag;
     uint8_t Mode = 0, Submode = 0;
+    const auto Deadline = std::chrono::steady_clock::now() + FEndPrintingLimit;
     for (;;) {
         try {
             GetECRState(Flag, Mode, Submode);
         } catch (const std::exception& E) {
-            throw std::runtime_error(std::string("Ошибка ожидания конца печати. ") + E.what());
+            throw std::runtime_error(EndPrintingFailText + std::string(E.what()));
         }
-        if (Submode <= 3) return;
+        if (Submode <= LastIdleSubmode) return;
+        // A device stuck in its printing state must not hold the cash desk
+        // for good; long reports end well within the limit.
+        if (std::chrono::steady_clock::now() >= Deadline)
+            throw std::runtime_error(EndPrintingFailText + StuckPrintingText(FEndPrintingLimit));
         Sleep(FEndPrintingPoll);
     }
 }
@@ -187,13 +217,13 @@ void TDevice::WaitForPrint() {
     for (;;) {
         WaitForEndPrinting();
         GetECRState(Flag, Mode, Submode);
-        if (Submode != 2) return;
+        if (Submode != PaperOutSubmode) return;
         bool PaperBack = false;
-        for (int I = 0; I < 100 && !PaperBack; ++I) {
+        for (int I = 0; I < PaperChangePolls && !PaperBack; ++I) {
             Sleep(FPaperChangePoll);
             GetECRState(Flag, Mode, Submode);
             if (Submode == 0 || Submode == 1 || Submode == 4 || Submode == 5) throw EquException(3027, PrintErrorText);
-            PaperBack = Submode == 3;
+            PaperBack = Submode == PaperBackSubmode;
         }
         if (!PaperBack) throw EquException(3027, PrintErrorText);
         ContinuePrint();
@@ -209,8 +239,9 @@ void TDevice::Beep() {
 }
 
 void TDevice::RunQueryEx(int32_t AQueryType, std::string& AData) {
-    Execute(0xF7, std::string(1, char(AQueryType)), "Ошибка выполнения расширенного запроса", 0, false);
-    NeedLength(32);
+    Execute(0xF7, std::string(1, char(ByteField(AQueryType, "Тип расширенного запроса"))),
+            "Ошибка выполнения расширенного запроса", 0, false);
+    NeedLength(TQueryExLayout::Size);
     AData = FResponse;
 }
 
@@ -238,42 +269,60 @@ void TDevice::SetFieldAsStr(uint8_t ATable, uint16_t ARow, uint8_t ACol, const s
     Execute(0x1E, TableCellBytes(ATable, ARow, ACol) + PadAnsiWith(AValue, Size, '\0'), TableWriteFailText);
 }
 
-void TDevice::GetFieldAsByte(uint8_t ATable, uint8_t ARow, uint8_t ACol, uint8_t& AValue) {
+void TDevice::SetFieldAsByte(const TTableCell& ACell, uint8_t AValue) {
+    Execute(0x1E, TableCellBytes(ACell.Table, ACell.Row, ACell.Field) + char(AValue), TableWriteFailText);
+}
+
+void TDevice::ReadTableCell(uint8_t ATable, uint16_t ARow, uint8_t ACol) {
     Execute(0x1F, TableCellBytes(ATable, ARow, ACol), TableReadFailText);
-    if (FResponse.size() > 1) AValue = AnswerByte(1);
+    // An answer without the value is malformed: a missing line length or
+    // switch must not read as 0.
+    NeedLength(TTableReadLayout::Size);
+}
+
+void TDevice::GetFieldAsByte(uint8_t ATable, uint8_t ARow, uint8_t ACol, uint8_t& AValue) {
+    ReadTableCell(ATable, ARow, ACol);
+    AValue = AnswerByte(TTableReadLayout::Value);
+}
+
+void TDevice::GetFieldAsByte(const TTableCell& ACell, uint8_t& AValue) {
+    ReadTableCell(ACell.Table, ACell.Row, ACell.Field);
+    AValue = AnswerByte(TTableReadLayout::Value);
 }
 
 void TDevice::GetFieldAsCurrency(uint8_t ATable, uint16_t ARow, uint8_t ACol, TCurrency& AValue) {
-    Execute(0x1F, TableCellBytes(ATable, ARow, ACol), TableReadFailText);
-    if (FResponse.size() > 1) AValue = TCurrency::FromKopecks(BCDToInt64(AnswerBytes(1, 2)));
+    using L = TTableReadLayout;
+    ReadTableCell(ATable, ARow, ACol);
+    AValue = TCurrency::FromKopecks(BCDToInt64(AnswerBytes(L::Value, L::CurrencySize)));
 }
 
 void TDevice::GetFieldAsStr(uint8_t ATable, uint16_t ARow, uint8_t ACol, std::string& AValue) {
-    Execute(0x1F, TableCellBytes(ATable, ARow, ACol), TableReadFailText);
-    AValue = FResponse.size() < 2 ? std::string() : FResponse.substr(1);
+    ReadTableCell(ATable, ARow, ACol);
+    AValue = FResponse.substr(TTableReadLayout::Value);
 }
 
 void TDevice::GetFieldAsHex(uint8_t ATable, uint16_t ARow, uint8_t ACol, std::string& AValue) {
-    Execute(0x1F, TableCellBytes(ATable, ARow, ACol), TableReadFailText);
-    AValue = FResponse.size() < 2 ? std::string() : BytesToHex(std::string_view(FResponse).substr(1), 0);
+    ReadTableCell(ATable, ARow, ACol);
+    AValue = BytesToHex(std::string_view(FResponse).substr(TTableReadLayout::Value), 0);
 }
 
 void TDevice::GetFieldAsBIN(uint8_t ATable, uint8_t ARow, uint8_t ACol, const std::string*& AValue) {
-    Execute(0x1F, TableCellBytes(ATable, ARow, ACol), TableReadFailText);
-    if (FResponse.size() > 1) AValue = &FResponse;
+    ReadTableCell(ATable, ARow, ACol);
+    AValue = &FResponse;
 }
 
 void TDevice::GetFieldStruct(uint8_t ATable, uint8_t ACol, uint8_t& FieldSize) {
     Execute(0x2E, std::string{char(ATable), char(ACol)}, TableReadFailText);
-    FieldSize = AnswerByte(42);
+    NeedLength(TFieldStructLayout::Size);
+    FieldSize = AnswerByte(TFieldStructLayout::FieldSize);
 }
 
 int32_t TDevice::GetFRLineLen() {
-    const int32_t Code =
-        CheckResultCode(RunCommand(CommandCode(0x1F), std::string{0x02, 0x00, 0x01, 0x37}, 0, true, true));
+    using L = TFRLineLenLayout;
+    const int32_t Code = CheckResultCode(RunCommand(CommandCode(0x1F), FRLineLenQuery, 0, true, true));
     if (Code != 0) return Code;
-    if (FResponse.size() <= 2) return 1014;
-    FFRLineLen = uint8_t(BCDToInt64(FResponse.substr(2, 1)));
+    if (FResponse.size() < L::Size) return 1014;
+    FFRLineLen = uint8_t(BCDToInt64(FResponse.substr(L::Value, 1)));
     return 0;
 }
 

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -18,9 +19,10 @@
 #include <string>
 #include <string_view>
 
-#include "device/uTLVStructure.h"
 #include "base/uCurrency.h"
 #include "base/uValue.h"
+#include "device/uDeviceLayouts.h"
+#include "device/uTLVStructure.h"
 
 namespace fr {
 
@@ -134,6 +136,10 @@ public:
         FEndPrintingPoll = AEndPrinting;
         FPaperChangePoll = APaperChange;
     }
+    // Longest time WaitForEndPrinting waits for a printing device (5 minutes);
+    // tests shorten it.
+    static constexpr std::chrono::milliseconds DefaultEndPrintingLimit = std::chrono::minutes(5);
+    void SetEndPrintingLimit(std::chrono::milliseconds AValue) { FEndPrintingLimit = AValue; }
 
     // ---- state ------------------------------------------------------------------
     void SetParams();
@@ -152,26 +158,33 @@ public:
     void GetOperationRegAsInt(uint8_t ARegNum, int32_t& AData);
 
     // ---- date and time, printing waits ------------------------------------------
+    // Years outside 2000..2099 raise std::out_of_range (the device keeps two digits).
     void SetDateTime(int64_t AValue);
+    // Polls the short state until the device no longer prints; a device
+    // still printing after the limit (SetEndPrintingLimit) raises
+    // std::runtime_error "Ошибка ожидания конца печати. <reason>".
     void WaitForEndPrinting();
     void WaitForPrint();
     void UnlockDataOutputMode();
     void ContinuePrint();
     void Beep();
+    // AQueryType outside 0..255 raises std::out_of_range.
     void RunQueryEx(int32_t AQueryType, std::string& AData);
 
     // ---- device tables ----------------------------------------------------------
     void SetFieldAsByte(uint8_t ATable, uint8_t ARow, uint8_t ACol, uint8_t AValue);
+    void SetFieldAsByte(const TTableCell& ACell, uint8_t AValue);
     void SetFieldAsBCD(uint8_t ATable, uint8_t ARow, uint8_t ACol, int32_t AValue);
     void SetFieldAsCurrency(uint8_t ATable, uint16_t ARow, uint8_t ACol, TCurrency AValue);
     void SetFieldAsHex(uint8_t ATable, uint16_t ARow, uint8_t ACol, const std::string& AValue, uint8_t ASize);
     void SetFieldAsStr(uint8_t ATable, uint16_t ARow, uint8_t ACol, const std::string& AValue);
+    // Reads raise EquException 1014 when the answer holds no value.
     void GetFieldAsByte(uint8_t ATable, uint8_t ARow, uint8_t ACol, uint8_t& AValue);
+    void GetFieldAsByte(const TTableCell& ACell, uint8_t& AValue);
     void GetFieldAsCurrency(uint8_t ATable, uint16_t ARow, uint8_t ACol, TCurrency& AValue);
     void GetFieldAsStr(uint8_t ATable, uint16_t ARow, uint8_t ACol, std::string& AValue);
     void GetFieldAsHex(uint8_t ATable, uint16_t ARow, uint8_t ACol, std::string& AValue);
-    // AValue points at FResponse (valid until the next command) when the
-    // answer holds data, else is left as it was.
+    // AValue points at FResponse (valid until the next command).
     void GetFieldAsBIN(uint8_t ATable, uint8_t ARow, uint8_t ACol, const std::string*& AValue);
     void GetFieldStruct(uint8_t ATable, uint8_t ACol, uint8_t& FieldSize);
     // Returns the link or device code instead of raising.
@@ -185,8 +198,10 @@ public:
     void GetFiscalizationParameters(int64_t& AFiscDateTime, std::string& AUserINN, std::string& ARegNum,
                                     int32_t& ATaxSystem, int64_t& ADocNumber, uint8_t& AExtSigns);
     void GetFNInfoExchangeStatus(int32_t& ADocCount, int64_t& ADocFirstNumber, int64_t& ADocFirstDateTime);
-    // Returns the device's code instead of raising.
-    int32_t GetFNRequestFiscalDocumentTLV(int32_t ADocNumber, int32_t& ADocType, int32_t& ADocLength);
+    // Returns the device's code instead of raising; 1014 for an answer
+    // without type and length. ADocNumber outside 0..4294967295 raises
+    // std::out_of_range.
+    int32_t GetFNRequestFiscalDocumentTLV(int64_t ADocNumber, int32_t& ADocType, int32_t& ADocLength);
     void GetFNReadFiscalDocumentTLV(std::string& AData);
     TFFDVersion GetFFD();
 
@@ -324,11 +339,12 @@ public:
     // QR code loaded in 64-byte blocks, then printed; empty prints nothing.
     // More than 16384 bytes (256 blocks) raises std::length_error.
     void PrintQRCode(const std::string& ABarCode);
-    void Feed(uint8_t ALineCount);
+    // ALineCount outside 0..255 raises std::out_of_range before anything is sent.
+    void Feed(int32_t ALineCount);
     // Waits for printing to end; cuts unless DisableCut is set.
     void Cut(bool AFullCut);
-    // Feed (when ALineCount is not 0), then a partial cut.
-    void FeedAndCut(uint8_t ALineCount);
+    // Feed (when ALineCount is not 0), then a partial cut; the same range.
+    void FeedAndCut(int32_t ALineCount);
     // Opens cash drawer 0.
     void OpenDrawer();
     // Text split at CR and into chunks of LineLen, each printed with flag 3.
@@ -357,6 +373,10 @@ protected:
                           const std::string& ACashierVATIN);
     // Raises EquException 1014 when FResponse has fewer than ALength bytes.
     void NeedLength(size_t ALength) const;
+    // 0x1F for one cell; raises 1014 when the answer holds no value.
+    void ReadTableCell(uint8_t ATable, uint16_t ARow, uint8_t ACol);
+    void ReadCashRegister(const std::string& ARegister, double& AData);
+    static std::string StuckPrintingText(std::chrono::milliseconds ALimit);
     uint8_t AnswerByte(size_t AOffset) const;
     uint64_t AnswerLE(size_t AOffset, size_t ACount) const;
     std::string AnswerBytes(size_t AOffset, size_t ACount) const;
@@ -381,6 +401,7 @@ protected:
     int32_t FCheckMarkCount = 0;
     uint32_t FEndPrintingPoll = 50;
     uint32_t FPaperChangePoll = 1000;
+    std::chrono::milliseconds FEndPrintingLimit = DefaultEndPrintingLimit;
 };
 
 // A cash register on a serial port.

@@ -173,6 +173,10 @@ constexpr TDeviceErrorEntry DeviceErrors[] = {
 
 }  // namespace
 
+void RaiseProtocolError() {
+    RaiseEquError(1014);
+}
+
 size_t DeviceErrorTableSize() {
     return std::size(DeviceErrors);
 }

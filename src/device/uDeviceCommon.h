@@ -15,6 +15,10 @@ namespace fr {
 // empty. Unknown codes give "Неизвестная ошибка". Never throws.
 std::string GetDeviceErrorDescription(int32_t ACode, int32_t AExtCode = 0, std::string_view AExtText = {});
 
+// EquException 1014 "Ошибка протокола обмена": an answer that cannot be
+// read as its command's answer.
+[[noreturn]] void RaiseProtocolError();
+
 // Number of entries of the fixed table (device and link codes).
 size_t DeviceErrorTableSize();
 

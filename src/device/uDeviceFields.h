@@ -15,6 +15,9 @@ namespace fr {
 // the two bytes 0xFF 0x01).
 std::string CommandCode(uint16_t ACode);
 
+// The shortest "d.ddde±XX" text that reads back as AValue (finite values).
+std::string ShortestScientific(double AValue);
+
 // AValue * 10^ADecimals rounded to the nearest integer, ties to even, on the
 // shortest decimal form of AValue (so 0.0000005 with 6 decimals is a tie and
 // gives 0). NaN, infinities and results beyond int64 raise std::out_of_range.
@@ -29,6 +32,12 @@ std::string QuantityToBytes(double AValue);
 // Day, month, year - 2000; hours, minutes, seconds.
 std::string DateToBytes(int AYear, int AMonth, int ADay);
 std::string TimeToBytes(int AHour, int AMinute, int ASecond);
+
+// AValue as the one-byte / two-byte unsigned field it is sent in; a value
+// that does not fit raises std::out_of_range "<AWhat> вне диапазона ..."
+// instead of being sent cut.
+uint8_t ByteField(int64_t AValue, const char* AWhat);
+uint16_t WordField(int64_t AValue, const char* AWhat);
 
 // Table (1 byte), row (2-byte LE), field (1 byte).
 std::string TableCellBytes(uint8_t ATable, uint16_t ARow, uint8_t AField);

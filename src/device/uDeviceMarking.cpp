@@ -1,15 +1,16 @@
 // Marking-code commands: check a code in the fiscal storage, accept or
 // reject it, clear the storage's buffer, bind a code to an item, read the
 // marking work status.
-#include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <stdexcept>
 #include <utility>
 
-#include "device/uDevice.h"
-#include "device/uDeviceFields.h"
 #include "base/uCommonUtils.h"
 #include "base/uEquipmentErrors.h"
+#include "device/uDevice.h"
+#include "device/uDeviceCommon.h"
+#include "device/uDeviceFields.h"
 
 namespace fr {
 
@@ -42,19 +43,24 @@ int32_t TagInt(const TValue& AValue) {
 std::string TDevice::EncodeFVLNQuantity(double AQuantity) {
     if (!std::isfinite(AQuantity) || AQuantity < 0)
         throw std::out_of_range("Количество для кода маркировки вне диапазона");
-    // Shortest decimal form, always written without an exponent.
-    char Buf[400];
-    const auto R = std::to_chars(Buf, Buf + sizeof Buf, AQuantity, std::chars_format::fixed);
-    if (R.ec != std::errc()) throw std::out_of_range("Количество для кода маркировки вне диапазона");
-    const std::string Text(Buf, R.ptr);
-    const size_t Dot = Text.find('.');
-    const std::string Digits = Dot == std::string::npos ? Text : Text.substr(0, Dot) + Text.substr(Dot + 1);
-    const size_t Decimals = Dot == std::string::npos ? 0 : Text.size() - Dot - 1;
+    constexpr const char* RangeText = "Количество для кода маркировки вне диапазона";
+    // The shortest decimal form of the quantity, as digits and a count of
+    // decimals (never an exponent): 120.75 is 12075 with 2 decimals.
+    const std::string S = ShortestScientific(AQuantity);
+    const size_t E = S.find('e');
+    std::string Mantissa;
+    for (size_t I = 0; I < E; ++I)
+        if (S[I] != '.') Mantissa += S[I];
+    const int Exponent = std::atoi(S.c_str() + E + 1);
+    const int Places = int(Mantissa.size()) - 1 - Exponent;  // decimals when positive, else zeros to append
+    const size_t Decimals = Places > 0 ? size_t(Places) : 0;
+    const size_t Zeros = Places < 0 ? size_t(-Places) : 0;
+    // The number must fit the 7 bytes of the field (below 2^56: at most 17 digits).
+    if (Decimals > 255 || Mantissa.size() + Zeros > 17) throw std::out_of_range(RangeText);
     uint64_t N = 0;
-    const auto P = std::from_chars(Digits.data(), Digits.data() + Digits.size(), N);
-    // The number must fit the 7 bytes of the field.
-    if (P.ec != std::errc() || N >= (uint64_t(1) << 56) || Decimals > 255)
-        throw std::out_of_range("Количество для кода маркировки вне диапазона");
+    for (char C : Mantissa) N = N * 10 + uint64_t(C - '0');
+    for (size_t I = 0; I < Zeros; ++I) N *= 10;
+    if (N >= (uint64_t(1) << 56)) throw std::out_of_range(RangeText);
     return char(Decimals) + IntToLEBytesN(N, 7);
 }
 
@@ -73,6 +79,8 @@ void TDevice::CheckMarkingCode(int32_t APlannedStatus, const std::string& AMarki
     if (APlannedStatus == 2 || APlannedStatus == 4) {
         Extra += SetTLV(2108, AMeasureOfQuantity);
         if (ANumerator != 0 && ANumerator < ADenominator && AMeasureOfQuantity == 0) {
+            // A negative part would be sent as a huge unsigned number.
+            if (ANumerator < 0) throw std::out_of_range("Числитель дробного количества вне диапазона");
             Extra += SetTLV(1291, SetTLV(1293, IntToLEBytesN(uint64_t(int64_t(ANumerator)), 8)) +
                                       SetTLV(1294, IntToLEBytesN(uint64_t(int64_t(ADenominator)), 8)));
             Extra += SetTLV(1023, EncodeFVLNQuantity(1));
@@ -80,7 +88,8 @@ void TDevice::CheckMarkingCode(int32_t APlannedStatus, const std::string& AMarki
             Extra += SetTLV(1023, EncodeFVLNQuantity(AQuantity));
         }
     }
-    std::string Data{char(uint8_t(APlannedStatus)), '\0', char(ShortLength(AMarkingCode.size(), "Код маркировки")),
+    std::string Data{char(ByteField(APlannedStatus, "Планируемый статус товара")), '\0',
+                     char(ShortLength(AMarkingCode.size(), "Код маркировки")),
                      char(ShortLength(Extra.size(), "Данные проверки кода маркировки"))};
     Data += AMarkingCode + Extra;
 
@@ -92,13 +101,14 @@ void TDevice::CheckMarkingCode(int32_t APlannedStatus, const std::string& AMarki
         Sleep(CheckRetryPauseMs);
     }
     if (Code != 0) RaiseCommandError(CheckFailText, Code);
-    NeedLength(5);
+    using L = TMarkingCheckLayout;
+    NeedLength(L::Size);
 
-    AKMResult.LocalValidationResult = AnswerByte(1);
+    AKMResult.LocalValidationResult = AnswerByte(L::LocalResult);
     FTagList.clear();
-    const size_t BlockLength = AnswerByte(4);
+    const size_t BlockLength = AnswerByte(L::BlockLength);
     if (BlockLength == 0) return;
-    std::string Block = AnswerBytes(5, BlockLength);
+    std::string Block = AnswerBytes(L::Block, BlockLength);
     AKMResult.RequestStatus = Block[0] != 0 ? 2 : 0;
     if (Block.size() < 2) return;
     AKMResult.MarkingValidationResult = uint8_t(Block[1]);
@@ -112,7 +122,7 @@ void TDevice::CheckMarkingCode(int32_t APlannedStatus, const std::string& AMarki
                 if (FieldTag == Tag) AKMResult.*Field = TagInt(Value);
         }
     } catch (const std::exception&) {
-        throw EquException(1014, "Ошибка протокола обмена");
+        RaiseProtocolError();
     }
 }
 
@@ -133,15 +143,16 @@ void TDevice::BindMarkingCode(const std::string& AMarkingCode, bool AGTINSale) {
 void TDevice::GetMarkingCodeWorkStatus(int32_t& ACheckStatus, int32_t& ANotificationStatus, int32_t& ACommandFlags,
                                        int32_t& ACheckResultSavedCount, int32_t& ARealizationCount,
                                        int32_t& AStorageSize, int32_t& AMessageCount) {
+    using L = TMarkingStatusLayout;
     Execute(0xFF70, {}, "Ошибка запроса статуса по работе с кодами маркировки");
-    NeedLength(9);
-    ACheckStatus = AnswerByte(1);
-    ANotificationStatus = AnswerByte(2);
-    ACommandFlags = AnswerByte(3);
-    ACheckResultSavedCount = AnswerByte(4);
-    ARealizationCount = AnswerByte(5);
-    AStorageSize = AnswerByte(6);
-    AMessageCount = int32_t(AnswerLE(7, 2));
+    NeedLength(L::Size);
+    ACheckStatus = AnswerByte(L::CheckStatus);
+    ANotificationStatus = AnswerByte(L::NotificationStatus);
+    ACommandFlags = AnswerByte(L::CommandFlags);
+    ACheckResultSavedCount = AnswerByte(L::SavedResults);
+    ARealizationCount = AnswerByte(L::Realizations);
+    AStorageSize = AnswerByte(L::StorageSize);
+    AMessageCount = int32_t(AnswerLE(L::Messages, L::MessagesSize));
 }
 
 }  // namespace fr

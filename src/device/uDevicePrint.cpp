@@ -3,22 +3,34 @@
 #include <cmath>
 #include <stdexcept>
 
-#include "device/uDevice.h"
-#include "device/uDeviceFields.h"
-#include "device/uGraphicText.h"
 #include "base/uCommonUtils.h"
 #include "base/uEquipmentErrors.h"
 #include "base/uStrings.h"
+#include "device/uDevice.h"
+#include "device/uDeviceFields.h"
+#include "device/uGraphicText.h"
 
 namespace fr {
 
 namespace {
 
 constexpr size_t QRBlockSize = 64;
+// Fixed parameters of the QR print command (0xDE), in the order sent after
+// the barcode type, the data length and the first block number.
+constexpr uint8_t QRBarcodeType = 3;  // QR code
+constexpr uint8_t QRFirstBlock = 0;
+constexpr uint8_t QRVersion = 0;  // 0: chosen by the device
+constexpr uint8_t QRMask = 0;     // 0: chosen by the device
+constexpr uint8_t QRDotSize = 6;
+constexpr uint8_t QRReserved = 0;
+constexpr uint8_t QRErrorCorrection = 2;
+constexpr uint8_t QRAlignment = 1;
 // Block numbers are one byte.
 constexpr size_t MaxQRLength = 256 * QRBlockSize;
 // Graphics memory lines are addressed by one byte.
 constexpr int32_t LastGraphicsLine = 255;
+// Flag byte of the feed command: the receipt tape.
+constexpr uint8_t FeedReceiptTape = 0x02;
 
 uint8_t GraphicsLine(int32_t ALine) {
     if (ALine < 0 || ALine > LastGraphicsLine) throw std::out_of_range("Номер строки графики вне диапазона 0..255");
@@ -82,13 +94,16 @@ void TDevice::PrintQRCode(const std::string& ABarCode) {
         Execute(0xDD, std::string{'\0', char(I)} + Blocks[I], "Ошибка команды загрузки данных для печати QRCode");
     WaitForEndPrinting();
     Execute(0xDE,
-            char(3) + IntToLEBytesN(ABarCode.size(), 2) + std::string{'\0', '\0', '\0', '\x06', '\0', '\x02', '\x01'},
+            char(QRBarcodeType) + IntToLEBytesN(ABarCode.size(), 2) +
+                std::string{char(QRFirstBlock), char(QRVersion), char(QRMask), char(QRDotSize), char(QRReserved),
+                            char(QRErrorCorrection), char(QRAlignment)},
             "Ошибка команды печати QRCode");
 }
 
-void TDevice::Feed(uint8_t ALineCount) {
+void TDevice::Feed(int32_t ALineCount) {
+    const uint8_t Lines = ByteField(ALineCount, "Количество строк промотки");
     WaitForEndPrinting();
-    Execute(0x29, std::string{'\x02', char(ALineCount)}, "Ошибка команды промотки чековой ленты");
+    Execute(0x29, std::string{char(FeedReceiptTape), char(Lines)}, "Ошибка команды промотки чековой ленты");
 }
 
 void TDevice::Cut(bool AFullCut) {
@@ -97,7 +112,8 @@ void TDevice::Cut(bool AFullCut) {
     Execute(0x25, std::string(1, AFullCut ? '\0' : '\x01'), "Ошибка команды отрезки");
 }
 
-void TDevice::FeedAndCut(uint8_t ALineCount) {
+void TDevice::FeedAndCut(int32_t ALineCount) {
+    ByteField(ALineCount, "Количество строк промотки");  // refused before anything is sent
     if (ALineCount != 0) Feed(ALineCount);
     Cut(false);
 }
@@ -141,7 +157,7 @@ void TDevice::PrintGraphicText(const TTextGraphic& ATextGraphic) {
 
     std::string Query;
     RunQueryEx(1, Query);
-    const int32_t First = uint8_t(Query[11]);  // RunQueryEx guarantees 32 bytes
+    const int32_t First = uint8_t(Query[TQueryExLayout::FirstGraphicsLine]);  // RunQueryEx checked the size
     // A picture taller than the lines from First to 255 is printed in parts
     // that each reuse those lines; one-byte line numbers cannot go further.
     const int32_t PartRows = LastGraphicsLine - First + 1;

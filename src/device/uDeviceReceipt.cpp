@@ -2,9 +2,9 @@
 // correction receipt, cash in and out.
 #include <stdexcept>
 
+#include "base/uCommonUtils.h"
 #include "device/uDevice.h"
 #include "device/uDeviceFields.h"
-#include "base/uCommonUtils.h"
 
 namespace fr {
 
@@ -35,8 +35,9 @@ void TDevice::RegisterItem(uint8_t APaymentType, double AQuantity, TCurrency APr
 }
 
 std::string TDevice::SetTLV(int32_t ATag, const std::string& AValue) {
+    const uint16_t Tag = WordField(ATag, "Номер реквизита");
     if (AValue.size() > 0xFFFF) throw std::length_error("Значение реквизита длиннее 65535 байт");
-    return IntToLEBytesN(uint64_t(ATag), 2) + IntToLEBytesN(AValue.size(), 2) + AValue;
+    return IntToLEBytesN(Tag, 2) + IntToLEBytesN(AValue.size(), 2) + AValue;
 }
 
 std::string TDevice::SetTLV(int32_t ATag, int32_t AValue) {
@@ -87,14 +88,18 @@ void TDevice::CloseCheckEx(const std::array<TCurrency, 16>& ASum, TCurrency ARou
     for (size_t I = 6; I < 10; ++I) Data += MoneyToBytes(ATax[I]);
     WaitForEndPrinting();
     ExecuteAllowing(0xFF45, Data, "Ошибка команды закрытия чека", 80);
-    AFiscalSign = std::to_string(AnswerLE(10, 4));
+    using L = TCloseCheckLayout;
+    NeedLength(L::Size);
+    AFiscalSign = std::to_string(AnswerLE(L::FiscalSign, L::FiscalSignSize));
     GetDateTimeKKT(ADateTime);
 }
 
 void TDevice::CancelReceipt() {
+    using L = TShortStateLayout;
     Execute(0x10, {}, "Ошибка команды короткого запроса состояния ККТ");
-    if (FResponse.size() < 15) return;
-    if ((AnswerByte(4) & 0x08) == 0) return;
+    // A status too short to show the flag counts as "no document open".
+    if (FResponse.size() < L::Size) return;
+    if ((AnswerByte(L::Mode) & L::DocumentOpen) == 0) return;
     Execute(0x88, {}, "Ошибка команды аннулирования чека");
 }
 
@@ -131,8 +136,10 @@ void TDevice::ProcessCorrectionCheck(std::string& AFiscalSign, int64_t& ADocumen
     if (!ADocNumberCorrection.empty()) SetFNRequisite(1179, AnsiToOem(ADocNumberCorrection));
     WaitForEndPrinting();
     Execute(0xFF4A, Data, "Ошибка команды формирования чека коррекции");
-    const uint64_t Number = AnswerLE(3, 4);
-    AFiscalSign = std::to_string(AnswerLE(7, 4));
+    using L = TCorrectionLayout;
+    NeedLength(L::Size);
+    const uint64_t Number = AnswerLE(L::DocumentNumber, L::FieldSize);
+    AFiscalSign = std::to_string(AnswerLE(L::FiscalSign, L::FieldSize));
     ADocumentNumber = int64_t(Number);
 }
 

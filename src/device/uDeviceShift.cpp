@@ -57,11 +57,12 @@ void TDevice::CalculationStateReport(const std::string& ACashierName, const std:
 
 void TDevice::GetCurrentSessionParams(uint8_t& AFNSessionState, int64_t& ASessionNumber, int64_t& AReceiptNumber) {
     WaitForEndPrinting();
+    using L = TSessionParamsLayout;
     Execute(0xFF40, {}, "Ошибка команды запроса параметров смены");
-    NeedLength(6);
-    AFNSessionState = AnswerByte(1);
-    ASessionNumber = int64_t(AnswerLE(2, 2));
-    AReceiptNumber = int64_t(AnswerLE(4, 2));
+    NeedLength(L::Size);
+    AFNSessionState = AnswerByte(L::State);
+    ASessionNumber = int64_t(AnswerLE(L::Session, L::NumberSize));
+    AReceiptNumber = int64_t(AnswerLE(L::Receipt, L::NumberSize));
 }
 
 void TDevice::IsDayOpened(uint8_t& AState) {

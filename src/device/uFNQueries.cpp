@@ -2,12 +2,12 @@
 #include <cstdio>
 #include <stdexcept>
 
-#include "device/uDevice.h"
-#include "device/uDeviceCommon.h"
-#include "device/uDeviceFields.h"
 #include "base/uCommonUtils.h"
 #include "base/uEquipmentErrors.h"
 #include "base/uStrings.h"
+#include "device/uDevice.h"
+#include "device/uDeviceCommon.h"
+#include "device/uDeviceFields.h"
 
 namespace fr {
 
@@ -17,37 +17,37 @@ namespace {
 // device that keeps answering beyond that is broken, not slow.
 constexpr int MaxDocumentRecords = 0x4000;
 
-[[noreturn]] void RaiseProtocolError() {
-    throw EquException(1014, "Ошибка протокола обмена");
-}
-
 }  // namespace
 
 void TDevice::GetFNCurrentStatus(TFNCurrentStatus& AFNCurrentStatus) {
+    using L = TFNStatusLayout;
     Execute(0xFF01, {}, "Ошибка команды запроса статуса ФН");
-    // The last document number ends at offset 30: a shorter answer cannot
+    // The last document number ends the layout: a shorter answer cannot
     // give it and is a protocol error rather than a guessed 0.
-    NeedLength(31);
-    AFNCurrentStatus.FNLifeState = AnswerByte(1);
-    AFNCurrentStatus.FNCurrentDocument = AnswerByte(2);
-    AFNCurrentStatus.FNDocumentData = AnswerByte(3);
-    AFNCurrentStatus.FNSessionState = AnswerByte(4);
-    AFNCurrentStatus.FNWarningFlags = AnswerByte(5);
-    AFNCurrentStatus.DocumentNumber = int64_t(AnswerLE(27, 4));
+    NeedLength(L::Size);
+    AFNCurrentStatus.FNLifeState = AnswerByte(L::LifeState);
+    AFNCurrentStatus.FNCurrentDocument = AnswerByte(L::CurrentDocument);
+    AFNCurrentStatus.FNDocumentData = AnswerByte(L::DocumentData);
+    AFNCurrentStatus.FNSessionState = AnswerByte(L::SessionState);
+    AFNCurrentStatus.FNWarningFlags = AnswerByte(L::Warnings);
+    AFNCurrentStatus.DocumentNumber = int64_t(AnswerLE(L::DocumentNumber, L::DocumentNumberSize));
 }
 
 std::string TDevice::GetFNValidityDate() {
+    using L = TFNValidityLayout;
     Execute(0xFF03, {}, "Ошибка запроса срока действия ФН");
-    NeedLength(4);
+    NeedLength(L::Size);
     char Buf[40];
-    std::snprintf(Buf, sizeof Buf, "20%.2d-%.2d-%.2dT00:00:00", AnswerByte(1), AnswerByte(2), AnswerByte(3));
+    std::snprintf(Buf, sizeof Buf, "20%.2d-%.2d-%.2dT00:00:00", AnswerByte(L::Year), AnswerByte(L::Month),
+                  AnswerByte(L::Day));
     return Buf;
 }
 
 void TDevice::GetFFDVersionFN(std::string& AFNVersion) {
-    if (CheckResultCode(RunCommand(CommandCode(0xFF04), {}, 0, true, true)) != 0 || FResponse.size() <= 17)
+    using L = TFNVersionLayout;
+    if (CheckResultCode(RunCommand(CommandCode(0xFF04), {}, 0, true, true)) != 0 || FResponse.size() < L::Size)
         RaiseProtocolError();
-    const std::string Text = FResponse.substr(1, 16);
+    const std::string Text = AnswerBytes(L::Text, L::TextSize);
     auto Has = [&Text](const char* A, const char* B) {
         return Text.find(A) != std::string::npos || Text.find(B) != std::string::npos;
     };
@@ -63,37 +63,48 @@ void TDevice::GetFFDVersionFN(std::string& AFNVersion) {
 
 void TDevice::GetFiscalizationParameters(int64_t& AFiscDateTime, std::string& AUserINN, std::string& ARegNum,
                                          int32_t& ATaxSystem, int64_t& ADocNumber, uint8_t& AExtSigns) {
+    using L = TFiscalizationLayout;
     Execute(0xFF09, {}, "Ошибка команды запроса итогов фискализации ФН");
-    NeedLength(48);
+    NeedLength(L::Size);
+    if (FResponse.size() > L::ShortLayoutMax) NeedLength(L::LongSize);
     const std::optional<int64_t> D =
-        EncodeDeviceDateTime(2000 + AnswerByte(1), AnswerByte(2), AnswerByte(3), AnswerByte(4), AnswerByte(5), 0);
+        EncodeDeviceDateTime(2000 + AnswerByte(L::Year), AnswerByte(L::Month), AnswerByte(L::Day), AnswerByte(L::Hour),
+                             AnswerByte(L::Minute), 0);
     if (D) AFiscDateTime = *D;
-    AUserINN = Trim(AnswerBytes(6, 12));
-    ARegNum = Trim(AnswerBytes(18, 20));
-    ATaxSystem = AnswerByte(38);
-    // Short answers carry the document number at 40, the longer layout at 57.
-    ADocNumber = int64_t(FResponse.size() <= 52 ? AnswerLE(40, 4) : AnswerLE(57, 4));
-    if (FFFDVersion == ffd12) AExtSigns = AnswerByte(40);
+    AUserINN = Trim(AnswerBytes(L::INN, L::INNSize));
+    ARegNum = Trim(AnswerBytes(L::RegNumber, L::RegNumberSize));
+    ATaxSystem = AnswerByte(L::TaxSystem);
+    const size_t DocNumber = FResponse.size() <= L::ShortLayoutMax ? L::ShortDocNumber : L::LongDocNumber;
+    ADocNumber = int64_t(AnswerLE(DocNumber, L::DocNumberSize));
+    if (FFFDVersion == ffd12) AExtSigns = AnswerByte(L::ShortDocNumber);
 }
 
 void TDevice::GetFNInfoExchangeStatus(int32_t& ADocCount, int64_t& ADocFirstNumber, int64_t& ADocFirstDateTime) {
+    using L = TExchangeStatusLayout;
     Execute(0xFF39, {}, "Ошибка команды получения статуса информационного обмена");
-    NeedLength(14);
-    ADocCount = int32_t(AnswerLE(3, 2));
-    ADocFirstNumber = int64_t(AnswerLE(5, 4));
+    NeedLength(L::Size);
+    ADocCount = int32_t(AnswerLE(L::DocCount, L::DocCountSize));
+    ADocFirstNumber = int64_t(AnswerLE(L::FirstNumber, L::FirstNumberSize));
     const std::optional<int64_t> D =
-        EncodeDeviceDateTime(2000 + AnswerByte(9), AnswerByte(10), AnswerByte(11), AnswerByte(12), AnswerByte(13), 0);
+        EncodeDeviceDateTime(2000 + AnswerByte(L::Year), AnswerByte(L::Month), AnswerByte(L::Day), AnswerByte(L::Hour),
+                             AnswerByte(L::Minute), 0);
     if (D) ADocFirstDateTime = *D;
 }
 
-int32_t TDevice::GetFNRequestFiscalDocumentTLV(int32_t ADocNumber, int32_t& ADocType, int32_t& ADocLength) {
+int32_t TDevice::GetFNRequestFiscalDocumentTLV(int64_t ADocNumber, int32_t& ADocType, int32_t& ADocLength) {
+    using L = TDocumentRequestLayout;
+    // Document numbers are 4 unsigned bytes: another number would ask for
+    // a different document.
+    if (ADocNumber < 0 || ADocNumber > int64_t(0xFFFFFFFF))
+        throw std::out_of_range("Номер фискального документа вне диапазона 0..4294967295");
     WaitForEndPrinting();
     const int32_t R =
-        CheckResultCode(RunCommand(CommandCode(0xFF3A), IntToLEBytesN(uint32_t(ADocNumber), 4), 0, true, true));
-    if (R == 0 && FResponse.size() > 4) {
-        ADocType = int32_t(AnswerLE(1, 2));
-        ADocLength = int32_t(AnswerLE(3, 2));
-    }
+        CheckResultCode(RunCommand(CommandCode(0xFF3A), IntToLEBytesN(uint64_t(ADocNumber), 4), 0, true, true));
+    if (R != 0) return R;
+    // Success without the document's type and length is no answer to read by.
+    if (FResponse.size() < L::Size) return 1014;
+    ADocType = int32_t(AnswerLE(L::Type, L::FieldSize));
+    ADocLength = int32_t(AnswerLE(L::Length, L::FieldSize));
     return R;
 }
 
@@ -126,7 +137,7 @@ void TDevice::ReadTLVList(std::string& AData, std::map<int32_t, TValue>& ATagLis
 int32_t TDevice::GetFiscalTagList(int64_t ADocNumber, int32_t& ADocumentType) {
     FDocElementList.clear();
     int32_t Length = 0;
-    const int32_t R = GetFNRequestFiscalDocumentTLV(int32_t(ADocNumber), ADocumentType, Length);
+    const int32_t R = GetFNRequestFiscalDocumentTLV(ADocNumber, ADocumentType, Length);
     bool Read = R == 0;
     if (R == 115) {
         // The device refuses a new request while a document waits to be read out.
@@ -162,7 +173,7 @@ TFFDVersion TDevice::GetFFD() {
         if (V >= 1 && V <= 4) return TFFDVersion(V - 1);
     }
     uint8_t Number = 0;
-    GetFieldAsByte(17, 1, 17, Number);
+    GetFieldAsByte(FFDNumberCell, Number);
     if (Number == 0) Number = 1;
     // A number beyond the known versions is a newer format: the latest we know.
     return Number > 4 ? ffd12 : TFFDVersion(Number - 1);

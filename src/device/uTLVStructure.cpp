@@ -8,6 +8,7 @@
 #include "base/uCommonUtils.h"
 #include "base/uEquipmentErrors.h"
 #include "base/uStrings.h"
+#include "device/uDeviceCommon.h"
 
 namespace fr {
 
@@ -221,10 +222,6 @@ constexpr TFiscalTagInfo FiscalTagTable[] = {
     {2115, ffdString, "контрольный код КМ"},
     {2116, ffdRegister, "вид операции"},
 };
-
-[[noreturn]] void RaiseProtocolError() {
-    throw EquException(1014, "Ошибка протокола обмена");
-}
 
 // Little-endian integer of the bytes [AOffset, AOffset + ACount) that exist.
 uint64_t LEPart(std::string_view AValue, size_t AOffset, size_t ACount) {
@@ -512,11 +509,6 @@ void BuildCheckPackage(const TDocElementList& AList, int32_t ADocumentType, pugi
                 break;
         }
     }
-}
-
-std::string MakeTLV(uint16_t ATag, std::string_view AValue) {
-    if (AValue.size() > 0xFFFF) throw std::length_error("TLV value longer than 65535 bytes");
-    return IntToLEBytesN(ATag, 2) + IntToLEBytesN(AValue.size(), 2) + std::string(AValue);
 }
 
 }  // namespace fr

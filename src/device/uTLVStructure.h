@@ -118,8 +118,4 @@ std::string EncodeBase64Lines(std::string_view AData);
 // from the elements of a stored receipt to AOutput.
 void BuildCheckPackage(const TDocElementList& AList, int32_t ADocumentType, pugi::xml_node AOutput);
 
-// One record for command data: tag, length (both 2-byte LE), value. A value
-// longer than 65535 bytes raises std::length_error.
-std::string MakeTLV(uint16_t ATag, std::string_view AValue);
-
 }  // namespace fr

@@ -161,7 +161,7 @@ void TDriver::Open() {
                 // Devices without this field still open.
             }
             D.SetFieldAsByte(1, 1, 14, 0);
-            D.GetFieldAsByte(17, 1, 7, S.FInitPrintSetting);
+            D.GetFieldAsByte(PrintSwitchCell, S.FInitPrintSetting);
             D.GetFieldAsByte(1, 1, 7, AutoCut);
             S.FLineLen = GetLineLength();
             ConnectTCP();
@@ -272,7 +272,7 @@ void TDriver::DisconnectTCP() {
 
 bool TDriver::IsPrintingEnabled() {
     uint8_t V = 0;
-    Device().GetFieldAsByte(17, 1, 7, V);
+    Device().GetFieldAsByte(PrintSwitchCell, V);
     return V == 0;
 }
 
@@ -327,11 +327,11 @@ std::string TDriver::NormalizeINN(const std::string& AValue) {
 }
 
 void TDriver::ApplyEnablePrinting() {
-    Device().SetFieldAsByte(17, 1, 7, Session().FSettings.EnablePrinting == 2 ? 2 : 0);
+    Device().SetFieldAsByte(PrintSwitchCell, Session().FSettings.EnablePrinting == 2 ? 2 : 0);
 }
 
 void TDriver::ApplyEnableReportPrinting() {
-    Device().SetFieldAsByte(17, 1, 7, Session().FSettings.EnableReportPrinting == 2 ? 2 : 0);
+    Device().SetFieldAsByte(PrintSwitchCell, Session().FSettings.EnableReportPrinting == 2 ? 2 : 0);
 }
 
 std::string TDriver::GetAdditionalActions() {

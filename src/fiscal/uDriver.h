@@ -158,14 +158,14 @@ void TDriver::WithReportBracket(bool AIgnoreRestoreError, F ABody) {
             ABody();
         } catch (...) {
             try {
-                S.GetDevice().SetFieldAsByte(17, 1, 7, S.FInitPrintSetting);
+                S.GetDevice().SetFieldAsByte(PrintSwitchCell, S.FInitPrintSetting);
             } catch (...) {
                 // The operation's own error is the one to report.
             }
             throw;
         }
         try {
-            S.GetDevice().SetFieldAsByte(17, 1, 7, S.FInitPrintSetting);
+            S.GetDevice().SetFieldAsByte(PrintSwitchCell, S.FInitPrintSetting);
         } catch (...) {
             if (!AIgnoreRestoreError) throw;
         }

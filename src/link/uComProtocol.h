@@ -6,6 +6,7 @@
 #include <string>
 
 #include "link/uCommManager.h"
+#include "link/uLinkExchange.h"
 
 namespace fr {
 
@@ -21,7 +22,7 @@ public:
     // AWaitResponse, gives the answer payload without its command code
     // (offset 0: the device's result code). ATimeout (ms, 0: 2000) bounds the
     // wait for the answer's first two bytes. Result 0, 1007 (no answer) or
-    // 1014 (protocol error).
+    // 1014 (protocol error, also for an answer that echoes another command).
     virtual int32_t RunCommand(std::string& AResponse, const std::string& AConnectPwd, const std::string& ACmd,
                                const std::string& AData, int32_t ATimeout, bool ASendPwd, bool AWaitResponse) = 0;
 
@@ -34,23 +35,22 @@ protected:
     std::string FLastResultDescription;
 };
 
-class TCOMProtocol : public TCustomCOMProtocol {
+class TCOMProtocol : public TCustomCOMProtocol, private TLinkExchange {
 public:
-    using TCustomCOMProtocol::TCustomCOMProtocol;
+    explicit TCOMProtocol(TComPort& AComPort);
 
     int32_t RunCommand(std::string& AResponse, const std::string& AConnectPwd, const std::string& ACmd,
                        const std::string& AData, int32_t ATimeout, bool ASendPwd, bool AWaitResponse) override;
 
     // Wait for each handshake byte, 2000 ms; tests shorten it.
-    uint32_t HandshakeTimeout() const { return FHandshakeTimeout; }
+    uint32_t HandshakeTimeout() const override { return FHandshakeTimeout; }
     void SetHandshakeTimeout(uint32_t AValue) { FHandshakeTimeout = AValue; }
 
 private:
-    int32_t SendFrame(const std::string& APayload);
-    int32_t SendCommand(const std::string& APayload);
-    int32_t ReadFrame(std::string& AFrame, uint32_t ATimeout);
-    int32_t ReceiveAnswer(std::string& AResponse, uint32_t ATimeout);
-    bool WriteControl(char AByte);
+    int32_t WriteBytes(std::string_view ABytes) override;
+    int32_t ReadByte(char& AByte, uint32_t ATimeout) override;
+    int32_t ReadBody(size_t ACount, std::string& ABody) override;
+    void BeforeEnquiry() override;
 
     uint32_t FHandshakeTimeout = 2000;
 };

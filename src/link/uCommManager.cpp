@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "base/uStrings.h"
+#include "link/uPollDeadline.h"
 
 namespace fr {
 
@@ -74,13 +75,7 @@ enum class TWait { Ready, Expired, Failed };
 // Waits for input on AHandle until ADeadline (none: without limit).
 TWait PollInput(int AHandle, const std::chrono::steady_clock::time_point* ADeadline) {
     for (;;) {
-        int TimeoutMs = -1;
-        if (ADeadline) {
-            const auto Left = *ADeadline - std::chrono::steady_clock::now();
-            // Round up so that a wake-up never comes before the deadline.
-            const auto LeftMs = std::chrono::ceil<std::chrono::milliseconds>(Left).count();
-            TimeoutMs = int(std::clamp<int64_t>(LeftMs, 0, 1 << 30));
-        }
+        const int TimeoutMs = ADeadline ? PollTimeoutMs(*ADeadline) : -1;
         struct pollfd P {
             AHandle, POLLIN, 0
         };
@@ -450,9 +445,8 @@ int64_t TComm::WriteBlocking(const char* AData, size_t ACount) {
         // Output buffer full: wait for room up to the write limit.
         int TimeoutMs = -1;
         if (HasTotal) {
-            const auto Left = std::chrono::ceil<std::chrono::milliseconds>(Deadline - TClock::now()).count();
-            if (Left <= 0) break;
-            TimeoutMs = int(std::min<int64_t>(Left, 1 << 30));
+            TimeoutMs = PollTimeoutMs(Deadline);
+            if (TimeoutMs == 0) break;
         }
         struct pollfd P {
             FHandle, POLLOUT, 0

@@ -26,11 +26,20 @@ std::string BuildPayload(const std::string& AConnectPwd, const std::string& ACmd
     return ASendPwd ? ACmd + AConnectPwd + AData : ACmd + AData;
 }
 
-bool AnswerFromPayload(std::string_view APayload, std::string& AResponse) {
+size_t CommandCodeLength(std::string_view APayload, uint8_t AWidePrefix) {
+    if (APayload.empty()) return 0;
+    return uint8_t(APayload[0]) >= AWidePrefix ? 2 : 1;
+}
+
+bool AnswerFromPayload(std::string_view APayload, std::string_view ACmd, std::string& AResponse) {
     AResponse.clear();
-    if (APayload.empty()) return false;
-    const size_t CodeSize = uint8_t(APayload[0]) < 0xFE ? 1 : 2;
-    if (APayload.size() < CodeSize) return false;
+    const size_t CodeSize = CommandCodeLength(APayload, 0xFE);
+    if (CodeSize == 0 || APayload.size() < CodeSize) return false;
+    const size_t SentSize = CommandCodeLength(ACmd, 0xFF);
+    if (SentSize != CodeSize || ACmd.size() < SentSize) return false;
+    // An answer to another command (a late one, or the device's own
+    // confusion) must never be taken for this command's success.
+    if (APayload[CodeSize - 1] != ACmd[SentSize - 1]) return false;
     AResponse.assign(APayload.substr(CodeSize));
     return true;
 }

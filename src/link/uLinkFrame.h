@@ -26,11 +26,17 @@ std::string BuildFrame(std::string_view APayload);
 std::string BuildPayload(const std::string& AConnectPwd, const std::string& ACmd, const std::string& AData,
                          bool ASendPwd);
 
-// Checks a received frame (STX, LEN, LEN bytes, check byte already known to
-// be complete) and gives its payload without the echoed command code (one
-// byte, or two when the first is 0xFE or above). False when the payload is
-// too short to hold its own command code.
-bool AnswerFromPayload(std::string_view APayload, std::string& AResponse);
+// Length of the command code at the start of a payload: two bytes when the
+// first is at least AWidePrefix (0xFF for commands, 0xFE for answers), else
+// one; 0 for an empty payload.
+size_t CommandCodeLength(std::string_view APayload, uint8_t AWidePrefix);
+
+// Gives an answer payload without its echoed command code (one byte, or two
+// when the first is 0xFE or above) in AResponse. False, with AResponse
+// empty, when the payload is too short to hold its own code or echoes
+// another command than ACmd; a two-byte code matches by its second byte,
+// whichever of 0xFE and 0xFF leads it.
+bool AnswerFromPayload(std::string_view APayload, std::string_view ACmd, std::string& AResponse);
 
 // One log line "-> " or "<- " followed by the bytes in hex, each followed
 // by a space; llInfo when AOk, else llError. A log that cannot be written

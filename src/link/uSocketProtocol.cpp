@@ -15,19 +15,13 @@
 
 #include "base/uStrings.h"
 #include "link/uLinkFrame.h"
+#include "link/uPollDeadline.h"
 
 namespace fr {
 
 namespace {
 
-constexpr const char* kSource = "TSocketProtocol";
 using TClock = std::chrono::steady_clock;
-
-// Milliseconds left until ADeadline for poll(), rounded up, never negative.
-int MsLeft(TClock::time_point ADeadline) {
-    const auto Left = std::chrono::ceil<std::chrono::milliseconds>(ADeadline - TClock::now()).count();
-    return int(std::clamp<int64_t>(Left, 0, 1 << 30));
-}
 
 // Waits for AEvents on AFd until ADeadline; the revents, or 0 on expiry,
 // -1 on a failed poll.
@@ -36,14 +30,19 @@ int WaitFor(int AFd, short AEvents, TClock::time_point ADeadline) {
         struct pollfd P {
             AFd, AEvents, 0
         };
-        const int R = poll(&P, 1, MsLeft(ADeadline));
+        const int R = poll(&P, 1, PollTimeoutMs(ADeadline));
         if (R > 0) return P.revents;
         if (R < 0 && errno != EINTR) return -1;
         if (R == 0 && TClock::now() >= ADeadline) return 0;
     }
 }
 
+constexpr TLinkRules SocketRules{"TSocketProtocol", /*LogWholeFrame=*/false, /*FFMayPrecedeAck=*/true,
+                                 /*LastStepDecides=*/true, /*SkipAfterUnexpected=*/true};
+
 }  // namespace
+
+TSocketProtocol::TSocketProtocol() : TLinkExchange(SocketRules) {}
 
 TSocketProtocol::~TSocketProtocol() {
     CloseSocket();
@@ -154,111 +153,27 @@ int32_t TSocketProtocol::ReceiveBytes(size_t N, std::string& S) {
     return 0;
 }
 
-int32_t TSocketProtocol::ReceiveByte(char& B) {
+int32_t TSocketProtocol::WriteBytes(std::string_view ABytes) {
+    return SendData(ABytes);
+}
+
+int32_t TSocketProtocol::ReadByte(char& AByte, uint32_t) {
     std::string S;
     const int32_t R = ReceiveBytes(1, S);
-    if (R == 0) B = S[0];
+    if (R == 0) AByte = S[0];
     return R;
 }
 
-void TSocketProtocol::SkipByte() {
-    char B;
-    ReceiveByte(B);
-}
-
-int32_t TSocketProtocol::SendControl(char AByte) {
-    const int32_t R = SendData(std::string_view(&AByte, 1));
-    LogLinkBytes(kSource, "-> ", std::string_view(&AByte, 1), R == 0);
-    return R;
-}
-
-int32_t TSocketProtocol::SendFrame(const std::string& APayload) {
-    if (APayload.size() > MaxFramePayload) return 1014;
-    return SendData(BuildFrame(APayload)) == 0 ? 0 : 1007;
-}
-
-int32_t TSocketProtocol::SendCommand(const std::string& APayload) {
-    int32_t Result = 1007;
-    for (int Attempt = 0; Attempt < 3; ++Attempt) {
-        for (int Enquiry = 0; Enquiry < 3; ++Enquiry) {
-            Result = SendControl(ENQ);
-            if (Result != 0) continue;
-            char B = 0;
-            Result = ReceiveByte(B);
-            LogLinkBytes(kSource, "<- ", std::string_view(&B, 1), Result == 0);
-            if (Result != 0) continue;
-            if (B == ACK) {
-                // An answer nobody took: read, acknowledge and drop it.
-                std::string Frame;
-                Result = ReadFrame(Frame);
-                LogLinkBytes(kSource, "<- ", Frame, Result == 0);
-                if (Result != 0) return Result;
-                Result = SendControl(ACK);
-                continue;
-            }
-            if (B == NAK) {
-                Result = 0;
-                break;
-            }
-            SkipByte();
-        }
-        if (Result != 0) continue;
-        Result = SendFrame(APayload);
-        LogLinkBytes(kSource, "-> ", APayload, Result == 0);
-        if (Result != 0) continue;
-        char B = 0;
-        Result = ReceiveByte(B);
-        LogLinkBytes(kSource, "<- ", std::string_view(&B, 1), Result == 0);
-        if (Result != 0) continue;
-        if (B == ACK) return 0;
-        if (uint8_t(B) == 0xFF) {
-            Result = ReceiveByte(B);
-            if (Result != 0) continue;
-            LogLinkBytes(kSource, "<- ", std::string_view(&B, 1), true);
-            if (B == ACK) return 0;
-        }
-        Result = 1014;
-    }
-    return Result;
-}
-
-int32_t TSocketProtocol::ReadFrame(std::string& AFrame) {
-    AFrame.clear();
-    char B = 0;
-    if (ReceiveByte(B) != 0) return 1007;
-    AFrame += B;  // kept for the log line even when it is not STX
-    if (B != STX) return 1014;
-    if (ReceiveByte(B) != 0) return 1007;
-    AFrame += B;
-    std::string Body;
-    if (ReceiveBytes(size_t(uint8_t(B)) + 1, Body) != 0) return 1007;
-    AFrame += Body;
-    return 0;
-}
-
-int32_t TSocketProtocol::ReceiveAnswer(std::string& AResponse) {
-    std::string Frame;
-    const int32_t R = ReadFrame(Frame);
-    LogLinkBytes(kSource, "<- ", Frame, R == 0);
-    if (R != 0) return 1007;
-    const size_t Len = uint8_t(Frame[1]);
-    if (Frame.size() != Len + 3) return 1014;
-    if (CalcLRC(std::string_view(Frame).substr(1, Len + 1)) != uint8_t(Frame.back())) {
-        SendControl(NAK);
-        return 1014;
-    }
-    SendControl(ACK);
-    return AnswerFromPayload(std::string_view(Frame).substr(2, Len), AResponse) ? 0 : 1014;
+int32_t TSocketProtocol::ReadBody(size_t ACount, std::string& ABody) {
+    return ReceiveBytes(ACount, ABody);
 }
 
 int32_t TSocketProtocol::RunCommand(std::string& AResponse, const std::string& AConnectPwd, const std::string& ACmd,
                                     const std::string& AData, int32_t ATimeout, bool ASendPwd, bool AWaitResponse) {
     (void)ATimeout;  // every receive is bounded by the connection's limit
-    AResponse.clear();
     FResponse.clear();
     FLastErrno = 0;
-    int32_t Result = SendCommand(BuildPayload(AConnectPwd, ACmd, AData, ASendPwd));
-    if (AWaitResponse && Result == 0) Result = ReceiveAnswer(AResponse);
+    const int32_t Result = RunExchange(AResponse, AConnectPwd, ACmd, AData, FReceiveTimeout, ASendPwd, AWaitResponse);
     if (Result == 0) FResponse = AResponse;
     FLastResultDescription = LinkResultText(Result);
     if ((Result == 605 || Result == 606) && FLastErrno != 0)

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "link/uLinkExchange.h"
+
 namespace fr {
 
 // TCP protocol as the device layer sees it.
@@ -33,9 +35,9 @@ protected:
     std::string FLastResultDescription;
 };
 
-class TSocketProtocol : public TCustomSocketProtocol {
+class TSocketProtocol : public TCustomSocketProtocol, private TLinkExchange {
 public:
-    TSocketProtocol() = default;
+    TSocketProtocol();
     ~TSocketProtocol() override;
 
     int32_t RunCommand(std::string& AResponse, const std::string& AConnectPwd, const std::string& ACmd,
@@ -61,14 +63,11 @@ public:
 
 private:
     int32_t SendData(std::string_view S);
-    int32_t ReceiveByte(char& B);
     int32_t ReceiveBytes(size_t N, std::string& S);
-    void SkipByte();
-    int32_t SendFrame(const std::string& APayload);
-    int32_t SendCommand(const std::string& APayload);
-    int32_t ReadFrame(std::string& AFrame);
-    int32_t ReceiveAnswer(std::string& AResponse);
-    int32_t SendControl(char AByte);
+    int32_t WriteBytes(std::string_view ABytes) override;
+    int32_t ReadByte(char& AByte, uint32_t ATimeout) override;
+    int32_t ReadBody(size_t ACount, std::string& ABody) override;
+    uint32_t HandshakeTimeout() const override { return FReceiveTimeout; }
     void CloseSocket();
     int32_t Fail(int32_t ACode, int AErrno);
 

@@ -4,15 +4,17 @@
 // stored documents read back.
 #include <gtest/gtest.h>
 
+#include "link/TestBytes.h"
+
 #include <deque>
 #include <map>
 
 #include "ScriptedKKT.h"
-#include "device/uDevice.h"
-#include "device/uDeviceFields.h"
 #include "base/uCommonUtils.h"
 #include "base/uEquipmentErrors.h"
 #include "base/uXmlUtils.h"
+#include "device/uDevice.h"
+#include "device/uDeviceFields.h"
 #include "link/uCommManager.h"
 #include "link/uSocketProtocol.h"
 
@@ -22,11 +24,7 @@ namespace {
 using test::TScriptedKKT;
 using test::TTransport;
 
-std::string Bytes(std::initializer_list<int> ABytes) {
-    std::string S;
-    for (int B : ABytes) S += char(B);
-    return S;
-}
+using test::Bytes;
 
 // An answer of ASize bytes (result code 0 unless set) with the given bytes.
 std::string Answer(size_t ASize, std::map<size_t, int> AAt = {}) {
@@ -156,18 +154,13 @@ TEST_P(DeviceOverLink, ClockTablesAndRegisters) {
                   "\x1E" + Pwd + Bytes({17, 1, 0, 7, 0xAB}), "\x1E" + Pwd + Bytes({1, 1, 0, 3, 0x09, 0x87}),
                   "\x1E" + Pwd + Bytes({1, 1, 0, 4, 0x00, 0x0A, 0xBC})}));
 
-    On(0x1F, {Bytes({0, 0x12, 0x34, 0xFE}), Bytes({0, 0x1A, 0x00}), Bytes({0}), Bytes({0}), Bytes({0, 'a', 0xE0})});
+    On(0x1F, {Bytes({0, 0x12, 0x34, 0xFE}), Bytes({0, 0x1A, 0x00}), Bytes({0, 'a', 0xE0})});
     TCurrency C;
     Device->GetFieldAsCurrency(1, 1, 2, C);
     EXPECT_EQ(C, *TCurrency::Parse("12.34"));
     Device->GetFieldAsCurrency(1, 1, 2, C);  // a nibble above 9 reads as 0
     EXPECT_EQ(C, TCurrency{});
     std::string S = "old";
-    uint8_t B = 77;
-    Device->GetFieldAsStr(1, 1, 2, S);  // no data: empty text, byte untouched
-    Device->GetFieldAsByte(1, 1, 2, B);
-    EXPECT_EQ(S, "");
-    EXPECT_EQ(B, 77);
     Device->GetFieldAsHex(1, 1, 2, S);
     EXPECT_EQ(S, "61E0");
     EXPECT_EQ(Sent(0x1F).back(), "\x1F" + Pwd + Bytes({1, 1, 0, 2}));
@@ -265,7 +258,7 @@ TEST_P(DeviceOverLink, DeviceResultCodesBecomeTexts) {
     }
     On(0x22, {Bytes({0x7D})});
     try {
-        Device->SetDateTime(0);
+        Device->SetDateTime(*EncodeDeviceDateTime(2024, 1, 1, 0, 0, 0));
         ADD_FAILURE();
     } catch (const std::runtime_error& E) {
         EXPECT_STREQ(E.what(), "Ошибка команды программирования даты. Неверный формат даты");
@@ -281,6 +274,11 @@ TEST_P(DeviceOverLink, DeviceResultCodesBecomeTexts) {
     EXPECT_EQ(Device->GetFNRequestFiscalDocumentTLV(99, Type, Length), 8);
     EXPECT_EQ(Type, -1);
     EXPECT_EQ(Sent(0xFF).back(), "\xFF\x3A" + Pwd + Bytes({99, 0, 0, 0}));
+    // Success without the document's type and length is no success.
+    On(0xFF3A, {Bytes({0}), Bytes({0, 1, 0, 9})});
+    EXPECT_EQ(Device->GetFNRequestFiscalDocumentTLV(99, Type, Length), 1014);
+    EXPECT_EQ(Device->GetFNRequestFiscalDocumentTLV(99, Type, Length), 1014);
+    EXPECT_EQ(Type, -1);
     // Money registers report every failure, device errors included, as a protocol error.
     On(0x1A, {Bytes({0x4F})});
     double Money = 0;
@@ -301,6 +299,71 @@ TEST_P(DeviceOverLink, DeviceResultCodesBecomeTexts) {
         EquException);
 }
 
+// An answer that echoes another command than the one sent is never that
+// command's success: the open-shift command answered with a status answer
+// leaves the shift closed, so it must fail.
+TEST_P(DeviceOverLink, AnswerToAnotherCommandIsAProtocolError) {
+    const struct {
+        uint16_t Code;     // command whose answer comes back under another code
+        std::string Echo;  // the code the register echoes
+        std::string Answer;
+        std::function<void()> Run;
+        const char* FailText;
+    } Cases[] = {
+        {0xE0, "\x10", Answer(15), [&] { Device->OpenDay({}, {}); }, "Ошибка команды открытия смены"},
+        {0xFF01, "\xFF\x02", Answer(31),
+         [&] {
+             TFNCurrentStatus St;
+             Device->GetFNCurrentStatus(St);
+         },
+         "Ошибка команды запроса статуса ФН"},
+        {0x11, "\xFF\x11", Answer(47),
+         [&] {
+             uint8_t Mode = 0;
+             Device->GetStateKKT(Mode);
+         },
+         "Ошибка команды запроса состояния ККТ"},
+    };
+    for (const auto& C : Cases) {
+        On(C.Code, {C.Answer});
+        KKT->SetEcho([&C](const std::string& P) {
+            const uint16_t Code = uint8_t(P[0]) == 0xFF ? uint16_t(0xFF00 | uint8_t(P[1])) : uint8_t(P[0]);
+            return Code == C.Code ? C.Echo : std::string();
+        });
+        try {
+            C.Run();
+            ADD_FAILURE() << std::hex << C.Code << " took another command's answer";
+        } catch (const std::runtime_error& E) {
+            EXPECT_EQ(E.what(), std::string(C.FailText) + ". Ошибка протокола обмена") << std::hex << C.Code;
+        }
+    }
+    // Answered under its own code again, the same command succeeds.
+    KKT->SetEcho(nullptr);
+    Device->OpenDay({}, {});
+}
+
+// A line-length read that holds no value: the device is not taken as
+// connected with a line length of 0.
+TEST_P(DeviceOverLink, LineLengthWithoutValueFailsTheConnection) {
+    Device.reset();
+    On(0x1F, {Bytes({0})});
+    if (GetParam() == TTransport::Serial) {
+        TComDevice C;
+        C.ComPort().SetDevicePath(KKT->SlavePath());
+        C.SetConnectPwd(Pwd);
+        EXPECT_EQ(C.Enable(1, 115200), 1011);
+    } else {
+        TSocketDevice S;
+        S.SetConnectPwd(Pwd);
+        try {
+            S.Enable("127.0.0.1", KKT->Port());
+            ADD_FAILURE() << "connected with line length " << int(S.LineLen());
+        } catch (const EquException& E) {
+            EXPECT_EQ(E.Code, 1014);
+        }
+    }
+}
+
 // Answers too short for the fields an operation reads: never read past them.
 TEST_P(DeviceOverLink, ShortAnswersAreProtocolErrors) {
     TDevice& D = *Device;
@@ -311,6 +374,7 @@ TEST_P(DeviceOverLink, ShortAnswersAreProtocolErrors) {
     std::string S;
     TCurrency C;
     TFNCurrentStatus St;
+    const std::string* P = nullptr;
     const struct {
         uint16_t Code;
         std::string Answer;
@@ -326,6 +390,18 @@ TEST_P(DeviceOverLink, ShortAnswersAreProtocolErrors) {
         {0x2E, Answer(42), [&] { D.GetFieldStruct(1, 1, B); }},
         {0x2E, Answer(42), [&] { D.SetFieldAsStr(1, 1, 1, "x"); }},
         {0x1F, Answer(2), [&] { D.GetFieldAsCurrency(1, 1, 1, C); }},
+        // A table read with the result byte alone holds no value to read.
+        {0x1F, Answer(1), [&] { D.GetFieldAsByte(1, 1, 1, B); }},
+        {0x1F, Answer(1), [&] { D.GetFieldAsStr(1, 1, 1, S); }},
+        {0x1F, Answer(1), [&] { D.GetFieldAsHex(1, 1, 1, S); }},
+        {0x1F, Answer(1), [&] { D.GetFieldAsBIN(1, 1, 1, P); }},
+        {0x1F, Answer(1), [&] { D.GetLineLength(B); }},
+        {0xFF40, Answer(5),
+         [&] {
+             Script.erase(0x10);  // the wait before it needs a whole status again
+             D.GetCurrentSessionParams(B, L, L);
+         }},
+        {0xFF70, Answer(8), [&] { D.GetMarkingCodeWorkStatus(I, I, I, I, I, I, I); }},
         {0xF7, Answer(31), [&] { D.RunQueryEx(1, S); }},
         {0xFF01, Answer(30), [&] { D.GetFNCurrentStatus(St); }},
         {0xFF03, Answer(3), [&] { D.GetFNValidityDate(); }},
@@ -381,16 +457,16 @@ TEST_P(DeviceOverLink, WaitForPrintThroughAPaperChange) {
 
 // Records of a stored receipt, in the order the storage gives them.
 std::deque<std::string> ReceiptRecords() {
-    const std::string Item = MakeTLV(1030, Utf8ToOem("Хлеб")) + MakeTLV(1079, Bytes({0x10, 0x27})) +
-                             MakeTLV(1023, Bytes({0x00, 0x02})) + MakeTLV(1043, Bytes({0x20, 0x4E})) +
-                             MakeTLV(1163, MakeTLV(1305,
-                                                   "010460406000600021N4N57RSCBUZTQ\x1d"
-                                                   "2403004002910161218"));
-    return {Bytes({0}) + MakeTLV(1012, Bytes({0x10, 0x6C, 0x0E, 0x66})),
-            Bytes({0}) + MakeTLV(1040, Bytes({7, 0, 0, 0})),
-            Bytes({0}) + MakeTLV(1054, Bytes({1})),
-            Bytes({0}) + MakeTLV(1059, Item),
-            Bytes({0}) + MakeTLV(1031, Bytes({0x20, 0x4E})),
+    const std::string Item = TDevice::SetTLV(1030, Utf8ToOem("Хлеб")) + TDevice::SetTLV(1079, Bytes({0x10, 0x27})) +
+                             TDevice::SetTLV(1023, Bytes({0x00, 0x02})) + TDevice::SetTLV(1043, Bytes({0x20, 0x4E})) +
+                             TDevice::SetTLV(1163, TDevice::SetTLV(1305,
+                                                                   "010460406000600021N4N57RSCBUZTQ\x1d"
+                                                                   "2403004002910161218"));
+    return {Bytes({0}) + TDevice::SetTLV(1012, Bytes({0x10, 0x6C, 0x0E, 0x66})),
+            Bytes({0}) + TDevice::SetTLV(1040, Bytes({7, 0, 0, 0})),
+            Bytes({0}) + TDevice::SetTLV(1054, Bytes({1})),
+            Bytes({0}) + TDevice::SetTLV(1059, Item),
+            Bytes({0}) + TDevice::SetTLV(1031, Bytes({0x20, 0x4E})),
             Bytes({0})};
 }
 
@@ -459,7 +535,7 @@ TEST_P(DeviceOverLink, PendingDocumentIsReadOutWith115) {
 TEST_P(DeviceOverLink, FormatVersionFromRegistrationOrTable) {
     On(0xFF09, {Answer(48, {{40, 1}})});
     On(0xFF3A, {Bytes({0, 1, 0, 9, 0})});
-    On(0xFF3B, {Bytes({0}) + MakeTLV(1209, Bytes({4})), Bytes({0})});
+    On(0xFF3B, {Bytes({0}) + TDevice::SetTLV(1209, Bytes({4})), Bytes({0})});
     EXPECT_EQ(Device->GetFFD(), ffd12);
     EXPECT_EQ(Sent(0xFF)[1], "\xFF\x3A" + Pwd + Bytes({1, 0, 0, 0}));
     EXPECT_TRUE(Sent(0x1F).empty());
@@ -472,7 +548,7 @@ TEST_P(DeviceOverLink, FormatVersionFromRegistrationOrTable) {
     } Fallbacks[] = {
         {Bytes({8}), {Bytes({0})}, 2, ffd105},  // document not readable; the table holds the code of 1209
         {Bytes({8}), {Bytes({0})}, 3, ffd11},
-        {Bytes({0, 1, 0, 9, 0}), {Bytes({0}) + MakeTLV(1209, Bytes({7})), Bytes({0})}, 4, ffd12},  // odd tag
+        {Bytes({0, 1, 0, 9, 0}), {Bytes({0}) + TDevice::SetTLV(1209, Bytes({7})), Bytes({0})}, 4, ffd12},  // odd tag
         {Bytes({0, 1, 0, 9, 0}), {Bytes({0})}, 0, ffd10},  // no tag; 0 counts as 1
         {Bytes({8}), {Bytes({0})}, 9, ffd12},              // beyond the known versions
     };

@@ -4,11 +4,13 @@
 
 #include <gtest/gtest.h>
 
-#include "device/uDevice.h"
-#include "device/uDeviceFields.h"
+#include "link/TestBytes.h"
+
 #include "base/uCommonUtils.h"
 #include "base/uEquipmentErrors.h"
 #include "base/uXmlUtils.h"
+#include "device/uDevice.h"
+#include "device/uDeviceFields.h"
 #include "link/uCommManager.h"
 #include "link/uSocketProtocol.h"
 #include "uEmulator.h"
@@ -18,11 +20,7 @@ namespace {
 
 enum class TLink { Pty, Tcp };
 
-std::string Bytes(std::initializer_list<int> ABytes) {
-    std::string S;
-    for (int B : ABytes) S += char(B);
-    return S;
-}
+using test::Bytes;
 
 const std::string Pwd = Bytes({30, 0, 0, 0});
 

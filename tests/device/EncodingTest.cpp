@@ -1,19 +1,17 @@
 // Field encodings of commands and the texts of device result codes.
 #include <gtest/gtest.h>
 
+#include "link/TestBytes.h"
+
+#include "base/uEquipmentErrors.h"
 #include "device/uDevice.h"
 #include "device/uDeviceCommon.h"
 #include "device/uDeviceFields.h"
-#include "base/uEquipmentErrors.h"
 
 namespace fr {
 namespace {
 
-std::string Bytes(std::initializer_list<int> ABytes) {
-    std::string S;
-    for (int B : ABytes) S += char(B);
-    return S;
-}
+using test::Bytes;
 
 TEST(DeviceFields, ScaleRoundsHalfToEvenOnTheDecimalDigits) {
     struct {
@@ -67,6 +65,12 @@ TEST(DeviceFields, DateTimeValidity) {
     EXPECT_FALSE(EncodeDeviceDateTime(2024, 1, 0, 0, 0, 0));
     ASSERT_TRUE(EncodeDeviceDateTime(2024, 2, 29, 23, 59, 59));
     EXPECT_EQ(*EncodeDeviceDateTime(1970, 1, 2, 0, 0, 1), 86401);
+    EXPECT_EQ(*EncodeDeviceDateTime(2024, 3, 5, 0, 0, 0), 1709596800);
+    EXPECT_EQ(*EncodeDeviceDateTime(2000, 2, 29, 0, 0, 0), 951782400);  // a leap century
+    EXPECT_FALSE(EncodeDeviceDateTime(2100, 2, 29, 0, 0, 0));           // not one
+    const TDateTimeParts Before = DecodeDeviceDateTime(-1);
+    EXPECT_EQ(std::vector<int>({Before.Year, Before.Month, Before.Day, Before.Hour, Before.Minute, Before.Second}),
+              std::vector<int>({1969, 12, 31, 23, 59, 59}));
     const TDateTimeParts P = DecodeDeviceDateTime(*EncodeDeviceDateTime(2051, 3, 5, 10, 20, 30));
     EXPECT_EQ(std::vector<int>({P.Year, P.Month, P.Day, P.Hour, P.Minute, P.Second}),
               std::vector<int>({2051, 3, 5, 10, 20, 30}));

@@ -16,13 +16,14 @@ const std::string KM =
     "92YWCXbmK6SN8vvwoxZFk7WAY8WoJNMGGr6Cgtiuja04c=";
 
 TEST(MarkingFields, QuantityAsDecimalsAndDigits) {
+    // Count of decimals, then the digits as a 7-byte LE number.
     const struct {
         double Quantity;
-        int Decimals;
-        uint64_t Digits;
-    } Cases[] = {{2.5, 1, 25}, {3, 0, 3}, {0.5, 1, 5}, {1.125, 3, 1125}, {0.001, 3, 1}, {0, 0, 0}, {120.75, 2, 12075}};
-    for (const auto& C : Cases)
-        EXPECT_EQ(TDevice::EncodeFVLNQuantity(C.Quantity), char(C.Decimals) + IntToLEBytesN(C.Digits, 7)) << C.Quantity;
+        const char* Bytes;
+    } Cases[] = {{2.5, "01 19000000000000"},   {3, "00 03000000000000"},     {0.5, "01 05000000000000"},
+                 {1.125, "03 65040000000000"}, {0.001, "03 01000000000000"}, {0, "00 00000000000000"},
+                 {120.75, "02 2B2F0000000000"}};
+    for (const auto& C : Cases) EXPECT_EQ(TDevice::EncodeFVLNQuantity(C.Quantity), Hex(C.Bytes)) << C.Quantity;
     for (double Bad : {-1.0, std::nan(""), 1e20, std::numeric_limits<double>::infinity()})
         EXPECT_THROW(TDevice::EncodeFVLNQuantity(Bad), std::out_of_range) << Bad;
 }
@@ -69,11 +70,13 @@ TEST_P(OpsOnEmulator, CheckSendsQuantityRequisitesForPlannedSales) {
     Device->CheckMarkingCode(2, KM, 0.25, 0, 1, 4, R);  // a quarter of a piece
     Device->CheckMarkingCode(4, KM, 0.5, 0, 0, 0, R);
     Device->CheckMarkingCode(3, KM, 0.5, 0, 1, 4, R);  // statuses 1 and 3 send nothing extra
+    // 2108 = 0; 1291 holding 1293 = 1 and 1294 = 4 (8 bytes each); 1023 = 1 (no decimals).
     const std::string Fraction =
-        TDevice::SetTLV(2108, 0) +
-        TDevice::SetTLV(1291, TDevice::SetTLV(1293, IntToLEBytesN(1, 8)) + TDevice::SetTLV(1294, IntToLEBytesN(4, 8))) +
-        TDevice::SetTLV(1023, Bytes({0}) + IntToLEBytesN(1, 7));
-    const std::string Half = TDevice::SetTLV(2108, 0) + TDevice::SetTLV(1023, Bytes({1}) + IntToLEBytesN(5, 7));
+        Hex("3C08 0100 00"
+            "0B05 1800 0D05 0800 0100000000000000 0E05 0800 0400000000000000"
+            "FF03 0800 00 01000000000000");
+    // 2108 = 0; 1023 = 0.5 (one decimal, digits 5).
+    const std::string Half = Hex("3C08 0100 00 FF03 0800 01 05000000000000");
     EXPECT_EQ(Sent(), (std::vector<std::string>{
                           Cmd(0xFF61, Bytes({2, 0, int(KM.size()), int(Fraction.size())}) + KM + Fraction),
                           Cmd(0xFF61, Bytes({4, 0, int(KM.size()), int(Half.size())}) + KM + Half),

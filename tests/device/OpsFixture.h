@@ -18,24 +18,23 @@
 #include <vector>
 
 #include "ScriptedKKT.h"
+#include "base/uCommonUtils.h"
 #include "device/uDevice.h"
 #include "device/uDeviceFields.h"
-#include "base/uCommonUtils.h"
+#include "link/TestBytes.h"
 #include "link/uCommManager.h"
 
 namespace fr::ops {
 
-inline std::string Bytes(std::initializer_list<int> ABytes) {
-    std::string S;
-    for (int B : ABytes) S += char(B);
-    return S;
-}
+using test::Bytes;
+using test::Hex;
 
 inline const std::string Pwd = Bytes({30, 0, 0, 0});
 
 // Code (one or two bytes), password, data: a payload as the device gets it.
 inline std::string Cmd(uint16_t ACode, const std::string& AData = {}) {
-    return CommandCode(ACode) + Pwd + AData;
+    const std::string Code = ACode > 0xFF ? Bytes({0xFF, ACode & 0xFF}) : Bytes({ACode});
+    return Code + Pwd + AData;
 }
 
 inline uint16_t CodeOf(const std::string& APayload) {

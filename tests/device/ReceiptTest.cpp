@@ -1,15 +1,11 @@
 // Receipt commands: payloads as the device receives them, the documents
 // the emulator stores, and the odd answers from a scripted cash register.
 #include "OpsFixture.h"
-#include "device/uDeviceCommon.h"
 #include "base/uEquipmentErrors.h"
+#include "device/uDeviceCommon.h"
 
 namespace fr::ops {
 namespace {
-
-std::string M(const char* AMoney) {
-    return MoneyToBytes(Money(AMoney));
-}
 
 std::array<TCurrency, 16> Payments(const char* ACash) {
     std::array<TCurrency, 16> P{};
@@ -44,17 +40,16 @@ TEST_P(OpsOnEmulator, SaleFromOpenToClose) {
     const std::vector<std::string> S = Sent();
     ASSERT_EQ(S.size(), 8u);
     EXPECT_EQ(S[0], Cmd(0x8D, Bytes({0})));
-    EXPECT_EQ(S[1], Cmd(0xFF46, Bytes({1}) + QuantityToBytes(1.5) + M("40") + M("60") + std::string(5, '\0') +
-                                    Bytes({6, 1, 4, 1}) + Bread));
+    // 1.5 pieces, 40.00 and 60.00 as 6- and 5-byte LE numbers, tax sum 0.
+    EXPECT_EQ(S[1], Cmd(0xFF46, Hex("01 60E316000000 A00F000000 7017000000 0000000000 06010401") + Bread));
     EXPECT_EQ(S[1].size(), 6u + 26u + 4u);
     EXPECT_EQ(S[2], Cmd(0xFF4D, Bytes({0xA7, 0x04, 3, 0}) + Utf8ToAnsi("доп")));
     // Half a kopeck rounds to even: 12.5 gives 12, 13.5 gives 14; 0.0001 gives 0.
-    EXPECT_EQ(S[3], Cmd(0xFF46, Bytes({1}) + QuantityToBytes(1) + IntToLEBytesN(12, 5) + IntToLEBytesN(14, 5) +
-                                    std::string(5, '\0') + Bytes({6, 1, 3, 1})));
+    EXPECT_EQ(S[3], Cmd(0xFF46, Hex("01 40420F000000 0C00000000 0E00000000 0000000000 06010301")));
     EXPECT_EQ(S[4], Cmd(0xFF4D, Bytes({0xBE, 0x04, 1, 0, 3})));
     EXPECT_EQ(S[5], Cmd(0xFF0C, Bytes({0xF0, 0x03, 6, 0}) + "a@b.ru"));
     std::string Close;
-    Close += M("61") + std::string(15 * 5, '\0') + Bytes({14}) + std::string(6 * 5, '\0') + Bytes({1}) +
+    Close += Hex("D417000000") + std::string(15 * 5, '\0') + Bytes({14}) + std::string(6 * 5, '\0') + Bytes({1}) +
              Text.substr(0, 64) + std::string(4 * 5, '\0');
     EXPECT_EQ(S[6], Cmd(0xFF45, Close));
     EXPECT_EQ(S[6].size(), 6u + 196u);
@@ -101,8 +96,7 @@ TEST_P(OpsOnEmulator, EncashInOutAndZero) {
     Device->Encash(Money("200.00"));
     Device->WaitForPrint();
     Device->Encash(Money("-150.00"));
-    EXPECT_EQ(Sent(),
-              (std::vector<std::string>{Cmd(0x50, IntToLEBytesN(20000, 5)), Cmd(0x51, IntToLEBytesN(15000, 5))}));
+    EXPECT_EQ(Sent(), (std::vector<std::string>{Cmd(0x50, Hex("204E000000")), Cmd(0x51, Hex("983A000000"))}));
     Emu.Device().FailCommand(0x51, 1, 0x46);
     try {
         Device->Encash(Money("-1"));
@@ -125,13 +119,13 @@ TEST_P(OpsOnEmulator, CorrectionGoesOnAfterAFailedBegin) {
     const std::vector<std::string> S = Sent();
     ASSERT_EQ(S.size(), 7u);
     EXPECT_EQ(S[0], Cmd(0xFF35));
-    EXPECT_EQ(S[1], Cmd(0xFF0C, TDevice::SetTLV(1021, Utf8ToAnsi("Иванов"))));
-    EXPECT_EQ(S[2], Cmd(0xFF0C, TDevice::SetTLV(1203, "771234567890")));
-    EXPECT_EQ(S[3], Cmd(0xFF0C, TDevice::SetTLV(1177, AnsiToOem(Base))));
-    // Midnight of 5 March 2024 counted as UTC.
-    EXPECT_EQ(S[4], Cmd(0xFF0C, TDevice::SetTLV(1178, IntToLEBytesN(1709596800, 4))));
-    EXPECT_EQ(S[5], Cmd(0xFF0C, TDevice::SetTLV(1179, AnsiToOem(Number))));
-    EXPECT_EQ(S[6], Cmd(0xFF4A, Bytes({0, 1}) + M("100") + M("100") + std::string(4 * 5, '\0') + M("16.67") +
+    EXPECT_EQ(S[1], Cmd(0xFF0C, Hex("FD03 0600") + Utf8ToAnsi("Иванов")));
+    EXPECT_EQ(S[2], Cmd(0xFF0C, Hex("B304 0C00") + "771234567890"));
+    EXPECT_EQ(S[3], Cmd(0xFF0C, Hex("9904 0B00") + AnsiToOem(Base)));
+    // Midnight of 5 March 2024 counted as UTC: 1709596800.
+    EXPECT_EQ(S[4], Cmd(0xFF0C, Hex("9A04 0400 8060E665")));
+    EXPECT_EQ(S[5], Cmd(0xFF0C, Hex("9B04 0300") + AnsiToOem(Number)));
+    EXPECT_EQ(S[6], Cmd(0xFF4A, Hex("0001 1027000000 1027000000") + std::string(4 * 5, '\0') + Hex("8306000000") +
                                     std::string(5 * 5, '\0') + Bytes({1}) + std::string(4 * 5, '\0')));
     EXPECT_EQ(S[6].size(), 6u + 83u);
     const TEmuDocument Doc = Emu.Device().Documents().back();
@@ -147,7 +141,7 @@ TEST_P(OpsOnEmulator, CorrectionGoesOnAfterAFailedBegin) {
                                    {}, {}, {}, {}, {}, {}, {}, BaseDate, {}, {});
     const std::vector<std::string> T = Sent();
     ASSERT_EQ(T.size(), 3u);
-    EXPECT_EQ(T[1], Cmd(0xFF0C, TDevice::SetTLV(1178, IntToLEBytesN(1709596800, 4))));
+    EXPECT_EQ(T[1], Cmd(0xFF0C, Hex("9A04 0400 8060E665")));
 }
 
 #endif  // FR_OPS_WITH_EMULATOR

@@ -23,6 +23,8 @@ enum class TTransport { Serial, TCP };
 
 // Answer of one command from its result code on (the echoed code is added).
 using TResponder = std::function<std::string(const std::string& APayload)>;
+// The command code echoed in the answer to APayload; empty: the payload's own.
+using TEcho = std::function<std::string(const std::string& APayload)>;
 
 class TScriptedKKT {
 public:
@@ -55,6 +57,11 @@ public:
     void SetResponder(TResponder AResponder) {
         std::lock_guard<std::mutex> L(FMutex);
         FResponder = std::move(AResponder);
+    }
+    // A register that confuses its answers: AEcho chooses the code it echoes.
+    void SetEcho(TEcho AEcho) {
+        std::lock_guard<std::mutex> L(FMutex);
+        FEcho = std::move(AEcho);
     }
 
 private:
@@ -101,13 +108,15 @@ private:
                 if (Body.size() != size_t(uint8_t(Len[0])) + 1) continue;
                 const std::string Payload = Body.substr(0, Body.size() - 1);
                 IO->Write(std::string(1, ACK));
-                std::string Answer;
+                std::string Answer, Echo;
                 {
                     std::lock_guard<std::mutex> L(FMutex);
                     FCommands.push_back(Payload);
                     Answer = FResponder(Payload);
+                    if (FEcho) Echo = FEcho(Payload);
                 }
-                IO->Write(MakeFrame(Payload.substr(0, CodeLength(Payload)) + Answer));
+                if (Echo.empty()) Echo = Payload.substr(0, CodeLength(Payload));
+                IO->Write(MakeFrame(Echo + Answer));
             }
             // The driver's ACK to our answer and anything else: ignored.
         }
@@ -115,6 +124,7 @@ private:
 
     TTransport FTransport;
     TResponder FResponder;
+    TEcho FEcho;
     std::unique_ptr<TPty> FPty;
     std::unique_ptr<TTcpListener> FListener;
     mutable std::mutex FMutex;

@@ -4,13 +4,16 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
+#include <limits>
 
 #include "OpsFixture.h"
+#include "base/uEquipmentErrors.h"
 #include "device/uDeviceCommon.h"
 #include "device/uGraphicText.h"
-#include "base/uEquipmentErrors.h"
 
 namespace fr::ops {
 namespace {
@@ -126,11 +129,10 @@ TEST_P(OpsOnEmulator, BarcodesInBlocksAndDigits) {
     Device->PrintQRCode(QR);
     Device->PrintQRCode({});  // nothing at all
     Device->PrintEAN13("4601234567893");
-    EXPECT_EQ(Sent(),
-              (std::vector<std::string>{
-                  Cmd(0xDD, Bytes({0, 0}) + QR.substr(0, 64)), Cmd(0xDD, Bytes({0, 1}) + QR.substr(64, 64)),
-                  Cmd(0xDD, Bytes({0, 2}) + QR.substr(128)), Cmd(0xDE, Bytes({3, 0x82, 0, 0, 0, 0, 6, 0, 2, 1})),
-                  Cmd(0xC2, IntToLEBytesN(460123456789ull, 5))}));
+    EXPECT_EQ(Sent(), (std::vector<std::string>{
+                          Cmd(0xDD, Bytes({0, 0}) + QR.substr(0, 64)), Cmd(0xDD, Bytes({0, 1}) + QR.substr(64, 64)),
+                          Cmd(0xDD, Bytes({0, 2}) + QR.substr(128)),
+                          Cmd(0xDE, Bytes({3, 0x82, 0, 0, 0, 0, 6, 0, 2, 1})), Cmd(0xC2, Hex("15C57E216B"))}));
     const std::vector<TEmuTapeEntry> Entries = Emu.Device().Tape().Entries();
     ASSERT_EQ(Entries.size(), 2u);
     EXPECT_EQ(Entries[0].Text, QR);
@@ -220,7 +222,76 @@ TEST_P(OpsOnEmulator, TallGraphicTextIsPrintedInParts) {
 
 INSTANTIATE_TEST_SUITE_P(Links, OpsOnEmulator, ::testing::Values(TLink::Pty, TLink::Tcp), LinkName);
 
+// A register that never leaves its printing state: the wait gives up after
+// its limit with a reason, instead of holding the cash desk for good, and
+// the command that waited is not sent.
+TEST(PrintingWait, StuckPrinterEndsTheWaitWithAReason) {
+    TEmuConfig Config;
+    Config.PrintPolls = std::numeric_limits<int>::max();  // "printing" after any output, for ever
+    TEmulator Emu(Config);
+    TSocketDevice D;
+    D.SetConnectPwd(Pwd);
+    ASSERT_EQ(D.Enable("127.0.0.1", Emu.StartTCP(0)), 0);
+    D.SetPrintPollIntervals(5, 5);
+    D.SetEndPrintingLimit(std::chrono::milliseconds(200));
+    D.XReport();
+    Emu.Device().ClearCommands();
+    try {
+        D.Feed(2);
+        ADD_FAILURE() << "the wait never ended";
+    } catch (const std::runtime_error& E) {
+        EXPECT_STREQ(E.what(),
+                     "Ошибка ожидания конца печати. ККТ не закончила печать за 200 мс и остаётся в режиме печати: "
+                     "проверьте принтер ККТ (бумагу, крышку, механизм) и перезапустите ККТ");
+    }
+    const std::vector<std::string> Polls = Emu.Device().Commands();
+    EXPECT_GT(Polls.size(), 1u);
+    for (const std::string& C : Polls) EXPECT_EQ(CodeOf(C), 0x10);
+    EXPECT_EQ(D.Response().at(5), 5);  // the last status still said "printing"
+}
+
 #endif  // FR_OPS_WITH_EMULATOR
+
+// Integers that do not fit the device field they are sent in are refused
+// before anything is sent, never cut to their low bytes (261 lines would
+// feed 5).
+TEST_F(OpsScripted, ValuesBeyondTheirFieldAreRefusedNotCut) {
+    TKMResult R;
+    std::string S;
+    double M = 0;
+    int32_t Type = 0, Length = 0;
+    const struct {
+        std::function<void()> Run;
+        const char* Text;
+    } Cases[] = {
+        {[&] { Device->Feed(261); }, "Количество строк промотки вне диапазона 0..255"},
+        {[&] { Device->FeedAndCut(-1); }, "Количество строк промотки вне диапазона 0..255"},
+        {[&] { Device->RunQueryEx(257, S); }, "Тип расширенного запроса вне диапазона 0..255"},
+        {[&] { Device->GetCashKReg(65536, M); }, "Номер денежного регистра вне диапазона 0..65535"},
+        {[&] { Device->SetFNRequisite(66539, "x"); }, "Номер реквизита вне диапазона 0..65535"},
+        {[&] { Device->CheckMarkingCode(258, "km", 1, 0, 0, 0, R); }, "Планируемый статус товара вне диапазона 0..255"},
+        {[&] { Device->CheckMarkingCode(2, "km", 1, 0, -1, 4, R); }, "Числитель дробного количества вне диапазона"},
+        {[&] { Device->GetFNRequestFiscalDocumentTLV(int64_t(1) << 32, Type, Length); },
+         "Номер фискального документа вне диапазона 0..4294967295"},
+        {[&] { Device->SetDateTime(*EncodeDeviceDateTime(2100, 1, 1, 0, 0, 0)); },
+         "Дата вне диапазона 2000-2099 годов"},
+    };
+    for (const auto& C : Cases) {
+        try {
+            C.Run();
+            ADD_FAILURE() << C.Text;
+        } catch (const std::out_of_range& E) {
+            EXPECT_STREQ(E.what(), C.Text);
+        }
+    }
+    EXPECT_TRUE(KKT->Commands().empty());
+
+    // The feed count itself keeps 0 for a value outside 0..255, so the
+    // feed-and-cut built from it feeds nothing.
+    Device->SetFeedCount(261);
+    Device->FeedAndCut(Device->FeedCount());
+    EXPECT_EQ(Sent(), std::vector<std::string>{Cmd(0x25, Bytes({1}))});
+}
 
 TEST_F(OpsScripted, SessionParamsNeedSixBytes) {
     On(0xFF40, {Bytes({0, 1, 5, 1, 7}), Bytes({0, 1, 5, 1, 7, 0})});

@@ -1,20 +1,18 @@
 // Decoding of fiscal-document records and the receipt XML made from them.
 #include <gtest/gtest.h>
 
-#include "device/uDevice.h"
-#include "device/uTLVStructure.h"
+#include "link/TestBytes.h"
+
 #include "base/uCommonUtils.h"
 #include "base/uEquipmentErrors.h"
 #include "base/uXmlUtils.h"
+#include "device/uDevice.h"
+#include "device/uTLVStructure.h"
 
 namespace fr {
 namespace {
 
-std::string Bytes(std::initializer_list<int> ABytes) {
-    std::string S;
-    for (int B : ABytes) S += char(B);
-    return S;
-}
+using test::Bytes;
 
 int ErrorCode(const std::function<void()>& AAction) {
     try {
@@ -105,8 +103,8 @@ TEST(TLVList, RecordDataNeverPastTheEnd) {
 }
 
 TEST(TLVList, ReadsRecordsAndRefusesBrokenLists) {
-    std::string Data = MakeTLV(1054, Bytes({1})) + MakeTLV(2100, Bytes({5})) + MakeTLV(9999, "\x8A") +
-                       MakeTLV(2114, Bytes({0x10, 0, 0, 0}));
+    std::string Data = TDevice::SetTLV(1054, Bytes({1})) + TDevice::SetTLV(2100, Bytes({5})) +
+                       TDevice::SetTLV(9999, "\x8A") + TDevice::SetTLV(2114, Bytes({0x10, 0, 0, 0}));
     std::map<int32_t, TValue> Tags{{1, TValue("stale")}};
     ReadTLVList(Data, Tags);
     EXPECT_TRUE(Data.empty());
@@ -115,31 +113,32 @@ TEST(TLVList, ReadsRecordsAndRefusesBrokenLists) {
                   {1054, TValue(int64_t(1))}, {2100, TValue("5")}, {9999, TValue("К")}, {2114, TValue(int64_t(16))}}));
 
     const std::string Broken[] = {
-        MakeTLV(2100, Bytes({5})) + Bytes({0x34, 0x08, 0x01}),              // trailing fragment shorter than a header
-        MakeTLV(2100, Bytes({5})) + Bytes({0x34, 0x08, 0x05, 0x00, 1, 2}),  // length beyond the data
+        TDevice::SetTLV(2100, Bytes({5})) + Bytes({0x34, 0x08, 0x01}),  // trailing fragment shorter than a header
+        TDevice::SetTLV(2100, Bytes({5})) + Bytes({0x34, 0x08, 0x05, 0x00, 1, 2}),  // length beyond the data
     };
     for (std::string B : Broken) EXPECT_EQ(ErrorCode([&] { ReadTLVList(B, Tags); }), 1014);
-    std::string Twice = MakeTLV(2100, Bytes({5})) + MakeTLV(2100, Bytes({6}));
+    std::string Twice = TDevice::SetTLV(2100, Bytes({5})) + TDevice::SetTLV(2100, Bytes({6}));
     EXPECT_THROW(ReadTLVList(Twice, Tags), std::runtime_error);
 }
 
 // An item with its name, price and a product code holding a marking code.
 std::string ItemRecord(const std::string& AName, const std::string& AMarking) {
-    std::string Item = MakeTLV(1030, Utf8ToOem(AName)) + MakeTLV(1079, Bytes({0x10, 0x27})) +
-                       MakeTLV(1023, Bytes({0x03, 0xDC, 0x05})) + MakeTLV(1043, Bytes({0x98, 0x3A})) +
-                       MakeTLV(1214, Bytes({4})) + MakeTLV(1212, Bytes({1})) + MakeTLV(1200, Bytes({0x2C, 0x01})) +
-                       MakeTLV(1199, Bytes({1}));
-    if (!AMarking.empty()) Item += MakeTLV(1163, MakeTLV(1305, AMarking));
-    return MakeTLV(1059, Item);
+    std::string Item = TDevice::SetTLV(1030, Utf8ToOem(AName)) + TDevice::SetTLV(1079, Bytes({0x10, 0x27})) +
+                       TDevice::SetTLV(1023, Bytes({0x03, 0xDC, 0x05})) + TDevice::SetTLV(1043, Bytes({0x98, 0x3A})) +
+                       TDevice::SetTLV(1214, Bytes({4})) + TDevice::SetTLV(1212, Bytes({1})) +
+                       TDevice::SetTLV(1200, Bytes({0x2C, 0x01})) + TDevice::SetTLV(1199, Bytes({1}));
+    if (!AMarking.empty()) Item += TDevice::SetTLV(1163, TDevice::SetTLV(1305, AMarking));
+    return TDevice::SetTLV(1059, Item);
 }
 
 TEST(TLVDocument, StructuresBecomeSectionedElements) {
     TDocElementList L;
     AddDocumentRecord(Bytes({0x1E, 0x04, 0x01, 0x00, 0x64}), L);  // 1054, operation 100
-    AddDocumentRecord(MakeTLV(9999, "x"), L);                     // unknown: skipped
+    AddDocumentRecord(TDevice::SetTLV(9999, "x"), L);             // unknown: skipped
     AddDocumentRecord(ItemRecord("Хлеб", "0104"), L);
-    AddDocumentRecord(MakeTLV(1163, MakeTLV(1302, "46")), L);  // product code outside an item
-    AddDocumentRecord(MakeTLV(1174, MakeTLV(1177, "x") + MakeTLV(1179, "N1") + "\x01\x02\x03\x04"), L);
+    AddDocumentRecord(TDevice::SetTLV(1163, TDevice::SetTLV(1302, "46")), L);  // product code outside an item
+    AddDocumentRecord(
+        TDevice::SetTLV(1174, TDevice::SetTLV(1177, "x") + TDevice::SetTLV(1179, "N1") + "\x01\x02\x03\x04"), L);
     std::vector<std::tuple<int32_t, TTagSection, std::string>> Got;
     for (const TDocElement& E : L) Got.emplace_back(E.Tag, E.TagSection, E.Value.AsText());
     const std::vector<std::tuple<int32_t, TTagSection, std::string>> Expected = {
@@ -165,7 +164,10 @@ TEST(TLVDocument, StructuresBecomeSectionedElements) {
     EXPECT_EQ(L[2].DataType, ffdString);
 
     // A record running past its structure or its own header is refused.
-    EXPECT_EQ(ErrorCode([&] { AddDocumentRecord(MakeTLV(1059, Bytes({0x06, 0x04, 0x09, 0x00, 0x41})), L); }), 1014);
+    EXPECT_EQ(ErrorCode([&] {
+                  AddDocumentRecord(TDevice::SetTLV(1059, Bytes({0x06, 0x04, 0x09, 0x00, 0x41})), L);
+              }),
+              1014);
     EXPECT_EQ(ErrorCode([&] { AddDocumentRecord(Bytes({0x1E, 0x04, 0x05, 0x00, 0x64}), L); }), 1014);
     EXPECT_EQ(ErrorCode([&] { AddDocumentRecord(Bytes({0x1E, 0x04}), L); }), 1014);
 }
@@ -185,12 +187,13 @@ TEST(TLVDocument, Base64LinesOf76) {
 
 TEST(TLVDocument, ReceiptBecomesCheckPackage) {
     TDocElementList L;
-    for (const std::string& R :
-         {MakeTLV(1012, Bytes({0x10, 0x6C, 0x0E, 0x66})),  // 2024-04-04 09:00:00
-          MakeTLV(1021, Utf8ToOem("Иванов")), MakeTLV(1040, Bytes({7, 0, 0, 0})), MakeTLV(1054, Bytes({1})),
-          MakeTLV(1055, Bytes({1})), MakeTLV(1077, Bytes({0x31, 0x04, 0x00, 0x00, 0x30, 0x39})),
-          MakeTLV(1203, "500100732259"), MakeTLV(1031, Bytes({0x98, 0x3A})), MakeTLV(1081, Bytes({0x64})),
-          ItemRecord("Хлеб", std::string(60, 'M')), ItemRecord("Молоко", ""), MakeTLV(1020, Bytes({0x30, 0x75}))})
+    for (const std::string& R : {TDevice::SetTLV(1012, Bytes({0x10, 0x6C, 0x0E, 0x66})),  // 2024-04-04 09:00:00
+                                 TDevice::SetTLV(1021, Utf8ToOem("Иванов")), TDevice::SetTLV(1040, Bytes({7, 0, 0, 0})),
+                                 TDevice::SetTLV(1054, Bytes({1})), TDevice::SetTLV(1055, Bytes({1})),
+                                 TDevice::SetTLV(1077, Bytes({0x31, 0x04, 0x00, 0x00, 0x30, 0x39})),
+                                 TDevice::SetTLV(1203, "500100732259"), TDevice::SetTLV(1031, Bytes({0x98, 0x3A})),
+                                 TDevice::SetTLV(1081, Bytes({0x64})), ItemRecord("Хлеб", std::string(60, 'M')),
+                                 ItemRecord("Молоко", ""), TDevice::SetTLV(1020, Bytes({0x30, 0x75}))})
         AddDocumentRecord(R, L);
     pugi::xml_document Doc;
     NewXmlDocument(Doc);

@@ -8,6 +8,7 @@
 #include <memory>
 #include <sstream>
 
+#include "base/uCommonUtils.h"
 #include "base/uStrings.h"
 #include "link/LinkPeers.h"
 #include "link/uComProtocol.h"
@@ -124,6 +125,28 @@ TEST_P(Protocol, TwoByteCommandCodes) {
         EXPECT_EQ(Frame.substr(2, C.Cmd.size() + 1), C.Cmd + "\x01");
         EXPECT_EQ(Code, C.Response.empty() && C.Answer.size() < 2 ? 1014 : 0);
         EXPECT_EQ(R, C.Response);
+    }
+}
+
+// An answer under another command's code is never the sent command's
+// success: the frame was whole, so it is acknowledged, and the exchange
+// ends with 1014 and no response.
+TEST_P(Protocol, AnswerToAnotherCommandIsAProtocolError) {
+    struct Case {
+        std::string Cmd, Answer;
+    } Cases[] = {
+        {"\xE0", std::string("\x10\x00\x01", 3)},      // another one-byte code
+        {"\xFF\x01", std::string("\xFF\x02\x00", 3)},  // another storage command
+        {"\x11", std::string("\xFF\x11\x00", 3)},      // two-byte answer to a one-byte command
+        {"\xFF\x11", std::string("\x11\x00", 2)},      // one-byte answer to a two-byte command
+    };
+    for (const Case& C : Cases) {
+        TScriptedPeer Peer([&] { ServeOne(P(), C.Answer); });  // ServeOne checks the final ACK
+        std::string R = "stale";
+        EXPECT_EQ(Link->Run(R, C.Cmd, ""), 1014) << BytesToHexString(C.Cmd, " ");
+        Peer.Join();
+        EXPECT_EQ(R, "");
+        EXPECT_EQ(Link->Description(), "Ошибка протокола обмена");
     }
 }
 
