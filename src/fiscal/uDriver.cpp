@@ -4,9 +4,9 @@
 
 #include "base/uCommonUtils.h"
 #include "base/uEquipmentErrors.h"
+#include "log/uLog.h"
 #include "base/uStrings.h"
 #include "base/uXmlUtils.h"
-#include "log/uLog.h"
 
 namespace fr {
 
@@ -15,7 +15,8 @@ namespace {
 // Operations whose device side this build does not carry yet fail with a
 // clear message instead of pretending to succeed.
 [[noreturn]] void NotAvailable(const char* AOperation) {
-    throw std::runtime_error(std::string("Операция «") + AOperation + "» в этой сборке драйвера ещё не реализована");
+    throw std::runtime_error(std::string("Операция «") + AOperation +
+                             "» в этой сборке драйвера ещё не реализована");
 }
 
 }  // namespace
@@ -59,9 +60,7 @@ const TClassDecl& TDriver::Decl() {
     return D;
 }
 
-void TDriver::HostGetInterfaceRevision(TV8Call& ACall) {
-    ACall.SetResultInt(3004);
-}
+void TDriver::HostGetInterfaceRevision(TV8Call& ACall) { ACall.SetResultInt(3004); }
 
 // ----------------------------------------------------------------- sessions
 
@@ -79,9 +78,7 @@ void TDriver::SelectDevice(const std::string& ADeviceID) {
     FDeviceDriver = It->second.get();
 }
 
-std::unique_ptr<TDeviceDriver> TDriver::NewSession() {
-    return std::make_unique<TDeviceDriver>();
-}
+std::unique_ptr<TDeviceDriver> TDriver::NewSession() { return std::make_unique<TDeviceDriver>(); }
 
 TDeviceDriver& TDriver::Session() const {
     if (!FDeviceDriver) throw std::runtime_error("Устройство не включено");
@@ -304,41 +301,21 @@ std::string TDriver::GetAdditionalActions() {
     });
 }
 
-void TDriver::GetKKTParams() {
-    NotAvailable("Параметры и состояние ККТ");
-}
+void TDriver::GetKKTParams() { NotAvailable("Параметры и состояние ККТ"); }
 
 // ------------------------------------------------------- fiscal operations
 
-void TDriver::GetDataKKT(pugi::xml_document&) {
-    NotAvailable("ПолучитьПараметрыККТ");
-}
-void TDriver::OperationFN(uint8_t, pugi::xml_document&) {
-    NotAvailable("ОперацияФН");
-}
+void TDriver::GetDataKKT(pugi::xml_document&) { NotAvailable("ПолучитьПараметрыККТ"); }
+void TDriver::OperationFN(uint8_t, pugi::xml_document&) { NotAvailable("ОперацияФН"); }
 void TDriver::ProcessCorrectionCheck(pugi::xml_document&, pugi::xml_document&) {
     NotAvailable("СформироватьЧекКоррекции");
 }
-void TDriver::CashInOutcome(pugi::xml_document&, TCurrency) {
-    NotAvailable("НапечататьЧекВнесенияВыемки");
-}
-void TDriver::OpenSessionRegistrationKM() {
-    NotAvailable("ОткрытьСессиюРегистрацииКМ");
-}
-void TDriver::CloseSessionRegistrationKM() {
-    NotAvailable("ЗакрытьСессиюРегистрацииКМ");
-}
-void TDriver::RequestKM(pugi::xml_document&, pugi::xml_document&) {
-    NotAvailable("ЗапросКМ");
-}
-void TDriver::GetProcessingKMResult(pugi::xml_document&, int32_t&) {
-    NotAvailable("ПолучитьРезультатыЗапросаКМ");
-}
-void TDriver::ConfirmKM(const std::string&, int32_t) {
-    NotAvailable("ПодтвердитьКМ");
-}
-void TDriver::GetDocumentInformation(int32_t, pugi::xml_document&) {
-    NotAvailable("ПолучитьИнформациюПоДокументу");
-}
+void TDriver::CashInOutcome(pugi::xml_document&, TCurrency) { NotAvailable("НапечататьЧекВнесенияВыемки"); }
+void TDriver::OpenSessionRegistrationKM() { NotAvailable("ОткрытьСессиюРегистрацииКМ"); }
+void TDriver::CloseSessionRegistrationKM() { NotAvailable("ЗакрытьСессиюРегистрацииКМ"); }
+void TDriver::RequestKM(pugi::xml_document&, pugi::xml_document&) { NotAvailable("ЗапросКМ"); }
+void TDriver::GetProcessingKMResult(pugi::xml_document&, int32_t&) { NotAvailable("ПолучитьРезультатыЗапросаКМ"); }
+void TDriver::ConfirmKM(const std::string&, int32_t) { NotAvailable("ПодтвердитьКМ"); }
+void TDriver::GetDocumentInformation(int32_t, pugi::xml_document&) { NotAvailable("ПолучитьИнформациюПоДокументу"); }
 
 }  // namespace fr
