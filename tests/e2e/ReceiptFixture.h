@@ -121,7 +121,7 @@ protected:
     }
     std::pair<int32_t, std::string> LastError() { return Host->LastError(); }
     // The receipts (and correction receipts) the device stored.
-    size_t Receipts() const {
+    size_t StoredReceipts() const {
         size_t N = 0;
         for (const auto& D : Emu->Device().Documents()) N += D.Type == 3 || D.Type == 31;
         return N;
