@@ -287,7 +287,17 @@ bool TEmuDevice::DocumentCommandAllowed(uint8_t& AResult, bool ANeedShift) const
 
 // ---- entry point ------------------------------------------------------------------
 
-std::string TEmuDevice::Execute(std::string_view APayload) {
+bool TEmuLinkFaults::NextFrame(TEmuScheduledFault& AFault) {
+    ++Frames;
+    auto It = std::find_if(Scheduled.begin(), Scheduled.end(),
+                           [this](const TEmuScheduledFault& F) { return F.Frame == Frames; });
+    bool Due = It != Scheduled.end();
+    if (Due) AFault = *It;
+    std::erase_if(Scheduled, [this](const TEmuScheduledFault& F) { return F.Frame <= Frames; });
+    return Due;
+}
+
+std::string TEmuDevice::Execute(std::string_view APayload, int AForcedResult) {
     std::lock_guard<std::mutex> G(FMutex);
     FCommands.emplace_back(APayload);
     if (APayload.empty()) return std::string("\0\x01", 2);
@@ -315,6 +325,10 @@ std::string TEmuDevice::Execute(std::string_view APayload) {
         Force = true;
     }
     std::erase_if(FFailRules, [](const TFailRule& R) { return R.Left <= 0; });
+    if (AForcedResult >= 0) {
+        Forced = uint8_t(AForcedResult);
+        Force = true;
+    }
     // "Printing the previous command" still carries the command's own answer;
     // every other injected code stops the command.
     if (Force && Forced != rcPrinting) return Answer + char(Forced);

@@ -48,6 +48,23 @@ struct TEmuDocument {
     bool Sent = false;
 };
 
+// A fault that strikes one command frame of the link (see TEmulator::FaultAtCommand).
+enum class TEmuFault {
+    Silence,         // no reply at all; the command does not run
+    Nak,             // NAK; the command does not run
+    BadChecksum,     // the command runs; its answer goes out with a wrong checksum
+    CutAnswer,       // the command runs; its answer goes out two bytes short of its length
+    ExtraBytes,      // the command runs; two bytes its length does not count precede the checksum
+    DropConnection,  // TCP: the connection closes, nothing runs; pseudo-terminal: as Silence
+    DeviceError,     // the answer carries the given result code; the command does not run
+};
+
+struct TEmuScheduledFault {
+    uint64_t Frame = 0;  // the value of TEmuLinkFaults::Frames when it strikes
+    TEmuFault Kind = TEmuFault::Silence;
+    uint8_t Result = 0;
+};
+
 // Faults for the link to apply; counts are "next n".
 struct TEmuLinkFaults {
     int NakFrames = 0;        // answer NAK to a good command frame, do not execute it
@@ -56,14 +73,22 @@ struct TEmuLinkFaults {
     int Silence = 0;          // ignore the next ENQs / frames entirely
     int DropConnections = 0;  // close the TCP connection on the next command frame
     int AnswerDelayMs = 0;    // delay before every answer frame
+    uint64_t Frames = 0;      // complete command frames received on any transport
+    std::vector<TEmuScheduledFault> Scheduled;
+    uint64_t Restarts = 0;  // power cuts so far: a link session older than the last one ends
+
+    // Counts one complete frame and returns the fault due for it, if any.
+    bool NextFrame(TEmuScheduledFault& AFault);
 };
 
 class TEmuDevice {
 public:
     explicit TEmuDevice(TEmuConfig AConfig = {});
 
-    // One command in, one answer out (both without framing).
-    std::string Execute(std::string_view APayload);
+    // One command in, one answer out (both without framing). With
+    // AForcedResult >= 0 the command answers that result code without
+    // running, as FailCommand does.
+    std::string Execute(std::string_view APayload, int AForcedResult = -1);
 
     // ---- inspection -------------------------------------------------------
     std::vector<std::string> Commands() const;  // every payload received, in order
