@@ -26,8 +26,7 @@ std::string EmuFrame(const std::string& APayload) {
     return F;
 }
 
-TEmuLinkSession::TEmuLinkSession(TEmuDevice& ADevice, int AFd, bool ASocket, int AStopFd, int AListenFd,
-                                 int AWakeFd)
+TEmuLinkSession::TEmuLinkSession(TEmuDevice& ADevice, int AFd, bool ASocket, int AStopFd, int AListenFd, int AWakeFd)
     : FDevice(ADevice), FFd(AFd), FSocket(ASocket), FStopFd(AStopFd), FListenFd(AListenFd), FWakeFd(AWakeFd) {
     DrainWake();
     auto L = FDevice.Lock();

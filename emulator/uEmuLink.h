@@ -23,8 +23,7 @@ public:
     // AFd is borrowed. AStopFd (eventfd) ends the session when readable;
     // AListenFd (or -1) ends it when another client knocks; AWakeFd (eventfd
     // or -1) wakes it to look for a power cut (it ends with leRestart).
-    TEmuLinkSession(TEmuDevice& ADevice, int AFd, bool ASocket, int AStopFd, int AListenFd = -1,
-                    int AWakeFd = -1);
+    TEmuLinkSession(TEmuDevice& ADevice, int AFd, bool ASocket, int AStopFd, int AListenFd = -1, int AWakeFd = -1);
     TEnd Serve();
 
 private:
