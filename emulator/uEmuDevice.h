@@ -166,52 +166,65 @@ private:
         uint8_t Result;
     };
 
-    std::string Dispatch(uint16_t ACode, std::string_view AData, uint8_t& AResult);
-    // Commands grouped as in the catalogue.
-    std::string CmdShortState();
-    std::string CmdFullState();
-    std::string CmdDeviceType();
-    std::string CmdQueryEx(std::string_view AData, uint8_t& AResult);
-    std::string CmdCashReg(std::string_view AData, bool AWide);
-    std::string CmdOperReg(std::string_view AData, uint8_t& AResult);
-    std::string CmdReadField(std::string_view AData, uint8_t& AResult);
-    void CmdWriteField(std::string_view AData, uint8_t& AResult);
-    std::string CmdFieldStruct(std::string_view AData, uint8_t& AResult);
-    void CmdSetTime(std::string_view AData, uint8_t& AResult);
-    void CmdSetDate(std::string_view AData, uint8_t& AResult);
-    void CmdConfirmDate(std::string_view AData, uint8_t& AResult);
-    void CmdPrintLine(uint16_t ACode, std::string_view AData, uint8_t& AResult);
-    void CmdPrintTitle(std::string_view AData, uint8_t& AResult);
-    void CmdFeedCut(uint16_t ACode, std::string_view AData, uint8_t& AResult);
-    void CmdGraphics(uint16_t ACode, std::string_view AData, uint8_t& AResult);
-    void CmdBarcode(uint16_t ACode, std::string_view AData, uint8_t& AResult);
-    void CmdContinuePrint(uint8_t& AResult);
-    void CmdDocCopy(uint8_t& AResult);
-    void CmdOpenReceipt(std::string_view AData, uint8_t& AResult);
-    void CmdRegisterItem(std::string_view AData, uint8_t& AResult);
-    void CmdRequisite(uint16_t ACode, std::string_view AData, uint8_t& AResult);
-    std::string CmdCloseReceipt(std::string_view AData, uint8_t& AResult);
-    void CmdCancelReceipt(uint8_t& AResult);
-    std::string CmdCorrection(std::string_view AData, uint8_t& AResult);
-    void CmdEncash(bool AIn, std::string_view AData, uint8_t& AResult);
-    void CmdOpenShift(uint8_t& AResult);
-    void CmdCloseShift(uint8_t& AResult);
-    void CmdXReport(uint8_t& AResult);
-    void CmdSettlementReport(uint8_t& AResult);
-    std::string CmdSessionParams();
-    std::string CmdFNStatus();
-    std::string CmdFNValidity();
-    std::string CmdFNVersion();
-    std::string CmdFiscalisation(uint8_t& AResult);
-    std::string CmdExchangeStatus();
-    std::string CmdRequestDocument(std::string_view AData, uint8_t& AResult);
-    std::string CmdReadDocument(uint8_t& AResult);
-    void CmdRegistration(uint16_t ACode, std::string_view AData, uint8_t& AResult);
-    void CmdCloseFN(uint8_t& AResult);
-    std::string CmdCheckMark(std::string_view AData, uint8_t& AResult);
-    void CmdAcceptMark(std::string_view AData, uint8_t& AResult);
-    void CmdBindMark(std::string_view AData, uint8_t& AResult);
-    std::string CmdMarkStatus();
+    // One entry of the command catalogue (see Catalogue in uEmuDevice.cpp).
+    using THandler = std::string (TEmuDevice::*)(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    struct TCommandSpec {
+        uint16_t Code;    // one byte, or 0xFFnn for storage commands
+        uint8_t MinData;  // least data after the password; shorter data answers 51
+        bool Password;    // the data begins with the connection password
+        THandler Run;
+    };
+    static const TCommandSpec* FindCommand(uint16_t ACode);
+
+    // Command handlers, grouped as in the catalogue. Each returns the answer
+    // data (sent only with result 0 or 80) and sets AResult on failure.
+    std::string CmdShortState(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdFullState(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdDeviceType(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdQueryEx(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdCashReg(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdOperReg(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdReadField(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdWriteField(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdFieldStruct(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdSetTime(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdSetDate(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdConfirmDate(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdPrintLine(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdPrintTitle(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdFeedCut(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdGraphics(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdBarcode(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdContinuePrint(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdDocCopy(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdOpenReceipt(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdRegisterItem(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdRequisite(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdCloseReceipt(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdCancelReceipt(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdCorrection(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdEncash(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdOpenShift(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdCloseShift(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdXReport(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdSettlementReport(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdSessionParams(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdFNStatus(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdFNValidity(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdFNVersion(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdFiscalisation(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdExchangeStatus(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdRequestDocument(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdReadDocument(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdRegistration(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdCloseFN(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdCheckMark(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdAcceptMark(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdBindMark(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdMarkStatus(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdBeep(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdOpenDrawer(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdBeginDocument(uint16_t ACode, std::string_view AData, uint8_t& AResult);
 
     // State helpers.
     void InitTables();
