@@ -48,6 +48,23 @@ struct TEmuDocument {
     bool Sent = false;
 };
 
+// A fault that strikes one command frame of the link (see TEmulator::FaultAtCommand).
+enum class TEmuFault {
+    Silence,         // no reply at all; the command does not run
+    Nak,             // NAK; the command does not run
+    BadChecksum,     // the command runs; its answer goes out with a wrong checksum
+    CutAnswer,       // the command runs; its answer goes out two bytes short of its length
+    ExtraBytes,      // the command runs; two bytes its length does not count precede the checksum
+    DropConnection,  // TCP: the connection closes, nothing runs; pseudo-terminal: as Silence
+    DeviceError,     // the answer carries the given result code; the command does not run
+};
+
+struct TEmuScheduledFault {
+    uint64_t Frame = 0;  // the value of TEmuLinkFaults::Frames when it strikes
+    TEmuFault Kind = TEmuFault::Silence;
+    uint8_t Result = 0;
+};
+
 // Faults for the link to apply; counts are "next n".
 struct TEmuLinkFaults {
     int NakFrames = 0;        // answer NAK to a good command frame, do not execute it
@@ -56,14 +73,22 @@ struct TEmuLinkFaults {
     int Silence = 0;          // ignore the next ENQs / frames entirely
     int DropConnections = 0;  // close the TCP connection on the next command frame
     int AnswerDelayMs = 0;    // delay before every answer frame
+    uint64_t Frames = 0;      // complete command frames received on any transport
+    std::vector<TEmuScheduledFault> Scheduled;
+    uint64_t Restarts = 0;  // power cuts so far: a link session older than the last one ends
+
+    // Counts one complete frame and returns the fault due for it, if any.
+    bool NextFrame(TEmuScheduledFault& AFault);
 };
 
 class TEmuDevice {
 public:
     explicit TEmuDevice(TEmuConfig AConfig = {});
 
-    // One command in, one answer out (both without framing).
-    std::string Execute(std::string_view APayload);
+    // One command in, one answer out (both without framing). With
+    // AForcedResult >= 0 the command answers that result code without
+    // running, as FailCommand does.
+    std::string Execute(std::string_view APayload, int AForcedResult = -1);
 
     // ---- inspection -------------------------------------------------------
     std::vector<std::string> Commands() const;  // every payload received, in order
@@ -141,52 +166,65 @@ private:
         uint8_t Result;
     };
 
-    std::string Dispatch(uint16_t ACode, std::string_view AData, uint8_t& AResult);
-    // Commands grouped as in the catalogue.
-    std::string CmdShortState();
-    std::string CmdFullState();
-    std::string CmdDeviceType();
-    std::string CmdQueryEx(std::string_view AData, uint8_t& AResult);
-    std::string CmdCashReg(std::string_view AData, bool AWide);
-    std::string CmdOperReg(std::string_view AData, uint8_t& AResult);
-    std::string CmdReadField(std::string_view AData, uint8_t& AResult);
-    void CmdWriteField(std::string_view AData, uint8_t& AResult);
-    std::string CmdFieldStruct(std::string_view AData, uint8_t& AResult);
-    void CmdSetTime(std::string_view AData, uint8_t& AResult);
-    void CmdSetDate(std::string_view AData, uint8_t& AResult);
-    void CmdConfirmDate(std::string_view AData, uint8_t& AResult);
-    void CmdPrintLine(uint16_t ACode, std::string_view AData, uint8_t& AResult);
-    void CmdPrintTitle(std::string_view AData, uint8_t& AResult);
-    void CmdFeedCut(uint16_t ACode, std::string_view AData, uint8_t& AResult);
-    void CmdGraphics(uint16_t ACode, std::string_view AData, uint8_t& AResult);
-    void CmdBarcode(uint16_t ACode, std::string_view AData, uint8_t& AResult);
-    void CmdContinuePrint(uint8_t& AResult);
-    void CmdDocCopy(uint8_t& AResult);
-    void CmdOpenReceipt(std::string_view AData, uint8_t& AResult);
-    void CmdRegisterItem(std::string_view AData, uint8_t& AResult);
-    void CmdRequisite(uint16_t ACode, std::string_view AData, uint8_t& AResult);
-    std::string CmdCloseReceipt(std::string_view AData, uint8_t& AResult);
-    void CmdCancelReceipt(uint8_t& AResult);
-    std::string CmdCorrection(std::string_view AData, uint8_t& AResult);
-    void CmdEncash(bool AIn, std::string_view AData, uint8_t& AResult);
-    void CmdOpenShift(uint8_t& AResult);
-    void CmdCloseShift(uint8_t& AResult);
-    void CmdXReport(uint8_t& AResult);
-    void CmdSettlementReport(uint8_t& AResult);
-    std::string CmdSessionParams();
-    std::string CmdFNStatus();
-    std::string CmdFNValidity();
-    std::string CmdFNVersion();
-    std::string CmdFiscalisation(uint8_t& AResult);
-    std::string CmdExchangeStatus();
-    std::string CmdRequestDocument(std::string_view AData, uint8_t& AResult);
-    std::string CmdReadDocument(uint8_t& AResult);
-    void CmdRegistration(uint16_t ACode, std::string_view AData, uint8_t& AResult);
-    void CmdCloseFN(uint8_t& AResult);
-    std::string CmdCheckMark(std::string_view AData, uint8_t& AResult);
-    void CmdAcceptMark(std::string_view AData, uint8_t& AResult);
-    void CmdBindMark(std::string_view AData, uint8_t& AResult);
-    std::string CmdMarkStatus();
+    // One entry of the command catalogue (see Catalogue in uEmuDevice.cpp).
+    using THandler = std::string (TEmuDevice::*)(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    struct TCommandSpec {
+        uint16_t Code;    // one byte, or 0xFFnn for storage commands
+        uint8_t MinData;  // least data after the password; shorter data answers 51
+        bool Password;    // the data begins with the connection password
+        THandler Run;
+    };
+    static const TCommandSpec* FindCommand(uint16_t ACode);
+
+    // Command handlers, grouped as in the catalogue. Each returns the answer
+    // data (sent only with result 0 or 80) and sets AResult on failure.
+    std::string CmdShortState(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdFullState(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdDeviceType(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdQueryEx(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdCashReg(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdOperReg(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdReadField(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdWriteField(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdFieldStruct(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdSetTime(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdSetDate(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdConfirmDate(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdPrintLine(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdPrintTitle(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdFeedCut(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdGraphics(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdBarcode(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdContinuePrint(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdDocCopy(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdOpenReceipt(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdRegisterItem(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdRequisite(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdCloseReceipt(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdCancelReceipt(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdCorrection(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdEncash(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdOpenShift(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdCloseShift(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdXReport(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdSettlementReport(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdSessionParams(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdFNStatus(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdFNValidity(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdFNVersion(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdFiscalisation(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdExchangeStatus(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdRequestDocument(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdReadDocument(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdRegistration(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdCloseFN(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdCheckMark(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdAcceptMark(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdBindMark(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdMarkStatus(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdBeep(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdOpenDrawer(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdBeginDocument(uint16_t ACode, std::string_view AData, uint8_t& AResult);
 
     // State helpers.
     void InitTables();

@@ -269,16 +269,16 @@ std::string TEmuDevice::MarkingCodeTLV(const std::string& ACode) {
 
 // ---- receipts -------------------------------------------------------------------------
 
-void TEmuDevice::CmdOpenReceipt(std::string_view AData, uint8_t& AResult) {
+std::string TEmuDevice::CmdOpenReceipt(uint16_t, std::string_view AData, uint8_t& AResult) {
     uint8_t Type = TEmuReader(AData).Byte();
     if ((Type & 0x7F) > 3 || (Type & 0x7C)) {
         AResult = rcBadParams;
-        return;
+        return {};
     }
-    if (!DocumentCommandAllowed(AResult, true)) return;
+    if (!DocumentCommandAllowed(AResult, true)) return {};
     if (CurrentMode() == 3) {
         AResult = rcShift24;
-        return;
+        return {};
     }
     FReceipt = TReceipt{};
     FReceipt.Open = true;
@@ -288,9 +288,10 @@ void TEmuDevice::CmdOpenReceipt(std::string_view AData, uint8_t& AResult) {
     PrintUtf8(AnsiToUtf8(FieldText(18, 7)), TEmuTextStyle::tsTitle);
     PrintUtf8(Type & 0x80 ? "КАССОВЫЙ ЧЕК КОРРЕКЦИИ" : "КАССОВЫЙ ЧЕК", TEmuTextStyle::tsTitle);
     PrintUtf8(SignName(CalculationSign(Type)), TEmuTextStyle::tsBold);
+    return std::string(1, char(30));  // operator number
 }
 
-void TEmuDevice::CmdRegisterItem(std::string_view AData, uint8_t& AResult) {
+std::string TEmuDevice::CmdRegisterItem(uint16_t, std::string_view AData, uint8_t& AResult) {
     TEmuReader R(AData);
     TItem I;
     I.Operation = R.Byte();
@@ -305,39 +306,41 @@ void TEmuDevice::CmdRegisterItem(std::string_view AData, uint8_t& AResult) {
     I.Name = std::string(R.Rest());
     if (!FReceipt.Open) {
         AResult = rcReceiptClosed;
-        return;
+        return {};
     }
     if (I.Operation < 1 || I.Operation > 4 || I.Tax > 10) {
         AResult = rcBadParams;
-        return;
+        return {};
     }
     size_t W = FConfig.LineLen;
     if (!I.Name.empty()) PrintUtf8(AnsiToUtf8(I.Name.substr(0, W)));
     PrintUtf8(Columns(Quantity(I.Quantity) + " x " + Money(I.Price), "=" + Money(I.Sum), W));
     FReceipt.Items.push_back(std::move(I));
+    return {};
 }
 
-void TEmuDevice::CmdRequisite(uint16_t ACode, std::string_view AData, uint8_t& AResult) {
+std::string TEmuDevice::CmdRequisite(uint16_t ACode, std::string_view AData, uint8_t& AResult) {
     if (!ValidTLV(AData)) {
         AResult = rcBadParams;
-        return;
+        return {};
     }
     if (ACode == 0xFF0C) {
         FPendingTLV += AData;
-        return;
+        return {};
     }
     if (!FReceipt.Open) {
         AResult = rcReceiptClosed;
-        return;
+        return {};
     }
     if (FReceipt.Items.empty()) {
         AResult = rcBadParams;
-        return;
+        return {};
     }
     FReceipt.Items.back().ExtraTLV += AData;
+    return {};
 }
 
-std::string TEmuDevice::CmdCloseReceipt(std::string_view AData, uint8_t& AResult) {
+std::string TEmuDevice::CmdCloseReceipt(uint16_t, std::string_view AData, uint8_t& AResult) {
     TEmuReader R(AData);
     std::vector<uint64_t> Pay(16), Tax(10);
     for (auto& P : Pay) P = R.Int(5);
@@ -436,18 +439,19 @@ std::string TEmuDevice::CmdCloseReceipt(std::string_view AData, uint8_t& AResult
     return A;
 }
 
-void TEmuDevice::CmdCancelReceipt(uint8_t& AResult) {
+std::string TEmuDevice::CmdCancelReceipt(uint16_t, std::string_view, uint8_t& AResult) {
     if (!FReceipt.Open) {
         AResult = rcReceiptClosed;
-        return;
+        return {};
     }
     FReceipt = TReceipt{};
     FPendingTLV.clear();
     PrintUtf8("ЧЕК АННУЛИРОВАН", TEmuTextStyle::tsBold);
     EndDocumentPrint();
+    return std::string(1, char(30));  // operator number
 }
 
-std::string TEmuDevice::CmdCorrection(std::string_view AData, uint8_t& AResult) {
+std::string TEmuDevice::CmdCorrection(uint16_t, std::string_view AData, uint8_t& AResult) {
     TEmuReader R(AData);
     uint8_t Type = R.Byte(), Sign = R.Byte();
     std::vector<uint64_t> Sums(6), Tax(10);
@@ -502,20 +506,21 @@ std::string TEmuDevice::CmdCorrection(std::string_view AData, uint8_t& AResult) 
     return A;
 }
 
-void TEmuDevice::CmdEncash(bool AIn, std::string_view AData, uint8_t& AResult) {
+std::string TEmuDevice::CmdEncash(uint16_t ACode, std::string_view AData, uint8_t& AResult) {
+    bool AIn = ACode == 0x50;
     uint64_t Sum = TEmuReader(AData).Int(5);
-    if (!DocumentCommandAllowed(AResult, true)) return;
+    if (!DocumentCommandAllowed(AResult, true)) return {};
     if (CurrentMode() == 3) {
         AResult = rcShift24;
-        return;
+        return {};
     }
     if (Sum == 0) {
         AResult = rcBadParams;
-        return;
+        return {};
     }
     if (!AIn && FCashRegs[241] < Sum) {
         AResult = rcNoCash;
-        return;
+        return {};
     }
     AddCash(241, AIn ? int64_t(Sum) : -int64_t(Sum));
     AddCash(AIn ? 242 : 243, int64_t(Sum));
@@ -526,15 +531,16 @@ void TEmuDevice::CmdEncash(bool AIn, std::string_view AData, uint8_t& AResult) {
     PrintUtf8(Columns("НАЛИЧНЫХ В КАССЕ", "=" + Money(FCashRegs[241]), FConfig.LineLen));
     PrintUtf8(DateTimeText(Now()));
     EndDocumentPrint();
+    return std::string(1, char(30));  // operator number
 }
 
 // ---- shifts and reports -------------------------------------------------------------------
 
-void TEmuDevice::CmdOpenShift(uint8_t& AResult) {
-    if (!DocumentCommandAllowed(AResult, false)) return;
+std::string TEmuDevice::CmdOpenShift(uint16_t, std::string_view, uint8_t& AResult) {
+    if (!DocumentCommandAllowed(AResult, false)) return {};
     if (FShiftOpen) {
         AResult = rcShiftOpen;
-        return;
+        return {};
     }
     ClearShiftRegisters();
     FShiftOpen = true;
@@ -549,10 +555,11 @@ void TEmuDevice::CmdOpenShift(uint8_t& AResult) {
     TEmuDocument& D = StoreDocument(2, TLV(1038, U32(FShiftNumber)));
     PrintDocumentFooter(D);
     EndDocumentPrint();
+    return {};
 }
 
-void TEmuDevice::CmdCloseShift(uint8_t& AResult) {
-    if (!DocumentCommandAllowed(AResult, true)) return;
+std::string TEmuDevice::CmdCloseShift(uint16_t, std::string_view, uint8_t& AResult) {
+    if (!DocumentCommandAllowed(AResult, true)) return {};
     uint32_t Unsent = 0;
     for (const auto& D : FDocuments) Unsent += D.Sent ? 0 : 1;
     std::string S = TLV(1038, U32(FShiftNumber));
@@ -571,10 +578,11 @@ void TEmuDevice::CmdCloseShift(uint8_t& AResult) {
     PrintDocumentFooter(D);
     EndDocumentPrint();
     FShiftOpen = false;
+    return {};
 }
 
-void TEmuDevice::CmdXReport(uint8_t& AResult) {
-    if (!DocumentCommandAllowed(AResult, false)) return;
+std::string TEmuDevice::CmdXReport(uint16_t, std::string_view, uint8_t& AResult) {
+    if (!DocumentCommandAllowed(AResult, false)) return {};
     size_t W = FConfig.LineLen;
     BeginDocumentPrint();
     PrintUtf8("X-ОТЧЕТ", TEmuTextStyle::tsTitle);
@@ -585,10 +593,11 @@ void TEmuDevice::CmdXReport(uint8_t& AResult) {
     PrintUtf8(Columns("НАЛИЧНЫХ В КАССЕ", Money(FCashRegs[241]), W));
     PrintUtf8(DateTimeText(Now()));
     EndDocumentPrint();
+    return {};
 }
 
-void TEmuDevice::CmdSettlementReport(uint8_t& AResult) {
-    if (!DocumentCommandAllowed(AResult, false)) return;
+std::string TEmuDevice::CmdSettlementReport(uint16_t, std::string_view, uint8_t& AResult) {
+    if (!DocumentCommandAllowed(AResult, false)) return {};
     uint32_t Unsent = 0, First = 0;
     int64_t FirstTime = 0;
     for (const auto& D : FDocuments)
@@ -605,9 +614,10 @@ void TEmuDevice::CmdSettlementReport(uint8_t& AResult) {
     TEmuDocument& D = StoreDocument(21, S);
     PrintDocumentFooter(D);
     EndDocumentPrint();
+    return {};
 }
 
-std::string TEmuDevice::CmdSessionParams() {
+std::string TEmuDevice::CmdSessionParams(uint16_t, std::string_view, uint8_t&) {
     std::string A(1, char(FShiftOpen ? 1 : 0));
     PutLE(A, FShiftNumber, 2);
     PutLE(A, FReceiptNumber, 2);
@@ -616,7 +626,7 @@ std::string TEmuDevice::CmdSessionParams() {
 
 // ---- fiscal storage ---------------------------------------------------------------------
 
-std::string TEmuDevice::CmdFNStatus() {
+std::string TEmuDevice::CmdFNStatus(uint16_t, std::string_view, uint8_t&) {
     std::string A;
     A += char(FLifeState);                   // 1 life state
     A += char(FReceipt.Open ? 0x04 : 0x00);  // 2 current document
@@ -630,7 +640,7 @@ std::string TEmuDevice::CmdFNStatus() {
     return A;
 }
 
-std::string TEmuDevice::CmdFNValidity() {
+std::string TEmuDevice::CmdFNValidity(uint16_t, std::string_view, uint8_t&) {
     int64_t Base = FRegTime ? FRegTime : Now();
     std::string D = DateTimeBytes(Base + 450LL * 86400, false);
     std::string A = D.substr(0, 3);  // 1 year, 2 month, 3 day
@@ -641,7 +651,7 @@ std::string TEmuDevice::CmdFNValidity() {
     return A;
 }
 
-std::string TEmuDevice::CmdFNVersion() {
+std::string TEmuDevice::CmdFNVersion(uint16_t, std::string_view, uint8_t&) {
     const char* V = FConfig.FFD == efFFD12   ? "FN-1_2 EMU 0001"
                     : FConfig.FFD == efFFD11 ? "FN-1_1 EMU 0001"
                                              : "FN-1_0 EMU 0001";
@@ -651,7 +661,7 @@ std::string TEmuDevice::CmdFNVersion() {
     return A;
 }
 
-std::string TEmuDevice::CmdFiscalisation(uint8_t&) {
+std::string TEmuDevice::CmdFiscalisation(uint16_t, std::string_view, uint8_t&) {
     // An unregistered storage answers with empty parameters and document 0.
     const TEmuDocument* Reg = nullptr;
     for (const auto& D : FDocuments)
@@ -676,7 +686,7 @@ std::string TEmuDevice::CmdFiscalisation(uint8_t&) {
     return A;
 }
 
-std::string TEmuDevice::CmdExchangeStatus() {
+std::string TEmuDevice::CmdExchangeStatus(uint16_t, std::string_view, uint8_t&) {
     uint32_t Unsent = 0, First = 0;
     int64_t FirstTime = 0;
     for (const auto& D : FDocuments)
@@ -693,7 +703,7 @@ std::string TEmuDevice::CmdExchangeStatus() {
     return A;
 }
 
-std::string TEmuDevice::CmdRequestDocument(std::string_view AData, uint8_t& AResult) {
+std::string TEmuDevice::CmdRequestDocument(uint16_t, std::string_view AData, uint8_t& AResult) {
     uint32_t Number = uint32_t(TEmuReader(AData).Int(4));
     if (FDataOutput || FReceipt.Open) {
         AResult = rcMode;
@@ -710,7 +720,7 @@ std::string TEmuDevice::CmdRequestDocument(std::string_view AData, uint8_t& ARes
     return {};
 }
 
-std::string TEmuDevice::CmdReadDocument(uint8_t& AResult) {
+std::string TEmuDevice::CmdReadDocument(uint16_t, std::string_view, uint8_t& AResult) {
     if (!FDataOutput) {
         AResult = rcMode;
         return {};
@@ -728,26 +738,26 @@ std::string TEmuDevice::CmdReadDocument(uint8_t& AResult) {
     return R;
 }
 
-void TEmuDevice::CmdRegistration(uint16_t ACode, std::string_view AData, uint8_t& AResult) {
+std::string TEmuDevice::CmdRegistration(uint16_t ACode, std::string_view AData, uint8_t& AResult) {
     TEmuReader R(AData);
     if (ACode == 0xFF05) {
         uint8_t Type = R.Byte();
         if (FDataOutput || FReceipt.Open) {
             AResult = rcMode;
-            return;
+            return {};
         }
         if ((Type == 0 && FLifeState != 1) || (Type != 0 && FLifeState != 3)) {
             AResult = rcFNState;
-            return;
+            return {};
         }
         FRegistrationBegun = true;
         FPendingTLV.clear();
-        return;
+        return {};
     }
     size_t Tail = ACode == 0xFF34 ? 3 : 2;
     if (AData.size() < 12 + 20 + Tail) {
         AResult = rcBadParams;
-        return;
+        return {};
     }
     std::string Inn(R.Take(12));
     std::string Reg(R.Take(AData.size() - 12 - Tail));
@@ -755,15 +765,15 @@ void TEmuDevice::CmdRegistration(uint16_t ACode, std::string_view AData, uint8_t
     uint8_t Reason = ACode == 0xFF34 ? R.Byte() : 0;
     if (FDataOutput || FReceipt.Open) {
         AResult = rcMode;
-        return;
+        return {};
     }
     if ((ACode == 0xFF06 && FLifeState != 1) || (ACode == 0xFF34 && FLifeState != 3)) {
         AResult = rcFNState;
-        return;
+        return {};
     }
     if (FShiftOpen) {
         AResult = rcShiftOpen;
-        return;
+        return {};
     }
     auto Trim = [](std::string S) {
         while (!S.empty() && (S.back() == ' ' || S.back() == '\0')) S.pop_back();
@@ -790,29 +800,31 @@ void TEmuDevice::CmdRegistration(uint16_t ACode, std::string_view AData, uint8_t
     FRegistrationDoc = D.Number;
     PrintDocumentFooter(D);
     EndDocumentPrint();
+    return {};
 }
 
-void TEmuDevice::CmdCloseFN(uint8_t& AResult) {
+std::string TEmuDevice::CmdCloseFN(uint16_t, std::string_view, uint8_t& AResult) {
     if (FLifeState != 3) {
         AResult = rcFNState;
-        return;
+        return {};
     }
     if (FShiftOpen) {
         AResult = rcShiftOpen;
-        return;
+        return {};
     }
-    if (!DocumentCommandAllowed(AResult, false)) return;
+    if (!DocumentCommandAllowed(AResult, false)) return {};
     BeginDocumentPrint();
     PrintUtf8("ОТЧЕТ О ЗАКРЫТИИ ФН", TEmuTextStyle::tsTitle);
     TEmuDocument& D = StoreDocument(6, {});
     PrintDocumentFooter(D);
     EndDocumentPrint();
     FLifeState = 7;
+    return {};
 }
 
 // ---- marking codes ----------------------------------------------------------------------
 
-std::string TEmuDevice::CmdCheckMark(std::string_view AData, uint8_t& AResult) {
+std::string TEmuDevice::CmdCheckMark(uint16_t, std::string_view AData, uint8_t& AResult) {
     TEmuReader R(AData);
     R.Byte();  // planned status
     R.Byte();  // processing mode
@@ -858,49 +870,51 @@ std::string TEmuDevice::CmdCheckMark(std::string_view AData, uint8_t& AResult) {
     return A + Block;
 }
 
-void TEmuDevice::CmdAcceptMark(std::string_view AData, uint8_t& AResult) {
+std::string TEmuDevice::CmdAcceptMark(uint16_t, std::string_view AData, uint8_t& AResult) {
     uint8_t Op = TEmuReader(AData).Byte();
     if (Op == 2) {
         FKMChecks.clear();
-        return;
+        return {};
     }
     if (Op > 1) {
         AResult = rcBadParams;
-        return;
+        return {};
     }
     if (FKMChecks.empty()) {
         AResult = rcMarkingOrder;
-        return;
+        return {};
     }
     if (Op == 1)
         FKMChecks.back().Accepted = true;
     else
         FKMChecks.pop_back();
+    return {};
 }
 
-void TEmuDevice::CmdBindMark(std::string_view AData, uint8_t& AResult) {
+std::string TEmuDevice::CmdBindMark(uint16_t, std::string_view AData, uint8_t& AResult) {
     TEmuReader R(AData);
     uint8_t Len = R.Byte();
     std::string Code(R.Take(Len));
     bool ByGTIN = R.Left() > 0 && R.Byte() == 0xFF;
     if (!FReceipt.Open) {
         AResult = rcReceiptClosed;
-        return;
+        return {};
     }
     if (FReceipt.Items.empty()) {
         AResult = rcMarkingOrder;
-        return;
+        return {};
     }
     if (!ByGTIN &&
         std::none_of(FKMChecks.begin(), FKMChecks.end(), [&](const TKMCheck& C) { return C.Code == Code; })) {
         AResult = rcMarkUnchecked;
-        return;
+        return {};
     }
     FReceipt.Items.back().ExtraTLV += MarkingCodeTLV(Code);
     ++FRealizations;
+    return {};
 }
 
-std::string TEmuDevice::CmdMarkStatus() {
+std::string TEmuDevice::CmdMarkStatus(uint16_t, std::string_view, uint8_t&) {
     std::string A;
     A += char(FKMChecks.empty() ? 0 : 1);                // 1 check status
     A += char(FRealizations ? 1 : 0);                    // 2 notification status

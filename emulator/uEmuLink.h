@@ -18,19 +18,24 @@ std::string EmuFrame(const std::string& APayload);
 
 class TEmuLinkSession {
 public:
-    enum TEnd { leClosed, leStopped, leNewClient };
+    enum TEnd { leClosed, leStopped, leNewClient, leRestart };
 
     // AFd is borrowed. AStopFd (eventfd) ends the session when readable;
-    // AListenFd (or -1) ends it when another client knocks.
-    TEmuLinkSession(TEmuDevice& ADevice, int AFd, bool ASocket, int AStopFd, int AListenFd = -1);
+    // AListenFd (or -1) ends it when another client knocks; AWakeFd (eventfd
+    // or -1) wakes it to look for a power cut (it ends with leRestart).
+    TEmuLinkSession(TEmuDevice& ADevice, int AFd, bool ASocket, int AStopFd, int AListenFd = -1, int AWakeFd = -1);
     TEnd Serve();
 
 private:
+    enum TDamage { dmNone, dmChecksum, dmCut, dmExtra };
+
+    bool Restarted();  // a power cut happened since the session began
+    void DrainWake();
     // 1 byte read, 0 time limit passed, -1 closed or stopped.
     int ReadByte(char& AByte, int ATimeoutMs);
     bool Write(const std::string& ABytes);
     bool Wait(int AMs);  // false when stopped
-    void SendAnswer(bool AResend);
+    void SendAnswer(bool AResend, TDamage ADamage = dmNone);
     void AwaitAck();
 
     TEmuDevice& FDevice;
@@ -38,6 +43,8 @@ private:
     bool FSocket;
     int FStopFd;
     int FListenFd;
+    int FWakeFd;
+    uint64_t FRestarts = 0;  // power cuts seen when the session began
     TEnd FEnd = leClosed;
     std::string FPending;  // answer not yet acknowledged by the driver
     bool FHasPending = false;
