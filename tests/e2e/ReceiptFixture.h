@@ -53,9 +53,9 @@ inline std::string Item(const std::string& AName, const std::string& AQuantity, 
            "\" PaymentMethod=\"4\" CalculationSubject=\"1\" " + AExtra + ">" + AChildren + "</FiscalString>";
 }
 
-class TReceiptTest : public ::testing::TestWithParam<bool> {
+// The driver and the emulator of one test; FTcp selects the link.
+class TReceiptBase : public ::testing::Test {
 protected:
-    void SetUp() override { Start(); }
     void TearDown() override {
         if (Host) {
             Host->Destroy();
@@ -64,7 +64,7 @@ protected:
         }
         if (Emu) Emu->Stop();
     }
-    bool Tcp() const { return GetParam(); }
+    bool Tcp() const { return FTcp; }
 
     // (Re)starts the emulator with AConfig and opens a session on it. The
     // printer reports no "printing" polls, so no printing wait sleeps.
@@ -133,12 +133,21 @@ protected:
         return Out;
     }
 
+    bool FTcp = true;
     std::vector<std::pair<std::string, V>> FSettings;  // set before every Open
     TComNumber Com;
     std::unique_ptr<TEmulator> Emu;
     std::unique_ptr<TComponentHost> Host;
     uint16_t Port = 0;
     std::string ID;
+};
+
+class TReceiptTest : public TReceiptBase, public ::testing::WithParamInterface<bool> {
+protected:
+    void SetUp() override {
+        FTcp = GetParam();
+        Start();
+    }
 };
 
 inline std::string LinkName(const ::testing::TestParamInfo<bool>& I) {
