@@ -90,10 +90,10 @@ void TDriver::Reconnect() {
 
 void TDriver::ProcessCheck(bool AElectronically, pugi::xml_document& AIn, pugi::xml_document& AOut,
                            bool AIsCorrection) {
-    ConnectTCP();
     bool Closed = false;
     std::exception_ptr Failure;
     try {
+        ConnectTCP();
         RegisterReceipt(AElectronically, AIn, AOut, AIsCorrection, Closed);
     } catch (...) {
         Failure = std::current_exception();

@@ -140,8 +140,8 @@ void TDriver::PrintGraphicTextElement(pugi::xml_node AElement) {
 
 void TDriver::PrintTextDocument(pugi::xml_document& AIn) {
     TDeviceDriver& S = Session();
-    ConnectTCP();
     try {
+        ConnectTCP();
         TDevice& D = Device();
         D.UnlockDataOutputMode();
         D.PrintPrevDoc();

@@ -19,8 +19,7 @@ const std::string kPackage =
             "Cash=\"200\" ElectronicPayment=\"240.01\"");
 
 // What a ProcessCheck call left behind, checked against the promise.
-void ExpectPromiseKept(const TCallResult& R, size_t AReceiptsBefore, fr::TEmulator& AEmu,
-                       const std::string& AError) {
+void ExpectPromiseKept(const TCallResult& R, size_t AReceiptsBefore, fr::TEmulator& AEmu, const std::string& AError) {
     EXPECT_FALSE(AEmu.Device().ReceiptOpen()) << AError;
     const auto Docs = AEmu.Device().Documents();
     size_t Receipts = 0;
@@ -95,8 +94,7 @@ TEST_P(ReceiptFaults, DeviceErrorAtTheThirdItemAnnulsTheReceipt) {
 INSTANTIATE_TEST_SUITE_P(Link, ReceiptFaults, ::testing::Values(true, false), LinkName);
 
 // The sweep: every command frame k of one receipt, one fault kind per test.
-class ReceiptFaultSweep : public TReceiptBase,
-                          public ::testing::WithParamInterface<std::tuple<bool, TEmuFault>> {
+class ReceiptFaultSweep : public TReceiptBase, public ::testing::WithParamInterface<std::tuple<bool, TEmuFault>> {
 protected:
     void SetUp() override {
         FTcp = std::get<0>(GetParam());
@@ -107,14 +105,21 @@ protected:
 TEST_P(ReceiptFaultSweep, SlowEveryCommandOfAReceipt) {
     const TEmuFault Kind = std::get<1>(GetParam());
     OpenShift();
+    Emu->Device().ClearCommands();
     const uint64_t F0 = Emu->CommandFrameCount();
     ASSERT_TRUE(Check(kPackage).Result.Bool) << LastError().second;
     const int N = int(Emu->CommandFrameCount() - F0);
-    // A silent TCP peer costs the link's 10-second limit per fault: there
-    // every third frame is struck, and every frame from the close on.
+    const auto C = Commands();
+    const int Close =
+        int(std::find_if(C.begin(), C.end(), [](const std::string& S) { return S.rfind("FF45", 0) == 0; }) -
+            C.begin()) +
+        1;
+    // A silent or cut answer over TCP costs the link's 10-second limit per
+    // fault: there every fifth frame is struck, and each frame around the close.
+    const bool Costly = Tcp() && (Kind == TEmuFault::Silence || Kind == TEmuFault::CutAnswer);
     std::vector<int> Ks;
     for (int K = 1; K <= N; ++K)
-        if (!(Tcp() && Kind == TEmuFault::Silence) || K % 3 == 1 || K >= N - 16) Ks.push_back(K);
+        if (!Costly || K % 5 == 1 || (K >= Close - 2 && K <= Close + 3)) Ks.push_back(K);
     int Failed = 0;
     for (const int K : Ks) {
         SCOPED_TRACE("fault at frame " + std::to_string(K) + " of " + std::to_string(N));
@@ -135,18 +140,18 @@ TEST_P(ReceiptFaultSweep, SlowEveryCommandOfAReceipt) {
 }
 
 std::string SweepName(const ::testing::TestParamInfo<std::tuple<bool, TEmuFault>>& I) {
-    static const char* const Names[] = {"Silence",   "Nak", "BadChecksum", "CutAnswer", "ExtraBytes",
+    static const char* const Names[] = {"Silence",        "Nak",        "BadChecksum", "CutAnswer", "ExtraBytes",
                                         "DropConnection", "DeviceError"};
     return std::string(std::get<0>(I.param) ? "Tcp" : "Serial") + Names[int(std::get<1>(I.param))];
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Link, ReceiptFaultSweep,
-    ::testing::Combine(::testing::Values(true, false),
-                       ::testing::Values(TEmuFault::Silence, TEmuFault::Nak, TEmuFault::BadChecksum,
-                                         TEmuFault::CutAnswer, TEmuFault::ExtraBytes, TEmuFault::DropConnection,
-                                         TEmuFault::DeviceError)),
-    SweepName);
+INSTANTIATE_TEST_SUITE_P(Link, ReceiptFaultSweep,
+                         ::testing::Combine(::testing::Values(true, false),
+                                            ::testing::Values(TEmuFault::Silence, TEmuFault::Nak,
+                                                              TEmuFault::BadChecksum, TEmuFault::CutAnswer,
+                                                              TEmuFault::ExtraBytes, TEmuFault::DropConnection,
+                                                              TEmuFault::DeviceError)),
+                         SweepName);
 
 }  // namespace
 }  // namespace rcpt
