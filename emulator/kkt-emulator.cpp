@@ -90,6 +90,11 @@ const TOption Options[] = {
          long N = 0;
          return Number(V, 0, 1000, N) && (O.Config.PrintPolls = int(N), true);
      }},
+    {"--baud", "N", "pace the pseudo-terminal as a serial line at N baud (10 bits a byte)",
+     [](TOptions& O, const std::string& V) {
+         long N = 0;
+         return Number(V, 1, 10000000, N) && (O.Config.Baud = int(N), true);
+     }},
     {"--tape-text", "FILE", "write the tape as text on exit and on SIGUSR1",
      [](TOptions& O, const std::string& V) { return O.TapeText = V, true; }},
     {"--tape-png", "FILE", "write the tape as a PNG picture on exit and on SIGUSR1",

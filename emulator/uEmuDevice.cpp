@@ -797,6 +797,8 @@ void TEmuDevice::ClearShiftRegisters() {
     FCashRegs.clear();
     FCashRegs[241] = Drawer;
     FOperRegs.clear();
+    for (auto& C : FCounters) C = TEmuCounters{};
+    for (auto& C : FCorrectionCounters) C = TEmuCounters{};
 }
 
 // ---- inspection and controls ------------------------------------------------------------
@@ -877,6 +879,15 @@ void TEmuDevice::SetTableField(uint8_t ATable, uint16_t ARow, uint8_t AField, st
         F->Value.resize(F->Size, '\0');
         if (ATable == 9 && AField == 3) FConfig.LineLen = uint8_t(F->Value[0]);
     }
+}
+TEmuCounters TEmuDevice::ShiftCounters(uint8_t ASign, bool ACorrection) const {
+    std::lock_guard<std::mutex> G(FMutex);
+    if (ASign < 1 || ASign > 4) return {};
+    return (ACorrection ? FCorrectionCounters : FCounters)[ASign];
+}
+void TEmuDevice::SetArithmeticChecks(bool AOn) {
+    std::lock_guard<std::mutex> G(FMutex);
+    FConfig.CheckArithmetic = AOn;
 }
 TEmuConfig TEmuDevice::Config() const {
     std::lock_guard<std::mutex> G(FMutex);

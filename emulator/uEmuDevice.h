@@ -35,6 +35,24 @@ struct TEmuConfig {
     uint8_t WorkModes = 0x00;     // bit mask of table 18 field 6
     uint8_t ExtWorkModes = 0x10;  // bit 4: goods with marking codes
     int PrintPolls = 2;           // status polls that report "printing" after output
+    // Receipt arithmetic as a register checks it: an item's sum against its
+    // price and quantity, its tax sum against its rate, the close's tax sums
+    // against the items. Off: any consistent-looking numbers are taken.
+    bool CheckArithmetic = true;
+    // Line rate of the pseudo-terminal in bits per second (10 bits a byte):
+    // each byte the device sends goes out no earlier than such a line would
+    // deliver it. 0: as fast as the terminal takes them.
+    int Baud = 0;
+};
+
+// Shift counters of one calculation sign (sale, sale return, purchase,
+// purchase return), for receipts or for correction receipts.
+struct TEmuCounters {
+    uint32_t Count = 0;
+    uint64_t Total = 0, Cash = 0, Electronic = 0, Prepaid = 0, Credit = 0, Barter = 0;  // kopecks
+    // By tax group 1 to 10 (index 0 unused): the tax for the VAT groups, the
+    // turnover for group 3 (0%) and group 4 (no VAT).
+    uint64_t Tax[11] = {};
 };
 
 // One stored fiscal document: its type, number and TLV records.
@@ -104,6 +122,8 @@ public:
     uint8_t FNLifeState() const;
     uint64_t CashRegister(uint16_t ANumber) const;  // kopecks
     uint32_t OperationRegister(uint8_t ANumber) const;
+    // Counters of the open (or last) shift by calculation sign 1 to 4.
+    TEmuCounters ShiftCounters(uint8_t ASign, bool ACorrection = false) const;
     std::vector<TEmuDocument> Documents() const;
     uint32_t LastDocumentNumber() const;
     std::string TableField(uint8_t ATable, uint16_t ARow, uint8_t AField) const;  // raw bytes
@@ -126,6 +146,7 @@ public:
     void MarkDocumentsSent();
     void SetMarkingCodeInvalid(const std::string& ACode);  // its checks report a bad code
     void SetTableField(uint8_t ATable, uint16_t ARow, uint8_t AField, std::string_view AValue);
+    void SetArithmeticChecks(bool AOn);
     TEmuLinkFaults& LinkFaults() { return FLinkFaults; }  // used under Lock()
     std::unique_lock<std::mutex> Lock() const { return std::unique_lock<std::mutex>(FMutex); }
 
@@ -147,6 +168,8 @@ private:
         uint64_t Quantity = 0;  // millionths
         uint64_t Price = 0, Sum = 0, TaxSum = 0;
         uint8_t Tax = 0, Department = 0, Method = 0, Subject = 0;
+        uint8_t Group = 0;     // tax group 1 to 10 named by Tax
+        uint64_t ItemTax = 0;  // the tax sum as sent, or as computed when sent as zero
         std::string Name;
         std::string ExtraTLV;  // requisites bound to the item
     };
@@ -251,6 +274,8 @@ private:
     std::string RegistrationTLV(uint8_t AReason) const;
     std::string ReceiptTLV(const TReceipt& AReceipt, const std::vector<uint64_t>& APayments,
                            const std::vector<uint64_t>& ATaxes, uint8_t ATaxSystem, uint64_t ATotal) const;
+    std::string ShiftCountersTLV() const;
+    void PrintTaxLines(const std::vector<uint64_t>& ATaxes);
     std::string ItemTLV(const TItem& AItem) const;
     void PrintDocumentFooter(const TEmuDocument& ADoc);
     static std::string MarkingCodeTLV(const std::string& ACode);
@@ -290,6 +315,7 @@ private:
     std::string FPendingTLV;  // document requisites waiting for their document
     std::map<uint16_t, uint64_t> FCashRegs;
     std::map<uint8_t, uint32_t> FOperRegs;
+    TEmuCounters FCounters[5], FCorrectionCounters[5];  // by calculation sign 1 to 4
 
     // Fiscal storage.
     uint8_t FLifeState = 1;

@@ -13,21 +13,72 @@ namespace {
 
 constexpr uint8_t rcFNState = 0x02;
 constexpr uint8_t rcNoData = 0x08;
+constexpr uint8_t rcBadValue = 0x09;  // well-formed numbers that do not add up
 constexpr uint8_t rcBadParams = 0x33;
 constexpr uint8_t rcShiftOpen = 0x3C;
 constexpr uint8_t rcPaymentsShort = 0x45;
 constexpr uint8_t rcNoCash = 0x46;
+constexpr uint8_t rcTotalOverflow = 0x48;  // 72
+constexpr uint8_t rcWrongReceipt = 0x49;   // 73: the operation does not fit the open receipt
 constexpr uint8_t rcNonCashTooBig = 0x4D;
 constexpr uint8_t rcShift24 = 0x4E;
 constexpr uint8_t rcReceiptClosed = 0x55;
 constexpr uint8_t rcMode = 0x73;
+constexpr uint8_t rcNegativeTotal = 0x5F;  // 95
+constexpr uint8_t rcMulOverflow = 0x60;    // 96
 constexpr uint8_t rcZeroTotal = 0x8E;
 constexpr uint8_t rcMarkingOff = 0xA0;
 constexpr uint8_t rcMarkingOrder = 0xA1;
 constexpr uint8_t rcMarkTable = 0xA3;
 constexpr uint8_t rcMarkUnchecked = 0xA5;
 
-constexpr size_t kMaxRecord = 252;  // one record per answer: 255 minus code and result
+constexpr size_t kMaxRecord = 252;           // one record per answer: 255 minus code and result
+constexpr uint64_t kMax5 = 0xFFFFFFFFFFull;  // the largest 5-byte money field
+
+// Tax byte of an item to its tax group 1 to 10, 0 when it names none. Groups
+// 1 to 6 are bits 0 to 5 (with several bits set the lowest counts), groups 7
+// to 10 the bytes 81h, 82h, 84h, 88h.
+uint8_t TaxGroup(uint8_t AByte) {
+    switch (AByte) {
+        case 0x81:
+            return 7;
+        case 0x82:
+            return 8;
+        case 0x84:
+            return 9;
+        case 0x88:
+            return 10;
+        default:
+            break;
+    }
+    if (AByte & 0x80) return 0;
+    for (uint8_t G = 0; G < 6; ++G)
+        if (AByte & (1u << G)) return uint8_t(G + 1);
+    return 0;
+}
+
+// VAT rate of a tax group in percent (0 for 0% and for "no VAT"). The price
+// includes the tax, so an item's tax is its sum x rate / (100 + rate).
+constexpr uint64_t kRate[11] = {0, 20, 10, 0, 0, 20, 10, 5, 7, 5, 7};
+
+bool IsVATGroup(uint8_t AGroup) {
+    return kRate[AGroup] != 0;
+}
+
+// ANumerator / ADenominator rounded to the nearest integer, ties to even.
+uint64_t DivRound(uint64_t ANumerator, uint64_t ADenominator) {
+    uint64_t Q = ANumerator / ADenominator, R = ANumerator % ADenominator;
+    if (2 * R > ADenominator || (2 * R == ADenominator && (Q & 1))) ++Q;
+    return Q;
+}
+
+uint64_t ItemTaxFor(uint8_t AGroup, uint64_t ASum) {
+    return IsVATGroup(AGroup) ? DivRound(ASum * kRate[AGroup], 100 + kRate[AGroup]) : 0;
+}
+
+uint64_t Distance(uint64_t A, uint64_t B) {
+    return A > B ? A - B : B - A;
+}
 
 // Variable-length number: the fewest little-endian bytes, at least one.
 std::string VLN(uint64_t AValue) {
@@ -114,6 +165,12 @@ bool ValidTLV(std::string_view AData) {
 uint8_t CalculationSign(uint8_t AType) {
     static const uint8_t Map[4] = {1, 3, 2, 4};
     return Map[AType & 0x03];
+}
+
+std::string TaxName(uint8_t AGroup) {
+    static const char* const Names[11] = {"",           "НДС 20%", "НДС 10%", "НДС 0%",    "БЕЗ НДС",  "НДС 20/120",
+                                          "НДС 10/110", "НДС 5%",  "НДС 7%",  "НДС 5/105", "НДС 7/107"};
+    return AGroup <= 10 ? Names[AGroup] : "";
 }
 
 const char* SignName(uint8_t ASign) {
@@ -208,7 +265,7 @@ std::string TEmuDevice::ItemTLV(const TItem& AItem) const {
     Fixed += TLV(1023, FVLN(AItem.Quantity));
     Fixed += TLV(1043, VLN(AItem.Sum));
     Fixed += TLV(1199, std::string(1, char(AItem.Tax)));
-    if (AItem.TaxSum) Fixed += TLV(1200, VLN(AItem.TaxSum));
+    if (AItem.ItemTax) Fixed += TLV(1200, VLN(AItem.ItemTax));
     Fixed += TLV(1212, std::string(1, char(AItem.Subject)));
     Fixed += TLV(1214, std::string(1, char(AItem.Method)));
     // One stored record must fit one answer: whole item requisites that do
@@ -249,6 +306,64 @@ std::string TEmuDevice::ReceiptTLV(const TReceipt& AReceipt, const std::vector<u
     for (size_t I = 0; I < 6 && I < ATaxes.size(); ++I)
         if (ATaxes[I]) S += TLV(TaxTags[I], VLN(ATaxes[I]));
     return S;
+}
+
+// Shift totals (tag 1194): the number of receipts, the counters of each
+// calculation sign (1129 to 1132) and those of the correction receipts
+// (1133). Sums that are zero are left out, and a structure too long for one
+// answer of the read-out drops its tax sums, then its payment kinds.
+std::string TEmuDevice::ShiftCountersTLV() const {
+    auto Build = [&](int ADetail) {
+        auto Sign = [&](uint16_t ATag, const TEmuCounters& C) {
+            std::string S = TLV(1135, U32(C.Count));
+            auto Sum = [&](uint16_t T, uint64_t V) {
+                if (V) S += TLV(T, VLN(V));
+            };
+            Sum(1201, C.Total);
+            if (ADetail >= 1) {
+                Sum(1136, C.Cash);
+                Sum(1138, C.Electronic);
+                Sum(1218, C.Prepaid);
+                Sum(1219, C.Credit);
+                Sum(1220, C.Barter);
+            }
+            if (ADetail >= 2) {
+                Sum(1139, C.Tax[1]);
+                Sum(1140, C.Tax[2]);
+                Sum(1141, C.Tax[5]);
+                Sum(1142, C.Tax[6]);
+                Sum(1143, C.Tax[3]);
+                Sum(1183, C.Tax[4]);
+            }
+            return TLV(ATag, S);
+        };
+        uint32_t Receipts = 0, Corrections = 0;
+        std::string Signs, CorrectionSigns;
+        for (uint8_t I = 1; I <= 4; ++I) {
+            Receipts += FCounters[I].Count;
+            Corrections += FCorrectionCounters[I].Count;
+            Signs += Sign(uint16_t(1128 + I), FCounters[I]);
+            CorrectionSigns += Sign(uint16_t(1128 + I), FCorrectionCounters[I]);
+        }
+        return TLV(1194, TLV(1134, U32(Receipts + Corrections)) + Signs +
+                             TLV(1133, TLV(1144, U32(Corrections)) + CorrectionSigns));
+    };
+    std::string S;
+    for (int Detail = 2; Detail >= 0; --Detail) {
+        S = Build(Detail);
+        if (S.size() <= kMaxRecord) break;
+    }
+    return S;
+}
+
+void TEmuDevice::PrintTaxLines(const std::vector<uint64_t>& ATaxes) {
+    size_t W = FConfig.LineLen;
+    for (uint8_t G = 1; G <= 10 && G <= ATaxes.size(); ++G) {
+        if (!ATaxes[G - 1]) continue;
+        std::string Label = IsVATGroup(G) ? "СУММА " + TaxName(G) : "СУММА С " + TaxName(G);
+        if (G == 4) Label = "СУММА БЕЗ НДС";
+        PrintUtf8(Columns(Label, "=" + Money(ATaxes[G - 1]), W));
+    }
 }
 
 std::string TEmuDevice::MarkingCodeTLV(const std::string& ACode) {
@@ -308,13 +423,50 @@ std::string TEmuDevice::CmdRegisterItem(uint16_t, std::string_view AData, uint8_
         AResult = rcReceiptClosed;
         return {};
     }
-    if (I.Operation < 1 || I.Operation > 4 || I.Tax > 10) {
+    I.Group = TaxGroup(I.Tax);
+    if (I.Operation < 1 || I.Operation > 4 || I.Group == 0 || I.Quantity == 0 || I.Method < 1 || I.Method > 7 ||
+        I.Subject < 1 || I.Subject > 33) {
         AResult = rcBadParams;
         return {};
     }
+    if (I.Operation != CalculationSign(FReceipt.Type)) {
+        AResult = rcWrongReceipt;
+        return {};
+    }
+    // Price x quantity, exactly: whole kopecks plus millionths of a kopeck.
+    const uint64_t Units = I.Quantity / 1000000, Part = I.Quantity % 1000000;
+    if (Units && I.Price > kMax5 / Units) {
+        AResult = rcMulOverflow;
+        return {};
+    }
+    const uint64_t Whole = I.Price * Units + I.Price * Part / 1000000, Frac = I.Price * Part % 1000000;
+    if (Whole > kMax5) {
+        AResult = rcMulOverflow;
+        return {};
+    }
+    uint64_t Total = 0;
+    for (const auto& X : FReceipt.Items) Total += X.Sum;
+    if (Total + I.Sum > kMax5) {
+        AResult = rcTotalOverflow;
+        return {};
+    }
+    const uint64_t Computed = ItemTaxFor(I.Group, I.Sum);
+    if (FConfig.CheckArithmetic) {
+        // The sum may differ from price x quantity by what rounding the price
+        // to whole kopecks allows (half a kopeck a unit) plus its own rounding.
+        uint64_t Gap = Distance(I.Sum * 1000000, Whole * 1000000 + Frac);
+        bool TaxWrong = IsVATGroup(I.Group) ? (I.TaxSum && Distance(I.TaxSum, Computed) > 1) : I.TaxSum != 0;
+        if (Gap > I.Quantity / 2 + 500000 || TaxWrong) {
+            AResult = rcBadValue;
+            return {};
+        }
+    }
+    // A zero tax sum lets the device compute it.
+    I.ItemTax = I.TaxSum ? I.TaxSum : Computed;
     size_t W = FConfig.LineLen;
     if (!I.Name.empty()) PrintUtf8(AnsiToUtf8(I.Name.substr(0, W)));
     PrintUtf8(Columns(Quantity(I.Quantity) + " x " + Money(I.Price), "=" + Money(I.Sum), W));
+    PrintUtf8(Columns(TaxName(I.Group), I.ItemTax ? "=" + Money(I.ItemTax) : std::string(), W));
     FReceipt.Items.push_back(std::move(I));
     return {};
 }
@@ -355,12 +507,32 @@ std::string TEmuDevice::CmdCloseReceipt(uint16_t, std::string_view AData, uint8_
         return {};
     }
     uint64_t Total = 0;
-    for (const auto& I : FReceipt.Items) Total += I.Sum;
+    // What the items give for each tax group: the tax, or the turnover for 0% and no VAT.
+    std::vector<uint64_t> ByGroup(11);
+    for (const auto& I : FReceipt.Items) {
+        Total += I.Sum;
+        ByGroup[I.Group] += IsVATGroup(I.Group) ? I.ItemTax : I.Sum;
+    }
     if (FReceipt.Items.empty()) {
         AResult = rcZeroTotal;
         return {};
     }
-    uint64_t Due = Total > Rounding ? Total - Rounding : 0;
+    if (Rounding > Total) {
+        AResult = rcNegativeTotal;
+        return {};
+    }
+    const uint64_t Due = Total - Rounding;
+    if (Due == 0) {
+        AResult = rcZeroTotal;
+        return {};
+    }
+    // A tax sum sent as zero is the device's to compute; any other must match the items.
+    for (size_t G = 1; G <= 10 && FConfig.CheckArithmetic; ++G)
+        if (Tax[G - 1] && Tax[G - 1] != ByGroup[G]) {
+            AResult = rcBadValue;
+            return {};
+        }
+    for (size_t G = 1; G <= 10; ++G) Tax[G - 1] = ByGroup[G];
     uint64_t NonCash = 0, Paid = Pay[0];
     for (size_t I = 1; I < 16; ++I) NonCash += Pay[I];
     Paid += NonCash;
@@ -382,10 +554,12 @@ std::string TEmuDevice::CmdCloseReceipt(uint16_t, std::string_view AData, uint8_
     }
 
     // Registers by calculation sign: cash, electronic, prepayment, credit, barter.
-    static const uint16_t Regs[5][5] = {
-        {0, 0, 0, 0, 0}, {193, 197, 4180, 4184, 4188}, {195, 199, 4182, 4186, 4190}, {194, 198, 4181, 4185, 4189}};
-    static const uint16_t Regs4[5] = {196, 200, 4183, 4187, 4191};
-    const uint16_t* Reg = Sign == 4 ? Regs4 : Regs[Sign];
+    static const uint16_t Regs[5][5] = {{0, 0, 0, 0, 0},
+                                        {193, 197, 4180, 4184, 4188},
+                                        {195, 199, 4182, 4186, 4190},
+                                        {194, 198, 4181, 4185, 4189},
+                                        {196, 200, 4183, 4187, 4191}};
+    const uint16_t* Reg = Regs[Sign];
     uint64_t Electronic = 0;
     for (size_t I = 1; I < 13; ++I) Electronic += Pay[I];
     bool Correction = FReceipt.Type & 0x80;
@@ -399,22 +573,44 @@ std::string TEmuDevice::CmdCloseReceipt(uint16_t, std::string_view AData, uint8_
         ++FOperRegs[Ops[Sign]];
     }
     AddCash(241, CashOut ? -int64_t(NetCash) : int64_t(NetCash));
+    TEmuCounters& C = (Correction ? FCorrectionCounters : FCounters)[Sign];
+    ++C.Count;
+    C.Total += Due;
+    C.Cash += NetCash;
+    C.Electronic += Electronic;
+    C.Prepaid += Pay[13];
+    C.Credit += Pay[14];
+    C.Barter += Pay[15];
+    for (size_t G = 1; G <= 10; ++G) C.Tax[G] += ByGroup[G];
 
     ++FReceiptNumber;
-    std::string Body = ReceiptTLV(FReceipt, Pay, Tax, TaxSystem, Total);
+    // The stored cash is what stays in the drawer, so the payments add up to the total.
+    std::vector<uint64_t> Stored = Pay;
+    Stored[0] = NetCash;
+    std::string Body = ReceiptTLV(FReceipt, Stored, Tax, TaxSystem, Due);
+    // The cashier sent for this receipt, for the printout.
+    std::string Cashier;
+    for (std::string_view P = FPendingTLV; P.size() >= 4;) {
+        size_t N = std::min<size_t>(4 + GetLE(P.substr(2, 2)), P.size());
+        if (GetLE(P.substr(0, 2)) == 1021) Cashier = AnsiToUtf8(OemToAnsi(P.substr(4, N - 4)));
+        P.remove_prefix(N);
+    }
     TEmuDocument& D = StoreDocument(Correction ? 31 : 3, Body);
     FReceipt = TReceipt{};
     FKMChecks.clear();
 
     size_t W = FConfig.LineLen;
     if (!Text.empty()) PrintUtf8(AnsiToUtf8(Text));
-    PrintUtf8(Columns("ИТОГ", "=" + Money(Total), W), TEmuTextStyle::tsBold);
+    if (Rounding) PrintUtf8(Columns("ОКРУГЛЕНИЕ", "=" + Money(Rounding), W));
+    PrintUtf8(Columns("ИТОГ", "=" + Money(Due), W), TEmuTextStyle::tsBold);
     if (Pay[0]) PrintUtf8(Columns("НАЛИЧНЫМИ", "=" + Money(Pay[0]), W));
     if (Electronic) PrintUtf8(Columns("БЕЗНАЛИЧНЫМИ", "=" + Money(Electronic), W));
     if (Pay[13]) PrintUtf8(Columns("ПРЕДВАРИТЕЛЬНАЯ ОПЛАТА (АВАНС)", "=" + Money(Pay[13]), W));
     if (Pay[14]) PrintUtf8(Columns("ПОСЛЕДУЮЩАЯ ОПЛАТА (КРЕДИТ)", "=" + Money(Pay[14]), W));
     if (Pay[15]) PrintUtf8(Columns("ИНАЯ ФОРМА ОПЛАТЫ", "=" + Money(Pay[15]), W));
     if (Change) PrintUtf8(Columns("СДАЧА", "=" + Money(Change), W));
+    PrintTaxLines(Tax);
+    if (!Cashier.empty()) PrintUtf8(Columns("КАССИР", Cashier, W));
     PrintDocumentFooter(D);
     if (PrintingEnabled()) {
         std::time_t TT = std::time_t(D.Time);
@@ -422,7 +618,7 @@ std::string TEmuDevice::CmdCloseReceipt(uint16_t, std::string_view AData, uint8_
         gmtime_r(&TT, &T);
         char Q[160];
         std::snprintf(Q, sizeof Q, "t=%04d%02d%02dT%02d%02d&s=%s&fn=%s&i=%u&fp=%u&n=%u", T.tm_year + 1900, T.tm_mon + 1,
-                      T.tm_mday, T.tm_hour, T.tm_min, Money(Total).c_str(), FConfig.FNSerial.c_str(), D.Number,
+                      T.tm_mday, T.tm_hour, T.tm_min, Money(Due).c_str(), FConfig.FNSerial.c_str(), D.Number,
                       D.FiscalSign, unsigned(Sign));
         TEmuTapeEntry E;
         E.Kind = TEmuTapeKind::tkQR;
@@ -475,6 +671,15 @@ std::string TEmuDevice::CmdCorrection(uint16_t, std::string_view AData, uint8_t&
         return {};
     }
     AddCash(241, CashOut ? -int64_t(Sums[1]) : int64_t(Sums[1]));
+    TEmuCounters& C = FCorrectionCounters[Sign];
+    ++C.Count;
+    C.Total += Sums[0];
+    C.Cash += Sums[1];
+    C.Electronic += Sums[2];
+    C.Prepaid += Sums[3];
+    C.Credit += Sums[4];
+    C.Barter += Sums[5];
+    for (size_t G = 1; G <= 10; ++G) C.Tax[G] += Tax[G - 1];
     FCorrectionBegun = false;
     ++FReceiptNumber;
     std::string S;
@@ -566,6 +771,7 @@ std::string TEmuDevice::CmdCloseShift(uint16_t, std::string_view, uint8_t& AResu
     S += TLV(1111, U32(FShiftDocuments + 1));
     S += TLV(1118, U32(FReceiptNumber));
     S += TLV(1097, U32(Unsent));
+    S += ShiftCountersTLV();
     BeginDocumentPrint();
     PrintUtf8("ОТЧЕТ О ЗАКРЫТИИ СМЕНЫ", TEmuTextStyle::tsTitle);
     size_t W = FConfig.LineLen;

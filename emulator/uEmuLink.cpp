@@ -4,8 +4,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <thread>
 
 #include "uEmuDevice.h"
 
@@ -39,6 +41,12 @@ void TEmuLinkSession::DrainWake() {
         while (read(FWakeFd, &V, sizeof V) > 0) {
         }
     }
+}
+
+void TEmuLinkSession::SetBaud(int ABaud) {
+    FByteTime = ABaud > 0
+                    ? std::chrono::duration_cast<TClock::duration>(std::chrono::nanoseconds(10000000000LL / ABaud))
+                    : TClock::duration{0};
 }
 
 bool TEmuLinkSession::Restarted() {
@@ -75,7 +83,15 @@ int TEmuLinkSession::ReadByte(char& AByte, int ATimeoutMs) {
             return -1;
         }
         ssize_t K = FSocket ? recv(FFd, &AByte, 1, 0) : read(FFd, &AByte, 1);
-        if (K == 1) return 1;
+        if (K == 1) {
+            if (FByteTime.count()) {
+                // The byte has been on the line for one byte time since it was
+                // sent, or since the byte before it arrived.
+                FInFree = std::max(FInFree, TClock::now()) + FByteTime;
+                std::this_thread::sleep_until(FInFree);
+            }
+            return 1;
+        }
         if (K < 0 && (errno == EINTR || errno == EAGAIN)) continue;
         FEnd = leClosed;
         return -1;
@@ -83,10 +99,30 @@ int TEmuLinkSession::ReadByte(char& AByte, int ATimeoutMs) {
 }
 
 bool TEmuLinkSession::Write(const std::string& ABytes) {
+    if (!FByteTime.count()) return WriteRaw(ABytes.data(), ABytes.size());
+    // Byte i goes out when the line has carried the bytes before it and itself.
+    FOutFree = std::max(FOutFree, TClock::now());
     size_t Done = 0;
     while (Done < ABytes.size()) {
-        ssize_t K = FSocket ? send(FFd, ABytes.data() + Done, ABytes.size() - Done, MSG_NOSIGNAL)
-                            : write(FFd, ABytes.data() + Done, ABytes.size() - Done);
+        const TClock::time_point Now = TClock::now();
+        size_t N = 0;
+        while (Done + N < ABytes.size() && FOutFree + FByteTime * (N + 1) <= Now) ++N;
+        if (N == 0) {
+            std::this_thread::sleep_until(FOutFree + FByteTime);
+            continue;
+        }
+        if (!WriteRaw(ABytes.data() + Done, N)) return false;
+        Done += N;
+        FOutFree += FByteTime * N;
+    }
+    return true;
+}
+
+bool TEmuLinkSession::WriteRaw(const char* AData, size_t ASize) {
+    size_t Done = 0;
+    while (Done < ASize) {
+        ssize_t K =
+            FSocket ? send(FFd, AData + Done, ASize - Done, MSG_NOSIGNAL) : write(FFd, AData + Done, ASize - Done);
         if (K < 0 && errno == EINTR) continue;
         if (K < 0 && errno == EAGAIN) {
             // The terminal's buffer is full: wait until the driver reads.

@@ -4,6 +4,7 @@
 // with a bad checksum, ACK to a good one followed by the answer frame.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -24,6 +25,10 @@ public:
     // AListenFd (or -1) ends it when another client knocks; AWakeFd (eventfd
     // or -1) wakes it to look for a power cut (it ends with leRestart).
     TEmuLinkSession(TEmuDevice& ADevice, int AFd, bool ASocket, int AStopFd, int AListenFd = -1, int AWakeFd = -1);
+    // Paces the line as a serial line at ABaud (10 bits a byte) would: each
+    // byte reaches the other side, and each received byte is taken, no
+    // earlier than the line could have carried it. 0: no pacing.
+    void SetBaud(int ABaud);
     TEnd Serve();
 
 private:
@@ -34,6 +39,7 @@ private:
     // 1 byte read, 0 time limit passed, -1 closed or stopped.
     int ReadByte(char& AByte, int ATimeoutMs);
     bool Write(const std::string& ABytes);
+    bool WriteRaw(const char* AData, size_t ASize);
     bool Wait(int AMs);  // false when stopped
     void SendAnswer(bool AResend, TDamage ADamage = dmNone);
     void AwaitAck();
@@ -49,6 +55,9 @@ private:
     std::string FPending;  // answer not yet acknowledged by the driver
     bool FHasPending = false;
     int FPushback = -1;
+    using TClock = std::chrono::steady_clock;
+    TClock::duration FByteTime{0};         // one byte on the line; zero: no pacing
+    TClock::time_point FInFree, FOutFree;  // when each direction of the line is free
 };
 
 }  // namespace fr

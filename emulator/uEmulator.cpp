@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <stdlib.h>
 #include <sys/eventfd.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -137,8 +138,13 @@ std::string TEmulator::StartSerial(int APortNumber, const std::string& ALinkDir)
 }
 
 void TEmulator::SerialLoop() {
+    const int Baud = FDevice->Config().Baud;
+    // A paced line sleeps for tens of microseconds a byte; the default timer
+    // slack of this thread would add more than that to every sleep.
+    if (Baud > 0) prctl(PR_SET_TIMERSLACK, 1000UL, 0UL, 0UL, 0UL);
     for (;;) {
         TEmuLinkSession S(*FDevice, FMasterFd, false, FStopFd, -1, FSerialWakeFd);
+        S.SetBaud(Baud);
         TEmuLinkSession::TEnd End = S.Serve();
         if (End == TEmuLinkSession::leStopped) return;
         if (End == TEmuLinkSession::leRestart) continue;

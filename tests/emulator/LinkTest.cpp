@@ -318,6 +318,24 @@ TEST(EmuLinkTCP, TheDriversSocketFramingTalksToTheEmulator) {
     P.Disconnect();
 }
 
+// At 9600 baud a byte takes 1.04 ms each way: an exchange cannot end before
+// the line has carried all its bytes.
+TEST(EmuLinkSerial, LineRatePacesBothDirections) {
+    TEmuConfig Config;
+    Config.Baud = 9600;
+    TEmulator E(Config);
+    TRawClient C(OpenTerminal(E.StartSerial()));
+    ASSERT_GE(C.Fd(), 0);
+    const std::string Cmd = B({0x11}) + Pwd();
+    auto T0 = std::chrono::steady_clock::now();
+    std::string A = C.Exchange(Cmd);
+    auto Took = std::chrono::steady_clock::now() - T0;
+    ASSERT_FALSE(A.empty());
+    // ENQ, NAK, the command frame, ACK, the answer frame; the last ACK is not waited for.
+    const size_t Bytes = 1 + 1 + Frame(Cmd).size() + 1 + A.size();
+    EXPECT_GE(Took, std::chrono::microseconds(Bytes * 10 * 1000000 / 9600));
+}
+
 TEST(EmuLinkSerial, TheDriversSerialFramingTalksThroughAComLink) {
     TEmulator E;
     const int N = 117;
