@@ -111,25 +111,27 @@ bool TDriver::PrintGraphicTextTag(const std::string& ALine) {
 
 void TDriver::PrintBarcodeElement(pugi::xml_node AElement) {
     const std::string Type = AttrText(AElement, "Type");
+    if (SameTextAscii(Type, "EAN8") || SameTextAscii(Type, "CODE39")) RaiseEquError(1003);
+    const bool EAN13 = SameTextAscii(Type, "EAN13");
+    if (!EAN13 && !SameTextAscii(Type, "QR")) return;  // other types are not printed
     const char* Source = "Value";
     std::string Value = Utf8ToAnsi(AttrText(AElement, "Value"));
     if (Value.empty()) {
         Source = "ValueBase64";
         Value = AttrBase64(AElement, "ValueBase64");  // the bytes are ANSI text already
     }
-    if (SameTextAscii(Type, "EAN8") || SameTextAscii(Type, "CODE39")) RaiseEquError(1003);
-    if (SameTextAscii(Type, "EAN13")) {
+    if (EAN13) {
         // The device prints the number of the first 12 digits with its own
         // check digit; anything else would print a different code.
         if (!IsEAN13(Value)) RaiseBadAttribute(Source, AnsiToUtf8(Value));
         Device().PrintEAN13(Value);
-    } else if (SameTextAscii(Type, "QR")) {
-        if (Value.size() > MaxQRLength)
-            throw EquException(1004, std::string("Ошибка входных параметров команды. Данные QR-кода (атрибут ") +
-                                         Source + ") длиннее " + std::to_string(MaxQRLength) +
-                                         " байт: " + std::to_string(Value.size()));
-        Device().PrintQRCode(Value);
+        return;
     }
+    if (Value.size() > MaxQRLength)
+        throw EquException(1004, std::string("Ошибка входных параметров команды. Данные QR-кода (атрибут ") + Source +
+                                     ") длиннее " + std::to_string(MaxQRLength) +
+                                     " байт: " + std::to_string(Value.size()));
+    Device().PrintQRCode(Value);
 }
 
 void TDriver::PrintGraphicTextElement(pugi::xml_node AElement) {

@@ -67,7 +67,7 @@ TEST_P(TextDocuments, EachElementKindTagsAndCuts) {
         "<textstring Text=\"слова [CUT] слова\"/>"
         "<Barcode Type=\"ean13\" Value=\"4607004650642\"/>"
         "<Barcode Type=\"qr\" Value=\"\" ValueBase64=\"UVItREFUQS0xMjM=\"/>"
-        "<Barcode Type=\"PDF417\" Value=\"skipped\"/>"
+        "<Barcode Type=\"PDF417\" ValueBase64=\"@@@\"/>"
         "<GraphicText Text=\"ГРАФИКА\" FontName=\"Arial\"/>"
         "<Picture Text=\"skipped\"/>"
         "<TextString Text=\"Последняя\"/>"
