@@ -93,7 +93,8 @@ struct TEmuLinkFaults {
     int AnswerDelayMs = 0;    // delay before every answer frame
     uint64_t Frames = 0;      // complete command frames received on any transport
     std::vector<TEmuScheduledFault> Scheduled;
-    uint64_t Restarts = 0;  // power cuts so far: a link session older than the last one ends
+    uint64_t Restarts = 0;               // power cuts so far: a link session older than the last one ends
+    uint64_t BytesIn = 0, BytesOut = 0;  // bytes the link received and sent, both transports
 
     // Counts one complete frame and returns the fault due for it, if any.
     bool NextFrame(TEmuScheduledFault& AFault);

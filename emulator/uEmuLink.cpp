@@ -84,6 +84,10 @@ int TEmuLinkSession::ReadByte(char& AByte, int ATimeoutMs) {
         }
         ssize_t K = FSocket ? recv(FFd, &AByte, 1, 0) : read(FFd, &AByte, 1);
         if (K == 1) {
+            {
+                auto L = FDevice.Lock();
+                ++FDevice.LinkFaults().BytesIn;
+            }
             if (FByteTime.count()) {
                 // The byte has been on the line for one byte time since it was
                 // sent, or since the byte before it arrived.
@@ -119,6 +123,10 @@ bool TEmuLinkSession::Write(const std::string& ABytes) {
 }
 
 bool TEmuLinkSession::WriteRaw(const char* AData, size_t ASize) {
+    {
+        auto L = FDevice.Lock();
+        FDevice.LinkFaults().BytesOut += ASize;
+    }
     size_t Done = 0;
     while (Done < ASize) {
         ssize_t K =

@@ -215,6 +215,16 @@ uint64_t TEmulator::CommandFrameCount() const {
     return FDevice->LinkFaults().Frames;
 }
 
+uint64_t TEmulator::BytesReceived() const {
+    auto L = FDevice->Lock();
+    return FDevice->LinkFaults().BytesIn;
+}
+
+uint64_t TEmulator::BytesSent() const {
+    auto L = FDevice->Lock();
+    return FDevice->LinkFaults().BytesOut;
+}
+
 void TEmulator::Restart() {
     {
         auto L = FDevice->Lock();

@@ -54,6 +54,10 @@ public:
     // not, faulted or not): the difference over an operation is how many
     // frames it took, the range of AK for a sweep.
     uint64_t CommandFrameCount() const;
+    // Bytes the link has received from the driver and sent to it so far,
+    // both transports together.
+    uint64_t BytesReceived() const;
+    uint64_t BytesSent() const;
     // A power cut: the link forgets an unacknowledged answer and any frame
     // half received (bytes still in the terminal's input are lost), a TCP
     // connection is closed. The device's state (shift, open receipt,

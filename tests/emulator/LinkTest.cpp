@@ -334,6 +334,7 @@ TEST(EmuLinkSerial, LineRatePacesBothDirections) {
     // ENQ, NAK, the command frame, ACK, the answer frame; the last ACK is not waited for.
     const size_t Bytes = 1 + 1 + Frame(Cmd).size() + 1 + A.size();
     EXPECT_GE(Took, std::chrono::microseconds(Bytes * 10 * 1000000 / 9600));
+    EXPECT_EQ(E.BytesSent(), 2 + A.size()) << "NAK, ACK and the answer";
 }
 
 TEST(EmuLinkSerial, TheDriversSerialFramingTalksThroughAComLink) {
