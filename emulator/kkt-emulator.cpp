@@ -3,6 +3,8 @@
 // on SIGUSR1) when asked to.
 #include <signal.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,98 +16,130 @@
 
 namespace {
 
+struct TOptions {
+    fr::TEmuConfig Config;
+    int TCPPort = -1, SerialPort = -1;
+    bool Pty = false;
+    std::string Address = "127.0.0.1", LinkDir = "/dev", TapeText, TapePNG;
+};
+
+// A whole decimal number in [AMin, AMax].
+bool Number(const std::string& AText, long AMin, long AMax, long& AOut) {
+    char* End = nullptr;
+    errno = 0;
+    AOut = std::strtol(AText.c_str(), &End, 10);
+    return !AText.empty() && !*End && errno == 0 && AOut >= AMin && AOut <= AMax;
+}
+
+// One command-line option: its name, the placeholder of its value (none for
+// a flag), its help line, and what it sets (false: the value is refused).
+struct TOption {
+    const char* Name;
+    const char* Value;
+    const char* Help;
+    bool (*Set)(TOptions& O, const std::string& V);
+};
+
+const TOption Options[] = {
+    {"--tcp", "PORT", "serve on TCP (default 127.0.0.1:7778 when no transport is given)",
+     [](TOptions& O, const std::string& V) {
+         long N = 0;
+         return Number(V, 0, 65535, N) && (O.TCPPort = int(N), true);
+     }},
+    {"--address", "A.B.C.D", "TCP address to listen on (default 127.0.0.1)",
+     [](TOptions& O, const std::string& V) { return O.Address = V, true; }},
+    {"--serial", "N", "serve on a pseudo-terminal linked as /dev/comN",
+     [](TOptions& O, const std::string& V) {
+         long N = 0;
+         return Number(V, 1, 128, N) && (O.SerialPort = int(N), true);
+     }},
+    {"--pty", nullptr, "serve on a pseudo-terminal without a link",
+     [](TOptions& O, const std::string&) { return O.Pty = true; }},
+    {"--link-dir", "DIR", "make the comN link in DIR instead of /dev",
+     [](TOptions& O, const std::string& V) { return O.LinkDir = V, true; }},
+    {"--password", "N", "connection password (default 30)",
+     [](TOptions& O, const std::string& V) {
+         long N = 0;
+         return Number(V, 0, 99999999, N) && (O.Config.Password = uint32_t(N), true);
+     }},
+    {"--line-length", "N", "print line length (default 48)",
+     [](TOptions& O, const std::string& V) {
+         long N = 0;
+         return Number(V, 16, 72, N) && (O.Config.LineLen = uint8_t(N), true);
+     }},
+    {"--serial-number", "TEXT", "device serial number (default 0000000012345678)",
+     [](TOptions& O, const std::string& V) { return O.Config.SerialNumber = V, true; }},
+    {"--model", "TEXT", "model name (UTF-8)",
+     [](TOptions& O, const std::string& V) { return O.Config.ModelName = V, true; }},
+    {"--ffd", "1.05|1.1|1.2", "fiscal data format (default 1.2)",
+     [](TOptions& O, const std::string& V) {
+         if (V == "1.05")
+             O.Config.FFD = fr::efFFD105;
+         else if (V == "1.1")
+             O.Config.FFD = fr::efFFD11;
+         else if (V == "1.2")
+             O.Config.FFD = fr::efFFD12;
+         else
+             return false;
+         return true;
+     }},
+    {"--unregistered", nullptr, "start with an unregistered fiscal storage",
+     [](TOptions& O, const std::string&) { return O.Config.Fiscalised = false, true; }},
+    {"--print-polls", "N", "status polls that report printing after output (default 2)",
+     [](TOptions& O, const std::string& V) {
+         long N = 0;
+         return Number(V, 0, 1000, N) && (O.Config.PrintPolls = int(N), true);
+     }},
+    {"--baud", "N", "pace the pseudo-terminal as a serial line at N baud (10 bits a byte)",
+     [](TOptions& O, const std::string& V) {
+         long N = 0;
+         return Number(V, 1, 10000000, N) && (O.Config.Baud = int(N), true);
+     }},
+    {"--tape-text", "FILE", "write the tape as text on exit and on SIGUSR1",
+     [](TOptions& O, const std::string& V) { return O.TapeText = V, true; }},
+    {"--tape-png", "FILE", "write the tape as a PNG picture on exit and on SIGUSR1",
+     [](TOptions& O, const std::string& V) { return O.TapePNG = V, true; }},
+};
+
 void Usage() {
-    std::cout << "Usage: kkt-emulator [options]\n"
-                 "  --tcp PORT            serve on TCP (default 127.0.0.1:7778 when no transport is given)\n"
-                 "  --address A.B.C.D     TCP address to listen on (default 127.0.0.1)\n"
-                 "  --serial N            serve on a pseudo-terminal linked as /dev/comN\n"
-                 "  --pty                 serve on a pseudo-terminal without a link\n"
-                 "  --link-dir DIR        make the comN link in DIR instead of /dev\n"
-                 "  --password N          connection password (default 30)\n"
-                 "  --line-length N       print line length (default 48)\n"
-                 "  --serial-number TEXT  device serial number (default 0000000012345678)\n"
-                 "  --model TEXT          model name (UTF-8)\n"
-                 "  --ffd 1.05|1.1|1.2    fiscal data format (default 1.2)\n"
-                 "  --unregistered        start with an unregistered fiscal storage\n"
-                 "  --print-polls N       status polls that report printing after output (default 2)\n"
-                 "  --tape-text FILE      write the tape as text on exit and on SIGUSR1\n"
-                 "  --tape-png FILE       write the tape as a PNG picture on exit and on SIGUSR1\n";
+    std::cout << "Usage: kkt-emulator [options]\n";
+    for (const TOption& O : Options) {
+        std::string Left = std::string("  ") + O.Name + (O.Value ? std::string(" ") + O.Value : "");
+        Left.resize(std::max<size_t>(Left.size() + 2, 24), ' ');
+        std::cout << Left << O.Help << "\n";
+    }
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    fr::TEmuConfig Config;
-    int TCPPort = -1, SerialPort = -1;
-    bool Pty = false;
-    std::string Address = "127.0.0.1", LinkDir = "/dev", TapeText, TapePNG;
+    TOptions Opt;
     for (int I = 1; I < argc; ++I) {
         std::string A = argv[I];
-        auto Next = [&]() -> std::string {
-            if (I + 1 >= argc) {
-                std::cerr << "kkt-emulator: " << A << " needs a value\n";
-                std::exit(2);
-            }
-            return argv[++I];
-        };
-        auto Number = [&](long AMin, long AMax) {
-            std::string V = Next();
-            char* End = nullptr;
-            long N = std::strtol(V.c_str(), &End, 10);
-            if (V.empty() || *End || N < AMin || N > AMax) {
-                std::cerr << "kkt-emulator: bad value for " << A << ": " << V << "\n";
-                std::exit(2);
-            }
-            return N;
-        };
         if (A == "--help" || A == "-h") {
             Usage();
             return 0;
-        } else if (A == "--tcp") {
-            TCPPort = int(Number(0, 65535));
-        } else if (A == "--address") {
-            Address = Next();
-        } else if (A == "--serial") {
-            SerialPort = int(Number(1, 128));
-        } else if (A == "--pty") {
-            Pty = true;
-        } else if (A == "--link-dir") {
-            LinkDir = Next();
-        } else if (A == "--password") {
-            Config.Password = uint32_t(Number(0, 99999999));
-        } else if (A == "--line-length") {
-            Config.LineLen = uint8_t(Number(16, 72));
-        } else if (A == "--serial-number") {
-            Config.SerialNumber = Next();
-        } else if (A == "--model") {
-            Config.ModelName = Next();
-        } else if (A == "--ffd") {
-            std::string V = Next();
-            if (V == "1.05")
-                Config.FFD = fr::efFFD105;
-            else if (V == "1.1")
-                Config.FFD = fr::efFFD11;
-            else if (V == "1.2")
-                Config.FFD = fr::efFFD12;
-            else {
-                std::cerr << "kkt-emulator: --ffd takes 1.05, 1.1 or 1.2\n";
-                return 2;
-            }
-        } else if (A == "--unregistered") {
-            Config.Fiscalised = false;
-        } else if (A == "--print-polls") {
-            Config.PrintPolls = int(Number(0, 1000));
-        } else if (A == "--tape-text") {
-            TapeText = Next();
-        } else if (A == "--tape-png") {
-            TapePNG = Next();
-        } else {
+        }
+        auto It = std::find_if(std::begin(Options), std::end(Options), [&](const TOption& O) { return A == O.Name; });
+        if (It == std::end(Options)) {
             std::cerr << "kkt-emulator: unknown option " << A << "\n";
             Usage();
             return 2;
         }
+        std::string V;
+        if (It->Value) {
+            if (I + 1 >= argc) {
+                std::cerr << "kkt-emulator: " << A << " needs a value\n";
+                return 2;
+            }
+            V = argv[++I];
+        }
+        if (!It->Set(Opt, V)) {
+            std::cerr << "kkt-emulator: bad value for " << A << ": " << V << "\n";
+            return 2;
+        }
     }
-    if (TCPPort < 0 && SerialPort < 0 && !Pty) TCPPort = 7778;
+    if (Opt.TCPPort < 0 && Opt.SerialPort < 0 && !Opt.Pty) Opt.TCPPort = 7778;
 
     // Signals are taken synchronously; the serving threads inherit the mask.
     sigset_t Set;
@@ -116,27 +150,27 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &Set, nullptr);
 
     try {
-        fr::TEmulator Emu(Config);
-        if (TCPPort >= 0) {
-            uint16_t P = Emu.StartTCP(uint16_t(TCPPort), Address);
-            std::cout << "TCP " << Address << ":" << P << std::endl;
+        fr::TEmulator Emu(Opt.Config);
+        if (Opt.TCPPort >= 0) {
+            uint16_t P = Emu.StartTCP(uint16_t(Opt.TCPPort), Opt.Address);
+            std::cout << "TCP " << Opt.Address << ":" << P << std::endl;
         }
-        if (SerialPort > 0 || Pty) {
-            std::string Path = Emu.StartSerial(SerialPort > 0 ? SerialPort : 0, LinkDir);
+        if (Opt.SerialPort > 0 || Opt.Pty) {
+            std::string Path = Emu.StartSerial(Opt.SerialPort > 0 ? Opt.SerialPort : 0, Opt.LinkDir);
             std::cout << "serial " << Path;
             if (!Emu.SerialLink().empty()) std::cout << " linked as " << Emu.SerialLink();
             std::cout << std::endl;
         }
         auto WriteTape = [&] {
             fr::TEmuTape Tape = Emu.Device().Tape();
-            if (!TapeText.empty()) {
-                std::ofstream F(TapeText, std::ios::binary | std::ios::trunc);
+            if (!Opt.TapeText.empty()) {
+                std::ofstream F(Opt.TapeText, std::ios::binary | std::ios::trunc);
                 F << Tape.ToText(Emu.Device().Config().LineLen);
-                if (!F) std::cerr << "kkt-emulator: cannot write " << TapeText << "\n";
+                if (!F) std::cerr << "kkt-emulator: cannot write " << Opt.TapeText << "\n";
             }
-            if (!TapePNG.empty()) {
+            if (!Opt.TapePNG.empty()) {
                 try {
-                    Tape.WritePNG(TapePNG);
+                    Tape.WritePNG(Opt.TapePNG);
                 } catch (const std::exception& E) {
                     std::cerr << "kkt-emulator: " << E.what() << "\n";
                 }

@@ -287,7 +287,17 @@ bool TEmuDevice::DocumentCommandAllowed(uint8_t& AResult, bool ANeedShift) const
 
 // ---- entry point ------------------------------------------------------------------
 
-std::string TEmuDevice::Execute(std::string_view APayload) {
+bool TEmuLinkFaults::NextFrame(TEmuScheduledFault& AFault) {
+    ++Frames;
+    auto It = std::find_if(Scheduled.begin(), Scheduled.end(),
+                           [this](const TEmuScheduledFault& F) { return F.Frame == Frames; });
+    bool Due = It != Scheduled.end();
+    if (Due) AFault = *It;
+    std::erase_if(Scheduled, [this](const TEmuScheduledFault& F) { return F.Frame <= Frames; });
+    return Due;
+}
+
+std::string TEmuDevice::Execute(std::string_view APayload, int AForcedResult) {
     std::lock_guard<std::mutex> G(FMutex);
     FCommands.emplace_back(APayload);
     if (APayload.empty()) return std::string("\0\x01", 2);
@@ -300,7 +310,8 @@ std::string TEmuDevice::Execute(std::string_view APayload) {
     }
     std::string Answer(APayload.substr(0, CodeLen));
     std::string_view Data = APayload.substr(CodeLen);
-    if (Code != 0xF7 && Code != 0xFC) {
+    const TCommandSpec* Spec = FindCommand(Code);
+    if (!Spec || Spec->Password) {
         if (Data.size() < 4) return Answer + char(rcUnknown);
         if (GetLE(Data.substr(0, 4)) != FConfig.Password) return Answer + char(rcPassword);
         Data = Data.substr(4);
@@ -315,17 +326,27 @@ std::string TEmuDevice::Execute(std::string_view APayload) {
         Force = true;
     }
     std::erase_if(FFailRules, [](const TFailRule& R) { return R.Left <= 0; });
+    if (AForcedResult >= 0) {
+        Forced = uint8_t(AForcedResult);
+        Force = true;
+    }
     // "Printing the previous command" still carries the command's own answer;
     // every other injected code stops the command.
     if (Force && Forced != rcPrinting) return Answer + char(Forced);
 
     uint8_t Result = rcOk;
     std::string Body;
-    try {
-        Body = Dispatch(Code, Data, Result);
-    } catch (const TEmuShortData&) {
+    if (!Spec) {
+        Result = Code >= 0xFF00 ? rcUnknown : rcUnsupported;
+    } else if (Data.size() < Spec->MinData) {
         Result = rcBadParams;
-        Body.clear();
+    } else {
+        try {
+            Body = (this->*Spec->Run)(Code, Data, Result);
+        } catch (const TEmuShortData&) {
+            Result = rcBadParams;
+            Body.clear();
+        }
     }
     if (Force) Result = Forced;
     Answer += char(Result);
@@ -333,163 +354,109 @@ std::string TEmuDevice::Execute(std::string_view APayload) {
     return Answer;
 }
 
-std::string TEmuDevice::Dispatch(uint16_t ACode, std::string_view AData, uint8_t& AResult) {
-    switch (ACode) {
-        case 0x10:
-            return CmdShortState();
-        case 0x11:
-            return CmdFullState();
-        case 0x12:
-        case 0x17:
-        case 0x2F:
-            CmdPrintLine(ACode, AData, AResult);
-            return {};
-        case 0x13:
-            return {};
-        case 0x18:
-            CmdPrintTitle(AData, AResult);
-            return {};
-        case 0x1A:
-            return CmdCashReg(AData, AData.size() >= 2);
-        case 0x1B:
-            return CmdOperReg(AData, AResult);
-        case 0x1E:
-            CmdWriteField(AData, AResult);
-            return {};
-        case 0x1F:
-            return CmdReadField(AData, AResult);
-        case 0x21:
-            CmdSetTime(AData, AResult);
-            return {};
-        case 0x22:
-            CmdSetDate(AData, AResult);
-            return {};
-        case 0x23:
-            CmdConfirmDate(AData, AResult);
-            return {};
-        case 0x25:
-        case 0x29:
-            CmdFeedCut(ACode, AData, AResult);
-            return {};
-        case 0x28:
-            TEmuReader(AData).Byte();
-            FDrawerPolls = 3;
-            return std::string(1, '\x1E');
-        case 0x2E:
-            return CmdFieldStruct(AData, AResult);
-        case 0x40:
-            CmdXReport(AResult);
-            return {};
-        case 0x41:
-            CmdCloseShift(AResult);
-            return {};
-        case 0x50:
-        case 0x51:
-            CmdEncash(ACode == 0x50, AData, AResult);
-            return std::string(1, '\x1E');
-        case 0x88:
-            CmdCancelReceipt(AResult);
-            return std::string(1, '\x1E');
-        case 0x8C:
-            CmdDocCopy(AResult);
-            return {};
-        case 0x8D:
-            CmdOpenReceipt(AData, AResult);
-            return std::string(1, '\x1E');
-        case 0xB0:
-            CmdContinuePrint(AResult);
-            return std::string(1, '\x1E');
-        case 0xC0:
-        case 0xC1:
-            CmdGraphics(ACode, AData, AResult);
-            return {};
-        case 0xC2:
-        case 0xDD:
-        case 0xDE:
-            CmdBarcode(ACode, AData, AResult);
-            return {};
-        case 0xE0:
-            CmdOpenShift(AResult);
-            return {};
-        case 0xF7:
-            return CmdQueryEx(AData, AResult);
-        case 0xFC:
-            return CmdDeviceType();
-        case 0xFF01:
-            return CmdFNStatus();
-        case 0xFF03:
-            return CmdFNValidity();
-        case 0xFF04:
-            return CmdFNVersion();
-        case 0xFF05:
-        case 0xFF06:
-        case 0xFF34:
-            CmdRegistration(ACode, AData, AResult);
-            return {};
-        case 0xFF09:
-            return CmdFiscalisation(AResult);
-        case 0xFF0C:
-        case 0xFF4D:
-            CmdRequisite(ACode, AData, AResult);
-            return {};
-        case 0xFF35:
-            if (DocumentCommandAllowed(AResult, true)) {
-                FCorrectionBegun = true;
-                FPendingTLV.clear();
-            }
-            return {};
-        case 0xFF37:
-            if (DocumentCommandAllowed(AResult, false)) FPendingTLV.clear();
-            return {};
-        case 0xFF38:
-            CmdSettlementReport(AResult);
-            return {};
-        case 0xFF39:
-            return CmdExchangeStatus();
-        case 0xFF3A:
-            return CmdRequestDocument(AData, AResult);
-        case 0xFF3B:
-            return CmdReadDocument(AResult);
-        case 0xFF3E:
-            CmdCloseFN(AResult);
-            return {};
-        case 0xFF40:
-            return CmdSessionParams();
-        case 0xFF41:
-            if (DocumentCommandAllowed(AResult, false)) {
-                if (FShiftOpen) AResult = rcShiftOpen;
-                FPendingTLV.clear();
-            }
-            return {};
-        case 0xFF42:
-            if (DocumentCommandAllowed(AResult, true)) FPendingTLV.clear();
-            return {};
-        case 0xFF45:
-            return CmdCloseReceipt(AData, AResult);
-        case 0xFF46:
-            CmdRegisterItem(AData, AResult);
-            return {};
-        case 0xFF4A:
-            return CmdCorrection(AData, AResult);
-        case 0xFF61:
-            return CmdCheckMark(AData, AResult);
-        case 0xFF67:
-            CmdBindMark(AData, AResult);
-            return {};
-        case 0xFF69:
-            CmdAcceptMark(AData, AResult);
-            return {};
-        case 0xFF70:
-            return CmdMarkStatus();
-        default:
-            AResult = (ACode >= 0xFF00) ? rcUnknown : rcUnsupported;
-            return {};
-    }
+// The command catalogue: every command the device knows, the least data it
+// takes after the password (a command with less answers 51; the handlers
+// read through a bounds-checked reader all the same) and its handler.
+const TEmuDevice::TCommandSpec* TEmuDevice::FindCommand(uint16_t ACode) {
+    using D = TEmuDevice;
+    static const TCommandSpec Catalogue[] = {
+        // State and device information.
+        {0x10, 0, true, &D::CmdShortState},
+        {0x11, 0, true, &D::CmdFullState},
+        {0xF7, 1, false, &D::CmdQueryEx},
+        {0xFC, 0, false, &D::CmdDeviceType},
+        // Registers and tables.
+        {0x1A, 1, true, &D::CmdCashReg},  // two data bytes: a two-byte register number
+        {0x1B, 1, true, &D::CmdOperReg},
+        {0x1E, 5, true, &D::CmdWriteField},
+        {0x1F, 4, true, &D::CmdReadField},
+        {0x2E, 2, true, &D::CmdFieldStruct},
+        // Clock.
+        {0x21, 3, true, &D::CmdSetTime},
+        {0x22, 3, true, &D::CmdSetDate},
+        {0x23, 3, true, &D::CmdConfirmDate},
+        // Printing.
+        {0x12, 1, true, &D::CmdPrintLine},
+        {0x17, 1, true, &D::CmdPrintLine},
+        {0x2F, 2, true, &D::CmdPrintLine},
+        {0x18, 32, true, &D::CmdPrintTitle},
+        {0x25, 1, true, &D::CmdFeedCut},
+        {0x29, 2, true, &D::CmdFeedCut},
+        {0xC0, 1, true, &D::CmdGraphics},
+        {0xC1, 2, true, &D::CmdGraphics},
+        {0xC2, 5, true, &D::CmdBarcode},
+        {0xDD, 2, true, &D::CmdBarcode},
+        {0xDE, 10, true, &D::CmdBarcode},
+        {0xB0, 0, true, &D::CmdContinuePrint},
+        {0x8C, 0, true, &D::CmdDocCopy},
+        {0x13, 0, true, &D::CmdBeep},
+        {0x28, 1, true, &D::CmdOpenDrawer},
+        // Receipts and cash.
+        {0x8D, 1, true, &D::CmdOpenReceipt},
+        {0xFF46, 26, true, &D::CmdRegisterItem},
+        {0xFF0C, 4, true, &D::CmdRequisite},
+        {0xFF4D, 4, true, &D::CmdRequisite},
+        {0xFF45, 176, true, &D::CmdCloseReceipt},
+        {0x88, 0, true, &D::CmdCancelReceipt},
+        {0xFF35, 0, true, &D::CmdBeginDocument},
+        {0xFF4A, 63, true, &D::CmdCorrection},
+        {0x50, 5, true, &D::CmdEncash},
+        {0x51, 5, true, &D::CmdEncash},
+        // Shifts and reports.
+        {0xE0, 0, true, &D::CmdOpenShift},
+        {0x41, 0, true, &D::CmdCloseShift},
+        {0x40, 0, true, &D::CmdXReport},
+        {0xFF41, 0, true, &D::CmdBeginDocument},
+        {0xFF42, 0, true, &D::CmdBeginDocument},
+        {0xFF37, 0, true, &D::CmdBeginDocument},
+        {0xFF38, 0, true, &D::CmdSettlementReport},
+        {0xFF40, 0, true, &D::CmdSessionParams},
+        // Fiscal storage.
+        {0xFF01, 0, true, &D::CmdFNStatus},
+        {0xFF03, 0, true, &D::CmdFNValidity},
+        {0xFF04, 0, true, &D::CmdFNVersion},
+        {0xFF05, 1, true, &D::CmdRegistration},
+        {0xFF06, 34, true, &D::CmdRegistration},
+        {0xFF34, 35, true, &D::CmdRegistration},
+        {0xFF09, 0, true, &D::CmdFiscalisation},
+        {0xFF39, 0, true, &D::CmdExchangeStatus},
+        {0xFF3A, 4, true, &D::CmdRequestDocument},
+        {0xFF3B, 0, true, &D::CmdReadDocument},
+        {0xFF3E, 0, true, &D::CmdCloseFN},
+        // Marking codes.
+        {0xFF61, 4, true, &D::CmdCheckMark},
+        {0xFF67, 1, true, &D::CmdBindMark},
+        {0xFF69, 1, true, &D::CmdAcceptMark},
+        {0xFF70, 0, true, &D::CmdMarkStatus},
+    };
+    for (const TCommandSpec& C : Catalogue)
+        if (C.Code == ACode) return &C;
+    return nullptr;
+}
+
+std::string TEmuDevice::CmdBeep(uint16_t, std::string_view, uint8_t&) {
+    return {};
+}
+
+std::string TEmuDevice::CmdOpenDrawer(uint16_t, std::string_view, uint8_t&) {
+    FDrawerPolls = 3;
+    return std::string(1, char(30));  // operator number
+}
+
+// "Begin" commands of the storage: they check the state and drop requisites
+// left from an earlier document.
+std::string TEmuDevice::CmdBeginDocument(uint16_t ACode, std::string_view, uint8_t& AResult) {
+    bool NeedShift = ACode == 0xFF35 || ACode == 0xFF42;
+    if (!DocumentCommandAllowed(AResult, NeedShift)) return {};
+    if (ACode == 0xFF41 && FShiftOpen) AResult = rcShiftOpen;
+    if (ACode == 0xFF35) FCorrectionBegun = true;
+    FPendingTLV.clear();
+    return {};
 }
 
 // ---- state queries ------------------------------------------------------------------
 
-std::string TEmuDevice::CmdShortState() {
+std::string TEmuDevice::CmdShortState(uint16_t, std::string_view, uint8_t&) {
     // A status poll is where time passes for the printer.
     if (FPrintPollsLeft > 0) --FPrintPollsLeft;
     if (FDrawerPolls > 0) --FDrawerPolls;
@@ -516,7 +483,7 @@ std::string TEmuDevice::CmdShortState() {
     return A;  // 15 bytes of data, 16 with the result code
 }
 
-std::string TEmuDevice::CmdFullState() {
+std::string TEmuDevice::CmdFullState(uint16_t, std::string_view, uint8_t&) {
     std::tm T = Split(Now());
     std::string A;
     A += char(30);                                                              // 1 operator number
@@ -540,7 +507,7 @@ std::string TEmuDevice::CmdFullState() {
     return A;  // 47 bytes of data, 48 with the result code
 }
 
-std::string TEmuDevice::CmdDeviceType() {
+std::string TEmuDevice::CmdDeviceType(uint16_t, std::string_view, uint8_t&) {
     std::string A;
     A += char(0);   // 1 device type
     A += char(0);   // 2 subtype
@@ -552,7 +519,7 @@ std::string TEmuDevice::CmdDeviceType() {
     return A;
 }
 
-std::string TEmuDevice::CmdQueryEx(std::string_view AData, uint8_t& AResult) {
+std::string TEmuDevice::CmdQueryEx(uint16_t, std::string_view AData, uint8_t& AResult) {
     uint8_t Type = TEmuReader(AData).Byte();
     if (Type != 1) {
         AResult = rcBadParams;
@@ -567,7 +534,8 @@ std::string TEmuDevice::CmdQueryEx(std::string_view AData, uint8_t& AResult) {
     return A;
 }
 
-std::string TEmuDevice::CmdCashReg(std::string_view AData, bool AWide) {
+std::string TEmuDevice::CmdCashReg(uint16_t, std::string_view AData, uint8_t&) {
+    bool AWide = AData.size() >= 2;
     TEmuReader R(AData);
     uint16_t N = AWide ? uint16_t(R.Int(2)) : R.Byte();
     auto It = FCashRegs.find(N);
@@ -576,7 +544,7 @@ std::string TEmuDevice::CmdCashReg(std::string_view AData, bool AWide) {
     return A;
 }
 
-std::string TEmuDevice::CmdOperReg(std::string_view AData, uint8_t&) {
+std::string TEmuDevice::CmdOperReg(uint16_t, std::string_view AData, uint8_t&) {
     uint8_t N = TEmuReader(AData).Byte();
     auto It = FOperRegs.find(N);
     std::string A(1, char(30));
@@ -584,7 +552,7 @@ std::string TEmuDevice::CmdOperReg(std::string_view AData, uint8_t&) {
     return A;
 }
 
-std::string TEmuDevice::CmdReadField(std::string_view AData, uint8_t& AResult) {
+std::string TEmuDevice::CmdReadField(uint16_t, std::string_view AData, uint8_t& AResult) {
     TEmuReader R(AData);
     uint8_t Table = R.Byte();
     uint16_t Row = uint16_t(R.Int(2));
@@ -598,24 +566,25 @@ std::string TEmuDevice::CmdReadField(std::string_view AData, uint8_t& AResult) {
     return F ? F->Value : std::string();
 }
 
-void TEmuDevice::CmdWriteField(std::string_view AData, uint8_t& AResult) {
+std::string TEmuDevice::CmdWriteField(uint16_t, std::string_view AData, uint8_t& AResult) {
     TEmuReader R(AData);
     uint8_t Table = R.Byte();
     uint16_t Row = uint16_t(R.Int(2));
     uint8_t Col = R.Byte();
     std::string_view Value = R.Rest();
     TField* F = Field(Table, Row, Col, AResult);
-    if (!F) return;
+    if (!F) return {};
     if (Value.empty() || Value.size() > F->Size) {
         AResult = rcBadParams;
-        return;
+        return {};
     }
     F->Value = std::string(Value);
     F->Value.resize(F->Size, '\0');
     if (Table == 9 && Col == 3) FConfig.LineLen = uint8_t(F->Value[0]);
+    return {};
 }
 
-std::string TEmuDevice::CmdFieldStruct(std::string_view AData, uint8_t& AResult) {
+std::string TEmuDevice::CmdFieldStruct(uint16_t, std::string_view AData, uint8_t& AResult) {
     TEmuReader R(AData);
     uint8_t Table = R.Byte();
     uint8_t Col = R.Byte();
@@ -634,68 +603,73 @@ std::string TEmuDevice::CmdFieldStruct(std::string_view AData, uint8_t& AResult)
 
 // ---- clock --------------------------------------------------------------------------
 
-void TEmuDevice::CmdSetTime(std::string_view AData, uint8_t& AResult) {
+std::string TEmuDevice::CmdSetTime(uint16_t, std::string_view AData, uint8_t& AResult) {
     TEmuReader R(AData);
     int H = R.Byte(), M = R.Byte(), S = R.Byte();
     if (H > 23 || M > 59 || S > 59) {
         AResult = rcBadParams;
-        return;
+        return {};
     }
     std::tm T = Split(Now());
     int64_t Wanted = Join(T.tm_year + 1900, T.tm_mon + 1, T.tm_mday, H, M, S);
     FClockOffset += Wanted - Now();
+    return {};
 }
 
-void TEmuDevice::CmdSetDate(std::string_view AData, uint8_t& AResult) {
+std::string TEmuDevice::CmdSetDate(uint16_t, std::string_view AData, uint8_t& AResult) {
     TEmuReader R(AData);
     int D = R.Byte(), M = R.Byte(), Y = R.Byte();
     if (!ValidDate(D, M, 2000 + Y)) {
         AResult = rcBadDate;
-        return;
+        return {};
     }
     FPendingDay = D, FPendingMonth = M, FPendingYear = Y;
+    return {};
 }
 
-void TEmuDevice::CmdConfirmDate(std::string_view AData, uint8_t& AResult) {
+std::string TEmuDevice::CmdConfirmDate(uint16_t, std::string_view AData, uint8_t& AResult) {
     TEmuReader R(AData);
     int D = R.Byte(), M = R.Byte(), Y = R.Byte();
     if (D != FPendingDay || M != FPendingMonth || Y != FPendingYear) {
         AResult = rcDateMismatch;
-        return;
+        return {};
     }
     std::tm T = Split(Now());
     int64_t Wanted = Join(2000 + Y, M, D, T.tm_hour, T.tm_min, T.tm_sec);
     FClockOffset += Wanted - Now();
     FPendingDay = FPendingMonth = FPendingYear = -1;
+    return {};
 }
 
 // ---- plain printing -------------------------------------------------------------------
 
-void TEmuDevice::CmdPrintLine(uint16_t ACode, std::string_view AData, uint8_t& AResult) {
+std::string TEmuDevice::CmdPrintLine(uint16_t ACode, std::string_view AData, uint8_t& AResult) {
     TEmuReader R(AData);
     uint8_t Flags = R.Byte();
     int Font = ACode == 0x2F ? R.Byte() : 1;
     std::string Text(R.Rest());
-    if (!PrintingAllowed(AResult)) return;
+    if (!PrintingAllowed(AResult)) return {};
     // Bit 1 of the flags selects the receipt tape; text past the line is lost.
-    if (!(Flags & 0x02) || !PrintingEnabled()) return;
+    if (!(Flags & 0x02) || !PrintingEnabled()) return {};
     if (Text.size() > FConfig.LineLen) Text.resize(FConfig.LineLen);
     TEmuTextStyle Style = ACode == 0x12   ? TEmuTextStyle::tsBold
                           : ACode == 0x2F ? TEmuTextStyle::tsFont
                                           : TEmuTextStyle::tsNormal;
     Print(Text, Style, Font);
+    return {};
 }
 
-void TEmuDevice::CmdPrintTitle(std::string_view AData, uint8_t& AResult) {
+std::string TEmuDevice::CmdPrintTitle(uint16_t, std::string_view AData, uint8_t& AResult) {
     TEmuReader R(AData);
     std::string Text(R.Take(30));
     R.Int(2);  // document number
-    if (!PrintingAllowed(AResult)) return;
+    if (!PrintingAllowed(AResult)) return {};
     Text = Text.substr(0, Text.find('\0'));
     if (PrintingEnabled()) Print(Text, TEmuTextStyle::tsTitle);
+    return {};
 }
 
-void TEmuDevice::CmdFeedCut(uint16_t ACode, std::string_view AData, uint8_t& AResult) {
+std::string TEmuDevice::CmdFeedCut(uint16_t ACode, std::string_view AData, uint8_t& AResult) {
     TEmuReader R(AData);
     TEmuTapeEntry E;
     if (ACode == 0x29) {
@@ -706,29 +680,30 @@ void TEmuDevice::CmdFeedCut(uint16_t ACode, std::string_view AData, uint8_t& ARe
         E.Kind = TEmuTapeKind::tkCut;
         E.Count = R.Byte() ? 1 : 0;
     }
-    if (!PrintingAllowed(AResult)) return;
+    if (!PrintingAllowed(AResult)) return {};
     if (PrintingEnabled()) Output(std::move(E));
+    return {};
 }
 
-void TEmuDevice::CmdGraphics(uint16_t ACode, std::string_view AData, uint8_t& AResult) {
+std::string TEmuDevice::CmdGraphics(uint16_t ACode, std::string_view AData, uint8_t& AResult) {
     TEmuReader R(AData);
     if (ACode == 0xC0) {
         uint8_t Line = R.Byte();
         std::string_view Row = R.Rest();
         if (Row.size() > 72) {
             AResult = rcBadParams;
-            return;
+            return {};
         }
         FGraphics[Line] = std::string(Row);
-        return;
+        return {};
     }
     uint8_t First = R.Byte(), Last = R.Byte();
     if (First > Last) {
         AResult = rcBadParams;
-        return;
+        return {};
     }
-    if (!PrintingAllowed(AResult)) return;
-    if (!PrintingEnabled()) return;
+    if (!PrintingAllowed(AResult)) return {};
+    if (!PrintingEnabled()) return {};
     TEmuTapeEntry E;
     E.Kind = TEmuTapeKind::tkGraphics;
     for (int L = First; L <= Last; ++L) {
@@ -736,17 +711,18 @@ void TEmuDevice::CmdGraphics(uint16_t ACode, std::string_view AData, uint8_t& AR
         E.Rows.push_back(It == FGraphics.end() ? std::string(40, '\0') : It->second);
     }
     Output(std::move(E));
+    return {};
 }
 
-void TEmuDevice::CmdBarcode(uint16_t ACode, std::string_view AData, uint8_t& AResult) {
+std::string TEmuDevice::CmdBarcode(uint16_t ACode, std::string_view AData, uint8_t& AResult) {
     TEmuReader R(AData);
     if (ACode == 0xC2) {
         uint64_t N = R.Int(5);
         if (N > 999999999999ull) {
             AResult = rcBadParams;
-            return;
+            return {};
         }
-        if (!PrintingAllowed(AResult)) return;
+        if (!PrintingAllowed(AResult)) return {};
         std::string Digits = std::to_string(N);
         Digits.insert(0, 12 - Digits.size(), '0');
         Digits += EAN13CheckDigit(Digits);
@@ -754,7 +730,7 @@ void TEmuDevice::CmdBarcode(uint16_t ACode, std::string_view AData, uint8_t& ARe
         E.Kind = TEmuTapeKind::tkEAN13;
         E.Text = Digits;
         if (PrintingEnabled()) Output(std::move(E));
-        return;
+        return {};
     }
     if (ACode == 0xDD) {
         R.Byte();  // data type
@@ -762,48 +738,51 @@ void TEmuDevice::CmdBarcode(uint16_t ACode, std::string_view AData, uint8_t& ARe
         std::string_view Chunk = R.Rest();
         if (Chunk.size() > 64) {
             AResult = rcBadParams;
-            return;
+            return {};
         }
         size_t At = size_t(Block) * 64;
         if (FQRBuffer.size() < At + Chunk.size()) FQRBuffer.resize(At + Chunk.size(), '\0');
         FQRBuffer.replace(At, Chunk.size(), Chunk);
-        return;
+        return {};
     }
     uint8_t Type = R.Byte();
     uint16_t Len = uint16_t(R.Int(2));
     R.Take(7);  // version, mask, dot size, error level, alignment
     if (Type != 3 || Len == 0 || Len > FQRBuffer.size()) {
         AResult = rcBadParams;
-        return;
+        return {};
     }
-    if (!PrintingAllowed(AResult)) return;
+    if (!PrintingAllowed(AResult)) return {};
     TEmuTapeEntry E;
     E.Kind = TEmuTapeKind::tkQR;
     E.Text = FQRBuffer.substr(0, Len);
     FQRBuffer.clear();
     if (PrintingEnabled()) Output(std::move(E));
+    return {};
 }
 
-void TEmuDevice::CmdContinuePrint(uint8_t& AResult) {
+std::string TEmuDevice::CmdContinuePrint(uint16_t, std::string_view, uint8_t& AResult) {
     if (FPaperOut) {
         AResult = rcNoPaper;
-        return;
+        return {};
     }
     FWaitContinue = false;
     for (auto& E : FHeldOutput) FTape.Add(std::move(E));
     if (!FHeldOutput.empty()) FPrintPollsLeft = FConfig.PrintPolls;
     FHeldOutput.clear();
+    return std::string(1, char(30));  // operator number
 }
 
-void TEmuDevice::CmdDocCopy(uint8_t& AResult) {
-    if (!PrintingAllowed(AResult)) return;
+std::string TEmuDevice::CmdDocCopy(uint16_t, std::string_view, uint8_t& AResult) {
+    if (!PrintingAllowed(AResult)) return {};
     if (FLastDocPrint.empty()) {
         AResult = rcNoCopy;
-        return;
+        return {};
     }
     std::vector<TEmuTapeEntry> Copy = FLastDocPrint;
     PrintUtf8("КОПИЯ", TEmuTextStyle::tsTitle);
     for (auto& E : Copy) Output(std::move(E));
+    return {};
 }
 
 // ---- registers ----------------------------------------------------------------------
@@ -818,6 +797,8 @@ void TEmuDevice::ClearShiftRegisters() {
     FCashRegs.clear();
     FCashRegs[241] = Drawer;
     FOperRegs.clear();
+    for (auto& C : FCounters) C = TEmuCounters{};
+    for (auto& C : FCorrectionCounters) C = TEmuCounters{};
 }
 
 // ---- inspection and controls ------------------------------------------------------------
@@ -898,6 +879,15 @@ void TEmuDevice::SetTableField(uint8_t ATable, uint16_t ARow, uint8_t AField, st
         F->Value.resize(F->Size, '\0');
         if (ATable == 9 && AField == 3) FConfig.LineLen = uint8_t(F->Value[0]);
     }
+}
+TEmuCounters TEmuDevice::ShiftCounters(uint8_t ASign, bool ACorrection) const {
+    std::lock_guard<std::mutex> G(FMutex);
+    if (ASign < 1 || ASign > 4) return {};
+    return (ACorrection ? FCorrectionCounters : FCounters)[ASign];
+}
+void TEmuDevice::SetArithmeticChecks(bool AOn) {
+    std::lock_guard<std::mutex> G(FMutex);
+    FConfig.CheckArithmetic = AOn;
 }
 TEmuConfig TEmuDevice::Config() const {
     std::lock_guard<std::mutex> G(FMutex);

@@ -35,6 +35,24 @@ struct TEmuConfig {
     uint8_t WorkModes = 0x00;     // bit mask of table 18 field 6
     uint8_t ExtWorkModes = 0x10;  // bit 4: goods with marking codes
     int PrintPolls = 2;           // status polls that report "printing" after output
+    // Receipt arithmetic as a register checks it: an item's sum against its
+    // price and quantity, its tax sum against its rate, the close's tax sums
+    // against the items. Off: any consistent-looking numbers are taken.
+    bool CheckArithmetic = true;
+    // Line rate of the pseudo-terminal in bits per second (10 bits a byte):
+    // each byte the device sends goes out no earlier than such a line would
+    // deliver it. 0: as fast as the terminal takes them.
+    int Baud = 0;
+};
+
+// Shift counters of one calculation sign (sale, sale return, purchase,
+// purchase return), for receipts or for correction receipts.
+struct TEmuCounters {
+    uint32_t Count = 0;
+    uint64_t Total = 0, Cash = 0, Electronic = 0, Prepaid = 0, Credit = 0, Barter = 0;  // kopecks
+    // By tax group 1 to 10 (index 0 unused): the tax for the VAT groups, the
+    // turnover for group 3 (0%) and group 4 (no VAT).
+    uint64_t Tax[11] = {};
 };
 
 // One stored fiscal document: its type, number and TLV records.
@@ -48,6 +66,23 @@ struct TEmuDocument {
     bool Sent = false;
 };
 
+// A fault that strikes one command frame of the link (see TEmulator::FaultAtCommand).
+enum class TEmuFault {
+    Silence,         // no reply at all; the command does not run
+    Nak,             // NAK; the command does not run
+    BadChecksum,     // the command runs; its answer goes out with a wrong checksum
+    CutAnswer,       // the command runs; its answer goes out two bytes short of its length
+    ExtraBytes,      // the command runs; two bytes its length does not count precede the checksum
+    DropConnection,  // TCP: the connection closes, nothing runs; pseudo-terminal: as Silence
+    DeviceError,     // the answer carries the given result code; the command does not run
+};
+
+struct TEmuScheduledFault {
+    uint64_t Frame = 0;  // the value of TEmuLinkFaults::Frames when it strikes
+    TEmuFault Kind = TEmuFault::Silence;
+    uint8_t Result = 0;
+};
+
 // Faults for the link to apply; counts are "next n".
 struct TEmuLinkFaults {
     int NakFrames = 0;        // answer NAK to a good command frame, do not execute it
@@ -56,14 +91,23 @@ struct TEmuLinkFaults {
     int Silence = 0;          // ignore the next ENQs / frames entirely
     int DropConnections = 0;  // close the TCP connection on the next command frame
     int AnswerDelayMs = 0;    // delay before every answer frame
+    uint64_t Frames = 0;      // complete command frames received on any transport
+    std::vector<TEmuScheduledFault> Scheduled;
+    uint64_t Restarts = 0;               // power cuts so far: a link session older than the last one ends
+    uint64_t BytesIn = 0, BytesOut = 0;  // bytes the link received and sent, both transports
+
+    // Counts one complete frame and returns the fault due for it, if any.
+    bool NextFrame(TEmuScheduledFault& AFault);
 };
 
 class TEmuDevice {
 public:
     explicit TEmuDevice(TEmuConfig AConfig = {});
 
-    // One command in, one answer out (both without framing).
-    std::string Execute(std::string_view APayload);
+    // One command in, one answer out (both without framing). With
+    // AForcedResult >= 0 the command answers that result code without
+    // running, as FailCommand does.
+    std::string Execute(std::string_view APayload, int AForcedResult = -1);
 
     // ---- inspection -------------------------------------------------------
     std::vector<std::string> Commands() const;  // every payload received, in order
@@ -79,6 +123,8 @@ public:
     uint8_t FNLifeState() const;
     uint64_t CashRegister(uint16_t ANumber) const;  // kopecks
     uint32_t OperationRegister(uint8_t ANumber) const;
+    // Counters of the open (or last) shift by calculation sign 1 to 4.
+    TEmuCounters ShiftCounters(uint8_t ASign, bool ACorrection = false) const;
     std::vector<TEmuDocument> Documents() const;
     uint32_t LastDocumentNumber() const;
     std::string TableField(uint8_t ATable, uint16_t ARow, uint8_t AField) const;  // raw bytes
@@ -101,6 +147,7 @@ public:
     void MarkDocumentsSent();
     void SetMarkingCodeInvalid(const std::string& ACode);  // its checks report a bad code
     void SetTableField(uint8_t ATable, uint16_t ARow, uint8_t AField, std::string_view AValue);
+    void SetArithmeticChecks(bool AOn);
     TEmuLinkFaults& LinkFaults() { return FLinkFaults; }  // used under Lock()
     std::unique_lock<std::mutex> Lock() const { return std::unique_lock<std::mutex>(FMutex); }
 
@@ -122,6 +169,8 @@ private:
         uint64_t Quantity = 0;  // millionths
         uint64_t Price = 0, Sum = 0, TaxSum = 0;
         uint8_t Tax = 0, Department = 0, Method = 0, Subject = 0;
+        uint8_t Group = 0;     // tax group 1 to 10 named by Tax
+        uint64_t ItemTax = 0;  // the tax sum as sent, or as computed when sent as zero
         std::string Name;
         std::string ExtraTLV;  // requisites bound to the item
     };
@@ -141,52 +190,65 @@ private:
         uint8_t Result;
     };
 
-    std::string Dispatch(uint16_t ACode, std::string_view AData, uint8_t& AResult);
-    // Commands grouped as in the catalogue.
-    std::string CmdShortState();
-    std::string CmdFullState();
-    std::string CmdDeviceType();
-    std::string CmdQueryEx(std::string_view AData, uint8_t& AResult);
-    std::string CmdCashReg(std::string_view AData, bool AWide);
-    std::string CmdOperReg(std::string_view AData, uint8_t& AResult);
-    std::string CmdReadField(std::string_view AData, uint8_t& AResult);
-    void CmdWriteField(std::string_view AData, uint8_t& AResult);
-    std::string CmdFieldStruct(std::string_view AData, uint8_t& AResult);
-    void CmdSetTime(std::string_view AData, uint8_t& AResult);
-    void CmdSetDate(std::string_view AData, uint8_t& AResult);
-    void CmdConfirmDate(std::string_view AData, uint8_t& AResult);
-    void CmdPrintLine(uint16_t ACode, std::string_view AData, uint8_t& AResult);
-    void CmdPrintTitle(std::string_view AData, uint8_t& AResult);
-    void CmdFeedCut(uint16_t ACode, std::string_view AData, uint8_t& AResult);
-    void CmdGraphics(uint16_t ACode, std::string_view AData, uint8_t& AResult);
-    void CmdBarcode(uint16_t ACode, std::string_view AData, uint8_t& AResult);
-    void CmdContinuePrint(uint8_t& AResult);
-    void CmdDocCopy(uint8_t& AResult);
-    void CmdOpenReceipt(std::string_view AData, uint8_t& AResult);
-    void CmdRegisterItem(std::string_view AData, uint8_t& AResult);
-    void CmdRequisite(uint16_t ACode, std::string_view AData, uint8_t& AResult);
-    std::string CmdCloseReceipt(std::string_view AData, uint8_t& AResult);
-    void CmdCancelReceipt(uint8_t& AResult);
-    std::string CmdCorrection(std::string_view AData, uint8_t& AResult);
-    void CmdEncash(bool AIn, std::string_view AData, uint8_t& AResult);
-    void CmdOpenShift(uint8_t& AResult);
-    void CmdCloseShift(uint8_t& AResult);
-    void CmdXReport(uint8_t& AResult);
-    void CmdSettlementReport(uint8_t& AResult);
-    std::string CmdSessionParams();
-    std::string CmdFNStatus();
-    std::string CmdFNValidity();
-    std::string CmdFNVersion();
-    std::string CmdFiscalisation(uint8_t& AResult);
-    std::string CmdExchangeStatus();
-    std::string CmdRequestDocument(std::string_view AData, uint8_t& AResult);
-    std::string CmdReadDocument(uint8_t& AResult);
-    void CmdRegistration(uint16_t ACode, std::string_view AData, uint8_t& AResult);
-    void CmdCloseFN(uint8_t& AResult);
-    std::string CmdCheckMark(std::string_view AData, uint8_t& AResult);
-    void CmdAcceptMark(std::string_view AData, uint8_t& AResult);
-    void CmdBindMark(std::string_view AData, uint8_t& AResult);
-    std::string CmdMarkStatus();
+    // One entry of the command catalogue (see Catalogue in uEmuDevice.cpp).
+    using THandler = std::string (TEmuDevice::*)(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    struct TCommandSpec {
+        uint16_t Code;    // one byte, or 0xFFnn for storage commands
+        uint8_t MinData;  // least data after the password; shorter data answers 51
+        bool Password;    // the data begins with the connection password
+        THandler Run;
+    };
+    static const TCommandSpec* FindCommand(uint16_t ACode);
+
+    // Command handlers, grouped as in the catalogue. Each returns the answer
+    // data (sent only with result 0 or 80) and sets AResult on failure.
+    std::string CmdShortState(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdFullState(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdDeviceType(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdQueryEx(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdCashReg(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdOperReg(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdReadField(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdWriteField(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdFieldStruct(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdSetTime(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdSetDate(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdConfirmDate(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdPrintLine(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdPrintTitle(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdFeedCut(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdGraphics(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdBarcode(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdContinuePrint(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdDocCopy(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdOpenReceipt(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdRegisterItem(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdRequisite(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdCloseReceipt(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdCancelReceipt(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdCorrection(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdEncash(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdOpenShift(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdCloseShift(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdXReport(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdSettlementReport(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdSessionParams(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdFNStatus(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdFNValidity(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdFNVersion(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdFiscalisation(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdExchangeStatus(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdRequestDocument(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdReadDocument(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdRegistration(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdCloseFN(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdCheckMark(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdAcceptMark(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdBindMark(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdMarkStatus(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdBeep(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdOpenDrawer(uint16_t ACode, std::string_view AData, uint8_t& AResult);
+    std::string CmdBeginDocument(uint16_t ACode, std::string_view AData, uint8_t& AResult);
 
     // State helpers.
     void InitTables();
@@ -213,6 +275,8 @@ private:
     std::string RegistrationTLV(uint8_t AReason) const;
     std::string ReceiptTLV(const TReceipt& AReceipt, const std::vector<uint64_t>& APayments,
                            const std::vector<uint64_t>& ATaxes, uint8_t ATaxSystem, uint64_t ATotal) const;
+    std::string ShiftCountersTLV() const;
+    void PrintTaxLines(const std::vector<uint64_t>& ATaxes);
     std::string ItemTLV(const TItem& AItem) const;
     void PrintDocumentFooter(const TEmuDocument& ADoc);
     static std::string MarkingCodeTLV(const std::string& ACode);
@@ -252,6 +316,7 @@ private:
     std::string FPendingTLV;  // document requisites waiting for their document
     std::map<uint16_t, uint64_t> FCashRegs;
     std::map<uint8_t, uint32_t> FOperRegs;
+    TEmuCounters FCounters[5], FCorrectionCounters[5];  // by calculation sign 1 to 4
 
     // Fiscal storage.
     uint8_t FLifeState = 1;

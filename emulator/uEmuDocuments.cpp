@@ -13,21 +13,72 @@ namespace {
 
 constexpr uint8_t rcFNState = 0x02;
 constexpr uint8_t rcNoData = 0x08;
+constexpr uint8_t rcBadValue = 0x09;  // well-formed numbers that do not add up
 constexpr uint8_t rcBadParams = 0x33;
 constexpr uint8_t rcShiftOpen = 0x3C;
 constexpr uint8_t rcPaymentsShort = 0x45;
 constexpr uint8_t rcNoCash = 0x46;
+constexpr uint8_t rcTotalOverflow = 0x48;  // 72
+constexpr uint8_t rcWrongReceipt = 0x49;   // 73: the operation does not fit the open receipt
 constexpr uint8_t rcNonCashTooBig = 0x4D;
 constexpr uint8_t rcShift24 = 0x4E;
 constexpr uint8_t rcReceiptClosed = 0x55;
 constexpr uint8_t rcMode = 0x73;
+constexpr uint8_t rcNegativeTotal = 0x5F;  // 95
+constexpr uint8_t rcMulOverflow = 0x60;    // 96
 constexpr uint8_t rcZeroTotal = 0x8E;
 constexpr uint8_t rcMarkingOff = 0xA0;
 constexpr uint8_t rcMarkingOrder = 0xA1;
 constexpr uint8_t rcMarkTable = 0xA3;
 constexpr uint8_t rcMarkUnchecked = 0xA5;
 
-constexpr size_t kMaxRecord = 252;  // one record per answer: 255 minus code and result
+constexpr size_t kMaxRecord = 252;           // one record per answer: 255 minus code and result
+constexpr uint64_t kMax5 = 0xFFFFFFFFFFull;  // the largest 5-byte money field
+
+// Tax byte of an item to its tax group 1 to 10, 0 when it names none. Groups
+// 1 to 6 are bits 0 to 5 (with several bits set the lowest counts), groups 7
+// to 10 the bytes 81h, 82h, 84h, 88h.
+uint8_t TaxGroup(uint8_t AByte) {
+    switch (AByte) {
+        case 0x81:
+            return 7;
+        case 0x82:
+            return 8;
+        case 0x84:
+            return 9;
+        case 0x88:
+            return 10;
+        default:
+            break;
+    }
+    if (AByte & 0x80) return 0;
+    for (uint8_t G = 0; G < 6; ++G)
+        if (AByte & (1u << G)) return uint8_t(G + 1);
+    return 0;
+}
+
+// VAT rate of a tax group in percent (0 for 0% and for "no VAT"). The price
+// includes the tax, so an item's tax is its sum x rate / (100 + rate).
+constexpr uint64_t kRate[11] = {0, 20, 10, 0, 0, 20, 10, 5, 7, 5, 7};
+
+bool IsVATGroup(uint8_t AGroup) {
+    return kRate[AGroup] != 0;
+}
+
+// ANumerator / ADenominator rounded to the nearest integer, ties to even.
+uint64_t DivRound(uint64_t ANumerator, uint64_t ADenominator) {
+    uint64_t Q = ANumerator / ADenominator, R = ANumerator % ADenominator;
+    if (2 * R > ADenominator || (2 * R == ADenominator && (Q & 1))) ++Q;
+    return Q;
+}
+
+uint64_t ItemTaxFor(uint8_t AGroup, uint64_t ASum) {
+    return IsVATGroup(AGroup) ? DivRound(ASum * kRate[AGroup], 100 + kRate[AGroup]) : 0;
+}
+
+uint64_t Distance(uint64_t A, uint64_t B) {
+    return A > B ? A - B : B - A;
+}
 
 // Variable-length number: the fewest little-endian bytes, at least one.
 std::string VLN(uint64_t AValue) {
@@ -114,6 +165,12 @@ bool ValidTLV(std::string_view AData) {
 uint8_t CalculationSign(uint8_t AType) {
     static const uint8_t Map[4] = {1, 3, 2, 4};
     return Map[AType & 0x03];
+}
+
+std::string TaxName(uint8_t AGroup) {
+    static const char* const Names[11] = {"",           "НДС 20%", "НДС 10%", "НДС 0%",    "БЕЗ НДС",  "НДС 20/120",
+                                          "НДС 10/110", "НДС 5%",  "НДС 7%",  "НДС 5/105", "НДС 7/107"};
+    return AGroup <= 10 ? Names[AGroup] : "";
 }
 
 const char* SignName(uint8_t ASign) {
@@ -208,7 +265,7 @@ std::string TEmuDevice::ItemTLV(const TItem& AItem) const {
     Fixed += TLV(1023, FVLN(AItem.Quantity));
     Fixed += TLV(1043, VLN(AItem.Sum));
     Fixed += TLV(1199, std::string(1, char(AItem.Tax)));
-    if (AItem.TaxSum) Fixed += TLV(1200, VLN(AItem.TaxSum));
+    if (AItem.ItemTax) Fixed += TLV(1200, VLN(AItem.ItemTax));
     Fixed += TLV(1212, std::string(1, char(AItem.Subject)));
     Fixed += TLV(1214, std::string(1, char(AItem.Method)));
     // One stored record must fit one answer: whole item requisites that do
@@ -251,6 +308,64 @@ std::string TEmuDevice::ReceiptTLV(const TReceipt& AReceipt, const std::vector<u
     return S;
 }
 
+// Shift totals (tag 1194): the number of receipts, the counters of each
+// calculation sign (1129 to 1132) and those of the correction receipts
+// (1133). Sums that are zero are left out, and a structure too long for one
+// answer of the read-out drops its tax sums, then its payment kinds.
+std::string TEmuDevice::ShiftCountersTLV() const {
+    auto Build = [&](int ADetail) {
+        auto Sign = [&](uint16_t ATag, const TEmuCounters& C) {
+            std::string S = TLV(1135, U32(C.Count));
+            auto Sum = [&](uint16_t T, uint64_t V) {
+                if (V) S += TLV(T, VLN(V));
+            };
+            Sum(1201, C.Total);
+            if (ADetail >= 1) {
+                Sum(1136, C.Cash);
+                Sum(1138, C.Electronic);
+                Sum(1218, C.Prepaid);
+                Sum(1219, C.Credit);
+                Sum(1220, C.Barter);
+            }
+            if (ADetail >= 2) {
+                Sum(1139, C.Tax[1]);
+                Sum(1140, C.Tax[2]);
+                Sum(1141, C.Tax[5]);
+                Sum(1142, C.Tax[6]);
+                Sum(1143, C.Tax[3]);
+                Sum(1183, C.Tax[4]);
+            }
+            return TLV(ATag, S);
+        };
+        uint32_t Receipts = 0, Corrections = 0;
+        std::string Signs, CorrectionSigns;
+        for (uint8_t I = 1; I <= 4; ++I) {
+            Receipts += FCounters[I].Count;
+            Corrections += FCorrectionCounters[I].Count;
+            Signs += Sign(uint16_t(1128 + I), FCounters[I]);
+            CorrectionSigns += Sign(uint16_t(1128 + I), FCorrectionCounters[I]);
+        }
+        return TLV(1194, TLV(1134, U32(Receipts + Corrections)) + Signs +
+                             TLV(1133, TLV(1144, U32(Corrections)) + CorrectionSigns));
+    };
+    std::string S;
+    for (int Detail = 2; Detail >= 0; --Detail) {
+        S = Build(Detail);
+        if (S.size() <= kMaxRecord) break;
+    }
+    return S;
+}
+
+void TEmuDevice::PrintTaxLines(const std::vector<uint64_t>& ATaxes) {
+    size_t W = FConfig.LineLen;
+    for (uint8_t G = 1; G <= 10 && G <= ATaxes.size(); ++G) {
+        if (!ATaxes[G - 1]) continue;
+        std::string Label = IsVATGroup(G) ? "СУММА " + TaxName(G) : "СУММА С " + TaxName(G);
+        if (G == 4) Label = "СУММА БЕЗ НДС";
+        PrintUtf8(Columns(Label, "=" + Money(ATaxes[G - 1]), W));
+    }
+}
+
 std::string TEmuDevice::MarkingCodeTLV(const std::string& ACode) {
     std::string Code = ACode.substr(0, ACode.find('\x1D'));
     bool Digits = !Code.empty() && std::all_of(Code.begin(), Code.end(), [](char C) { return C >= '0' && C <= '9'; });
@@ -269,16 +384,16 @@ std::string TEmuDevice::MarkingCodeTLV(const std::string& ACode) {
 
 // ---- receipts -------------------------------------------------------------------------
 
-void TEmuDevice::CmdOpenReceipt(std::string_view AData, uint8_t& AResult) {
+std::string TEmuDevice::CmdOpenReceipt(uint16_t, std::string_view AData, uint8_t& AResult) {
     uint8_t Type = TEmuReader(AData).Byte();
     if ((Type & 0x7F) > 3 || (Type & 0x7C)) {
         AResult = rcBadParams;
-        return;
+        return {};
     }
-    if (!DocumentCommandAllowed(AResult, true)) return;
+    if (!DocumentCommandAllowed(AResult, true)) return {};
     if (CurrentMode() == 3) {
         AResult = rcShift24;
-        return;
+        return {};
     }
     FReceipt = TReceipt{};
     FReceipt.Open = true;
@@ -288,9 +403,10 @@ void TEmuDevice::CmdOpenReceipt(std::string_view AData, uint8_t& AResult) {
     PrintUtf8(AnsiToUtf8(FieldText(18, 7)), TEmuTextStyle::tsTitle);
     PrintUtf8(Type & 0x80 ? "КАССОВЫЙ ЧЕК КОРРЕКЦИИ" : "КАССОВЫЙ ЧЕК", TEmuTextStyle::tsTitle);
     PrintUtf8(SignName(CalculationSign(Type)), TEmuTextStyle::tsBold);
+    return std::string(1, char(30));  // operator number
 }
 
-void TEmuDevice::CmdRegisterItem(std::string_view AData, uint8_t& AResult) {
+std::string TEmuDevice::CmdRegisterItem(uint16_t, std::string_view AData, uint8_t& AResult) {
     TEmuReader R(AData);
     TItem I;
     I.Operation = R.Byte();
@@ -305,39 +421,78 @@ void TEmuDevice::CmdRegisterItem(std::string_view AData, uint8_t& AResult) {
     I.Name = std::string(R.Rest());
     if (!FReceipt.Open) {
         AResult = rcReceiptClosed;
-        return;
+        return {};
     }
-    if (I.Operation < 1 || I.Operation > 4 || I.Tax > 10) {
+    I.Group = TaxGroup(I.Tax);
+    if (I.Operation < 1 || I.Operation > 4 || I.Group == 0 || I.Quantity == 0 || I.Method < 1 || I.Method > 7 ||
+        I.Subject < 1 || I.Subject > 33) {
         AResult = rcBadParams;
-        return;
+        return {};
     }
+    if (I.Operation != CalculationSign(FReceipt.Type)) {
+        AResult = rcWrongReceipt;
+        return {};
+    }
+    // Price x quantity, exactly: whole kopecks plus millionths of a kopeck.
+    const uint64_t Units = I.Quantity / 1000000, Part = I.Quantity % 1000000;
+    if (Units && I.Price > kMax5 / Units) {
+        AResult = rcMulOverflow;
+        return {};
+    }
+    const uint64_t Whole = I.Price * Units + I.Price * Part / 1000000, Frac = I.Price * Part % 1000000;
+    if (Whole > kMax5) {
+        AResult = rcMulOverflow;
+        return {};
+    }
+    uint64_t Total = 0;
+    for (const auto& X : FReceipt.Items) Total += X.Sum;
+    if (Total + I.Sum > kMax5) {
+        AResult = rcTotalOverflow;
+        return {};
+    }
+    const uint64_t Computed = ItemTaxFor(I.Group, I.Sum);
+    if (FConfig.CheckArithmetic) {
+        // The sum may differ from price x quantity by what rounding the price
+        // to whole kopecks allows (half a kopeck a unit) plus its own rounding.
+        uint64_t Gap = Distance(I.Sum * 1000000, Whole * 1000000 + Frac);
+        bool TaxWrong = IsVATGroup(I.Group) ? (I.TaxSum && Distance(I.TaxSum, Computed) > 1) : I.TaxSum != 0;
+        if (Gap > I.Quantity / 2 + 500000 || TaxWrong) {
+            AResult = rcBadValue;
+            return {};
+        }
+    }
+    // A zero tax sum lets the device compute it.
+    I.ItemTax = I.TaxSum ? I.TaxSum : Computed;
     size_t W = FConfig.LineLen;
     if (!I.Name.empty()) PrintUtf8(AnsiToUtf8(I.Name.substr(0, W)));
     PrintUtf8(Columns(Quantity(I.Quantity) + " x " + Money(I.Price), "=" + Money(I.Sum), W));
+    PrintUtf8(Columns(TaxName(I.Group), I.ItemTax ? "=" + Money(I.ItemTax) : std::string(), W));
     FReceipt.Items.push_back(std::move(I));
+    return {};
 }
 
-void TEmuDevice::CmdRequisite(uint16_t ACode, std::string_view AData, uint8_t& AResult) {
+std::string TEmuDevice::CmdRequisite(uint16_t ACode, std::string_view AData, uint8_t& AResult) {
     if (!ValidTLV(AData)) {
         AResult = rcBadParams;
-        return;
+        return {};
     }
     if (ACode == 0xFF0C) {
         FPendingTLV += AData;
-        return;
+        return {};
     }
     if (!FReceipt.Open) {
         AResult = rcReceiptClosed;
-        return;
+        return {};
     }
     if (FReceipt.Items.empty()) {
         AResult = rcBadParams;
-        return;
+        return {};
     }
     FReceipt.Items.back().ExtraTLV += AData;
+    return {};
 }
 
-std::string TEmuDevice::CmdCloseReceipt(std::string_view AData, uint8_t& AResult) {
+std::string TEmuDevice::CmdCloseReceipt(uint16_t, std::string_view AData, uint8_t& AResult) {
     TEmuReader R(AData);
     std::vector<uint64_t> Pay(16), Tax(10);
     for (auto& P : Pay) P = R.Int(5);
@@ -352,12 +507,32 @@ std::string TEmuDevice::CmdCloseReceipt(std::string_view AData, uint8_t& AResult
         return {};
     }
     uint64_t Total = 0;
-    for (const auto& I : FReceipt.Items) Total += I.Sum;
+    // What the items give for each tax group: the tax, or the turnover for 0% and no VAT.
+    std::vector<uint64_t> ByGroup(11);
+    for (const auto& I : FReceipt.Items) {
+        Total += I.Sum;
+        ByGroup[I.Group] += IsVATGroup(I.Group) ? I.ItemTax : I.Sum;
+    }
     if (FReceipt.Items.empty()) {
         AResult = rcZeroTotal;
         return {};
     }
-    uint64_t Due = Total > Rounding ? Total - Rounding : 0;
+    if (Rounding > Total) {
+        AResult = rcNegativeTotal;
+        return {};
+    }
+    const uint64_t Due = Total - Rounding;
+    if (Due == 0) {
+        AResult = rcZeroTotal;
+        return {};
+    }
+    // A tax sum sent as zero is the device's to compute; any other must match the items.
+    for (size_t G = 1; G <= 10 && FConfig.CheckArithmetic; ++G)
+        if (Tax[G - 1] && Tax[G - 1] != ByGroup[G]) {
+            AResult = rcBadValue;
+            return {};
+        }
+    for (size_t G = 1; G <= 10; ++G) Tax[G - 1] = ByGroup[G];
     uint64_t NonCash = 0, Paid = Pay[0];
     for (size_t I = 1; I < 16; ++I) NonCash += Pay[I];
     Paid += NonCash;
@@ -379,10 +554,12 @@ std::string TEmuDevice::CmdCloseReceipt(std::string_view AData, uint8_t& AResult
     }
 
     // Registers by calculation sign: cash, electronic, prepayment, credit, barter.
-    static const uint16_t Regs[5][5] = {
-        {0, 0, 0, 0, 0}, {193, 197, 4180, 4184, 4188}, {195, 199, 4182, 4186, 4190}, {194, 198, 4181, 4185, 4189}};
-    static const uint16_t Regs4[5] = {196, 200, 4183, 4187, 4191};
-    const uint16_t* Reg = Sign == 4 ? Regs4 : Regs[Sign];
+    static const uint16_t Regs[5][5] = {{0, 0, 0, 0, 0},
+                                        {193, 197, 4180, 4184, 4188},
+                                        {195, 199, 4182, 4186, 4190},
+                                        {194, 198, 4181, 4185, 4189},
+                                        {196, 200, 4183, 4187, 4191}};
+    const uint16_t* Reg = Regs[Sign];
     uint64_t Electronic = 0;
     for (size_t I = 1; I < 13; ++I) Electronic += Pay[I];
     bool Correction = FReceipt.Type & 0x80;
@@ -396,22 +573,44 @@ std::string TEmuDevice::CmdCloseReceipt(std::string_view AData, uint8_t& AResult
         ++FOperRegs[Ops[Sign]];
     }
     AddCash(241, CashOut ? -int64_t(NetCash) : int64_t(NetCash));
+    TEmuCounters& C = (Correction ? FCorrectionCounters : FCounters)[Sign];
+    ++C.Count;
+    C.Total += Due;
+    C.Cash += NetCash;
+    C.Electronic += Electronic;
+    C.Prepaid += Pay[13];
+    C.Credit += Pay[14];
+    C.Barter += Pay[15];
+    for (size_t G = 1; G <= 10; ++G) C.Tax[G] += ByGroup[G];
 
     ++FReceiptNumber;
-    std::string Body = ReceiptTLV(FReceipt, Pay, Tax, TaxSystem, Total);
+    // The stored cash is what stays in the drawer, so the payments add up to the total.
+    std::vector<uint64_t> Stored = Pay;
+    Stored[0] = NetCash;
+    std::string Body = ReceiptTLV(FReceipt, Stored, Tax, TaxSystem, Due);
+    // The cashier sent for this receipt, for the printout.
+    std::string Cashier;
+    for (std::string_view P = FPendingTLV; P.size() >= 4;) {
+        size_t N = std::min<size_t>(4 + GetLE(P.substr(2, 2)), P.size());
+        if (GetLE(P.substr(0, 2)) == 1021) Cashier = AnsiToUtf8(OemToAnsi(P.substr(4, N - 4)));
+        P.remove_prefix(N);
+    }
     TEmuDocument& D = StoreDocument(Correction ? 31 : 3, Body);
     FReceipt = TReceipt{};
     FKMChecks.clear();
 
     size_t W = FConfig.LineLen;
     if (!Text.empty()) PrintUtf8(AnsiToUtf8(Text));
-    PrintUtf8(Columns("ИТОГ", "=" + Money(Total), W), TEmuTextStyle::tsBold);
+    if (Rounding) PrintUtf8(Columns("ОКРУГЛЕНИЕ", "=" + Money(Rounding), W));
+    PrintUtf8(Columns("ИТОГ", "=" + Money(Due), W), TEmuTextStyle::tsBold);
     if (Pay[0]) PrintUtf8(Columns("НАЛИЧНЫМИ", "=" + Money(Pay[0]), W));
     if (Electronic) PrintUtf8(Columns("БЕЗНАЛИЧНЫМИ", "=" + Money(Electronic), W));
     if (Pay[13]) PrintUtf8(Columns("ПРЕДВАРИТЕЛЬНАЯ ОПЛАТА (АВАНС)", "=" + Money(Pay[13]), W));
     if (Pay[14]) PrintUtf8(Columns("ПОСЛЕДУЮЩАЯ ОПЛАТА (КРЕДИТ)", "=" + Money(Pay[14]), W));
     if (Pay[15]) PrintUtf8(Columns("ИНАЯ ФОРМА ОПЛАТЫ", "=" + Money(Pay[15]), W));
     if (Change) PrintUtf8(Columns("СДАЧА", "=" + Money(Change), W));
+    PrintTaxLines(Tax);
+    if (!Cashier.empty()) PrintUtf8(Columns("КАССИР", Cashier, W));
     PrintDocumentFooter(D);
     if (PrintingEnabled()) {
         std::time_t TT = std::time_t(D.Time);
@@ -419,7 +618,7 @@ std::string TEmuDevice::CmdCloseReceipt(std::string_view AData, uint8_t& AResult
         gmtime_r(&TT, &T);
         char Q[160];
         std::snprintf(Q, sizeof Q, "t=%04d%02d%02dT%02d%02d&s=%s&fn=%s&i=%u&fp=%u&n=%u", T.tm_year + 1900, T.tm_mon + 1,
-                      T.tm_mday, T.tm_hour, T.tm_min, Money(Total).c_str(), FConfig.FNSerial.c_str(), D.Number,
+                      T.tm_mday, T.tm_hour, T.tm_min, Money(Due).c_str(), FConfig.FNSerial.c_str(), D.Number,
                       D.FiscalSign, unsigned(Sign));
         TEmuTapeEntry E;
         E.Kind = TEmuTapeKind::tkQR;
@@ -436,18 +635,19 @@ std::string TEmuDevice::CmdCloseReceipt(std::string_view AData, uint8_t& AResult
     return A;
 }
 
-void TEmuDevice::CmdCancelReceipt(uint8_t& AResult) {
+std::string TEmuDevice::CmdCancelReceipt(uint16_t, std::string_view, uint8_t& AResult) {
     if (!FReceipt.Open) {
         AResult = rcReceiptClosed;
-        return;
+        return {};
     }
     FReceipt = TReceipt{};
     FPendingTLV.clear();
     PrintUtf8("ЧЕК АННУЛИРОВАН", TEmuTextStyle::tsBold);
     EndDocumentPrint();
+    return std::string(1, char(30));  // operator number
 }
 
-std::string TEmuDevice::CmdCorrection(std::string_view AData, uint8_t& AResult) {
+std::string TEmuDevice::CmdCorrection(uint16_t, std::string_view AData, uint8_t& AResult) {
     TEmuReader R(AData);
     uint8_t Type = R.Byte(), Sign = R.Byte();
     std::vector<uint64_t> Sums(6), Tax(10);
@@ -471,6 +671,15 @@ std::string TEmuDevice::CmdCorrection(std::string_view AData, uint8_t& AResult) 
         return {};
     }
     AddCash(241, CashOut ? -int64_t(Sums[1]) : int64_t(Sums[1]));
+    TEmuCounters& C = FCorrectionCounters[Sign];
+    ++C.Count;
+    C.Total += Sums[0];
+    C.Cash += Sums[1];
+    C.Electronic += Sums[2];
+    C.Prepaid += Sums[3];
+    C.Credit += Sums[4];
+    C.Barter += Sums[5];
+    for (size_t G = 1; G <= 10; ++G) C.Tax[G] += Tax[G - 1];
     FCorrectionBegun = false;
     ++FReceiptNumber;
     std::string S;
@@ -502,20 +711,21 @@ std::string TEmuDevice::CmdCorrection(std::string_view AData, uint8_t& AResult) 
     return A;
 }
 
-void TEmuDevice::CmdEncash(bool AIn, std::string_view AData, uint8_t& AResult) {
+std::string TEmuDevice::CmdEncash(uint16_t ACode, std::string_view AData, uint8_t& AResult) {
+    bool AIn = ACode == 0x50;
     uint64_t Sum = TEmuReader(AData).Int(5);
-    if (!DocumentCommandAllowed(AResult, true)) return;
+    if (!DocumentCommandAllowed(AResult, true)) return {};
     if (CurrentMode() == 3) {
         AResult = rcShift24;
-        return;
+        return {};
     }
     if (Sum == 0) {
         AResult = rcBadParams;
-        return;
+        return {};
     }
     if (!AIn && FCashRegs[241] < Sum) {
         AResult = rcNoCash;
-        return;
+        return {};
     }
     AddCash(241, AIn ? int64_t(Sum) : -int64_t(Sum));
     AddCash(AIn ? 242 : 243, int64_t(Sum));
@@ -526,15 +736,16 @@ void TEmuDevice::CmdEncash(bool AIn, std::string_view AData, uint8_t& AResult) {
     PrintUtf8(Columns("НАЛИЧНЫХ В КАССЕ", "=" + Money(FCashRegs[241]), FConfig.LineLen));
     PrintUtf8(DateTimeText(Now()));
     EndDocumentPrint();
+    return std::string(1, char(30));  // operator number
 }
 
 // ---- shifts and reports -------------------------------------------------------------------
 
-void TEmuDevice::CmdOpenShift(uint8_t& AResult) {
-    if (!DocumentCommandAllowed(AResult, false)) return;
+std::string TEmuDevice::CmdOpenShift(uint16_t, std::string_view, uint8_t& AResult) {
+    if (!DocumentCommandAllowed(AResult, false)) return {};
     if (FShiftOpen) {
         AResult = rcShiftOpen;
-        return;
+        return {};
     }
     ClearShiftRegisters();
     FShiftOpen = true;
@@ -549,16 +760,18 @@ void TEmuDevice::CmdOpenShift(uint8_t& AResult) {
     TEmuDocument& D = StoreDocument(2, TLV(1038, U32(FShiftNumber)));
     PrintDocumentFooter(D);
     EndDocumentPrint();
+    return {};
 }
 
-void TEmuDevice::CmdCloseShift(uint8_t& AResult) {
-    if (!DocumentCommandAllowed(AResult, true)) return;
+std::string TEmuDevice::CmdCloseShift(uint16_t, std::string_view, uint8_t& AResult) {
+    if (!DocumentCommandAllowed(AResult, true)) return {};
     uint32_t Unsent = 0;
     for (const auto& D : FDocuments) Unsent += D.Sent ? 0 : 1;
     std::string S = TLV(1038, U32(FShiftNumber));
     S += TLV(1111, U32(FShiftDocuments + 1));
     S += TLV(1118, U32(FReceiptNumber));
     S += TLV(1097, U32(Unsent));
+    S += ShiftCountersTLV();
     BeginDocumentPrint();
     PrintUtf8("ОТЧЕТ О ЗАКРЫТИИ СМЕНЫ", TEmuTextStyle::tsTitle);
     size_t W = FConfig.LineLen;
@@ -571,10 +784,11 @@ void TEmuDevice::CmdCloseShift(uint8_t& AResult) {
     PrintDocumentFooter(D);
     EndDocumentPrint();
     FShiftOpen = false;
+    return {};
 }
 
-void TEmuDevice::CmdXReport(uint8_t& AResult) {
-    if (!DocumentCommandAllowed(AResult, false)) return;
+std::string TEmuDevice::CmdXReport(uint16_t, std::string_view, uint8_t& AResult) {
+    if (!DocumentCommandAllowed(AResult, false)) return {};
     size_t W = FConfig.LineLen;
     BeginDocumentPrint();
     PrintUtf8("X-ОТЧЕТ", TEmuTextStyle::tsTitle);
@@ -585,10 +799,11 @@ void TEmuDevice::CmdXReport(uint8_t& AResult) {
     PrintUtf8(Columns("НАЛИЧНЫХ В КАССЕ", Money(FCashRegs[241]), W));
     PrintUtf8(DateTimeText(Now()));
     EndDocumentPrint();
+    return {};
 }
 
-void TEmuDevice::CmdSettlementReport(uint8_t& AResult) {
-    if (!DocumentCommandAllowed(AResult, false)) return;
+std::string TEmuDevice::CmdSettlementReport(uint16_t, std::string_view, uint8_t& AResult) {
+    if (!DocumentCommandAllowed(AResult, false)) return {};
     uint32_t Unsent = 0, First = 0;
     int64_t FirstTime = 0;
     for (const auto& D : FDocuments)
@@ -605,9 +820,10 @@ void TEmuDevice::CmdSettlementReport(uint8_t& AResult) {
     TEmuDocument& D = StoreDocument(21, S);
     PrintDocumentFooter(D);
     EndDocumentPrint();
+    return {};
 }
 
-std::string TEmuDevice::CmdSessionParams() {
+std::string TEmuDevice::CmdSessionParams(uint16_t, std::string_view, uint8_t&) {
     std::string A(1, char(FShiftOpen ? 1 : 0));
     PutLE(A, FShiftNumber, 2);
     PutLE(A, FReceiptNumber, 2);
@@ -616,7 +832,7 @@ std::string TEmuDevice::CmdSessionParams() {
 
 // ---- fiscal storage ---------------------------------------------------------------------
 
-std::string TEmuDevice::CmdFNStatus() {
+std::string TEmuDevice::CmdFNStatus(uint16_t, std::string_view, uint8_t&) {
     std::string A;
     A += char(FLifeState);                   // 1 life state
     A += char(FReceipt.Open ? 0x04 : 0x00);  // 2 current document
@@ -630,7 +846,7 @@ std::string TEmuDevice::CmdFNStatus() {
     return A;
 }
 
-std::string TEmuDevice::CmdFNValidity() {
+std::string TEmuDevice::CmdFNValidity(uint16_t, std::string_view, uint8_t&) {
     int64_t Base = FRegTime ? FRegTime : Now();
     std::string D = DateTimeBytes(Base + 450LL * 86400, false);
     std::string A = D.substr(0, 3);  // 1 year, 2 month, 3 day
@@ -641,7 +857,7 @@ std::string TEmuDevice::CmdFNValidity() {
     return A;
 }
 
-std::string TEmuDevice::CmdFNVersion() {
+std::string TEmuDevice::CmdFNVersion(uint16_t, std::string_view, uint8_t&) {
     const char* V = FConfig.FFD == efFFD12   ? "FN-1_2 EMU 0001"
                     : FConfig.FFD == efFFD11 ? "FN-1_1 EMU 0001"
                                              : "FN-1_0 EMU 0001";
@@ -651,7 +867,7 @@ std::string TEmuDevice::CmdFNVersion() {
     return A;
 }
 
-std::string TEmuDevice::CmdFiscalisation(uint8_t&) {
+std::string TEmuDevice::CmdFiscalisation(uint16_t, std::string_view, uint8_t&) {
     // An unregistered storage answers with empty parameters and document 0.
     const TEmuDocument* Reg = nullptr;
     for (const auto& D : FDocuments)
@@ -676,7 +892,7 @@ std::string TEmuDevice::CmdFiscalisation(uint8_t&) {
     return A;
 }
 
-std::string TEmuDevice::CmdExchangeStatus() {
+std::string TEmuDevice::CmdExchangeStatus(uint16_t, std::string_view, uint8_t&) {
     uint32_t Unsent = 0, First = 0;
     int64_t FirstTime = 0;
     for (const auto& D : FDocuments)
@@ -693,7 +909,7 @@ std::string TEmuDevice::CmdExchangeStatus() {
     return A;
 }
 
-std::string TEmuDevice::CmdRequestDocument(std::string_view AData, uint8_t& AResult) {
+std::string TEmuDevice::CmdRequestDocument(uint16_t, std::string_view AData, uint8_t& AResult) {
     uint32_t Number = uint32_t(TEmuReader(AData).Int(4));
     if (FDataOutput || FReceipt.Open) {
         AResult = rcMode;
@@ -710,7 +926,7 @@ std::string TEmuDevice::CmdRequestDocument(std::string_view AData, uint8_t& ARes
     return {};
 }
 
-std::string TEmuDevice::CmdReadDocument(uint8_t& AResult) {
+std::string TEmuDevice::CmdReadDocument(uint16_t, std::string_view, uint8_t& AResult) {
     if (!FDataOutput) {
         AResult = rcMode;
         return {};
@@ -728,26 +944,26 @@ std::string TEmuDevice::CmdReadDocument(uint8_t& AResult) {
     return R;
 }
 
-void TEmuDevice::CmdRegistration(uint16_t ACode, std::string_view AData, uint8_t& AResult) {
+std::string TEmuDevice::CmdRegistration(uint16_t ACode, std::string_view AData, uint8_t& AResult) {
     TEmuReader R(AData);
     if (ACode == 0xFF05) {
         uint8_t Type = R.Byte();
         if (FDataOutput || FReceipt.Open) {
             AResult = rcMode;
-            return;
+            return {};
         }
         if ((Type == 0 && FLifeState != 1) || (Type != 0 && FLifeState != 3)) {
             AResult = rcFNState;
-            return;
+            return {};
         }
         FRegistrationBegun = true;
         FPendingTLV.clear();
-        return;
+        return {};
     }
     size_t Tail = ACode == 0xFF34 ? 3 : 2;
     if (AData.size() < 12 + 20 + Tail) {
         AResult = rcBadParams;
-        return;
+        return {};
     }
     std::string Inn(R.Take(12));
     std::string Reg(R.Take(AData.size() - 12 - Tail));
@@ -755,15 +971,15 @@ void TEmuDevice::CmdRegistration(uint16_t ACode, std::string_view AData, uint8_t
     uint8_t Reason = ACode == 0xFF34 ? R.Byte() : 0;
     if (FDataOutput || FReceipt.Open) {
         AResult = rcMode;
-        return;
+        return {};
     }
     if ((ACode == 0xFF06 && FLifeState != 1) || (ACode == 0xFF34 && FLifeState != 3)) {
         AResult = rcFNState;
-        return;
+        return {};
     }
     if (FShiftOpen) {
         AResult = rcShiftOpen;
-        return;
+        return {};
     }
     auto Trim = [](std::string S) {
         while (!S.empty() && (S.back() == ' ' || S.back() == '\0')) S.pop_back();
@@ -790,29 +1006,31 @@ void TEmuDevice::CmdRegistration(uint16_t ACode, std::string_view AData, uint8_t
     FRegistrationDoc = D.Number;
     PrintDocumentFooter(D);
     EndDocumentPrint();
+    return {};
 }
 
-void TEmuDevice::CmdCloseFN(uint8_t& AResult) {
+std::string TEmuDevice::CmdCloseFN(uint16_t, std::string_view, uint8_t& AResult) {
     if (FLifeState != 3) {
         AResult = rcFNState;
-        return;
+        return {};
     }
     if (FShiftOpen) {
         AResult = rcShiftOpen;
-        return;
+        return {};
     }
-    if (!DocumentCommandAllowed(AResult, false)) return;
+    if (!DocumentCommandAllowed(AResult, false)) return {};
     BeginDocumentPrint();
     PrintUtf8("ОТЧЕТ О ЗАКРЫТИИ ФН", TEmuTextStyle::tsTitle);
     TEmuDocument& D = StoreDocument(6, {});
     PrintDocumentFooter(D);
     EndDocumentPrint();
     FLifeState = 7;
+    return {};
 }
 
 // ---- marking codes ----------------------------------------------------------------------
 
-std::string TEmuDevice::CmdCheckMark(std::string_view AData, uint8_t& AResult) {
+std::string TEmuDevice::CmdCheckMark(uint16_t, std::string_view AData, uint8_t& AResult) {
     TEmuReader R(AData);
     R.Byte();  // planned status
     R.Byte();  // processing mode
@@ -858,49 +1076,51 @@ std::string TEmuDevice::CmdCheckMark(std::string_view AData, uint8_t& AResult) {
     return A + Block;
 }
 
-void TEmuDevice::CmdAcceptMark(std::string_view AData, uint8_t& AResult) {
+std::string TEmuDevice::CmdAcceptMark(uint16_t, std::string_view AData, uint8_t& AResult) {
     uint8_t Op = TEmuReader(AData).Byte();
     if (Op == 2) {
         FKMChecks.clear();
-        return;
+        return {};
     }
     if (Op > 1) {
         AResult = rcBadParams;
-        return;
+        return {};
     }
     if (FKMChecks.empty()) {
         AResult = rcMarkingOrder;
-        return;
+        return {};
     }
     if (Op == 1)
         FKMChecks.back().Accepted = true;
     else
         FKMChecks.pop_back();
+    return {};
 }
 
-void TEmuDevice::CmdBindMark(std::string_view AData, uint8_t& AResult) {
+std::string TEmuDevice::CmdBindMark(uint16_t, std::string_view AData, uint8_t& AResult) {
     TEmuReader R(AData);
     uint8_t Len = R.Byte();
     std::string Code(R.Take(Len));
     bool ByGTIN = R.Left() > 0 && R.Byte() == 0xFF;
     if (!FReceipt.Open) {
         AResult = rcReceiptClosed;
-        return;
+        return {};
     }
     if (FReceipt.Items.empty()) {
         AResult = rcMarkingOrder;
-        return;
+        return {};
     }
     if (!ByGTIN &&
         std::none_of(FKMChecks.begin(), FKMChecks.end(), [&](const TKMCheck& C) { return C.Code == Code; })) {
         AResult = rcMarkUnchecked;
-        return;
+        return {};
     }
     FReceipt.Items.back().ExtraTLV += MarkingCodeTLV(Code);
     ++FRealizations;
+    return {};
 }
 
-std::string TEmuDevice::CmdMarkStatus() {
+std::string TEmuDevice::CmdMarkStatus(uint16_t, std::string_view, uint8_t&) {
     std::string A;
     A += char(FKMChecks.empty() ? 0 : 1);                // 1 check status
     A += char(FRealizations ? 1 : 0);                    // 2 notification status

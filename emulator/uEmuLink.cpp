@@ -4,7 +4,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <thread>
 
 #include "uEmuDevice.h"
 
@@ -25,8 +28,33 @@ std::string EmuFrame(const std::string& APayload) {
     return F;
 }
 
-TEmuLinkSession::TEmuLinkSession(TEmuDevice& ADevice, int AFd, bool ASocket, int AStopFd, int AListenFd)
-    : FDevice(ADevice), FFd(AFd), FSocket(ASocket), FStopFd(AStopFd), FListenFd(AListenFd) {}
+TEmuLinkSession::TEmuLinkSession(TEmuDevice& ADevice, int AFd, bool ASocket, int AStopFd, int AListenFd, int AWakeFd)
+    : FDevice(ADevice), FFd(AFd), FSocket(ASocket), FStopFd(AStopFd), FListenFd(AListenFd), FWakeFd(AWakeFd) {
+    DrainWake();
+    auto L = FDevice.Lock();
+    FRestarts = FDevice.LinkFaults().Restarts;
+}
+
+void TEmuLinkSession::DrainWake() {
+    uint64_t V = 0;
+    if (FWakeFd >= 0) {
+        while (read(FWakeFd, &V, sizeof V) > 0) {
+        }
+    }
+}
+
+void TEmuLinkSession::SetBaud(int ABaud) {
+    FByteTime = ABaud > 0
+                    ? std::chrono::duration_cast<TClock::duration>(std::chrono::nanoseconds(10000000000LL / ABaud))
+                    : TClock::duration{0};
+}
+
+bool TEmuLinkSession::Restarted() {
+    auto L = FDevice.Lock();
+    if (FDevice.LinkFaults().Restarts == FRestarts) return false;
+    FEnd = leRestart;
+    return true;
+}
 
 int TEmuLinkSession::ReadByte(char& AByte, int ATimeoutMs) {
     if (FPushback >= 0) {
@@ -34,10 +62,11 @@ int TEmuLinkSession::ReadByte(char& AByte, int ATimeoutMs) {
         FPushback = -1;
         return 1;
     }
-    pollfd P[3] = {{FFd, POLLIN, 0}, {FStopFd, POLLIN, 0}, {FListenFd, POLLIN, 0}};
-    nfds_t N = FListenFd >= 0 ? 3 : 2;
+    // Negative descriptors are skipped by poll.
+    pollfd P[4] = {{FFd, POLLIN, 0}, {FStopFd, POLLIN, 0}, {FWakeFd, POLLIN, 0}, {FListenFd, POLLIN, 0}};
     for (;;) {
-        int R = poll(P, N, ATimeoutMs);
+        if (Restarted()) return -1;
+        int R = poll(P, 4, ATimeoutMs);
         if (R < 0 && errno == EINTR) continue;
         if (R < 0) return -1;
         if (R == 0) return 0;
@@ -45,12 +74,28 @@ int TEmuLinkSession::ReadByte(char& AByte, int ATimeoutMs) {
             FEnd = leStopped;
             return -1;
         }
-        if (N == 3 && P[2].revents) {
+        if (P[2].revents) {
+            DrainWake();
+            continue;
+        }
+        if (P[3].revents) {
             FEnd = leNewClient;
             return -1;
         }
         ssize_t K = FSocket ? recv(FFd, &AByte, 1, 0) : read(FFd, &AByte, 1);
-        if (K == 1) return 1;
+        if (K == 1) {
+            {
+                auto L = FDevice.Lock();
+                ++FDevice.LinkFaults().BytesIn;
+            }
+            if (FByteTime.count()) {
+                // The byte has been on the line for one byte time since it was
+                // sent, or since the byte before it arrived.
+                FInFree = std::max(FInFree, TClock::now()) + FByteTime;
+                std::this_thread::sleep_until(FInFree);
+            }
+            return 1;
+        }
         if (K < 0 && (errno == EINTR || errno == EAGAIN)) continue;
         FEnd = leClosed;
         return -1;
@@ -58,11 +103,41 @@ int TEmuLinkSession::ReadByte(char& AByte, int ATimeoutMs) {
 }
 
 bool TEmuLinkSession::Write(const std::string& ABytes) {
+    if (!FByteTime.count()) return WriteRaw(ABytes.data(), ABytes.size());
+    // Byte i goes out when the line has carried the bytes before it and itself.
+    FOutFree = std::max(FOutFree, TClock::now());
     size_t Done = 0;
     while (Done < ABytes.size()) {
-        ssize_t K = FSocket ? send(FFd, ABytes.data() + Done, ABytes.size() - Done, MSG_NOSIGNAL)
-                            : write(FFd, ABytes.data() + Done, ABytes.size() - Done);
+        const TClock::time_point Now = TClock::now();
+        size_t N = 0;
+        while (Done + N < ABytes.size() && FOutFree + FByteTime * (N + 1) <= Now) ++N;
+        if (N == 0) {
+            std::this_thread::sleep_until(FOutFree + FByteTime);
+            continue;
+        }
+        if (!WriteRaw(ABytes.data() + Done, N)) return false;
+        Done += N;
+        FOutFree += FByteTime * N;
+    }
+    return true;
+}
+
+bool TEmuLinkSession::WriteRaw(const char* AData, size_t ASize) {
+    {
+        auto L = FDevice.Lock();
+        FDevice.LinkFaults().BytesOut += ASize;
+    }
+    size_t Done = 0;
+    while (Done < ASize) {
+        ssize_t K =
+            FSocket ? send(FFd, AData + Done, ASize - Done, MSG_NOSIGNAL) : write(FFd, AData + Done, ASize - Done);
         if (K < 0 && errno == EINTR) continue;
+        if (K < 0 && errno == EAGAIN) {
+            // The terminal's buffer is full: wait until the driver reads.
+            pollfd P[2] = {{FFd, POLLOUT, 0}, {FStopFd, POLLIN, 0}};
+            if (poll(P, 2, 1000) <= 0 || P[1].revents) return false;
+            continue;
+        }
         if (K <= 0) return false;
         Done += size_t(K);
     }
@@ -70,30 +145,54 @@ bool TEmuLinkSession::Write(const std::string& ABytes) {
 }
 
 bool TEmuLinkSession::Wait(int AMs) {
-    pollfd P{FStopFd, POLLIN, 0};
-    if (poll(&P, 1, AMs) > 0) {
-        FEnd = leStopped;
-        return false;
+    auto Until = std::chrono::steady_clock::now() + std::chrono::milliseconds(AMs);
+    for (;;) {
+        if (Restarted()) return false;
+        auto Left = std::chrono::duration_cast<std::chrono::milliseconds>(Until - std::chrono::steady_clock::now());
+        if (Left.count() <= 0) return true;
+        pollfd P[2] = {{FStopFd, POLLIN, 0}, {FWakeFd, POLLIN, 0}};
+        int R = poll(P, 2, int(Left.count()));
+        if (R > 0 && P[0].revents) {
+            FEnd = leStopped;
+            return false;
+        }
+        if (R > 0 && P[1].revents) DrainWake();
     }
-    return true;
 }
 
-void TEmuLinkSession::SendAnswer(bool AResend) {
+void TEmuLinkSession::SendAnswer(bool AResend, TDamage ADamage) {
     std::string Frame = EmuFrame(FPending);
-    if (!AResend) {
+    if (!AResend && ADamage == dmNone) {
         auto L = FDevice.Lock();
         TEmuLinkFaults& F = FDevice.LinkFaults();
         if (F.CorruptAnswers > 0) {
             --F.CorruptAnswers;
-            Frame.back() = char(Frame.back() ^ 0x5A);
+            ADamage = dmChecksum;
         } else if (F.TruncateAnswers > 0) {
             --F.TruncateAnswers;
-            Frame.resize(Frame.size() > 3 ? Frame.size() - 2 : 2);
+            ADamage = dmCut;
         }
+    }
+    switch (ADamage) {
+        case dmChecksum:
+            Frame.back() = char(Frame.back() ^ 0x5A);
+            break;
+        case dmCut:
+            Frame.resize(Frame.size() > 3 ? Frame.size() - 2 : 2);
+            break;
+        case dmExtra: {
+            // Two bytes the length does not count: a reader that honours the
+            // length takes the first as the checksum (always wrong) and finds
+            // the rest as stray bytes.
+            std::string Extra{char(Frame.back() ^ 0x55), '\0'};
+            Frame.insert(Frame.size() - 1, Extra);
+            break;
+        }
+        case dmNone:
+            break;
     }
     if (Write(Frame)) AwaitAck();
 }
-
 void TEmuLinkSession::AwaitAck() {
     char B = 0;
     int R = ReadByte(B, kAckTimeoutMs);
@@ -152,14 +251,23 @@ TEmuLinkSession::TEnd TEmuLinkSession::Serve() {
         Payload.pop_back();
 
         int Delay = 0;
+        TEmuScheduledFault Fault;
+        bool Struck = false;
         {
             auto L = FDevice.Lock();
             TEmuLinkFaults& F = FDevice.LinkFaults();
-            if (F.Silence > 0) {
+            Struck = F.NextFrame(Fault);
+            if (Struck) {
+                if (Fault.Kind == TEmuFault::Silence) continue;
+                if (Fault.Kind == TEmuFault::DropConnection) {
+                    if (FSocket) return leClosed;
+                    continue;  // a serial line cannot be dropped: the frame goes unanswered
+                }
+                if (Fault.Kind == TEmuFault::Nak) Good = false;
+            } else if (F.Silence > 0) {
                 --F.Silence;
                 continue;
-            }
-            if (Good && F.NakFrames > 0) {
+            } else if (Good && F.NakFrames > 0) {
                 --F.NakFrames;
                 Good = false;
             } else if (Good && F.DropConnections > 0 && FSocket) {
@@ -173,10 +281,30 @@ TEmuLinkSession::TEnd TEmuLinkSession::Serve() {
             continue;
         }
         if (!Write(std::string(1, emuACK))) return leClosed;
-        FPending = FDevice.Execute(Payload);
+        TDamage Damage = dmNone;
+        int Forced = -1;
+        if (Struck) {
+            switch (Fault.Kind) {
+                case TEmuFault::BadChecksum:
+                    Damage = dmChecksum;
+                    break;
+                case TEmuFault::CutAnswer:
+                    Damage = dmCut;
+                    break;
+                case TEmuFault::ExtraBytes:
+                    Damage = dmExtra;
+                    break;
+                case TEmuFault::DeviceError:
+                    Forced = Fault.Result;
+                    break;
+                default:
+                    break;
+            }
+        }
+        FPending = FDevice.Execute(Payload, Forced);
         FHasPending = true;
         if (Delay > 0 && !Wait(Delay)) return FEnd;
-        SendAnswer(false);
+        SendAnswer(false, Damage);
     }
 }
 

@@ -4,6 +4,7 @@
 // with a bad checksum, ACK to a good one followed by the answer frame.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -18,19 +19,29 @@ std::string EmuFrame(const std::string& APayload);
 
 class TEmuLinkSession {
 public:
-    enum TEnd { leClosed, leStopped, leNewClient };
+    enum TEnd { leClosed, leStopped, leNewClient, leRestart };
 
     // AFd is borrowed. AStopFd (eventfd) ends the session when readable;
-    // AListenFd (or -1) ends it when another client knocks.
-    TEmuLinkSession(TEmuDevice& ADevice, int AFd, bool ASocket, int AStopFd, int AListenFd = -1);
+    // AListenFd (or -1) ends it when another client knocks; AWakeFd (eventfd
+    // or -1) wakes it to look for a power cut (it ends with leRestart).
+    TEmuLinkSession(TEmuDevice& ADevice, int AFd, bool ASocket, int AStopFd, int AListenFd = -1, int AWakeFd = -1);
+    // Paces the line as a serial line at ABaud (10 bits a byte) would: each
+    // byte reaches the other side, and each received byte is taken, no
+    // earlier than the line could have carried it. 0: no pacing.
+    void SetBaud(int ABaud);
     TEnd Serve();
 
 private:
+    enum TDamage { dmNone, dmChecksum, dmCut, dmExtra };
+
+    bool Restarted();  // a power cut happened since the session began
+    void DrainWake();
     // 1 byte read, 0 time limit passed, -1 closed or stopped.
     int ReadByte(char& AByte, int ATimeoutMs);
     bool Write(const std::string& ABytes);
+    bool WriteRaw(const char* AData, size_t ASize);
     bool Wait(int AMs);  // false when stopped
-    void SendAnswer(bool AResend);
+    void SendAnswer(bool AResend, TDamage ADamage = dmNone);
     void AwaitAck();
 
     TEmuDevice& FDevice;
@@ -38,10 +49,15 @@ private:
     bool FSocket;
     int FStopFd;
     int FListenFd;
+    int FWakeFd;
+    uint64_t FRestarts = 0;  // power cuts seen when the session began
     TEnd FEnd = leClosed;
     std::string FPending;  // answer not yet acknowledged by the driver
     bool FHasPending = false;
     int FPushback = -1;
+    using TClock = std::chrono::steady_clock;
+    TClock::duration FByteTime{0};         // one byte on the line; zero: no pacing
+    TClock::time_point FInFree, FOutFree;  // when each direction of the line is free
 };
 
 }  // namespace fr

@@ -6,11 +6,13 @@
 #include <poll.h>
 #include <stdlib.h>
 #include <sys/eventfd.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -27,12 +29,16 @@ std::runtime_error SysError(const std::string& AWhat) {
 
 TEmulator::TEmulator(TEmuConfig AConfig) : FDevice(std::make_unique<TEmuDevice>(std::move(AConfig))) {
     FStopFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (FStopFd < 0) throw SysError("eventfd");
+    FTCPWakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    FSerialWakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (FStopFd < 0 || FTCPWakeFd < 0 || FSerialWakeFd < 0) throw SysError("eventfd");
 }
 
 TEmulator::~TEmulator() {
     Stop();
     close(FStopFd);
+    close(FTCPWakeFd);
+    close(FSerialWakeFd);
 }
 
 uint16_t TEmulator::StartTCP(uint16_t APort, const std::string& AAddress) {
@@ -74,7 +80,7 @@ void TEmulator::TCPLoop() {
             int One = 1;
             setsockopt(Conn, IPPROTO_TCP, 1 /* TCP_NODELAY */, &One, sizeof One);
         }
-        TEmuLinkSession S(*FDevice, Conn, true, FStopFd, FListenFd);
+        TEmuLinkSession S(*FDevice, Conn, true, FStopFd, FListenFd, FTCPWakeFd);
         TEmuLinkSession::TEnd End = S.Serve();
         shutdown(Conn, SHUT_RDWR);
         close(Conn);
@@ -99,6 +105,8 @@ std::string TEmulator::StartSerial(int APortNumber, const std::string& ALinkDir)
         close(M);
         throw E;
     }
+    // The link session polls before it reads and waits before it writes.
+    fcntl(M, F_SETFL, fcntl(M, F_GETFL) | O_NONBLOCK);
     termios T{};
     tcgetattr(S, &T);
     cfmakeraw(&T);
@@ -130,9 +138,16 @@ std::string TEmulator::StartSerial(int APortNumber, const std::string& ALinkDir)
 }
 
 void TEmulator::SerialLoop() {
+    const int Baud = FDevice->Config().Baud;
+    // A paced line sleeps for tens of microseconds a byte; the default timer
+    // slack of this thread would add more than that to every sleep.
+    if (Baud > 0) prctl(PR_SET_TIMERSLACK, 1000UL, 0UL, 0UL, 0UL);
     for (;;) {
-        TEmuLinkSession S(*FDevice, FMasterFd, false, FStopFd);
-        if (S.Serve() == TEmuLinkSession::leStopped) return;
+        TEmuLinkSession S(*FDevice, FMasterFd, false, FStopFd, -1, FSerialWakeFd);
+        S.SetBaud(Baud);
+        TEmuLinkSession::TEnd End = S.Serve();
+        if (End == TEmuLinkSession::leStopped) return;
+        if (End == TEmuLinkSession::leRestart) continue;
         // Read errors on the terminal side are transient (a driver closing
         // its end); pause briefly so a hang-up cannot spin.
         pollfd P{FStopFd, POLLIN, 0};
@@ -187,6 +202,41 @@ void TEmulator::DropNextConnection(int N) {
 void TEmulator::SetAnswerDelay(int AMs) {
     auto L = FDevice->Lock();
     FDevice->LinkFaults().AnswerDelayMs = AMs;
+}
+
+void TEmulator::FaultAtCommand(int AK, TEmuFault AKind, uint8_t ADeviceResult) {
+    auto L = FDevice->Lock();
+    TEmuLinkFaults& F = FDevice->LinkFaults();
+    F.Scheduled.push_back({F.Frames + uint64_t(std::max(AK, 1)), AKind, ADeviceResult});
+}
+
+uint64_t TEmulator::CommandFrameCount() const {
+    auto L = FDevice->Lock();
+    return FDevice->LinkFaults().Frames;
+}
+
+uint64_t TEmulator::BytesReceived() const {
+    auto L = FDevice->Lock();
+    return FDevice->LinkFaults().BytesIn;
+}
+
+uint64_t TEmulator::BytesSent() const {
+    auto L = FDevice->Lock();
+    return FDevice->LinkFaults().BytesOut;
+}
+
+void TEmulator::Restart() {
+    {
+        auto L = FDevice->Lock();
+        ++FDevice->LinkFaults().Restarts;
+        if (FMasterFd >= 0) tcflush(FMasterFd, TCIFLUSH);
+    }
+    uint64_t One = 1;
+    for (int Fd : {FTCPWakeFd, FSerialWakeFd}) {
+        if (write(Fd, &One, sizeof One) < 0) {
+            // A full counter already wakes the session.
+        }
+    }
 }
 
 }  // namespace fr

@@ -45,12 +45,33 @@ public:
     void DropNextConnection(int N = 1);  // TCP: close instead of answering
     void SetAnswerDelay(int AMs);
 
+    // Strikes the AK-th complete command frame counted from now (1 = the
+    // next one) with AKind; ADeviceResult is the result code of
+    // TEmuFault::DeviceError. Frames resent by the driver count too. Several
+    // faults may wait at once, one per frame.
+    void FaultAtCommand(int AK, TEmuFault AKind, uint8_t ADeviceResult = 0);
+    // Complete command frames received so far on both transports (good or
+    // not, faulted or not): the difference over an operation is how many
+    // frames it took, the range of AK for a sweep.
+    uint64_t CommandFrameCount() const;
+    // Bytes the link has received from the driver and sent to it so far,
+    // both transports together.
+    uint64_t BytesReceived() const;
+    uint64_t BytesSent() const;
+    // A power cut: the link forgets an unacknowledged answer and any frame
+    // half received (bytes still in the terminal's input are lost), a TCP
+    // connection is closed. The device's state (shift, open receipt,
+    // documents, registers, tape) is kept.
+    void Restart();
+
 private:
     void TCPLoop();
     void SerialLoop();
 
     std::unique_ptr<TEmuDevice> FDevice;
     int FStopFd = -1;
+    int FTCPWakeFd = -1;  // wake the link sessions after a power cut
+    int FSerialWakeFd = -1;
     int FListenFd = -1;
     int FMasterFd = -1;
     int FSlaveFd = -1;  // kept open so the terminal survives the driver closing it

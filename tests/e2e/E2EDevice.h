@@ -1,6 +1,6 @@
-// Helpers of the tests that drive the library against the emulator: a free
-// /dev/com<n> number for the serial link, and the client connections that a
-// TCP call left open.
+// Helpers of the suites that run the library against the emulator: a
+// /dev/com<n> number no other test process holds, and the count of open
+// client connections to a TCP port.
 #pragma once
 
 #include <fcntl.h>
@@ -41,6 +41,8 @@ public:
             close(FFd);
         }
     }
+    TComNumber(const TComNumber&) = delete;
+    TComNumber& operator=(const TComNumber&) = delete;
     int Number = 0;
 
 private:

@@ -1,8 +1,8 @@
 // Device sessions and the shift, status and report methods, through dlopen
 // against the emulator on loopback TCP and on a pseudo-terminal linked as
 // /dev/com<n>.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -112,8 +112,8 @@ TEST_P(Sessions, ShiftCycle) {
     ASSERT_TRUE(R.Result.Bool) << Host.LastError().second;
     pugi::xml_document Doc;
     auto P = Params(Doc, R.Params[2].Str);
-    EXPECT_EQ(AttrNames(P), (std::vector<std::string>{"FNError", "FNFail", "FNOverflow", "ShiftNumber", "DateTime",
-                                                      "ShiftState"}));
+    EXPECT_EQ(AttrNames(P),
+              (std::vector<std::string>{"FNError", "FNFail", "FNOverflow", "ShiftNumber", "DateTime", "ShiftState"}));
     EXPECT_STREQ(P.attribute("ShiftState").value(), "2");
     EXPECT_EQ(std::string(P.attribute("ShiftNumber").value()), std::to_string(Emu.Device().ShiftNumber()));
     EXPECT_TRUE(Emu.Device().ShiftOpen());
@@ -139,14 +139,14 @@ TEST_P(Sessions, ShiftCycle) {
     EXPECT_FALSE(P.first_child());
     EXPECT_STREQ(P.attribute("RecState").value(), "0");
 
-    R = Fiscal("GetCurrentStatus", {V::String(ID),
-                                    V::String("<InputParameters><Parameters GetCounters=\"true\"/></InputParameters>"),
-                                    V::Empty()});
+    R = Fiscal("GetCurrentStatus",
+               {V::String(ID), V::String("<InputParameters><Parameters GetCounters=\"true\"/></InputParameters>"),
+                V::Empty()});
     P = Params(Doc, R.Params[2].Str);
     std::vector<std::string> Children;
     for (auto C : P.children()) Children.push_back(C.name());
-    EXPECT_EQ(Children, (std::vector<std::string>{"CountersOperationType1", "CountersOperationType2", "CashIn",
-                                                  "CashOut"}));
+    EXPECT_EQ(Children,
+              (std::vector<std::string>{"CountersOperationType1", "CountersOperationType2", "CashIn", "CashOut"}));
     EXPECT_TRUE(Doc.child("OutputParameters").child("Payments").child("Barter"));
 
     R = Fiscal("CloseShift", {V::String(ID), V::String(kCashier), V::Empty()});
@@ -168,11 +168,12 @@ TEST_P(Sessions, ShiftCycle) {
 TEST_P(Sessions, ShiftStateAndCashierErrors) {
     const std::string ID = Open();
     // A closed shift cannot be closed; an INN that is not 12 characters is refused.
-    ExpectError(Fiscal("OpenShift",
-                       {V::String(ID),
-                        V::String("<InputParameters><Parameters CashierName=\"К\" CashierINN=\"123\"/></InputParameters>"),
-                        V::Empty()}),
-                3026, "Длина ИНН кассира не равна 12");
+    ExpectError(
+        Fiscal("OpenShift",
+               {V::String(ID),
+                V::String("<InputParameters><Parameters CashierName=\"К\" CashierINN=\"123\"/></InputParameters>"),
+                V::Empty()}),
+        3026, "Длина ИНН кассира не равна 12");
     EXPECT_FALSE(Emu.Device().ShiftOpen());
     ASSERT_TRUE(Fiscal("OpenShift", {V::String(ID), V::String(kCashier), V::Empty()}).Result.Bool);
     // A shift older than 24 hours still closes, and reports the state it left.

@@ -188,7 +188,11 @@ TEST(EmuCommands, RegistersCountReceiptsAndCashMovements) {
 
     // Return of 20.00 in cash.
     ASSERT_EQ(At(Cmd(D, B({0x8D}), B({2})), 0), 0);
-    ASSERT_EQ(At(Item(1000000, 2000, 2000, "Bread"), 0), 0);
+    EXPECT_EQ(At(Item(1000000, 2000, 2000, "Bread"), 0), 73) << "a sale item in a return receipt";
+    ASSERT_EQ(At(Cmd(D, B({0xFF, 0x46}),
+                     B({2}) + LEn(1000000, 6) + LEn(2000, 5) + LEn(2000, 5) + LEn(0, 5) + B({1, 1, 4, 1}) + "Bread"),
+                 0),
+              0);
     ASSERT_EQ(At(Close(2000, 0), 0), 0);
 
     auto Cash = [&](uint16_t N) {
@@ -211,11 +215,60 @@ TEST(EmuCommands, RegistersCountReceiptsAndCashMovements) {
 
     // A return larger than the drawer's cash is refused.
     ASSERT_EQ(At(Cmd(D, B({0x8D}), B({2})), 0), 0);
-    ASSERT_EQ(At(Item(1000000, 100000, 100000, "TV"), 0), 0);
+    ASSERT_EQ(At(Cmd(D, B({0xFF, 0x46}),
+                     B({2}) + LEn(1000000, 6) + LEn(100000, 5) + LEn(100000, 5) + LEn(0, 5) + B({1, 1, 4, 1}) + "TV"),
+                 0),
+              0);
     EXPECT_EQ(At(Close(100000, 0), 0), 70);
     EXPECT_EQ(At(Cmd(D, B({0x88})), 0), 0);
     EXPECT_EQ(At(Cmd(D, B({0x88})), 0), 85) << "nothing left to cancel";
     EXPECT_EQ(At(Close(100, 0), 0), 85);
+}
+
+// Items as a register checks them: price x quantity against the sum (the
+// price may be rounded to the kopeck), the tax sum against the rate, the
+// operation against the receipt.
+TEST(EmuCommands, ItemArithmeticAndCodes) {
+    struct TCase {
+        const char* Name;
+        uint64_t Qty, Price, Sum, TaxSum;  // millionths, kopecks
+        uint8_t Tax, Operation;
+        int Result;
+    };
+    const TCase Cases[] = {
+        {"3 x 33.33 for a discounted 100.00", 3000000, 3333, 10000, 0, 0x01, 1, 0},
+        {"2.5 x 40.00 = 100.00", 2500000, 4000, 10000, 0, 0x01, 1, 0},
+        {"0.333 x 100.00 = 33.30", 333000, 10000, 3330, 0, 0x01, 1, 0},
+        {"0.333 x 100.00 is not 33.40", 333000, 10000, 3340, 0, 0x01, 1, 9},
+        {"1 x 0.12 is not 0.14", 1000000, 12, 14, 0, 0x01, 1, 9},
+        {"20% of 120.00 is 20.00", 1000000, 12000, 12000, 2000, 0x01, 1, 0},
+        {"20% of 120.00 is not 19.00", 1000000, 12000, 12000, 1900, 0x01, 1, 9},
+        {"10/110 of 110.00 is 10.00", 1000000, 11000, 11000, 1000, 0x20, 1, 0},
+        {"5% of 105.00 is 5.00", 1000000, 10500, 10500, 500, 0x81, 1, 0},
+        {"no VAT carries no tax", 1000000, 10000, 10000, 500, 0x08, 1, 9},
+        {"tax byte naming no rate", 1000000, 100, 100, 0, 0x00, 1, 51},
+        {"tax byte 90h", 1000000, 100, 100, 0, 0x90, 1, 51},
+        {"zero quantity", 0, 100, 0, 0, 0x01, 1, 51},
+        {"a purchase item in a sale", 1000000, 100, 100, 0, 0x01, 3, 73},
+        {"price x quantity past five bytes", 2000000, 0xFFFFFFFFFFull, 0, 0, 0x01, 1, 96},
+    };
+    for (const TCase& K : Cases) {
+        TEmuDevice D;
+        ASSERT_EQ(At(Cmd(D, B({0xE0})), 0), 0);
+        ASSERT_EQ(At(Cmd(D, B({0x8D}), B({0})), 0), 0);
+        std::string Data = B({K.Operation}) + LEn(K.Qty, 6) + LEn(K.Price, 5) + LEn(K.Sum, 5) + LEn(K.TaxSum, 5) +
+                           B({K.Tax, 1, 4, 1}) + "X";
+        EXPECT_EQ(At(Cmd(D, B({0xFF, 0x46}), Data), 0), K.Result) << K.Name;
+    }
+    // With the checks off the numbers are taken as sent.
+    TEmuDevice D;
+    D.SetArithmeticChecks(false);
+    ASSERT_EQ(At(Cmd(D, B({0xE0})), 0), 0);
+    ASSERT_EQ(At(Cmd(D, B({0x8D}), B({0})), 0), 0);
+    EXPECT_EQ(
+        At(Cmd(D, B({0xFF, 0x46}), B({1}) + LEn(1000000, 6) + LEn(12, 5) + LEn(14, 5) + LEn(0, 5) + B({1, 1, 4, 1})),
+           0),
+        0);
 }
 
 TEST(EmuCommands, ShiftCommandsNeedTheRightState) {

@@ -270,6 +270,71 @@ TEST(EmuDocuments, CorrectionReceiptAsAReceiptOfType128) {
     EXPECT_EQ(D.OperationRegister(144), 0u);
 }
 
+// A shift of a sale (two VAT rates, cash with change and a card), a return
+// and a correction: the close checks its tax sums, the receipt stores sums
+// that add up, and the shift-close document carries the counters (1194).
+TEST(EmuDocuments, TaxSumsAndShiftCounters) {
+    TEmuDevice D;
+    auto ItemOf = [](uint8_t AOp, uint64_t AQty, uint64_t APrice, uint64_t ASum, uint64_t ATax, uint8_t ATaxByte) {
+        return B({AOp}) + LEn(AQty, 6) + LEn(APrice, 5) + LEn(ASum, 5) + LEn(ATax, 5) + B({ATaxByte, 1, 4, 1}) + "X";
+    };
+    auto Close = [&](uint64_t ACash, uint64_t ACard, uint64_t ATax20) {
+        std::string Data = LEn(ACash, 5) + LEn(ACard, 5) + std::string(14 * 5, '\0') + B({0}) + LEn(ATax20, 5) +
+                           std::string(25, '\0') + B({1}) + std::string(64, '\0') + std::string(20, '\0');
+        return At(Cmd(D, B({0xFF, 0x45}), Data), 0);
+    };
+    ASSERT_EQ(At(Cmd(D, B({0xE0})), 0), 0);
+    ASSERT_EQ(At(Cmd(D, B({0x8D}), B({0})), 0), 0);
+    ASSERT_EQ(At(Cmd(D, B({0xFF, 0x46}), ItemOf(1, 1000000, 12000, 12000, 2000, 0x01)), 0), 0);
+    ASSERT_EQ(At(Cmd(D, B({0xFF, 0x46}), ItemOf(1, 2000000, 5500, 11000, 0, 0x02)), 0), 0);  // tax left to the device
+    EXPECT_EQ(Close(20000, 5000, 1900), 9) << "tax sum 1 does not match the items";
+    ASSERT_TRUE(D.ReceiptOpen());
+    ASSERT_EQ(Close(20000, 5000, 2000), 0);
+    std::vector<TRecord> R = Records(D.Documents().back().TLV);
+    EXPECT_EQ(Find(R, 1020)->Value, LEn(23000, 2));
+    EXPECT_EQ(Find(R, 1031)->Value, LEn(18000, 2)) << "the cash kept, change deducted";
+    EXPECT_EQ(Find(R, 1081)->Value, LEn(5000, 2));
+    EXPECT_EQ(Find(R, 1102)->Value, LEn(2000, 2));
+    EXPECT_EQ(Find(R, 1103)->Value, LEn(1000, 2)) << "computed from the 10% item";
+    std::vector<TRecord> Second;
+    for (const auto& X : R)
+        if (X.Tag == 1059) Second = Records(X.Value);
+    EXPECT_EQ(Find(Second, 1200)->Value, LEn(1000, 2));
+
+    ASSERT_EQ(At(Cmd(D, B({0x8D}), B({2})), 0), 0);
+    ASSERT_EQ(At(Cmd(D, B({0xFF, 0x46}), ItemOf(2, 1000000, 12000, 12000, 2000, 0x01)), 0), 0);
+    ASSERT_EQ(Close(12000, 0, 0), 0);
+    ASSERT_EQ(At(Cmd(D, B({0xFF, 0x35})), 0), 0);
+    ASSERT_EQ(At(Cmd(D, B({0xFF, 0x4A}), B({0, 1}) + LEn(5000, 5) + LEn(5000, 5) + std::string(71, '\0')), 0), 0);
+    EXPECT_EQ(D.ShiftCounters(1).Count, 1u);
+    EXPECT_EQ(D.ShiftCounters(1, true).Total, 5000u);
+
+    ASSERT_EQ(At(Cmd(D, B({0x41})), 0), 0);
+    TReadBack Z = ReadDocument(D, D.LastDocumentNumber());
+    EXPECT_EQ(Z.Type, 5);
+    std::string Counters;
+    for (const auto& Rec : Z.Records)
+        if (AtLE(Rec, 0, 2) == 1194) Counters = Rec.substr(4);
+    ASSERT_FALSE(Counters.empty()) << "one whole record in one answer";
+    std::vector<TRecord> C = Records(Counters);
+    EXPECT_EQ(Find(C, 1134)->Value, LEn(3, 4));
+    const std::vector<std::pair<uint16_t, std::string>> Sale = {{1135, LEn(1, 4)},     {1201, LEn(23000, 2)},
+                                                                {1136, LEn(18000, 2)}, {1138, LEn(5000, 2)},
+                                                                {1139, LEn(2000, 2)},  {1140, LEn(1000, 2)}};
+    std::vector<TRecord> S = Records(Find(C, 1129)->Value);
+    ASSERT_EQ(S.size(), Sale.size());
+    for (size_t I = 0; I < Sale.size(); ++I) {
+        EXPECT_EQ(S[I].Tag, Sale[I].first);
+        EXPECT_EQ(S[I].Value, Sale[I].second) << Sale[I].first;
+    }
+    std::vector<TRecord> Ret = Records(Find(C, 1130)->Value);
+    EXPECT_EQ(Find(Ret, 1201)->Value, LEn(12000, 2));
+    EXPECT_EQ(Records(Find(C, 1131)->Value).size(), 1u) << "no purchases: the count alone";
+    std::vector<TRecord> Corr = Records(Find(C, 1133)->Value);
+    EXPECT_EQ(Find(Corr, 1144)->Value, LEn(1, 4));
+    EXPECT_EQ(Find(Records(Find(Corr, 1129)->Value), 1136)->Value, LEn(5000, 2));
+}
+
 TEST(EmuDocuments, MarkingCodeCheckBindAndStatus) {
     TEmuDevice D;
     const std::string Good =

@@ -169,6 +169,116 @@ TEST_P(EmuLink, InjectedLinkFaults) {
     EXPECT_EQ(FEmu.Device().Commands().size(), 3u) << "the refused frame never ran";
 }
 
+// FaultAtCommand on frame 2 of a cash-in sequence: what the driver sees
+// and whether the command ran (the drawer grows by 1.00 per cash-in run).
+TEST_P(EmuLink, FaultAtTheKthCommandFrame) {
+    struct TCase {
+        TEmuFault Kind;
+        const char* Name;
+        enum { Nothing, Nak, Damaged, Answer } Reply;
+        bool Runs;
+    };
+    const TCase Cases[] = {
+        {TEmuFault::Silence, "silence", TCase::Nothing, false},
+        {TEmuFault::Nak, "nak", TCase::Nak, false},
+        {TEmuFault::BadChecksum, "bad checksum", TCase::Damaged, true},
+        {TEmuFault::CutAnswer, "cut answer", TCase::Damaged, true},
+        {TEmuFault::ExtraBytes, "extra bytes", TCase::Damaged, true},
+        {TEmuFault::DropConnection, "drop", TCase::Nothing, false},
+        {TEmuFault::DeviceError, "device error", TCase::Answer, false},
+    };
+    const std::string CashIn = B({0x50}) + Pwd() + B({0x64, 0, 0, 0, 0});
+    for (const TCase& K : Cases) {
+        SCOPED_TRACE(K.Name);
+        TEmulator E;
+        std::unique_ptr<TRawClient> C;
+        if (GetParam()) {
+            C = std::make_unique<TRawClient>(ConnectTo(E.StartTCP(0)));
+        } else {
+            C = std::make_unique<TRawClient>(OpenTerminal(E.StartSerial()));
+        }
+        ASSERT_EQ(At(Cmd(E.Device(), B({0xE0})), 0), 0) << "shift open without the link";
+        uint64_t Before = E.CommandFrameCount();
+        E.FaultAtCommand(2, K.Kind, 0x73);
+        ASSERT_FALSE(C->Exchange(CashIn).empty()) << "frame 1 is untouched";
+        C->Send("\x05");
+        ASSERT_EQ(C->Read(1), "\x15");
+        C->Send(Frame(CashIn));
+        std::string Got = C->Read(300, 400);
+        EXPECT_EQ(E.CommandFrameCount() - Before, 2u);
+        EXPECT_EQ(E.Device().CashRegister(241), K.Runs ? 200u : 100u);
+        switch (K.Reply) {
+            case TCase::Nothing:
+                EXPECT_EQ(Got, "");
+                break;
+            case TCase::Nak:
+                EXPECT_EQ(Got, "\x15");
+                break;
+            case TCase::Damaged: {
+                ASSERT_GE(Got.size(), 3u);
+                EXPECT_EQ(Got[0], '\x06');
+                std::string Answer = Frame(B({0x50, 0x00, 0x1E}));  // echoed code, result 0, operator
+                std::string Seen = Got.substr(1);
+                EXPECT_NE(Seen, Answer);
+                if (K.Kind == TEmuFault::BadChecksum) {
+                    EXPECT_EQ(Seen.substr(0, 5), Answer.substr(0, 5));
+                }
+                if (K.Kind == TEmuFault::CutAnswer) {
+                    EXPECT_EQ(Seen, Answer.substr(0, Answer.size() - 2));
+                }
+                if (K.Kind == TEmuFault::ExtraBytes) {
+                    ASSERT_EQ(Seen.size(), Answer.size() + 2);
+                    EXPECT_EQ(Seen.substr(0, 5), Answer.substr(0, 5));
+                    EXPECT_NE(Seen[5], Answer[5]) << "the byte where the checksum belongs is wrong";
+                    EXPECT_EQ(Seen.back(), Answer.back());
+                }
+                // The answer is offered again, intact.
+                C->Send("\x15");
+                C->Send("\x05");
+                EXPECT_EQ(C->Read(1 + Answer.size()), "\x06" + Answer);
+                C->Send("\x06");
+                break;
+            }
+            case TCase::Answer:
+                EXPECT_EQ(Got, "\x06" + Frame(B({0x50, 0x73})));
+                C->Send("\x06");
+                break;
+        }
+        if (K.Kind == TEmuFault::DropConnection && GetParam()) {
+            EXPECT_EQ(C->Read(1, 1000), "") << "closed";
+            C = std::make_unique<TRawClient>(ConnectTo(E.TCPPort()));
+        }
+        // The link is sound after the fault.
+        EXPECT_EQ(C->Exchange(CashIn), Frame(B({0x50, 0x00, 0x1E})));
+    }
+}
+
+// A power cut drops a half-received frame and an unacknowledged answer,
+// and keeps the device's state.
+TEST_P(EmuLink, RestartKeepsTheDeviceAndForgetsTheLink) {
+    ASSERT_FALSE(FClient->Exchange(B({0xE0}) + Pwd()).empty());
+    std::string Status = Frame(B({0x11}) + Pwd());
+    FClient->Send(Status.substr(0, 3));
+    FEmu.Restart();
+    if (GetParam()) {
+        EXPECT_EQ(FClient->Read(1, 1000), "") << "connection closed";
+        FClient = std::make_unique<TRawClient>(ConnectTo(FEmu.TCPPort()));
+    }
+    EXPECT_FALSE(FClient->Exchange(B({0x10}) + Pwd()).empty()) << "the half frame is gone";
+
+    FClient->Send("\x05");
+    ASSERT_EQ(FClient->Read(1), "\x15");
+    FClient->Send(Status);
+    ASSERT_EQ(FClient->Read(1), "\x06");
+    FClient->ReadFrame();  // never acknowledged
+    FEmu.Restart();
+    if (GetParam()) FClient = std::make_unique<TRawClient>(ConnectTo(FEmu.TCPPort()));
+    FClient->Send("\x05");
+    EXPECT_EQ(FClient->Read(1), "\x15") << "no answer pending after the cut";
+    EXPECT_TRUE(FEmu.Device().ShiftOpen());
+    EXPECT_EQ(FEmu.Device().Documents().size(), 2u) << "registration and shift open";
+}
+
 INSTANTIATE_TEST_SUITE_P(Transports, EmuLink, ::testing::Values(true, false),
                          [](const auto& I) { return I.param ? "TCP" : "Pty"; });
 
@@ -206,6 +316,25 @@ TEST(EmuLinkTCP, TheDriversSocketFramingTalksToTheEmulator) {
     ASSERT_EQ(P.RunCommand(R, Pwd(), B({0x10}), "", 0, true, true), 0);
     EXPECT_GE(R.size(), 15u);
     P.Disconnect();
+}
+
+// At 9600 baud a byte takes 1.04 ms each way: an exchange cannot end before
+// the line has carried all its bytes.
+TEST(EmuLinkSerial, LineRatePacesBothDirections) {
+    TEmuConfig Config;
+    Config.Baud = 9600;
+    TEmulator E(Config);
+    TRawClient C(OpenTerminal(E.StartSerial()));
+    ASSERT_GE(C.Fd(), 0);
+    const std::string Cmd = B({0x11}) + Pwd();
+    auto T0 = std::chrono::steady_clock::now();
+    std::string A = C.Exchange(Cmd);
+    auto Took = std::chrono::steady_clock::now() - T0;
+    ASSERT_FALSE(A.empty());
+    // ENQ, NAK, the command frame, ACK, the answer frame; the last ACK is not waited for.
+    const size_t Bytes = 1 + 1 + Frame(Cmd).size() + 1 + A.size();
+    EXPECT_GE(Took, std::chrono::microseconds(Bytes * 10 * 1000000 / 9600));
+    EXPECT_EQ(E.BytesSent(), 2 + A.size()) << "NAK, ACK and the answer";
 }
 
 TEST(EmuLinkSerial, TheDriversSerialFramingTalksThroughAComLink) {

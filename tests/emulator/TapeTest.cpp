@@ -28,6 +28,7 @@ TEST(EmuTape, ReceiptOnTheTapeAsTextAndPicture) {
                          "\xD7\xE0\xE9"),  // "Чай"
                  0),
               0);
+    ASSERT_EQ(At(Cmd(D, B({0xFF, 0x0C}), LEn(1021, 2) + LEn(6, 2) + "Ivanov"), 0), 0);
     std::string Thanks = "Thanks";
     Thanks.resize(64, '\0');
     ASSERT_EQ(At(Cmd(D, B({0xFF, 0x45}),
@@ -44,7 +45,8 @@ TEST(EmuTape, ReceiptOnTheTapeAsTextAndPicture) {
     TEmuTape T = D.Tape();
     std::string Text = T.ToText(48);
     for (const char* Want : {"ОТЧЕТ ОБ ОТКРЫТИИ СМЕНЫ", "Чай", "1 x 123.45", "=123.45", "СДАЧА", "=76.55",
-                             "[EAN-13 4006381333931]", "Thanks\n", "[QR t=", "&s=123.45&", " cut\n", "#"})
+                             "[EAN-13 4006381333931]", "Thanks\n", "[QR t=", "&s=123.45&", " cut\n", "#", "НДС 20%",
+                             "СУММА НДС 20%", "=20.58", "КАССИР", "Ivanov", "&fp="})
         EXPECT_NE(Text.find(Want), std::string::npos) << Want << "\n" << Text;
     EXPECT_LT(Text.find("Чай"), Text.find("ИТОГ")) << "items print before the total";
 
