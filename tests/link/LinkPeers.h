@@ -35,7 +35,7 @@ inline std::string MakeFrame(const std::string& APayload) {
 // Byte I/O on one descriptor with bounded waits; owns the descriptor.
 class TPeerIO {
 public:
-    explicit TPeerIO(int AFd = -1) : FFd(AFd) {}
+    explicit TPeerIO(int AFd = -1) { Reset(AFd); }
     ~TPeerIO() { Reset(); }
     TPeerIO(const TPeerIO&) = delete;
     TPeerIO& operator=(const TPeerIO&) = delete;
@@ -44,13 +44,25 @@ public:
     void Reset(int AFd = -1) {
         if (FFd >= 0) ::close(FFd);
         FFd = AFd;
+        // Every read waits in poll() first; writes must be able to give up.
+        if (FFd >= 0) fcntl(FFd, F_SETFL, fcntl(FFd, F_GETFL) | O_NONBLOCK);
     }
 
-    void Write(const std::string& S) const {
+    // Gives up when the far end takes nothing for ATimeoutMs, so a peer
+    // that floods a driver which stopped reading never blocks for good (the
+    // descriptor is non-blocking, see Reset).
+    void Write(const std::string& S, int ATimeoutMs = 3000) const {
         size_t Done = 0;
         while (Done < S.size()) {
             const ssize_t N = ::send(FFd, S.data() + Done, S.size() - Done, MSG_NOSIGNAL);
             const ssize_t M = (N < 0 && errno == ENOTSOCK) ? ::write(FFd, S.data() + Done, S.size() - Done) : N;
+            if (M < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                struct pollfd P {
+                    FFd, POLLOUT, 0
+                };
+                if (poll(&P, 1, ATimeoutMs) <= 0 || !(P.revents & POLLOUT)) return;
+                continue;
+            }
             if (M <= 0) return;
             Done += size_t(M);
         }
@@ -83,7 +95,7 @@ public:
     }
 
 private:
-    int FFd;
+    int FFd = -1;
 };
 
 // A pseudo-terminal; the driver opens SlavePath, the test talks on Master.
