@@ -307,15 +307,6 @@ void TDriver::GetKKTParams() { NotAvailable("Параметры и состоя�
 
 void TDriver::GetDataKKT(pugi::xml_document&) { NotAvailable("ПолучитьПараметрыККТ"); }
 void TDriver::OperationFN(uint8_t, pugi::xml_document&) { NotAvailable("ОперацияФН"); }
-void TDriver::ProcessCorrectionCheck(pugi::xml_document&, pugi::xml_document&) {
-    NotAvailable("СформироватьЧекКоррекции");
-}
-void TDriver::CashInOutcome(pugi::xml_document&, TCurrency) { NotAvailable("НапечататьЧекВнесенияВыемки"); }
-void TDriver::OpenSessionRegistrationKM() { NotAvailable("ОткрытьСессиюРегистрацииКМ"); }
-void TDriver::CloseSessionRegistrationKM() { NotAvailable("ЗакрытьСессиюРегистрацииКМ"); }
-void TDriver::RequestKM(pugi::xml_document&, pugi::xml_document&) { NotAvailable("ЗапросКМ"); }
-void TDriver::GetProcessingKMResult(pugi::xml_document&, int32_t&) { NotAvailable("ПолучитьРезультатыЗапросаКМ"); }
-void TDriver::ConfirmKM(const std::string&, int32_t) { NotAvailable("ПодтвердитьКМ"); }
 void TDriver::GetDocumentInformation(int32_t, pugi::xml_document&) { NotAvailable("ПолучитьИнформациюПоДокументу"); }
 
 }  // namespace fr
