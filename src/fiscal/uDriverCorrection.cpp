@@ -136,7 +136,10 @@ void TDriver::ProcessLegacyCorrectionCheck(pugi::xml_document& AIn, pugi::xml_do
             if (!SameText(P.name(), "FiscalString")) continue;
             const int32_t ID = S.FTaxValues.IDOfTax(AttrTrim(P, "VATRate"));
             if (ID == 0) RaiseEquError(3010);
-            Taxes[size_t(TTaxValues::TaxGroup(ID) - 1)] = AttrMoney(P, "VATAmount");
+            const TCurrency Tax = AttrMoney(P, "VATAmount");
+            if (Tax < TCurrency{} || Tax.ToKopecks() > MaxFieldKopecks)
+                RaiseBadAttribute("VATAmount", AttrText(P, "VATAmount"));
+            Taxes[size_t(TTaxValues::TaxGroup(ID) - 1)] = Tax;
         }
 
         static const char* const PaymentNames[] = {"Cash", "ElectronicPayment", "PrePayment", "PostPayment", "Barter"};

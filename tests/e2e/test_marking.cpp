@@ -235,6 +235,7 @@ TEST_P(Correction, RefusedPackagesBeginNothing) {
          "Налоговая группа вне допустимого диапазона"},
         {fr::efFFD105, Replace(kLegacy, "2026-11-30", "30.11.2026"), 1004, ""},
         {fr::efFFD105, Replace(kLegacy, "Cash=\"100\"", "Cash=\"сто\""), 1004, kBadAttr + "Cash: «сто»"},
+        {fr::efFFD105, Replace(kLegacy, "VATAmount=\"5\"", "VATAmount=\"-5\""), 1004, kBadAttr + "VATAmount: «-5»"},
         {fr::efFFD105, Replace(kLegacy, "TaxationSystems=\"0\"", "TaxationSystems=\"9\""), 1004,
          kBadAttr + "TaxationSystems: «9»"},
         {fr::efFFD12, Replace(Receipt, "<CorrectionData Type=\"0\" Date=\"2026-11-30\"/>", ""), 1004, Input},
