@@ -1,7 +1,11 @@
 #include "driver/uEcrDriver.h"
 
+#include <cmath>
+#include <optional>
+
 #include "base/uCommonUtils.h"
 #include "base/uEquipmentErrors.h"
+#include "base/uStrings.h"
 #include "base/uXmlUtils.h"
 
 namespace fr {
@@ -119,11 +123,30 @@ void TEcrlDriver::HostPrintTextDocument(TV8Call& ACall) {
     });
 }
 
+// The amount of a cash document as four-decimal money (x 10 000, halves to
+// even). A text that is not a number, NaN, an infinity or a value beyond the
+// money range is refused naming the value, instead of becoming zero.
+TCurrency TEcrlDriver::CashAmount(const TV8Call& ACall, long I) {
+    const auto Refuse = [](const std::string& AValue) {
+        throw EquException(1004, "Ошибка входных параметров команды. Недопустимая сумма внесения/выемки: «" +
+                                     AValue + "»");
+    };
+    if (ACall.IsString(I)) {
+        const std::string Text = ACall.GetString(I);
+        const std::optional<TCurrency> V = TCurrency::Parse(Text);
+        if (!V) Refuse(Text);
+        return *V;
+    }
+    const double V = ACall.GetDouble(I);
+    if (!std::isfinite(V) || std::fabs(V) > 9e14) Refuse(FormatDouble(V));
+    return TCurrency::FromDouble(V);
+}
+
 void TEcrlDriver::HostCashInOutcome(TV8Call& ACall) {
     Wrapped(ACall, [&] {
         pugi::xml_document In;
         ReadInput(ACall, 1, In);
-        CashInOutcome(In, TCurrency::FromDouble(ACall.GetDouble(2)));
+        CashInOutcome(In, CashAmount(ACall, 2));
     });
 }
 

@@ -54,6 +54,7 @@ public:
     void HostProcessCorrectionCheck(TV8Call& ACall);
     void HostPrintTextDocument(TV8Call& ACall);
     void HostCashInOutcome(TV8Call& ACall);
+    static TCurrency CashAmount(const TV8Call& ACall, long I);
     void HostPrintXReport(TV8Call& ACall);
     void HostGetCurrentStatus(TV8Call& ACall);
     void HostReportCurrentStatusOfSettlements(TV8Call& ACall);

@@ -350,14 +350,5 @@ void TDriver::GetKKTParams() { NotAvailable("Параметры и состоя�
 
 // ------------------------------------------------------- fiscal operations
 
-void TDriver::ProcessCorrectionCheck(pugi::xml_document&, pugi::xml_document&) {
-    NotAvailable("СформироватьЧекКоррекции");
-}
-void TDriver::CashInOutcome(pugi::xml_document&, TCurrency) { NotAvailable("НапечататьЧекВнесенияВыемки"); }
-void TDriver::OpenSessionRegistrationKM() { NotAvailable("ОткрытьСессиюРегистрацииКМ"); }
-void TDriver::CloseSessionRegistrationKM() { NotAvailable("ЗакрытьСессиюРегистрацииКМ"); }
-void TDriver::RequestKM(pugi::xml_document&, pugi::xml_document&) { NotAvailable("ЗапросКМ"); }
-void TDriver::GetProcessingKMResult(pugi::xml_document&, int32_t&) { NotAvailable("ПолучитьРезультатыЗапросаКМ"); }
-void TDriver::ConfirmKM(const std::string&, int32_t) { NotAvailable("ПодтвердитьКМ"); }
 
 }  // namespace fr

@@ -162,6 +162,13 @@ private:
     void WithReportBracket(bool AIgnoreRestoreError, F ABody);
     std::unique_ptr<TDeviceDriver> NewSession();
     void ProcessFiscalString(pugi::xml_node AElement, TReceiptState& AState);
+    // Correction receipts and cash documents (uDriverCorrection.cpp).
+    void ProcessLegacyCorrectionCheck(pugi::xml_document& AIn, pugi::xml_document& AOut);
+    // Table 17 field 7 back to its value at Open; a failure is only logged.
+    void RestorePrintSetting();
+    // Marking codes (uDriverMarking.cpp): clears the storage's buffer of
+    // checked codes and the session's list.
+    void ResetMarkingSession();
     // Steps of ProcessCheck from the print setting to the output document;
     // AClosed is set once the device has closed the receipt.
     void RegisterReceipt(bool AElectronically, pugi::xml_document& ACheckPackage,
