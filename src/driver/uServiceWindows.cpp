@@ -101,7 +101,8 @@ void RunServiceWindow(TFrWindowRequest& ARequest) {
     // A process without a graphical session (a server, a service) never
     // loads GTK at all.
     if (!HaveDisplay())
-        throw std::runtime_error(std::string("Нет графического сеанса: окно «") + (ARequest.Caption ? ARequest.Caption : "") +
+        throw std::runtime_error(std::string("Нет графического сеанса: окно «") +
+                                 (ARequest.Caption ? ARequest.Caption : "") +
                                  "» можно открыть только в клиенте с графическим рабочим столом "
                                  "(не задана переменная DISPLAY или WAYLAND_DISPLAY)");
     const TFrWindowsRun Run = ModuleEntry();

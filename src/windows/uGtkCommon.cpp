@@ -80,7 +80,8 @@ void ShowError(GtkWindow* AParent, const std::string& AText) {
 void OpenUri(GtkWindow* AParent, const std::string& AUri) {
     GError* Error = nullptr;
     if (gtk_show_uri_on_window(AParent, AUri.c_str(), GDK_CURRENT_TIME, &Error)) return;
-    const std::string Text = "Не удалось открыть " + AUri + ": " + (Error ? Error->message : "нет программы для этого адреса");
+    const std::string Text =
+        "Не удалось открыть " + AUri + ": " + (Error ? Error->message : "нет программы для этого адреса");
     if (Error) g_error_free(Error);
     ShowError(AParent, Text);
 }

@@ -44,9 +44,15 @@ int NewestLogFile(const std::string& ADirectory, const std::vector<std::string>&
 std::string DecodeLogText(std::string_view ABytes, TLogEncoding AEncoding) {
     std::string Text;
     switch (AEncoding) {
-        case leUtf8: Text = Utf32ToUtf8(Utf8ToUtf32(ABytes)); break;
-        case leAnsi: Text = AnsiToUtf8(ABytes); break;
-        case leOem: Text = OemToUtf8(ABytes); break;
+        case leUtf8:
+            Text = Utf32ToUtf8(Utf8ToUtf32(ABytes));
+            break;
+        case leAnsi:
+            Text = AnsiToUtf8(ABytes);
+            break;
+        case leOem:
+            Text = OemToUtf8(ABytes);
+            break;
     }
     // A text view ends its text at a zero byte.
     return ReplaceAll(std::move(Text), std::string_view("\0", 1), "\xEF\xBF\xBD");

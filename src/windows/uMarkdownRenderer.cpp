@@ -44,17 +44,28 @@ std::string EscapeAttr(std::string_view S) {
     std::string R;
     for (char C : S) {
         switch (C) {
-            case '&': R += "&amp;"; break;
-            case '"': R += "&quot;"; break;
-            case '<': R += "&lt;"; break;
-            case '>': R += "&gt;"; break;
-            default: R += C;
+            case '&':
+                R += "&amp;";
+                break;
+            case '"':
+                R += "&quot;";
+                break;
+            case '<':
+                R += "&lt;";
+                break;
+            case '>':
+                R += "&gt;";
+                break;
+            default:
+                R += C;
         }
     }
     return R;
 }
 
-std::string LowerExtension(const std::string& AName) { return LowerCase(fs::path(AName).extension().string()); }
+std::string LowerExtension(const std::string& AName) {
+    return LowerCase(fs::path(AName).extension().string());
+}
 
 // A name from the archive that stays inside the working folder: relative,
 // without "..", without empty or "." parts.
@@ -191,10 +202,10 @@ std::string MarkdownToHtml(std::string_view AMarkdown) {
 std::string HtmlFileText(std::string_view AHtml, const std::string& ACssName) {
     std::string R = kBom;
     if (ACssName.empty()) return R.append(AHtml);
-    for (const std::string& Line : {std::string("<!DOCTYPE html>"), std::string("<html>"), std::string("<head>"),
-                                    "<link href=\"" + EscapeAttr(ACssName) + "\" rel=\"stylesheet\">",
-                                    std::string("</head>"), std::string("<body>"), std::string(AHtml),
-                                    std::string("</body>"), std::string("</html>")})
+    for (const std::string& Line :
+         {std::string("<!DOCTYPE html>"), std::string("<html>"), std::string("<head>"),
+          "<link href=\"" + EscapeAttr(ACssName) + "\" rel=\"stylesheet\">", std::string("</head>"),
+          std::string("<body>"), std::string(AHtml), std::string("</body>"), std::string("</html>")})
         R += Line + "\r\n";
     return R;
 }
@@ -216,8 +227,8 @@ std::vector<TDocRun> MarkdownToRuns(std::string_view AMarkdown) {
     // blocks of a tight list item.
     auto BlockBreak = [&](cmark_node* N) {
         cmark_node* Parent = cmark_node_parent(N);
-        const bool InTightItem = Parent && cmark_node_get_type(Parent) == CMARK_NODE_ITEM && !Lists.empty() &&
-                                 Lists.back().Tight;
+        const bool InTightItem =
+            Parent && cmark_node_get_type(Parent) == CMARK_NODE_ITEM && !Lists.empty() && Lists.back().Tight;
         B.Break(InTightItem ? 1 : 2);
     };
     for (cmark_event_type Ev; (Ev = cmark_iter_next(It.get())) != CMARK_EVENT_DONE;) {
@@ -244,8 +255,8 @@ std::vector<TDocRun> MarkdownToRuns(std::string_view AMarkdown) {
             case CMARK_NODE_LIST:
                 if (Enter) {
                     if (Lists.empty() || cmark_node_previous(N)) BlockBreak(N);
-                    Lists.push_back({cmark_node_get_list_type(N) == CMARK_ORDERED_LIST, cmark_node_get_list_tight(N) != 0,
-                                     cmark_node_get_list_start(N)});
+                    Lists.push_back({cmark_node_get_list_type(N) == CMARK_ORDERED_LIST,
+                                     cmark_node_get_list_tight(N) != 0, cmark_node_get_list_start(N)});
                     B.Look.Indent++;
                 } else {
                     Lists.pop_back();
@@ -271,15 +282,21 @@ std::vector<TDocRun> MarkdownToRuns(std::string_view AMarkdown) {
                 BlockBreak(N);
                 B.Add("\u2014\u2014\u2014");
                 break;
-            case CMARK_NODE_TEXT: B.Add(Literal(N)); break;
+            case CMARK_NODE_TEXT:
+                B.Add(Literal(N));
+                break;
             case CMARK_NODE_CODE: {
                 B.Look.Code = true;
                 B.Add(Literal(N));
                 B.Look.Code = false;
                 break;
             }
-            case CMARK_NODE_SOFTBREAK: B.Add(" "); break;
-            case CMARK_NODE_LINEBREAK: B.Add("\n"); break;
+            case CMARK_NODE_SOFTBREAK:
+                B.Add(" ");
+                break;
+            case CMARK_NODE_LINEBREAK:
+                B.Add("\n");
+                break;
             case CMARK_NODE_STRONG:
                 Strong += Enter ? 1 : -1;
                 B.Look.Strong = Strong > 0;
@@ -297,7 +314,8 @@ std::vector<TDocRun> MarkdownToRuns(std::string_view AMarkdown) {
                 }
                 B.Look.Link = Links.empty() ? std::string() : Links.back();
                 break;
-            default: break;  // raw HTML is left out; images show their description
+            default:
+                break;  // raw HTML is left out; images show their description
         }
     }
     B.Break(1);

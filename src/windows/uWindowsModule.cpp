@@ -23,7 +23,9 @@ void SetError(const TFrWindowRequest* ARequest, const std::string& AText) {
     ARequest->ErrorText[N] = 0;
 }
 
-std::string Text(const char* S) { return S ? S : ""; }
+std::string Text(const char* S) {
+    return S ? S : "";
+}
 
 void Run(const TFrWindowRequest& R) {
     using namespace fr::win;

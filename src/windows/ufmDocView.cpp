@@ -65,14 +65,14 @@ TfrmDocView::TfrmDocView(const std::vector<TDocRun>& ARuns, const std::string& A
 void TfrmDocView::CreateTags() {
     static const double Scales[] = {1.7, 1.4, 1.2, 1.1, 1.0, 1.0};
     for (int Level = 1; Level <= 6; ++Level)
-        gtk_text_buffer_create_tag(FBuffer, ("h" + std::to_string(Level)).c_str(), "weight", PANGO_WEIGHT_BOLD,
-                                   "scale", Scales[Level - 1], "pixels-above-lines", Scaled(Level <= 2 ? 8 : 4),
+        gtk_text_buffer_create_tag(FBuffer, ("h" + std::to_string(Level)).c_str(), "weight", PANGO_WEIGHT_BOLD, "scale",
+                                   Scales[Level - 1], "pixels-above-lines", Scaled(Level <= 2 ? 8 : 4),
                                    "pixels-below-lines", Scaled(4), nullptr);
     gtk_text_buffer_create_tag(FBuffer, "strong", "weight", PANGO_WEIGHT_BOLD, nullptr);
     gtk_text_buffer_create_tag(FBuffer, "em", "style", PANGO_STYLE_ITALIC, nullptr);
     gtk_text_buffer_create_tag(FBuffer, "code", "family", "monospace", "background", "#eef0f2", nullptr);
-    gtk_text_buffer_create_tag(FBuffer, "pre", "family", "monospace", "paragraph-background", "#eef0f2",
-                               "wrap-mode", GTK_WRAP_NONE, nullptr);
+    gtk_text_buffer_create_tag(FBuffer, "pre", "family", "monospace", "paragraph-background", "#eef0f2", "wrap-mode",
+                               GTK_WRAP_NONE, nullptr);
     gtk_text_buffer_create_tag(FBuffer, "quote", "foreground", "#555555", "style", PANGO_STYLE_ITALIC, nullptr);
 }
 

@@ -149,7 +149,9 @@ void TfrmLog::OnFileChanged(GtkComboBox*, gpointer ASelf) {
     if (!Self->FFilling) Self->LoadSelected();
 }
 
-void TfrmLog::OnEncodingChanged(GtkComboBox*, gpointer ASelf) { static_cast<TfrmLog*>(ASelf)->LoadSelected(); }
+void TfrmLog::OnEncodingChanged(GtkComboBox*, gpointer ASelf) {
+    static_cast<TfrmLog*>(ASelf)->LoadSelected();
+}
 
 void TfrmLog::OnPopupShown(GObject* AObject, GParamSpec*, gpointer ASelf) {
     gboolean Shown = FALSE;

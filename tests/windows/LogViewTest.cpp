@@ -76,14 +76,23 @@ TEST(LogViewText, DecodesEachEncoding) {
     };
     const TCase Cases[] = {
         {"utf8 Cyrillic", "\xD0\x9B\xD0\xBE\xD0\xB3\r\n", leUtf8, "Лог\r\n"},
-        {"utf8 invalid byte", "a\xFF" "b", leUtf8, "a\xEF\xBF\xBD" "b"},
+        {"utf8 invalid byte",
+         "a\xFF"
+         "b",
+         leUtf8,
+         "a\xEF\xBF\xBD"
+         "b"},
         {"utf8 cut sequence", "a\xD0", leUtf8, "a\xEF\xBF\xBD"},
         {"ansi Cyrillic", "\xCB\xEE\xE3 \xB8", leAnsi, "Лог ё"},
         {"ansi euro and quotes", "\x88\x93\x94", leAnsi, "€“”"},
         {"oem Cyrillic", "\x8B\xAE\xA3 \xF1", leOem, "Лог ё"},
         {"oem box drawing", "\xC9\xCD\xBB", leOem, "╔═╗"},
-        {"zero byte", std::string("a\0b", 3), leAnsi, "a\xEF\xBF\xBD" "b"},
-        {"zero byte utf8", std::string("a\0b", 3), leUtf8, "a\xEF\xBF\xBD" "b"},
+        {"zero byte", std::string("a\0b", 3), leAnsi,
+         "a\xEF\xBF\xBD"
+         "b"},
+        {"zero byte utf8", std::string("a\0b", 3), leUtf8,
+         "a\xEF\xBF\xBD"
+         "b"},
         {"utf8 bytes read as ansi", "\xD0\x9B", leAnsi, "Р›"},
     };
     for (const TCase& C : Cases) EXPECT_EQ(DecodeLogText(C.Bytes, C.Encoding), C.Text) << C.Name;

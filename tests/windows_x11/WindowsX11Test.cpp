@@ -4,8 +4,8 @@
 // the clipboard, takes a screenshot and closes it, and the action returns.
 // Without Xvfb and the X tools the window tests skip; the tests of what
 // happens without a display and of the library's dependencies always run.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -56,7 +56,9 @@ std::string Shell(const std::string& ACommand) {
     return Out;
 }
 
-bool HaveTool(const std::string& AName) { return !Shell("command -v " + AName + " 2>/dev/null").empty(); }
+bool HaveTool(const std::string& AName) {
+    return !Shell("command -v " + AName + " 2>/dev/null").empty();
+}
 
 std::string ReadFile(const fs::path& P) {
     std::ifstream F(P, std::ios::binary);
@@ -72,8 +74,8 @@ public:
         int Fds[2];
         if (pipe(Fds) != 0) return false;
         const std::string Fd = std::to_string(Fds[1]);
-        const char* Argv[] = {"Xvfb", "-displayfd", Fd.c_str(), "-screen", "0", "1280x800x24", "-nolisten", "tcp",
-                              nullptr};
+        const char* Argv[] = {"Xvfb",        "-displayfd", Fd.c_str(), "-screen", "0",
+                              "1280x800x24", "-nolisten",  "tcp",      nullptr};
         posix_spawn_file_actions_t Actions;
         posix_spawn_file_actions_init(&Actions);
         posix_spawn_file_actions_addclose(&Actions, Fds[0]);
@@ -110,7 +112,8 @@ private:
 unsigned long FindWindow(const std::string& ATitle) {
     const auto Deadline = std::chrono::steady_clock::now() + 20s;
     while (std::chrono::steady_clock::now() < Deadline) {
-        std::istringstream Ids(Shell("xdotool search --onlyvisible --pid " + std::to_string(getpid()) + " 2>/dev/null"));
+        std::istringstream Ids(
+            Shell("xdotool search --onlyvisible --pid " + std::to_string(getpid()) + " 2>/dev/null"));
         for (unsigned long Id; Ids >> Id;)
             if (Shell("xdotool getwindowname " + std::to_string(Id) + " 2>/dev/null") == ATitle + "\n") return Id;
         std::this_thread::sleep_for(200ms);
