@@ -52,14 +52,15 @@ std::string MakeZip(const std::vector<std::pair<std::string, std::string>>& AFil
     zip_t* Z = zip_open(Path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &Err);
     EXPECT_NE(Z, nullptr);
     for (const auto& [Name, Data] : AFiles) {
+        if (Name.back() == '/') {
+            zip_dir_add(Z, Name.c_str(), ZIP_FL_ENC_UTF_8);
+            continue;
+        }
         // libzip frees the copy with the source.
         void* Copy = std::malloc(Data.size() + 1);
         std::memcpy(Copy, Data.data(), Data.size());
         zip_source_t* S = zip_source_buffer(Z, Copy, Data.size(), 1);
-        if (Name.back() == '/')
-            zip_dir_add(Z, Name.c_str(), ZIP_FL_ENC_UTF_8), zip_source_free(S);
-        else
-            EXPECT_GE(zip_file_add(Z, Name.c_str(), S, ZIP_FL_ENC_UTF_8), 0) << Name;
+        EXPECT_GE(zip_file_add(Z, Name.c_str(), S, ZIP_FL_ENC_UTF_8), 0) << Name;
     }
     EXPECT_EQ(zip_close(Z), 0);
     std::string Bytes = ReadFile(Path);
