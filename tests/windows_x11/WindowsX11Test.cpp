@@ -283,3 +283,18 @@ TEST(WindowsNoDisplay, LibraryLinksNoGtk) {
     for (const char* Lib : {"libgtk", "libgdk", "libzip", "libcmark", "libX11"})
         EXPECT_EQ(Needed.find(Lib), std::string::npos) << Lib << " in\n" << Needed;
 }
+
+// A desktop without a usable GTK: the module cannot be loaded, the action
+// fails with a text and the host goes on. The command-line host runs in a
+// child process whose loader finds a broken libgtk-3.so.0 first.
+TEST(WindowsNoDisplay, MissingGtkFailsTheActionWithAText) {
+    const fs::path Dir = TX11Environment::Dir / "broken-gtk";
+    fs::create_directories(Dir);
+    std::ofstream(Dir / "libgtk-3.so.0") << "";
+    const std::string Out = Shell("env LD_LIBRARY_PATH=" + Dir.string() + " DISPLAY=:99 " + FR_BINARY_DIR +
+                                  "/tools/drvtest --lib " + FR_LIBRARY_PATH +
+                                  " call DoAdditionalAction s:ShowHelp -- call GetLastError e 2>&1");
+    EXPECT_NE(Out.find("DoAdditionalAction: called, result false"), std::string::npos) << Out;
+    EXPECT_NE(Out.find("GetLastError: 1001 Не удалось загрузить модуль окон драйвера"), std::string::npos) << Out;
+    EXPECT_NE(Out.find("libgtk-3.so.0"), std::string::npos) << Out;
+}
