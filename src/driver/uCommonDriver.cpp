@@ -9,6 +9,7 @@
 #include "base/uEquipmentErrors.h"
 #include "base/uStrings.h"
 #include "base/uXmlUtils.h"
+#include "driver/uServiceWindows.h"
 #include "log/uLog.h"
 #include "resources/uResources.h"
 
@@ -236,12 +237,24 @@ void TCommonDriver::RunAdditionalAction(const std::string& AName) {
 }
 
 void TCommonDriver::ViewLog() {
-    throw std::runtime_error("Окно просмотра лога в этой версии драйвера для Linux ещё не поставляется. Файлы лога: " +
-                             GetLogFileName(true));
+    const std::string Directory = GetLogFileName(true);
+    TFrWindowRequest R{};
+    R.Kind = wkLogView;
+    R.Caption = "Просмотр лога";
+    R.LogDirectory = Directory.c_str();
+    RunServiceWindow(R);
 }
 
 void TCommonDriver::ShowHelp() {
-    throw std::runtime_error("Окно справки в этой версии драйвера для Linux ещё не поставляется");
+    const char* const Source = "help";
+    const std::string_view* Package = FindResource(Source);
+    if (!Package) throw std::runtime_error(std::string("File not found: ") + Source);
+    TFrWindowRequest R{};
+    R.Kind = wkHelp;
+    R.Caption = "Справка";
+    R.HelpPackage = Package->data();
+    R.HelpPackageSize = Package->size();
+    RunServiceWindow(R);
 }
 
 // ------------------------------------------------------------- host methods

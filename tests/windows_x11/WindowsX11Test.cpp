@@ -1,0 +1,300 @@
+// The service windows as the host meets them: the library is loaded with
+// dlopen, DoAdditionalAction opens the window on the calling thread, a second
+// thread finds the window on a private X server, reads what it shows through
+// the clipboard, takes a screenshot and closes it, and the action returns.
+// Without Xvfb and the X tools the window tests skip; the tests of what
+// happens without a display and of the library's dependencies always run.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "v8host/uV8Host.h"
+#include "windows_x11/WindowManagerClose.h"
+
+using namespace fr::host;
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+extern char** environ;
+
+namespace {
+
+// Log files and temporary files of the library go to folders of this test.
+class TX11Environment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        Dir = fs::temp_directory_path() / ("fr_windows_x11_" + std::to_string(getpid()));
+        fs::create_directories(Dir / "tmp");
+        setenv("FR_ORVALEN1C8X3N_DATA_DIR", Dir.c_str(), 1);
+        setenv("TMPDIR", (Dir / "tmp").c_str(), 1);
+        // No accessibility bus on a private X server.
+        setenv("NO_AT_BRIDGE", "1", 1);
+        LogDir = Dir / "Velmark" / "fr_orvalen1c8x3n" / "logs";
+    }
+    void TearDown() override { fs::remove_all(Dir); }
+    static inline fs::path Dir, LogDir;
+};
+::testing::Environment* const kEnv = ::testing::AddGlobalTestEnvironment(new TX11Environment);
+
+std::string Shell(const std::string& ACommand) {
+    std::string Out;
+    if (FILE* P = popen(ACommand.c_str(), "r")) {
+        char Buf[4096];
+        size_t N;
+        while ((N = fread(Buf, 1, sizeof Buf, P)) > 0) Out.append(Buf, N);
+        pclose(P);
+    }
+    return Out;
+}
+
+bool HaveTool(const std::string& AName) {
+    return !Shell("command -v " + AName + " 2>/dev/null").empty();
+}
+
+std::string ReadFile(const fs::path& P) {
+    std::ifstream F(P, std::ios::binary);
+    std::ostringstream S;
+    S << F.rdbuf();
+    return S.str();
+}
+
+// A private X server on a display number it picks itself.
+class TXvfb {
+public:
+    bool Start() {
+        int Fds[2];
+        if (pipe(Fds) != 0) return false;
+        const std::string Fd = std::to_string(Fds[1]);
+        const char* Argv[] = {"Xvfb",        "-displayfd", Fd.c_str(), "-screen", "0",
+                              "1280x800x24", "-nolisten",  "tcp",      nullptr};
+        posix_spawn_file_actions_t Actions;
+        posix_spawn_file_actions_init(&Actions);
+        posix_spawn_file_actions_addclose(&Actions, Fds[0]);
+        posix_spawn_file_actions_addopen(&Actions, 2, "/dev/null", O_WRONLY, 0);
+        const int Rc = posix_spawnp(&FPid, "Xvfb", &Actions, nullptr, const_cast<char**>(Argv), environ);
+        posix_spawn_file_actions_destroy(&Actions);
+        close(Fds[1]);
+        if (Rc != 0) {
+            close(Fds[0]);
+            FPid = 0;
+            return false;
+        }
+        std::string Number;
+        char C;
+        while (read(Fds[0], &C, 1) == 1 && C != '\n') Number += C;
+        close(Fds[0]);
+        if (Number.empty()) return false;
+        Display = ":" + Number;
+        return true;
+    }
+    ~TXvfb() {
+        if (FPid > 0) {
+            kill(FPid, SIGTERM);
+            waitpid(FPid, nullptr, 0);
+        }
+    }
+    std::string Display;
+
+private:
+    pid_t FPid = 0;
+};
+
+// The visible window of this process with the title, within 20 seconds.
+unsigned long FindWindow(const std::string& ATitle) {
+    const auto Deadline = std::chrono::steady_clock::now() + 20s;
+    while (std::chrono::steady_clock::now() < Deadline) {
+        std::istringstream Ids(
+            Shell("xdotool search --onlyvisible --pid " + std::to_string(getpid()) + " 2>/dev/null"));
+        for (unsigned long Id; Ids >> Id;)
+            if (Shell("xdotool getwindowname " + std::to_string(Id) + " 2>/dev/null") == ATitle + "\n") return Id;
+        std::this_thread::sleep_for(200ms);
+    }
+    return 0;
+}
+
+// Selects all text of the focused view and reads it back from the clipboard.
+std::string CopyAll(unsigned long AWindow) {
+    Shell("xdotool windowfocus --sync " + std::to_string(AWindow) + " key ctrl+a ctrl+c 2>/dev/null");
+    std::this_thread::sleep_for(300ms);
+    return Shell("timeout 5 xclip -o -selection clipboard 2>/dev/null");
+}
+
+// Where the screenshots go: FR_SCREENSHOT_DIR when set, else the test's folder.
+fs::path Screenshot(unsigned long AWindow, const std::string& AName) {
+    const char* Dir = std::getenv("FR_SCREENSHOT_DIR");
+    const fs::path P = fs::path(Dir && *Dir ? Dir : TX11Environment::Dir.c_str()) / AName;
+    // A window just mapped may not be painted yet: a blank picture is a few
+    // hundred bytes, so take it again until it holds something.
+    for (int I = 0; I < 20; ++I) {
+        Shell("import -window " + std::to_string(AWindow) + " " + P.string() + " 2>/dev/null");
+        std::error_code Ec;
+        if (fs::file_size(P, Ec) > 5000) break;
+        std::this_thread::sleep_for(500ms);
+    }
+    return P;
+}
+
+class WindowsX11 : public ::testing::Test {
+protected:
+    void SetUp() override {
+        for (const char* Tool : {"Xvfb", "xdotool", "xclip", "import"})
+            if (!HaveTool(Tool)) GTEST_SKIP() << Tool << " is not installed (scripts/install-deps installs it)";
+        if (FXvfb.Display.empty()) {
+            ASSERT_TRUE(FXvfb.Start()) << "Xvfb did not start";
+        }
+        FSavedDisplay = std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "";
+        setenv("DISPLAY", FXvfb.Display.c_str(), 1);
+        unsetenv("WAYLAND_DISPLAY");
+        FHost.Load(FR_LIBRARY_PATH);
+        ASSERT_TRUE(FHost.Create("fr_orvalen1c8x3n"));
+    }
+    void TearDown() override {
+        FHost.Destroy();
+        // GTK keeps its connection to this display for the life of the
+        // process, so the server stays until the test program ends.
+        if (!FSavedDisplay.empty()) setenv("DISPLAY", FSavedDisplay.c_str(), 1);
+    }
+    static inline TXvfb FXvfb;
+    TComponentHost FHost;
+    std::string FSavedDisplay;
+};
+
+}  // namespace
+
+TEST_F(WindowsX11, LogViewerShowsTheNewestFileFollowsItAndClosesByTheWindowManager) {
+    fs::create_directories(TX11Environment::LogDir);
+    const fs::path Old = TX11Environment::LogDir / "fr_orvalen1c8x3n_2026.12.09.log";
+    const fs::path Today = TX11Environment::LogDir / "fr_orvalen1c8x3n_2026.12.10.log";
+    std::ofstream(Old, std::ios::binary) << "2026.12.09 09:00:00.000\tINFO\tвчера\r\n";
+    const std::string Lines =
+        "2026.12.10 10:15:02.117\tINFO\t> Open: \tПодключение к ККТ по TCP 127.0.0.1:7778\r\n"
+        "2026.12.10 10:15:02.301\tDEBUG\tTDevice: \tКоманда 11h, ответ 00h\r\n"
+        "2026.12.10 10:15:02.305\tINFO\t< Open: \tУспешно\r\n";
+    std::ofstream(Today, std::ios::binary) << Lines;
+
+    std::string Shown, Followed, Error;
+    fs::path Shot;
+    std::thread Driver([&] {
+        const unsigned long W = FindWindow("Просмотр лога");
+        if (!W) {
+            Error = "the window did not appear";
+            return;
+        }
+        Shown = CopyAll(W);
+        std::ofstream(Today, std::ios::binary | std::ios::app)
+            << "2026.12.10 10:15:07.480\tINFO\t> OpenShift: \tОткрытие смены\r\n";
+        for (int I = 0; I < 20 && Followed.find("OpenShift") == std::string::npos; ++I) {
+            std::this_thread::sleep_for(300ms);
+            Followed = CopyAll(W);
+        }
+        // The caret to the end drops the selection before the picture.
+        Shell("xdotool key ctrl+End 2>/dev/null");
+        std::this_thread::sleep_for(300ms);
+        Shot = Screenshot(W, "log-viewer.png");
+        CloseAsWindowManager(W);
+    });
+    const TCallResult R = FHost.Call("DoAdditionalAction", {THostValue::String("ViewLog")});
+    Driver.join();
+    ASSERT_EQ(Error, "");
+    EXPECT_TRUE(R.Result.Bool) << FHost.LastError().second;
+    EXPECT_EQ(Shown, Lines);
+    EXPECT_NE(Followed.find("Открытие смены"), std::string::npos) << Followed;
+    EXPECT_GT(fs::file_size(Shot), 5000u);
+}
+
+TEST_F(WindowsX11, HelpShowsTheHelpWritesItsHtmlAndClosesByEscape) {
+    const fs::path Tmp = TX11Environment::Dir / "tmp";
+    std::string Shown, Html, Error;
+    std::vector<std::string> WorkFolders;
+    fs::path Shot;
+    std::thread Driver([&] {
+        const unsigned long W = FindWindow("Справка");
+        if (!W) {
+            Error = "the window did not appear";
+            return;
+        }
+        for (const auto& E : fs::directory_iterator(Tmp)) {
+            WorkFolders.push_back(E.path().filename().string());
+            Html = ReadFile(E.path() / "md.html");
+        }
+        Shot = Screenshot(W, "help.png");
+        Shown = CopyAll(W);
+        Shell("xdotool windowfocus --sync " + std::to_string(W) + " key Escape 2>/dev/null");
+    });
+    const TCallResult R = FHost.Call("DoAdditionalAction", {THostValue::String("ShowHelp")});
+    Driver.join();
+    ASSERT_EQ(Error, "");
+    EXPECT_TRUE(R.Result.Bool) << FHost.LastError().second;
+    ASSERT_EQ(WorkFolders.size(), 1u);
+    EXPECT_EQ(WorkFolders[0].front(), '{');
+    EXPECT_EQ(Html.substr(0, 20), "\xEF\xBB\xBF<!DOCTYPE html>\r\n");
+    EXPECT_NE(Html.find("<link href=\"help.css\" rel=\"stylesheet\">"), std::string::npos);
+    EXPECT_NE(Html.find("dialout"), std::string::npos);
+    // The view shows the text, not the markup.
+    EXPECT_NE(Shown.find("Подключение ККТ"), std::string::npos) << Shown.substr(0, 300);
+    EXPECT_NE(Shown.find("dialout"), std::string::npos);
+    EXPECT_EQ(Shown.find("<h1>"), std::string::npos);
+    EXPECT_EQ(Shown.find("## "), std::string::npos);
+    // The working folder is gone once the window is closed.
+    EXPECT_TRUE(fs::is_empty(Tmp));
+    EXPECT_GT(fs::file_size(Shot), 5000u);
+}
+
+// Without a graphical session the actions fail with a text and load no GTK.
+TEST(WindowsNoDisplay, ActionsFailWithATextAndLoadNoGtk) {
+    const std::string Display = std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "";
+    const std::string Wayland = std::getenv("WAYLAND_DISPLAY") ? std::getenv("WAYLAND_DISPLAY") : "";
+    unsetenv("DISPLAY");
+    unsetenv("WAYLAND_DISPLAY");
+    TComponentHost Host;
+    Host.Load(FR_LIBRARY_PATH);
+    ASSERT_TRUE(Host.Create("fr_orvalen1c8x3n"));
+    for (const char* Action : {"ViewLog", "ShowHelp"}) {
+        const TCallResult R = Host.Call("DoAdditionalAction", {THostValue::String(Action)});
+        EXPECT_FALSE(R.Result.Bool) << Action;
+        const auto [Code, Text] = Host.LastError();
+        EXPECT_EQ(Code, 1001);
+        EXPECT_NE(Text.find("Нет графического сеанса"), std::string::npos) << Text;
+    }
+    EXPECT_EQ(Host.Call("DoAdditionalAction", {THostValue::String("viewlog")}).Result.Bool, false);
+    EXPECT_EQ(Host.LastError().second, "Action not found");
+    Host.Destroy();
+    if (!Display.empty()) setenv("DISPLAY", Display.c_str(), 1);
+    if (!Wayland.empty()) setenv("WAYLAND_DISPLAY", Wayland.c_str(), 1);
+}
+
+// The library itself needs no GTK: its dynamic section names no GTK or GDK
+// library; the module it carries does.
+TEST(WindowsNoDisplay, LibraryLinksNoGtk) {
+    if (!HaveTool("readelf")) GTEST_SKIP() << "readelf is not installed";
+    const std::string Needed = Shell(std::string("readelf -d ") + FR_LIBRARY_PATH + " | grep NEEDED");
+    EXPECT_NE(Needed.find("libc.so"), std::string::npos) << Needed;
+    for (const char* Lib : {"libgtk", "libgdk", "libzip", "libcmark", "libX11"})
+        EXPECT_EQ(Needed.find(Lib), std::string::npos) << Lib << " in\n" << Needed;
+}
+
+// A desktop without a usable GTK: the module cannot be loaded, the action
+// fails with a text and the host goes on. The command-line host runs in a
+// child process whose loader finds a broken libgtk-3.so.0 first.
+TEST(WindowsNoDisplay, MissingGtkFailsTheActionWithAText) {
+    const fs::path Dir = TX11Environment::Dir / "broken-gtk";
+    fs::create_directories(Dir);
+    std::ofstream(Dir / "libgtk-3.so.0") << "";
+    const std::string Out = Shell("env LD_LIBRARY_PATH=" + Dir.string() + " DISPLAY=:99 " + FR_BINARY_DIR +
+                                  "/tools/drvtest --lib " + FR_LIBRARY_PATH +
+                                  " call DoAdditionalAction s:ShowHelp -- call GetLastError e 2>&1");
+    EXPECT_NE(Out.find("DoAdditionalAction: called, result false"), std::string::npos) << Out;
+    EXPECT_NE(Out.find("GetLastError: 1001 Не удалось загрузить модуль окон драйвера"), std::string::npos) << Out;
+    EXPECT_NE(Out.find("libgtk-3.so.0"), std::string::npos) << Out;
+}
