@@ -38,6 +38,9 @@ std::string Trim(std::string_view S);
 // surrounding blanks and nothing else.
 std::optional<int64_t> ParseInt(std::string_view S);
 std::optional<double> ParseDouble(std::string_view S);
+// The shortest text in the form d.ddde±XX that reads back as exactly V
+// (what std::to_chars writes in scientific format, which g++ 10 lacks).
+std::string ShortestScientific(double V);
 // Up to 15 significant digits, no exponent for ordinary magnitudes,
 // no trailing zeros ("12.5", "3", "-0.001").
 std::string FormatDouble(double V);

@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "base/uCommonUtils.h"
+#include "base/uStrings.h"
 
 namespace fr {
 
@@ -18,9 +19,7 @@ int64_t ScaleHalfEven(double AValue, int ADecimals) {
     if (!std::isfinite(AValue)) throw std::out_of_range("not a finite number");
     // The shortest text that reads back as AValue is the number the caller
     // meant; rounding its digits avoids binary artefacts (2.675 is 2.67499...).
-    char Buf[64];
-    const auto R = std::to_chars(Buf, Buf + sizeof Buf, AValue, std::chars_format::scientific);
-    const std::string S(Buf, R.ptr);
+    const std::string S = ShortestScientific(AValue);
     const size_t E = S.find('e');
     const bool Negative = S[0] == '-';
     std::string Digits;
@@ -75,24 +74,52 @@ std::string TableCellBytes(uint8_t ATable, uint16_t ARow, uint8_t AField) {
     return std::string(1, char(ATable)) + IntToLEBytesN(ARow, 2) + std::string(1, char(AField));
 }
 
+namespace {
+
+// Proleptic Gregorian calendar (days counted from 1970-01-01).
+bool IsLeapYear(int64_t Y) { return (Y % 4 == 0 && Y % 100 != 0) || Y % 400 == 0; }
+
+int64_t DaysFromCivil(int64_t Y, unsigned M, unsigned D) {
+    Y -= M <= 2;
+    const int64_t Era = (Y >= 0 ? Y : Y - 399) / 400;
+    const auto Yoe = unsigned(Y - Era * 400);
+    const unsigned Doy = (153 * (M > 2 ? M - 3 : M + 9) + 2) / 5 + D - 1;
+    const unsigned Doe = Yoe * 365 + Yoe / 4 - Yoe / 100 + Doy;
+    return Era * 146097 + int64_t(Doe) - 719468;
+}
+
+void CivilFromDays(int64_t ADays, int64_t& Y, unsigned& M, unsigned& D) {
+    const int64_t Z = ADays + 719468;
+    const int64_t Era = (Z >= 0 ? Z : Z - 146096) / 146097;
+    const auto Doe = unsigned(Z - Era * 146097);
+    const unsigned Yoe = (Doe - Doe / 1460 + Doe / 36524 - Doe / 146096) / 365;
+    const unsigned Doy = Doe - (365 * Yoe + Yoe / 4 - Yoe / 100);
+    const unsigned Mp = (5 * Doy + 2) / 153;
+    D = Doy - (153 * Mp + 2) / 5 + 1;
+    M = Mp < 10 ? Mp + 3 : Mp - 9;
+    Y = int64_t(Yoe) + Era * 400 + (M <= 2);
+}
+
+}  // namespace
+
 std::optional<int64_t> EncodeDeviceDateTime(int AYear, int AMonth, int ADay, int AHour, int AMinute, int ASecond) {
-    using namespace std::chrono;
-    const year_month_day D{year(AYear), month(unsigned(AMonth)), day(unsigned(ADay))};
-    if (AMonth < 1 || AMonth > 12 || ADay < 1 || ADay > 31 || !D.ok()) return std::nullopt;
+    static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (AYear < -32767 || AYear > 32767 || AMonth < 1 || AMonth > 12 || ADay < 1) return std::nullopt;
+    if (ADay > kDays[AMonth - 1] + (AMonth == 2 && IsLeapYear(AYear))) return std::nullopt;
     if (AHour < 0 || AHour > 23 || AMinute < 0 || AMinute > 59 || ASecond < 0 || ASecond > 59) return std::nullopt;
-    return int64_t(sys_days(D).time_since_epoch().count()) * 86400 + AHour * 3600 + AMinute * 60 + ASecond;
+    return DaysFromCivil(AYear, unsigned(AMonth), unsigned(ADay)) * 86400 + AHour * 3600 + AMinute * 60 + ASecond;
 }
 
 TDateTimeParts DecodeDeviceDateTime(int64_t ASeconds) {
-    using namespace std::chrono;
     int64_t Days = ASeconds / 86400, Rest = ASeconds % 86400;
     if (Rest < 0) {
         Rest += 86400;
         --Days;
     }
-    const year_month_day D{sys_days(days(Days))};
-    return {int(D.year()),    int(unsigned(D.month())), int(unsigned(D.day())),
-            int(Rest / 3600), int(Rest / 60 % 60),      int(Rest % 60)};
+    int64_t Y = 0;
+    unsigned M = 0, D = 0;
+    CivilFromDays(Days, Y, M, D);
+    return {int(Y), int(M), int(D), int(Rest / 3600), int(Rest / 60 % 60), int(Rest % 60)};
 }
 
 }  // namespace fr

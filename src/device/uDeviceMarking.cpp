@@ -10,6 +10,7 @@
 #include "device/uDeviceFields.h"
 #include "base/uCommonUtils.h"
 #include "base/uEquipmentErrors.h"
+#include "base/uStrings.h"
 
 namespace fr {
 
@@ -42,14 +43,17 @@ int32_t TagInt(const TValue& AValue) {
 std::string TDevice::EncodeFVLNQuantity(double AQuantity) {
     if (!std::isfinite(AQuantity) || AQuantity < 0)
         throw std::out_of_range("Количество для кода маркировки вне диапазона");
-    // Shortest decimal form, always written without an exponent.
-    char Buf[400];
-    const auto R = std::to_chars(Buf, Buf + sizeof Buf, AQuantity, std::chars_format::fixed);
-    if (R.ec != std::errc()) throw std::out_of_range("Количество для кода маркировки вне диапазона");
-    const std::string Text(Buf, R.ptr);
-    const size_t Dot = Text.find('.');
-    const std::string Digits = Dot == std::string::npos ? Text : Text.substr(0, Dot) + Text.substr(Dot + 1);
-    const size_t Decimals = Dot == std::string::npos ? 0 : Text.size() - Dot - 1;
+    // Shortest decimal form: its digits, and as decimals the digits after
+    // the point when written without an exponent.
+    const std::string S = ShortestScientific(AQuantity);
+    const size_t E = S.find('e');
+    std::string Mantissa;
+    for (size_t I = 0; I < E; ++I)
+        if (S[I] >= '0' && S[I] <= '9') Mantissa += S[I];
+    const int Exp = std::stoi(S.substr(E + 1));
+    const int Fraction = int(Mantissa.size()) - 1 - Exp;  // digits after the point
+    const std::string Digits = Fraction >= 0 ? Mantissa : Mantissa + std::string(size_t(-Fraction), '0');
+    const size_t Decimals = Fraction > 0 ? size_t(Fraction) : 0;
     uint64_t N = 0;
     const auto P = std::from_chars(Digits.data(), Digits.data() + Digits.size(), N);
     // The number must fit the 7 bytes of the field.
