@@ -39,11 +39,13 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "passwd")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-liberation2")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "fiscal-registrar driver for 1C:Enterprise (Orvalen cash registers)")
+# Lines of the long description stay within 80 columns.
 set(CPACK_PACKAGE_DESCRIPTION
-    "A native external component for the 1C:Enterprise 8 platform that drives a Russian online
-cash register with a fiscal storage over a serial port or TCP/IP. The package holds the
-library and the platform's component package in /opt/fr_orvalen1c8x3n, the cash-register
-emulator kkt-emulator and the command-line host drvtest.")
+    "A native external component for the 1C:Enterprise 8 platform that drives
+a Russian online cash register with a fiscal storage over a serial port or
+TCP/IP. The package holds the library and the platform's component package
+in /opt/fr_orvalen1c8x3n, the cash-register emulator kkt-emulator and the
+command-line host drvtest.")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     ${CMAKE_SOURCE_DIR}/packaging/postinst ${CMAKE_SOURCE_DIR}/packaging/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
