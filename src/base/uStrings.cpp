@@ -1,15 +1,30 @@
 #include "base/uStrings.h"
 
 #include <glib.h>
+#include <locale.h>
 
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 namespace fr {
 
 namespace {
+
+// Runs AFn with the "C" locale on this thread only, so that numbers use "."
+// whatever locale the host process set.
+template <class F>
+auto WithCLocale(F AFn) {
+    static const locale_t C = newlocale(LC_ALL_MASK, "C", locale_t(0));
+    struct TRestore {
+        locale_t Old;
+        ~TRestore() { uselocale(Old); }
+    } Restore{C ? uselocale(C) : uselocale(locale_t(0))};
+    return AFn();
+}
 
 constexpr char32_t kReplacement = 0xFFFD;
 
@@ -161,10 +176,32 @@ std::optional<double> ParseDouble(std::string_view S) {
     S = TrimView(S);
     if (!S.empty() && S[0] == '+') S.remove_prefix(1);
     if (S.empty()) return std::nullopt;
-    double V = 0;
-    auto [P, Ec] = std::from_chars(S.data(), S.data() + S.size(), V, std::chars_format::general);
-    if (Ec != std::errc() || P != S.data() + S.size() || !std::isfinite(V)) return std::nullopt;
+    // Decimal digits, point, exponent and signs only: no hexadecimal form,
+    // no "inf" or "nan", no second leading sign.
+    if (S[0] == '+' || S.find_first_not_of("0123456789.eE+-") != std::string_view::npos) return std::nullopt;
+    const std::string T(S);
+    char* End = nullptr;
+    int Err = 0;
+    const double V = WithCLocale([&] {
+        errno = 0;
+        const double R = std::strtod(T.c_str(), &End);
+        Err = errno;
+        return R;
+    });
+    if (End != T.c_str() + T.size() || Err == ERANGE || !std::isfinite(V)) return std::nullopt;
     return V;
+}
+
+std::string ShortestScientific(double V) {
+    char Buf[64];
+    WithCLocale([&] {
+        for (int Precision = 0; Precision <= 17; ++Precision) {
+            std::snprintf(Buf, sizeof Buf, "%.*e", Precision, V);
+            if (!std::isfinite(V) || std::strtod(Buf, nullptr) == V) break;
+        }
+        return 0;
+    });
+    return Buf;
 }
 
 std::string FormatDouble(double V, int ADigits) {

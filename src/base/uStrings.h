@@ -38,6 +38,9 @@ std::string Trim(std::string_view S);
 // surrounding blanks and nothing else.
 std::optional<int64_t> ParseInt(std::string_view S);
 std::optional<double> ParseDouble(std::string_view S);
+// The shortest text in the form d.ddde±XX that reads back as exactly V,
+// written with "." whatever the process locale.
+std::string ShortestScientific(double V);
 // Up to ADigits significant digits (15 for a double, 7 for a float), no
 // exponent for ordinary magnitudes, no trailing zeros ("12.5", "3", "-0.001").
 std::string FormatDouble(double V, int ADigits = 15);

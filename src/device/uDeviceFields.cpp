@@ -6,25 +6,14 @@
 #include <stdexcept>
 
 #include "base/uCommonUtils.h"
+#include "base/uStrings.h"
+#include "base/uStrings.h"
 
 namespace fr {
 
 std::string CommandCode(uint16_t ACode) {
     if (ACode < 0x100) return std::string(1, char(ACode));
     return std::string{char(0xFF), char(ACode & 0xFF)};
-}
-
-std::string ShortestScientific(double AValue) {
-    // The fewest significant digits that read back as AValue (at most 17 do
-    // for any double); snprintf and strtod keep this within what both
-    // supported compilers offer.
-    char Buf[64];
-    for (int Precision = 0; Precision < 17; ++Precision) {
-        std::snprintf(Buf, sizeof Buf, "%.*e", Precision, AValue);
-        if (std::strtod(Buf, nullptr) == AValue) return Buf;
-    }
-    std::snprintf(Buf, sizeof Buf, "%.16e", AValue);
-    return Buf;
 }
 
 int64_t ScaleHalfEven(double AValue, int ADecimals) {

@@ -15,9 +15,6 @@ namespace fr {
 // the two bytes 0xFF 0x01).
 std::string CommandCode(uint16_t ACode);
 
-// The shortest "d.ddde±XX" text that reads back as AValue (finite values).
-std::string ShortestScientific(double AValue);
-
 // AValue * 10^ADecimals rounded to the nearest integer, ties to even, on the
 // shortest decimal form of AValue (so 0.0000005 with 6 decimals is a tie and
 // gives 0). NaN, infinities and results beyond int64 raise std::out_of_range.

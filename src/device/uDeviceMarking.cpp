@@ -8,6 +8,7 @@
 
 #include "base/uCommonUtils.h"
 #include "base/uEquipmentErrors.h"
+#include "base/uStrings.h"
 #include "device/uDevice.h"
 #include "device/uDeviceCommon.h"
 #include "device/uDeviceFields.h"

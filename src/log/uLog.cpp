@@ -149,10 +149,11 @@ void LockForAppend(int AFd, const std::string& APath) {
     }
 }
 
+// A folder the group writes to (the package's setgid log folder).
 bool DirectoryIsShared(const std::string& AFileName) {
     struct stat St{};
     const std::string Dir = AFileName.substr(0, AFileName.rfind('/') + 1);
-    return ::stat(Dir.empty() ? "." : Dir.c_str(), &St) == 0 && (St.st_mode & S_IWOTH) != 0;
+    return ::stat(Dir.empty() ? "." : Dir.c_str(), &St) == 0 && (St.st_mode & S_IWGRP) != 0;
 }
 
 // Opens (or creates) a log file for appending and takes its write lock.
@@ -166,7 +167,7 @@ TFileHandle OpenForAppend(const std::string& AFileName) {
         bool Created = false;
         int Fd = ::open(AFileName.c_str(), Flags);
         if (Fd < 0 && errno == ENOENT) {
-            Fd = ::open(AFileName.c_str(), Flags | O_CREAT | O_EXCL, 0666);
+            Fd = ::open(AFileName.c_str(), Flags | O_CREAT | O_EXCL, 0660);
             if (Fd >= 0) Created = true;
             else if (errno == EEXIST && Attempt < 5) continue;
         }
@@ -176,8 +177,9 @@ TFileHandle OpenForAppend(const std::string& AFileName) {
         if (::fstat(Fd, &St) != 0) throw ELogFileError("Не удалось открыть файл журнала", AFileName, errno);
         if (!S_ISREG(St.st_mode) || St.st_nlink != 1)
             throw ELogFileError("Не удалось открыть файл журнала", AFileName, EPERM);
-        // Every account that runs the host appends to the same files.
-        if (Created && DirectoryIsShared(AFileName)) (void)::fchmod(Fd, 0666);
+        // The logs hold cashier INNs, marking codes and passwords: other
+        // accounts never get access; the group of a shared folder appends.
+        if (Created && DirectoryIsShared(AFileName)) (void)::fchmod(Fd, 0660);
         LockForAppend(Fd, AFileName);
         struct stat Named{};
         const bool Same = ::lstat(AFileName.c_str(), &Named) == 0 && Named.st_ino == St.st_ino &&
@@ -198,16 +200,17 @@ void WriteAll(int AFd, std::string_view ABytes, const std::string& AFileName) {
 }
 
 // Creates the log directory with its missing parents. Parents get ordinary
-// modes; a shared log directory gets 0777 whatever the umask, so that every
-// account running the host can create, append, rotate and purge log files.
+// modes; a shared log directory gets 02770 whatever the umask: its group
+// (new files inherit it) can create, append, rotate and purge log files,
+// other accounts have no access. A directory that exists is left alone.
 void CreateLogDirectory(const std::string& ADirectory, bool AShared) {
     const std::string Path = WithoutSlash(ADirectory);
     const fs::path Parent = fs::path(Path).parent_path();
     std::error_code Ec;
     if (!Parent.empty()) fs::create_directories(Parent, Ec);
     if (Ec) throw ELogFileError("Не удалось создать каталог журнала", Parent.string(), Ec.value());
-    if (::mkdir(Path.c_str(), 0777) == 0) {
-        if (AShared && ::chmod(Path.c_str(), 0777) != 0)
+    if (::mkdir(Path.c_str(), AShared ? 0770 : 0777) == 0) {
+        if (AShared && ::chmod(Path.c_str(), 02770) != 0)
             throw ELogFileError("Не удалось открыть доступ к каталогу журнала", Path, errno);
         return;
     }

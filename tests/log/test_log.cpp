@@ -282,8 +282,8 @@ TEST_F(LogTest, FileNamesAndDirectories) {
         EXPECT_EQ(L.GetLogFileName(false), K.ExpectedDir + K.ExpectedFile);
         struct stat St{};
         ASSERT_EQ(stat(K.ExpectedDir.c_str(), &St), 0) << K.ExpectedDir;
-        // Every account running the host must be able to write there.
-        EXPECT_EQ(St.st_mode & 07777, 0777u) << K.ExpectedDir;
+        // The group writes there (new files inherit it); others have no access.
+        EXPECT_EQ(St.st_mode & 07777, 02770u) << K.ExpectedDir;
     }
 
     // A full file name as base is the file itself; its folder is the directory.
@@ -461,29 +461,36 @@ TEST_F(LogTest, HostileFileAtTodaysNameIsRefused) {
     Log.SetLogMode(lmSuspended);
 }
 
-TEST_F(LogTest, NewFilesAreWritableByEveryAccountInSharedFolder) {
+TEST_F(LogTest, NewFilesAreClosedToOtherAccounts) {
     fs::permissions(Dir.Path(), fs::perms(0755));
-    const mode_t Old = umask(022);
+    const mode_t Old = umask(0);
     Log.SetLogMode(lmErrors);
     Log.WriteLog("line", "", llError);
     umask(Old);
     struct stat St{};
     ASSERT_EQ(stat(Today().c_str(), &St), 0);
-    EXPECT_EQ(St.st_mode & 0777, 0644u) << "a private temporary folder keeps the umask";
+    EXPECT_EQ(St.st_mode & 0777, 0660u) << "a private folder: the umask may narrow, never widen";
 
-    const fs::path Shared = Dir.Path() / "shared";
-    fs::create_directory(Shared);
-    fs::permissions(Shared, fs::perms::all);
-    TLog L;
-    L.SetLogDirectory(Shared.string());
-    L.SetLogBaseName("s");
-    L.SetClock([this] { return Now; });
-    L.SetLogMode(lmErrors);
-    const mode_t Old2 = umask(022);
-    L.WriteLog("line", "", llError);
-    umask(Old2);
-    ASSERT_EQ(stat((Shared / "s_2024.03.03.log").c_str(), &St), 0);
-    EXPECT_EQ(St.st_mode & 0777, 0666u);
+    // Group-writable folders, one left open to everybody by someone else:
+    // the group appends to new files, others get nothing, the folder's own
+    // modes stay as they were.
+    for (const mode_t FolderMode : {mode_t(02770), mode_t(0777)}) {
+        const fs::path Shared = Dir.Path() / ("shared" + std::to_string(FolderMode));
+        fs::create_directory(Shared);
+        ASSERT_EQ(chmod(Shared.c_str(), FolderMode), 0);
+        TLog L;
+        L.SetLogDirectory(Shared.string());
+        L.SetLogBaseName("s");
+        L.SetClock([this] { return Now; });
+        L.SetLogMode(lmErrors);
+        const mode_t Old2 = umask(022);
+        L.WriteLog("line", "", llError);
+        umask(Old2);
+        ASSERT_EQ(stat((Shared / "s_2024.03.03.log").c_str(), &St), 0);
+        EXPECT_EQ(St.st_mode & 0777, 0660u) << std::oct << FolderMode;
+        ASSERT_EQ(stat(Shared.c_str(), &St), 0);
+        EXPECT_EQ(St.st_mode & 07777, FolderMode);
+    }
 }
 
 TEST_F(LogTest, ConcurrentWritersLoseNoLineAndRotateOnce) {
