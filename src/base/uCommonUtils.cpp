@@ -1,5 +1,6 @@
 #include "base/uCommonUtils.h"
 
+#include <glib.h>
 #include <iconv.h>
 #include <pwd.h>
 #include <unistd.h>
@@ -7,8 +8,8 @@
 
 #include <array>
 #include <cerrno>
-#include <cstdlib>
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <limits>
 #include <stdexcept>
@@ -311,6 +312,42 @@ std::string MoneyToBytes6(double AValue) {
     return IntToLEBytesN(uint64_t(int64_t(K)), 6);
 }
 
+// ---- Base64 ----------------------------------------------------------------------
+
+std::string EncodeBase64(std::string_view AData) {
+    if (AData.empty()) return {};
+    gchar* Text = g_base64_encode(reinterpret_cast<const guchar*>(AData.data()), AData.size());
+    std::string Out(Text);
+    g_free(Text);
+    return Out;
+}
+
+std::optional<std::string> DecodeBase64(std::string_view AText) {
+    // GLib decodes whatever it is given, skipping what is not in the
+    // alphabet; the shape is checked here so that a malformed text is refused.
+    std::string Clean;
+    Clean.reserve(AText.size() + 3);
+    size_t Padding = 0;
+    for (const char C : AText) {
+        if (C == '\r' || C == '\n' || C == '\t' || C == ' ') continue;
+        if (C == '=') {
+            ++Padding;
+        } else if (Padding > 0 || !(g_ascii_isalnum(C) || C == '+' || C == '/')) {
+            return std::nullopt;
+        }
+        Clean += C;
+    }
+    const size_t Data = Clean.size() - Padding;
+    if (Data % 4 == 1 || Padding > 2 || (Padding > 0 && Clean.size() % 4 != 0)) return std::nullopt;
+    if (Clean.empty()) return std::string();
+    while (Clean.size() % 4 != 0) Clean += '=';
+    gsize Length = 0;
+    guchar* Bytes = g_base64_decode(Clean.c_str(), &Length);
+    std::string Out(reinterpret_cast<const char*>(Bytes), Length);
+    g_free(Bytes);
+    return Out;
+}
+
 // ---- Bits ----------------------------------------------------------------------------
 
 bool IsBitSet(int64_t AValue, int ABit) {
@@ -445,11 +482,10 @@ std::string UserAppDataFolder() {
     if (const char* H = std::getenv("HOME"); H && H[0] == '/') {
         Home = H;
     } else {
-        struct passwd Pw{};
+        struct passwd Pw {};
         struct passwd* Res = nullptr;
         std::vector<char> Buf(16384);
-        if (getpwuid_r(getuid(), &Pw, Buf.data(), Buf.size(), &Res) == 0 && Res && Res->pw_dir &&
-            Res->pw_dir[0] == '/')
+        if (getpwuid_r(getuid(), &Pw, Buf.data(), Buf.size(), &Res) == 0 && Res && Res->pw_dir && Res->pw_dir[0] == '/')
             Home = Res->pw_dir;
     }
     if (Home.empty()) throw std::runtime_error("Не удалось определить папку данных пользователя");

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -70,6 +71,15 @@ std::string IntToBCD(int64_t AValue, int ACount);
 // significant first; a negative amount in two's complement. An amount
 // outside -2^47 .. 2^48-1 kopecks raises std::out_of_range.
 std::string MoneyToBytes6(double AValue);
+
+// ---- Base64 ----------------------------------------------------------------------
+
+// Standard Base64 (RFC 4648 alphabet, "=" padding), one line.
+std::string EncodeBase64(std::string_view AData);
+// Standard Base64 to bytes. Line breaks, tabs and spaces are skipped and the
+// padding may be left out; any other character, data after the padding, or a
+// group that cannot hold a byte gives nullopt instead of a guessed value.
+std::optional<std::string> DecodeBase64(std::string_view AText);
 
 // ---- Bits ----------------------------------------------------------------------
 

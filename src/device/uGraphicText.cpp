@@ -56,15 +56,6 @@ PangoFontMap* FontMap() {
     return GFontMap.get();
 }
 
-// Rounds to the nearest integer, halves to even, independent of the
-// floating-point rounding mode of the host process.
-long long RoundHalfEven(double V) {
-    const double F = std::floor(V);
-    const double D = V - F;
-    double R = F;
-    if (D > 0.5 || (D == 0.5 && std::fmod(F, 2.0) != 0.0)) R = F + 1;
-    return static_cast<long long>(R);
-}
 
 constexpr double MMPerInch = 25.400051;
 
@@ -156,12 +147,12 @@ uint32_t ParseGraphicFontStyle(const std::string& AFontStyle) {
 TGraphicText::TGraphicText() = default;
 
 int TGraphicText::GetDPI() const {
-    return int(RoundHalfEven(FDotsPerMM * MMPerInch));
+    return int(RoundHalfToEven(FDotsPerMM * MMPerInch));
 }
 
 void TGraphicText::SetDPI(int Value) {
     if (Value <= 0) throw std::invalid_argument("TGraphicText: dots per inch must be positive");
-    FDotsPerMM = double(RoundHalfEven(Value / MMPerInch));
+    FDotsPerMM = double(RoundHalfToEven(Value / MMPerInch));
     FFontResolution = Value;
 }
 
@@ -169,7 +160,7 @@ const TMonoBitmap& TGraphicText::Render() {
     const double WidthDots = FWidth * FDotsPerMM;
     if (!(WidthDots >= 0 && WidthDots <= MaxDots)) throw std::runtime_error("Недопустимая ширина графического текста");
     if (FFont.FSize > MaxFontSize) throw std::runtime_error("Слишком большой размер шрифта графического текста");
-    const int W = int(RoundHalfEven(WidthDots));
+    const int W = int(RoundHalfToEven(WidthDots));
 
     const bool SingleLine = (FTextFormat & gtfSingleLine) != 0;
     const bool Wrap = !SingleLine && (FTextFormat & gtfWordBreak) != 0;

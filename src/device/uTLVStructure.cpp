@@ -393,19 +393,7 @@ std::string UnixTimeToXmlDateTime(int64_t ASeconds) {
 }
 
 std::string EncodeBase64Lines(std::string_view AData) {
-    static constexpr char Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string Plain;
-    Plain.reserve((AData.size() + 2) / 3 * 4);
-    for (size_t I = 0; I < AData.size(); I += 3) {
-        const size_t N = std::min<size_t>(3, AData.size() - I);
-        uint32_t V = uint32_t(uint8_t(AData[I])) << 16;
-        if (N > 1) V |= uint32_t(uint8_t(AData[I + 1])) << 8;
-        if (N > 2) V |= uint8_t(AData[I + 2]);
-        Plain += Alphabet[(V >> 18) & 63];
-        Plain += Alphabet[(V >> 12) & 63];
-        Plain += N > 1 ? Alphabet[(V >> 6) & 63] : '=';
-        Plain += N > 2 ? Alphabet[V & 63] : '=';
-    }
+    const std::string Plain = EncodeBase64(AData);
     std::string Result;
     for (size_t I = 0; I < Plain.size(); I += 76) {
         if (I > 0) Result += "\r\n";
@@ -414,99 +402,92 @@ std::string EncodeBase64Lines(std::string_view AData) {
     return Result;
 }
 
+namespace {
+
+// Where a requisite of a stored receipt goes in the check package.
+enum class TCheckPlace { Parameters, Payments, NewItem, Item };
+struct TCheckField {
+    uint16_t Tag;
+    TCheckPlace Place;
+    const char* Attribute;
+};
+
+// Requisites of the document itself (tsMain) and of its items.
+constexpr TCheckField CheckMainFields[] = {
+    {1012, TCheckPlace::Parameters, "DateTime"},
+    {1021, TCheckPlace::Parameters, "CashierName"},
+    {1040, TCheckPlace::Parameters, "DocNumber"},
+    {1054, TCheckPlace::Parameters, "OperationType"},
+    {1055, TCheckPlace::Parameters, "TaxationSystem"},
+    {1077, TCheckPlace::Parameters, "FiscalSign"},
+    {1203, TCheckPlace::Parameters, "CashierINN"},
+    {1031, TCheckPlace::Payments, "Cash"},
+    {1081, TCheckPlace::Payments, "ElectronicPayment"},
+    {1215, TCheckPlace::Payments, "PrePayment"},
+    {1216, TCheckPlace::Payments, "PostPayment"},
+    {1217, TCheckPlace::Payments, "Barter"},
+    {1059, TCheckPlace::NewItem, nullptr},
+};
+constexpr TCheckField CheckItemFields[] = {
+    {1023, TCheckPlace::Item, "Quantity"},           {1030, TCheckPlace::Item, "Name"},
+    {1043, TCheckPlace::Item, "AmountWithDiscount"}, {1079, TCheckPlace::Item, "PriceWithDiscount"},
+    {1200, TCheckPlace::Item, "VATAmount"},          {1212, TCheckPlace::Item, "CalculationSubject"},
+    {1214, TCheckPlace::Item, "PaymentMethod"},      {1305, TCheckPlace::Item, "MarkingCode"},
+};
+
+template <size_t N>
+const TCheckField* FindCheckField(const TCheckField (&ATable)[N], uint16_t ATag) {
+    for (const TCheckField& F : ATable)
+        if (F.Tag == ATag) return &F;
+    return nullptr;
+}
+
+void SetCheckAttribute(pugi::xml_node ANode, const char* AName, const std::string& AValue) {
+    pugi::xml_attribute A = ANode.attribute(AName);
+    if (!A) A = ANode.append_attribute(AName);
+    A = AValue.c_str();
+}
+
+// The attribute text of a requisite: dates as XML date-times, marking codes
+// as Base64 of their ANSI bytes, everything else as it stands.
+std::string CheckAttributeValue(uint16_t ATag, const std::string& AValue) {
+    if (ATag == 1012) {
+        const std::optional<int64_t> S = ParseInt(AValue);
+        return S ? UnixTimeToXmlDateTime(*S) : AValue;
+    }
+    if (ATag == 1305) return EncodeBase64Lines(Utf8ToAnsi(AValue));
+    return AValue;
+}
+
+}  // namespace
+
 void BuildCheckPackage(const TDocElementList& AList, int32_t ADocumentType, pugi::xml_node AOutput) {
     pugi::xml_node Package = AOutput.append_child("CheckPackage");
     pugi::xml_node Parameters = Package.append_child("Parameters");
     Parameters.append_attribute("DocumentType") = std::to_string(ADocumentType).c_str();
     pugi::xml_node Payments, Positions, Item;
-    auto Set = [](pugi::xml_node ANode, const char* AName, const std::string& AValue) {
-        pugi::xml_attribute A = ANode.attribute(AName);
-        if (!A) A = ANode.append_attribute(AName);
-        A = AValue.c_str();
-    };
-    auto Payment = [&](const char* AName, const std::string& AValue) {
-        if (!Payments) Payments = Package.append_child("Payments");
-        Set(Payments, AName, AValue);
-    };
     for (const TDocElement& E : AList) {
-        const std::string V = E.Value.AsText();
-        if (E.TagSection == tsMain) {
-            switch (E.Tag) {
-                case 1012: {
-                    const std::optional<int64_t> S = ParseInt(V);
-                    Set(Parameters, "DateTime", S ? UnixTimeToXmlDateTime(*S) : V);
-                    break;
-                }
-                case 1021:
-                    Set(Parameters, "CashierName", V);
-                    break;
-                case 1040:
-                    Set(Parameters, "DocNumber", V);
-                    break;
-                case 1054:
-                    Set(Parameters, "OperationType", V);
-                    break;
-                case 1055:
-                    Set(Parameters, "TaxationSystem", V);
-                    break;
-                case 1077:
-                    Set(Parameters, "FiscalSign", V);
-                    break;
-                case 1203:
-                    Set(Parameters, "CashierINN", V);
-                    break;
-                case 1031:
-                    Payment("Cash", V);
-                    break;
-                case 1081:
-                    Payment("ElectronicPayment", V);
-                    break;
-                case 1215:
-                    Payment("PrePayment", V);
-                    break;
-                case 1216:
-                    Payment("PostPayment", V);
-                    break;
-                case 1217:
-                    Payment("Barter", V);
-                    break;
-                case 1059:
-                    if (!Positions) Positions = Package.append_child("Positions");
-                    Item = Positions.append_child("FiscalString");
-                    break;
-                default:
-                    break;
-            }
-            continue;
-        }
-        if (!Item) continue;  // item requisites outside any item have nowhere to go
-        switch (E.Tag) {
-            case 1023:
-                Set(Item, "Quantity", V);
-                break;
-            case 1030:
-                Set(Item, "Name", V);
-                break;
-            case 1043:
-                Set(Item, "AmountWithDiscount", V);
-                break;
-            case 1079:
-                Set(Item, "PriceWithDiscount", V);
-                break;
-            case 1200:
-                Set(Item, "VATAmount", V);
-                break;
-            case 1212:
-                Set(Item, "CalculationSubject", V);
-                break;
-            case 1214:
-                Set(Item, "PaymentMethod", V);
-                break;
-            case 1305:
-                Set(Item, "MarkingCode", EncodeBase64Lines(Utf8ToAnsi(V)));
-                break;
-            default:
-                break;
+        const bool Main = E.TagSection == tsMain;
+        if (!Main && !Item) continue;  // item requisites outside any item have nowhere to go
+        const TCheckField* F = E.Tag < 0 || E.Tag > 0xFFFF ? nullptr
+                               : Main                      ? FindCheckField(CheckMainFields, uint16_t(E.Tag))
+                                                           : FindCheckField(CheckItemFields, uint16_t(E.Tag));
+        if (!F) continue;
+        switch (F->Place) {
+            case TCheckPlace::NewItem:
+                if (!Positions) Positions = Package.append_child("Positions");
+                Item = Positions.append_child("FiscalString");
+                continue;
+            case TCheckPlace::Payments:
+                if (!Payments) Payments = Package.append_child("Payments");
+                SetCheckAttribute(Payments, F->Attribute, E.Value.AsText());
+                continue;
+            case TCheckPlace::Parameters:
+                SetCheckAttribute(Parameters, F->Attribute, CheckAttributeValue(F->Tag, E.Value.AsText()));
+                continue;
+            case TCheckPlace::Item:
+                SetCheckAttribute(Item, F->Attribute, CheckAttributeValue(F->Tag, E.Value.AsText()));
+                continue;
         }
     }
 }

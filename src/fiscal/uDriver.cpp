@@ -282,7 +282,7 @@ void TDriver::CutReceipt(bool ASkip, bool ARespectAutoCut, int32_t AMode) {
     if (AMode == -1)
         Device().Cut(false);
     else
-        Device().FeedAndCut(uint8_t(Device().FeedCount()));  // 0 to 255: the device object keeps 0 otherwise
+        Device().FeedAndCut(Device().FeedCount());  // 0 to 255: the device object keeps 0 otherwise
 }
 
 void TDriver::PrepareDevice() {

@@ -160,7 +160,7 @@ void TDriver::PrintTextDocument(pugi::xml_document& AIn) {
             if (SameTextAscii(E.name(), "TextString")) {
                 const std::string Text = AttrText(E, "Text");
                 if (!S.FCutMarker.empty() && UpperCase(Text).find(S.FCutMarker) != std::string::npos)
-                    CutReceipt(false, false, S.FSettings.FeedCount);
+                    CutReceipt(false, false, D.FeedCount());
                 else if (!PrintGraphicTextTag(Text))
                     D.PrintString(Utf8ToAnsi(Text));
             } else if (SameTextAscii(E.name(), "Barcode")) {
@@ -170,7 +170,7 @@ void TDriver::PrintTextDocument(pugi::xml_document& AIn) {
             }
         }
         D.WaitForPrint();
-        CutReceipt(NoCut, false, S.FSettings.FeedCount);
+        CutReceipt(NoCut, false, D.FeedCount());
     } catch (...) {
         try {
             S.GetDevice().SetFieldAsByte(17, 1, 7, S.FInitPrintSetting);

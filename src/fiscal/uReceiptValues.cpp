@@ -76,49 +76,6 @@ double AttrQuantity(pugi::xml_node ANode, const char* AName, double ADefault) {
 
 // ---- Base64 ---------------------------------------------------------------------
 
-std::optional<std::string> DecodeBase64(std::string_view AText) {
-    std::string Out;
-    uint32_t Bits = 0;
-    int Count = 0, Padding = 0;
-    for (const char C : AText) {
-        int V;
-        if (C >= 'A' && C <= 'Z')
-            V = C - 'A';
-        else if (C >= 'a' && C <= 'z')
-            V = C - 'a' + 26;
-        else if (C >= '0' && C <= '9')
-            V = C - '0' + 52;
-        else if (C == '+')
-            V = 62;
-        else if (C == '/')
-            V = 63;
-        else if (C == '=') {
-            ++Padding;
-            continue;
-        } else if (C == '\r' || C == '\n' || C == '\t' || C == ' ')
-            continue;
-        else
-            return std::nullopt;
-        if (Padding > 0) return std::nullopt;  // data after padding
-        Bits = (Bits << 6) | uint32_t(V);
-        if (++Count == 4) {
-            Out += char(Bits >> 16);
-            Out += char(Bits >> 8);
-            Out += char(Bits);
-            Bits = 0;
-            Count = 0;
-        }
-    }
-    // A group of one character cannot hold a byte; padding must complete
-    // the last group when present.
-    if (Count == 1 || Padding > 2 || (Padding > 0 && Count + Padding != 4)) return std::nullopt;
-    if (Count == 2) Out += char(Bits >> 4);
-    if (Count == 3) {
-        Out += char(Bits >> 10);
-        Out += char(Bits >> 2);
-    }
-    return Out;
-}
 
 std::string AttrBase64(pugi::xml_node ANode, const char* AName) {
     const std::string Text = AttrText(ANode, AName);

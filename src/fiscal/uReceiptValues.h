@@ -36,9 +36,6 @@ double AttrQuantity(pugi::xml_node ANode, const char* AName, double ADefault);
 
 // ---- Base64 ---------------------------------------------------------------------
 
-// Standard alphabet; padding optional; CR, LF, TAB and spaces are skipped.
-// nullopt when the text is not Base64.
-std::optional<std::string> DecodeBase64(std::string_view AText);
 // The decoded bytes of attribute AName; a value that does not decode raises
 // the 1004 of RaiseBadAttribute.
 std::string AttrBase64(pugi::xml_node ANode, const char* AName);

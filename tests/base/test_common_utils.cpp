@@ -507,5 +507,16 @@ TEST(CreateGUIDString, UpperCaseWithoutBracesAndUnique) {
     EXPECT_EQ(Seen.size(), 100u);
 }
 
+TEST(Base64, EncodesAndDecodesStrictly) {
+    EXPECT_EQ(EncodeBase64(""), "");
+    EXPECT_EQ(EncodeBase64("QR-DATA-123"), "UVItREFUQS0xMjM=");
+    EXPECT_EQ(EncodeBase64(std::string("\x00\xFF\x10", 3)), "AP8Q");
+    EXPECT_EQ(DecodeBase64("UVItREFUQS0xMjM="), "QR-DATA-123");
+    EXPECT_EQ(DecodeBase64("UVIt\r\nREFUQS0xMjM"), "QR-DATA-123");  // line breaks, no padding
+    EXPECT_EQ(DecodeBase64("AP8Q"), std::string("\x00\xFF\x10", 3));
+    EXPECT_EQ(DecodeBase64(""), "");
+    for (const char* Bad : {"@@@", "QQ=A", "Q", "QQ===", "QUJD=QUJD", "QUJD\x01"}) EXPECT_FALSE(DecodeBase64(Bad)) << Bad;
+}
+
 }  // namespace
 }  // namespace fr

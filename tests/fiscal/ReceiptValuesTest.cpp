@@ -65,13 +65,6 @@ TEST(ReceiptValues, AmountsArePresentAndWellFormedOrRefused) {
     EXPECT_EQ(AttrQuantity(N, "E", 2.5), 2.5);
 }
 
-TEST(ReceiptValues, Base64) {
-    EXPECT_EQ(DecodeBase64("UVItREFUQS0xMjM="), "QR-DATA-123");
-    EXPECT_EQ(DecodeBase64("UVIt\r\nREFUQS0xMjM"), "QR-DATA-123");  // line breaks, no padding
-    EXPECT_EQ(DecodeBase64(""), "");
-    for (const char* Bad : {"@@@", "QQ=A", "Q", "QQ===", "QUJD=QUJD"}) EXPECT_FALSE(DecodeBase64(Bad)) << Bad;
-}
-
 TEST(ReceiptValues, PhonesAndTaxRates) {
     EXPECT_EQ(NormalizePhones("8 (900) 123-45-67, +7 900 7654321"), "+89001234567;+79007654321");
     EXPECT_EQ(NormalizePhones(";;+7(495)1112233;"), "+74951112233");
