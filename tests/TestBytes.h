@@ -17,7 +17,7 @@ inline std::string Bytes(std::initializer_list<int> ABytes) {
     return S;
 }
 
-// Hex pairs, blanks between them optional: Hex("34 12 00 00").
+// Hex pairs, blanks and line breaks between them optional: Hex("34 12 00 00").
 inline std::string Hex(std::string_view AText) {
     const auto Digit = [](char C) -> int {
         if (C >= '0' && C <= '9') return C - '0';
@@ -28,7 +28,7 @@ inline std::string Hex(std::string_view AText) {
     std::string S;
     int High = -1;
     for (char C : AText) {
-        if (C == ' ') continue;
+        if (C == ' ' || C == '\t' || C == '\n' || C == '\r') continue;
         if (High < 0) {
             High = Digit(C);
         } else {

@@ -167,16 +167,6 @@ bool Expect(std::string_view S, size_t& APos, char AChar) {
     RaiseEquError(1004);
 }
 
-std::string WithSlash(std::string S) {
-    if (S.empty() || S.back() != '/') S += '/';
-    return S;
-}
-
-std::string WithoutSlash(std::string S) {
-    while (S.size() > 1 && S.back() == '/') S.pop_back();
-    return S;
-}
-
 // APath itself, created when missing; raises when that is not possible.
 std::string EnsureFolder(const std::string& APath) {
     std::error_code Ec;
@@ -187,6 +177,18 @@ std::string EnsureFolder(const std::string& APath) {
 }
 
 }  // namespace
+
+// ---- Folders ---------------------------------------------------------------------
+
+std::string WithSlash(std::string S) {
+    if (S.empty() || S.back() != '/') S += '/';
+    return S;
+}
+
+std::string WithoutSlash(std::string S) {
+    while (S.size() > 1 && S.back() == '/') S.pop_back();
+    return S;
+}
 
 // ---- XML input ------------------------------------------------------------------
 

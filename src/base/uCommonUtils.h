@@ -137,6 +137,11 @@ bool VarToBoolDef(const TValue& V, bool ADefault);
 inline constexpr int CSIDL_APPDATA = 26;         // per-user application data
 inline constexpr int CSIDL_COMMON_APPDATA = 35;  // machine-wide application data
 
+// A folder path with exactly one trailing "/" added when missing, and with
+// the trailing "/" removed (the root "/" stays).
+std::string WithSlash(std::string S);
+std::string WithoutSlash(std::string S);
+
 // Machine-wide application-data folder with a trailing "/": /var/lib/, or the
 // folder named by FR_ORVALEN1C8X3N_DATA_DIR when that is set (test isolation,
 // read-only systems). Per-user fall-back: $XDG_DATA_HOME or ~/.local/share.

@@ -42,16 +42,6 @@ bool StartsWith(std::string_view S, std::string_view Prefix) {
     return S.size() >= Prefix.size() && S.substr(0, Prefix.size()) == Prefix;
 }
 
-std::string WithSlash(std::string S) {
-    if (S.empty() || S.back() != '/') S += '/';
-    return S;
-}
-
-std::string WithoutSlash(std::string S) {
-    while (S.size() > 1 && S.back() == '/') S.pop_back();
-    return S;
-}
-
 // Name without its last extension ("a_2024.03.03.log" -> "a_2024.03.03").
 std::string_view WithoutExtension(std::string_view AName) {
     const size_t Dot = AName.rfind('.');

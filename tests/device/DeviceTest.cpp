@@ -4,7 +4,7 @@
 // stored documents read back.
 #include <gtest/gtest.h>
 
-#include "link/TestBytes.h"
+#include "TestBytes.h"
 
 #include <deque>
 #include <map>

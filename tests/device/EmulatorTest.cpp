@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "link/TestBytes.h"
+#include "TestBytes.h"
 
 #include "base/uCommonUtils.h"
 #include "base/uEquipmentErrors.h"

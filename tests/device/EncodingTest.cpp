@@ -1,7 +1,7 @@
 // Field encodings of commands and the texts of device result codes.
 #include <gtest/gtest.h>
 
-#include "link/TestBytes.h"
+#include "TestBytes.h"
 
 #include "base/uEquipmentErrors.h"
 #include "device/uDevice.h"

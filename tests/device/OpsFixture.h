@@ -21,7 +21,7 @@
 #include "base/uCommonUtils.h"
 #include "device/uDevice.h"
 #include "device/uDeviceFields.h"
-#include "link/TestBytes.h"
+#include "TestBytes.h"
 #include "link/uCommManager.h"
 
 namespace fr::ops {

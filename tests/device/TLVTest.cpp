@@ -1,7 +1,7 @@
 // Decoding of fiscal-document records and the receipt XML made from them.
 #include <gtest/gtest.h>
 
-#include "link/TestBytes.h"
+#include "TestBytes.h"
 
 #include "base/uCommonUtils.h"
 #include "base/uEquipmentErrors.h"
