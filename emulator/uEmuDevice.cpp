@@ -310,8 +310,8 @@ std::string TEmuDevice::Execute(std::string_view APayload, int AForcedResult) {
     }
     std::string Answer(APayload.substr(0, CodeLen));
     std::string_view Data = APayload.substr(CodeLen);
-    const TCommandSpec* Spec = FindCommand(Code);
-    if (!Spec || Spec->Password) {
+    const TCommandEntry* Entry = FindCommand(Code);
+    if (!Entry || Entry->Password) {
         if (Data.size() < 4) return Answer + char(rcUnknown);
         if (GetLE(Data.substr(0, 4)) != FConfig.Password) return Answer + char(rcPassword);
         Data = Data.substr(4);
@@ -336,13 +336,13 @@ std::string TEmuDevice::Execute(std::string_view APayload, int AForcedResult) {
 
     uint8_t Result = rcOk;
     std::string Body;
-    if (!Spec) {
+    if (!Entry) {
         Result = Code >= 0xFF00 ? rcUnknown : rcUnsupported;
-    } else if (Data.size() < Spec->MinData) {
+    } else if (Data.size() < Entry->MinData) {
         Result = rcBadParams;
     } else {
         try {
-            Body = (this->*Spec->Run)(Code, Data, Result);
+            Body = (this->*Entry->Run)(Code, Data, Result);
         } catch (const TEmuShortData&) {
             Result = rcBadParams;
             Body.clear();
@@ -357,9 +357,9 @@ std::string TEmuDevice::Execute(std::string_view APayload, int AForcedResult) {
 // The command catalogue: every command the device knows, the least data it
 // takes after the password (a command with less answers 51; the handlers
 // read through a bounds-checked reader all the same) and its handler.
-const TEmuDevice::TCommandSpec* TEmuDevice::FindCommand(uint16_t ACode) {
+const TEmuDevice::TCommandEntry* TEmuDevice::FindCommand(uint16_t ACode) {
     using D = TEmuDevice;
-    static const TCommandSpec Catalogue[] = {
+    static const TCommandEntry Catalogue[] = {
         // State and device information.
         {0x10, 0, true, &D::CmdShortState},
         {0x11, 0, true, &D::CmdFullState},
@@ -429,7 +429,7 @@ const TEmuDevice::TCommandSpec* TEmuDevice::FindCommand(uint16_t ACode) {
         {0xFF69, 1, true, &D::CmdAcceptMark},
         {0xFF70, 0, true, &D::CmdMarkStatus},
     };
-    for (const TCommandSpec& C : Catalogue)
+    for (const TCommandEntry& C : Catalogue)
         if (C.Code == ACode) return &C;
     return nullptr;
 }

@@ -192,13 +192,13 @@ private:
 
     // One entry of the command catalogue (see Catalogue in uEmuDevice.cpp).
     using THandler = std::string (TEmuDevice::*)(uint16_t ACode, std::string_view AData, uint8_t& AResult);
-    struct TCommandSpec {
+    struct TCommandEntry {
         uint16_t Code;    // one byte, or 0xFFnn for storage commands
         uint8_t MinData;  // least data after the password; shorter data answers 51
         bool Password;    // the data begins with the connection password
         THandler Run;
     };
-    static const TCommandSpec* FindCommand(uint16_t ACode);
+    static const TCommandEntry* FindCommand(uint16_t ACode);
 
     // Command handlers, grouped as in the catalogue. Each returns the answer
     // data (sent only with result 0 or 80) and sets AResult on failure.
