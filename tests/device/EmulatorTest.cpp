@@ -122,17 +122,6 @@ TEST_P(DeviceOnEmulator, DeviceErrorsAndFormatVersion) {
     EXPECT_EQ(Device->GetFFD(), ffd105);  // document unreadable: the device table
 }
 
-TEST_P(DeviceOnEmulator, WaitForPrintThroughAPaperChange) {
-    Raw(0xFF41, {});
-    Emu.Device().SetPaperOut(6);
-    Raw(0xE0, {});  // the shift-open document waits for paper
-    Device->WaitForPrint();
-    int Continues = 0;
-    for (const std::string& C : Emu.Device().Commands()) Continues += uint8_t(C[0]) == 0xB0;
-    EXPECT_EQ(Continues, 1);
-    EXPECT_EQ(Emu.Device().Submode(), 0);
-}
-
 TEST_P(DeviceOnEmulator, StoredReceiptReadBackAsCheckPackage) {
     const uint32_t Number = Sell("Хлеб ржаной", 1.5, "40.00", "60.00");
     pugi::xml_document Doc;
