@@ -154,4 +154,28 @@ inline std::string LinkName(const ::testing::TestParamInfo<bool>& I) {
     return I.param ? "Tcp" : "Serial";
 }
 
+// The connection password as the emulator records it (30, four bytes).
+inline const std::string kPwd = "1E000000";
+
+// "code + password + data" of a command as the emulator records it.
+inline std::string Cmd(const std::string& ACode, const std::string& AData = "") {
+    return ACode + kPwd + AData;
+}
+
+// True when every payload of AExpected occurs in AActual, in this order.
+inline ::testing::AssertionResult InOrder(const std::vector<std::string>& AActual,
+                                          const std::vector<std::string>& AExpected) {
+    size_t I = 0;
+    for (const std::string& E : AExpected) {
+        while (I < AActual.size() && AActual[I] != E) ++I;
+        if (I == AActual.size()) {
+            std::string All;
+            for (const std::string& A : AActual) All += "\n  " + A;
+            return ::testing::AssertionFailure() << "missing (or out of order): " << E << "\nsent:" << All;
+        }
+        ++I;
+    }
+    return ::testing::AssertionSuccess();
+}
+
 }  // namespace rcpt

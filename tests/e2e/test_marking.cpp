@@ -9,28 +9,8 @@
 namespace rcpt {
 namespace {
 
-const std::string kPwd = "1E000000";
 const std::string kBad = "Ошибка входных параметров команды. ";
 const std::string kBadAttr = kBad + "Недопустимое значение атрибута ";
-
-std::string Cmd(const std::string& ACode, const std::string& AData = "") {
-    return ACode + kPwd + AData;
-}
-
-// True when every payload of AExpected occurs in AActual, in this order.
-::testing::AssertionResult InOrder(const std::vector<std::string>& AActual, const std::vector<std::string>& AExpected) {
-    size_t I = 0;
-    for (const std::string& E : AExpected) {
-        while (I < AActual.size() && AActual[I] != E) ++I;
-        if (I == AActual.size()) {
-            std::string All;
-            for (const std::string& A : AActual) All += "\n  " + A;
-            return ::testing::AssertionFailure() << "missing (or out of order): " << E << "\nsent:" << All;
-        }
-        ++I;
-    }
-    return ::testing::AssertionSuccess();
-}
 
 class TDocsTest : public TReceiptBase, public ::testing::WithParamInterface<bool> {
 protected:

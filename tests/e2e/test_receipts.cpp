@@ -13,27 +13,6 @@ const std::string kParams =
     "OperationType=\"1\" TaxationSystem=\"0\" CashierName=\"Иванов И.И.\" CashierINN=\"500100732259\">";
 const std::string kTwoItems =
     Item("Хлеб", "2", "50", "100", "10", "9.09") + Item("Сыр", "1", "240,50", "240.50", "20", "40.08");
-const std::string kPwd = "1E000000";
-
-// "code + password + data" of a command as the emulator records it.
-std::string Cmd(const std::string& ACode, const std::string& AData = "") {
-    return ACode + kPwd + AData;
-}
-
-// True when every payload of AExpected occurs in AActual, in this order.
-::testing::AssertionResult InOrder(const std::vector<std::string>& AActual, const std::vector<std::string>& AExpected) {
-    size_t I = 0;
-    for (const std::string& E : AExpected) {
-        while (I < AActual.size() && AActual[I] != E) ++I;
-        if (I == AActual.size()) {
-            std::string All;
-            for (const std::string& A : AActual) All += "\n  " + A;
-            return ::testing::AssertionFailure() << "missing (or out of order): " << E << "\nsent:" << All;
-        }
-        ++I;
-    }
-    return ::testing::AssertionSuccess();
-}
 
 // The close command: payment slots 1..16 and tax sums 1..10 given as
 // 5-byte hex by 1-based slot, the rest zero; no rounding, no text.
