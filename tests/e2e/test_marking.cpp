@@ -144,7 +144,7 @@ TEST_P(Correction, LegacyCommandWithTotals) {
                                      Cmd("1E", "1101000700")}));
     pugi::xml_document Doc;
     const pugi::xml_node P = OutParams(Doc, R.Params[2].Str);
-    const auto& Stored = Emu->Device().Documents().back();
+    const auto Stored = Emu->Device().Documents().back();  // a copy: Documents() returns its list by value
     EXPECT_EQ(Stored.Type, 31);
     EXPECT_EQ(P.attribute("FiscalSign").as_string(), std::to_string(Stored.FiscalSign));
     EXPECT_EQ(P.attribute("CheckNumber").as_string(), std::to_string(Stored.Number));
@@ -179,7 +179,7 @@ TEST_P(Correction, ReceiptPathWithItems) {
         EXPECT_EQ(CountSent(Cmd("FF4A")), 0u);
         pugi::xml_document Doc;
         const pugi::xml_node P = OutParams(Doc, R.Params[2].Str);
-        const auto& Stored = Emu->Device().Documents().back();
+        const auto Stored = Emu->Device().Documents().back();  // a copy: Documents() returns its list by value
         EXPECT_EQ(Stored.Type, 31);
         EXPECT_EQ(P.attribute("FiscalSign").as_string(), std::to_string(Stored.FiscalSign));
         EXPECT_FALSE(Emu->Device().ReceiptOpen());
