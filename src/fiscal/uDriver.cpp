@@ -271,6 +271,7 @@ void TDriver::ReadCashier(const pugi::xml_document& AInputParameters) {
 std::string TDriver::CheckCashierINN(const std::string& AValue) {
     std::string V = Trim(AValue);
     if (!V.empty() && Utf8Length(V) != 12) throw EquException(3026, "Длина ИНН кассира не равна 12");
+    if (!V.empty() && V.find_first_not_of("0123456789") != std::string::npos) RaiseEquError(3026);
     return V;
 }
 
@@ -306,13 +307,9 @@ void TDriver::GetKKTParams() { NotAvailable("Параметры и состоя�
 
 void TDriver::GetDataKKT(pugi::xml_document&) { NotAvailable("ПолучитьПараметрыККТ"); }
 void TDriver::OperationFN(uint8_t, pugi::xml_document&) { NotAvailable("ОперацияФН"); }
-void TDriver::ProcessCheck(bool, pugi::xml_document&, pugi::xml_document&, bool) {
-    NotAvailable("СформироватьЧек");
-}
 void TDriver::ProcessCorrectionCheck(pugi::xml_document&, pugi::xml_document&) {
     NotAvailable("СформироватьЧекКоррекции");
 }
-void TDriver::PrintTextDocument(pugi::xml_document&) { NotAvailable("НапечататьТекстовыйДокумент"); }
 void TDriver::CashInOutcome(pugi::xml_document&, TCurrency) { NotAvailable("НапечататьЧекВнесенияВыемки"); }
 void TDriver::OpenSessionRegistrationKM() { NotAvailable("ОткрытьСессиюРегистрацииКМ"); }
 void TDriver::CloseSessionRegistrationKM() { NotAvailable("ЗакрытьСессиюРегистрацииКМ"); }

@@ -2,6 +2,7 @@
 // device sessions and the fiscal operations.
 #pragma once
 
+#include <array>
 #include <map>
 #include <memory>
 #include <string>
@@ -9,6 +10,7 @@
 #include "device/uDevice.h"
 #include "driver/uEcrDriver.h"
 #include "fiscal/uDriverSettings.h"
+#include "fiscal/uReceiptValues.h"
 
 namespace fr {
 
@@ -36,6 +38,7 @@ public:
     std::string FFiscalSign;
     uint8_t FInitPrintSetting = 0;  // device table 17, field 7 at Open
     int32_t FLineLen = 0;           // line length in effect
+    TTaxValues FTaxValues;
 
     // The settings as they were at Open.
     TDriverSettings FSettings;
@@ -112,6 +115,36 @@ public:
     // the attributes and elements.
     void FillOutputParameters(pugi::xml_document& AOutputParameters, uint32_t AMask);
 
+    // Text documents and graphic text (uDriverText.cpp). PrintGraphicTextTag
+    // prints the text between the first graphic-text tag pair of ALine in
+    // the tag's font slot; false (nothing printed) without a complete pair.
+    bool PrintGraphicTextTag(const std::string& ALine);
+    void GetGraphicTextFont(int32_t ASlot, std::string& AFontName, std::string& AFontStyle, int32_t& AFontSize);
+    // A Barcode element of a text document or a receipt.
+    void PrintBarcodeElement(pugi::xml_node AElement);
+    // A GraphicText element of a text document or a receipt.
+    void PrintGraphicTextElement(pugi::xml_node AElement);
+
+    // Receipts (uDriverReceipt.cpp) and their positions (uDriverPositions.cpp).
+    struct TReceiptState {
+        int32_t OperationType = 0;  // 1..4
+        bool IsCorrection = false;
+        std::array<TCurrency, 10> Taxes{};
+    };
+    void WriteDocumentOutputParameters(pugi::xml_document& ADocumentOutputParameters);
+    void ProcessPositions(pugi::xml_node APositions, TReceiptState& AState);
+    // Agent and supplier requisites of a receipt (AForReceipt) or of the item
+    // registered last.
+    void SendAgentData(pugi::xml_node AAgentData, pugi::xml_node AVendorData, bool AForReceipt,
+                       int32_t ACalculationAgent = -1);
+    static std::string SetAgentPhones(int32_t ATag, const std::string& APhones);
+    void SetHeaderAgentPhones(int32_t ATag, const std::string& APhones);
+    // Tag 1162 of the older formats from a marking code (ANSI bytes).
+    static std::string MarkingCodeToProductCode(const std::string& ACode);
+    // ALabel, then AAmount with two decimals at the right margin of AWidth
+    // characters (0: the session's line length, else 24).
+    std::string FormatAmountLine(const std::string& ALabel, TCurrency AAmount, int32_t AWidth);
+
     TDeviceDriver& Session() const;
     TDevice& Device() const { return Session().GetDevice(); }
 
@@ -125,6 +158,17 @@ private:
     template <class F>
     void WithReportBracket(bool AIgnoreRestoreError, F ABody);
     std::unique_ptr<TDeviceDriver> NewSession();
+    void ProcessFiscalString(pugi::xml_node AElement, TReceiptState& AState);
+    // Steps of ProcessCheck from the print setting to the output document;
+    // AClosed is set once the device has closed the receipt.
+    void RegisterReceipt(bool AElectronically, pugi::xml_document& ACheckPackage,
+                         pugi::xml_document& ADocumentOutputParameters, bool AIsCorrection, bool& AClosed);
+    // After a failed close: true when the device did store the receipt as
+    // the document after ADocumentBefore (its fiscal sign and time are then
+    // in the session); false when it did not or cannot tell.
+    bool RecoverClose(int64_t ADocumentBefore);
+    // A fresh TCP connection after a link failure; nothing on serial.
+    void Reconnect();
 
     std::map<std::string, std::unique_ptr<TDeviceDriver>> FDeviceDriverList;
     // The current session: borrowed from the list, or owned in

@@ -125,20 +125,19 @@ TEST_F(Component, MethodTableInRegistryOrder) {
 }
 
 TEST_F(Component, PropertyTableInRegistryOrder) {
-    std::vector<std::pair<std::string, std::string>> Expected = {
-        {"PortNumber", "НомерПорта"},
-        {"MaxReceiptRowLength", "ДлинаСтроки"},
-        {"FeedCount", "Количество строк протяжки ленты"},
-        {"ConnectPwd", "ПарольСвязи"},
-        {"BaudRate", "Скорость"},
-        {"IPAddress", "IPАдрес"},
-        {"IPPort", "IPПорт"},
-        {"CutString", "CutString"},
-        {"DisableCut", "DisableCut"},
-        {"ReceiveAllKT", "ReceiveAllKT"},
-        {"EnablePrinting", "ВключитьПечать"},
-        {"EnableReportPrinting", "ВключитьПечатьОтчетов"},
-        {"ReceiptFontNumber", "НомерШрифтаЧека"}};
+    std::vector<std::pair<std::string, std::string>> Expected = {{"PortNumber", "НомерПорта"},
+                                                                 {"MaxReceiptRowLength", "ДлинаСтроки"},
+                                                                 {"FeedCount", "Количество строк протяжки ленты"},
+                                                                 {"ConnectPwd", "ПарольСвязи"},
+                                                                 {"BaudRate", "Скорость"},
+                                                                 {"IPAddress", "IPАдрес"},
+                                                                 {"IPPort", "IPПорт"},
+                                                                 {"CutString", "CutString"},
+                                                                 {"DisableCut", "DisableCut"},
+                                                                 {"ReceiveAllKT", "ReceiveAllKT"},
+                                                                 {"EnablePrinting", "ВключитьПечать"},
+                                                                 {"EnableReportPrinting", "ВключитьПечатьОтчетов"},
+                                                                 {"ReceiptFontNumber", "НомерШрифтаЧека"}};
     for (int N = 1; N <= 5; ++N) {
         const std::string S = std::to_string(N);
         Expected.insert(Expected.end(), {{"GTFontName" + S, "НазваниеШрифта" + S},
@@ -247,8 +246,8 @@ TEST_F(Component, SettingsForm) {
     EXPECT_STREQ(Doc.first_child().attribute("encoding").value(), "UTF-8");
     std::vector<std::string> Pages;
     for (auto P : Doc.child("Settings").children("Page")) Pages.push_back(P.attribute("Caption").value());
-    EXPECT_EQ(Pages, (std::vector<std::string>{"Параметры связи", "Общие настройки", "Графический текст",
-                                               "Настройка лога"}));
+    EXPECT_EQ(Pages,
+              (std::vector<std::string>{"Параметры связи", "Общие настройки", "Графический текст", "Настройка лога"}));
     const auto Param = [&](const char* Name) {
         return Doc.select_node(("//Parameter[@Name='" + std::string(Name) + "']").c_str()).node();
     };
@@ -261,8 +260,8 @@ TEST_F(Component, SettingsForm) {
     const auto Text1 = Param("ReceiptTextAvailable");
     std::vector<std::string> Attrs;
     for (auto A : Text1.attributes()) Attrs.push_back(A.name());
-    EXPECT_EQ(Attrs, (std::vector<std::string>{"Name", "Caption", "Description", "TypeValue", "DefaultValue",
-                                               "ReadOnly"}));
+    EXPECT_EQ(Attrs,
+              (std::vector<std::string>{"Name", "Caption", "Description", "TypeValue", "DefaultValue", "ReadOnly"}));
     EXPECT_STREQ(Text1.attribute("ReadOnly").value(), "true");
     EXPECT_STREQ(Param("GTIsUnderline5").attribute("Caption").value(), "Текст подчеркнутый");
     EXPECT_EQ(Doc.select_nodes("//Parameter").size(), 46u - 1u);  // MteDriver is not in the form
@@ -290,8 +289,7 @@ TEST_F(Component, FiscalMethodsNeedAKnownDevice) {
         std::string Message;
     } Cases[] = {
         {Unknown, "Экземпляр устройства c идентификатором " + Unknown + " не существует или уже был отключен"},
-        {" " + Unknown, "Экземпляр устройства c идентификатором  " + Unknown +
-                            " не существует или уже был отключен"},
+        {" " + Unknown, "Экземпляр устройства c идентификатором  " + Unknown + " не существует или уже был отключен"},
         {"", "Не передан идентификатор устройства"},
         {"   ", "Не передан идентификатор устройства"},
     };

@@ -1,8 +1,8 @@
 // Device sessions and the shift, status and report methods, through dlopen
 // against the emulator on loopback TCP and on a pseudo-terminal linked as
 // /dev/com<n>.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -11,6 +11,7 @@
 #include <pugixml.hpp>
 #include <sstream>
 
+#include "E2EDevice.h"
 #include "E2EEnvironment.h"
 #include "uEmulator.h"
 #include "v8host/uV8Host.h"
@@ -21,55 +22,6 @@ using fr::TEmulator;
 using fr::host::TComponentHost;
 using fr::host::THostValue;
 using V = THostValue;
-
-// A port number for a /dev/com<n> link that no other test process uses at
-// the same time: the number is held by an advisory lock in the temporary
-// folder while the test runs. Numbers 60 to 89 are used by this suite only.
-class TComNumber {
-public:
-    TComNumber() {
-        for (int I = 0; I < 30 && Number == 0; ++I) {
-            const int N = 60 + (getpid() + I) % 30;
-            const std::string Lock = (std::filesystem::temp_directory_path() / ("fr_com" + std::to_string(N) + ".lock"));
-            const int Fd = open(Lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-            if (Fd < 0) continue;
-            if (flock(Fd, LOCK_EX | LOCK_NB) == 0 &&
-                !std::filesystem::exists(std::filesystem::symlink_status("/dev/com" + std::to_string(N)))) {
-                Number = N;
-                FFd = Fd;
-                FLock = Lock;
-            } else {
-                close(Fd);
-            }
-        }
-    }
-    ~TComNumber() {
-        if (FFd >= 0) {
-            std::filesystem::remove(FLock);
-            close(FFd);
-        }
-    }
-    int Number = 0;
-
-private:
-    int FFd = -1;
-    std::string FLock;
-};
-
-// Established client connections of this process to APort.
-int ClientConnections(uint16_t APort) {
-    std::ifstream F("/proc/net/tcp");
-    std::string Line;
-    std::getline(F, Line);
-    int N = 0;
-    while (std::getline(F, Line)) {
-        std::istringstream S(Line);
-        std::string Slot, Local, Remote, State;
-        S >> Slot >> Local >> Remote >> State;
-        if (State == "01" && std::stoul(Remote.substr(Remote.find(':') + 1), nullptr, 16) == APort) ++N;
-    }
-    return N;
-}
 
 pugi::xml_node Params(pugi::xml_document& Doc, const std::string& Text) {
     EXPECT_TRUE(Doc.load_string(Text.c_str())) << Text;
@@ -160,8 +112,8 @@ TEST_P(Sessions, ShiftCycle) {
     ASSERT_TRUE(R.Result.Bool) << Host.LastError().second;
     pugi::xml_document Doc;
     auto P = Params(Doc, R.Params[2].Str);
-    EXPECT_EQ(AttrNames(P), (std::vector<std::string>{"FNError", "FNFail", "FNOverflow", "ShiftNumber", "DateTime",
-                                                      "ShiftState"}));
+    EXPECT_EQ(AttrNames(P),
+              (std::vector<std::string>{"FNError", "FNFail", "FNOverflow", "ShiftNumber", "DateTime", "ShiftState"}));
     EXPECT_STREQ(P.attribute("ShiftState").value(), "2");
     EXPECT_EQ(std::string(P.attribute("ShiftNumber").value()), std::to_string(Emu.Device().ShiftNumber()));
     EXPECT_TRUE(Emu.Device().ShiftOpen());
@@ -187,14 +139,14 @@ TEST_P(Sessions, ShiftCycle) {
     EXPECT_FALSE(P.first_child());
     EXPECT_STREQ(P.attribute("RecState").value(), "0");
 
-    R = Fiscal("GetCurrentStatus", {V::String(ID),
-                                    V::String("<InputParameters><Parameters GetCounters=\"true\"/></InputParameters>"),
-                                    V::Empty()});
+    R = Fiscal("GetCurrentStatus",
+               {V::String(ID), V::String("<InputParameters><Parameters GetCounters=\"true\"/></InputParameters>"),
+                V::Empty()});
     P = Params(Doc, R.Params[2].Str);
     std::vector<std::string> Children;
     for (auto C : P.children()) Children.push_back(C.name());
-    EXPECT_EQ(Children, (std::vector<std::string>{"CountersOperationType1", "CountersOperationType2", "CashIn",
-                                                  "CashOut"}));
+    EXPECT_EQ(Children,
+              (std::vector<std::string>{"CountersOperationType1", "CountersOperationType2", "CashIn", "CashOut"}));
     EXPECT_TRUE(Doc.child("OutputParameters").child("Payments").child("Barter"));
 
     R = Fiscal("CloseShift", {V::String(ID), V::String(kCashier), V::Empty()});
@@ -216,11 +168,12 @@ TEST_P(Sessions, ShiftCycle) {
 TEST_P(Sessions, ShiftStateAndCashierErrors) {
     const std::string ID = Open();
     // A closed shift cannot be closed; an INN that is not 12 characters is refused.
-    ExpectError(Fiscal("OpenShift",
-                       {V::String(ID),
-                        V::String("<InputParameters><Parameters CashierName=\"К\" CashierINN=\"123\"/></InputParameters>"),
-                        V::Empty()}),
-                3026, "Длина ИНН кассира не равна 12");
+    ExpectError(
+        Fiscal("OpenShift",
+               {V::String(ID),
+                V::String("<InputParameters><Parameters CashierName=\"К\" CashierINN=\"123\"/></InputParameters>"),
+                V::Empty()}),
+        3026, "Длина ИНН кассира не равна 12");
     EXPECT_FALSE(Emu.Device().ShiftOpen());
     ASSERT_TRUE(Fiscal("OpenShift", {V::String(ID), V::String(kCashier), V::Empty()}).Result.Bool);
     // A shift older than 24 hours still closes, and reports the state it left.

@@ -1,0 +1,157 @@
+// A driver loaded with dlopen and opened on this test's emulator, over
+// loopback TCP (parameter true) or a pseudo-terminal linked as /dev/com<n>;
+// helpers for check packages and the command payloads the emulator received.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <memory>
+#include <pugixml.hpp>
+#include <string>
+#include <vector>
+
+#include "E2EDevice.h"
+#include "E2EEnvironment.h"
+#include "uEmulator.h"
+#include "v8host/uV8Host.h"
+
+namespace rcpt {
+
+using fr::TEmuConfig;
+using fr::TEmulator;
+using fr::host::TCallResult;
+using fr::host::TComponentHost;
+using V = fr::host::THostValue;
+
+inline std::string Hex(std::string_view ABytes) {
+    static const char* const Digits = "0123456789ABCDEF";
+    std::string S;
+    for (const char C : ABytes) {
+        S += Digits[uint8_t(C) >> 4];
+        S += Digits[uint8_t(C) & 15];
+    }
+    return S;
+}
+
+inline const std::string kCashier =
+    "<InputParameters><Parameters CashierName=\"Иванов И.И.\" CashierINN=\"500100732259\"/></InputParameters>";
+
+// A check package from its parts.
+inline std::string Package(const std::string& AParameters, const std::string& APositions,
+                           const std::string& APayments) {
+    return "<CheckPackage><Parameters " + AParameters + "</Parameters><Positions>" + APositions +
+           "</Positions><Payments " + APayments + "/></CheckPackage>";
+}
+
+// One item with the attributes that every item needs and AExtra.
+inline std::string Item(const std::string& AName, const std::string& AQuantity, const std::string& APrice,
+                        const std::string& AAmount, const std::string& AVAT, const std::string& AVATAmount,
+                        const std::string& AExtra = "", const std::string& AChildren = "") {
+    return "<FiscalString Name=\"" + AName + "\" Quantity=\"" + AQuantity + "\" PriceWithDiscount=\"" + APrice +
+           "\" AmountWithDiscount=\"" + AAmount + "\" VATRate=\"" + AVAT + "\" VATAmount=\"" + AVATAmount +
+           "\" PaymentMethod=\"4\" CalculationSubject=\"1\" " + AExtra + ">" + AChildren + "</FiscalString>";
+}
+
+// The driver and the emulator of one test; FTcp selects the link.
+class TReceiptBase : public ::testing::Test {
+protected:
+    void TearDown() override {
+        if (Host) {
+            Host->Destroy();
+            EXPECT_TRUE(Host->Memory().Errors().empty());
+            EXPECT_EQ(Host->Memory().LiveBlocks(), 0u);
+        }
+        if (Emu) Emu->Stop();
+    }
+    bool Tcp() const { return FTcp; }
+
+    // (Re)starts the emulator with AConfig and opens a session on it. The
+    // printer reports no "printing" polls, so no printing wait sleeps.
+    void Start(TEmuConfig AConfig = Config()) {
+        if (Host) Host->Destroy();
+        Host.reset();
+        if (Emu) Emu->Stop();
+        Emu.reset();
+        Emu = std::make_unique<TEmulator>(AConfig);
+        if (Tcp()) {
+            Port = Emu->StartTCP();
+        } else {
+            if (access("/dev", W_OK) != 0) GTEST_SKIP() << "no write access to /dev for the /dev/com link";
+            ASSERT_NE(Com.Number, 0) << "no free /dev/com number";
+            Emu->StartSerial(Com.Number);
+        }
+        Host = std::make_unique<TComponentHost>();
+        Host->Load(FR_LIBRARY_PATH);
+        ASSERT_TRUE(Host->Create("fr_orvalen1c8x3n"));
+        for (const auto& [Name, Value] : FSettings) Set(Name, Value);
+        if (Tcp()) {
+            Set("PortNumber", V::Int32(9999));
+            Set("IPPort", V::Int32(Port));
+        } else {
+            Set("PortNumber", V::Int32(Com.Number));
+        }
+        const auto R = Host->Call("Open", {V::Empty()});
+        ASSERT_TRUE(R.Result.Bool) << Host->LastError().second;
+        ID = R.Params[0].Str;
+    }
+    static TEmuConfig Config() {
+        TEmuConfig C;
+        C.PrintPolls = 0;
+        return C;
+    }
+    void Set(const std::string& AName, const V& AValue) {
+        ASSERT_TRUE(Host->Call("SetParameter", {V::String(AName), AValue}).Result.Bool) << AName;
+    }
+    TCallResult Call(const std::string& AName, std::vector<V> AParams) {
+        auto R = Host->Call(AName, AParams);
+        EXPECT_TRUE(R.Called);
+        EXPECT_TRUE(R.StringsInHostMemory);
+        if (Tcp()) {
+            EXPECT_EQ(ClientConnections(Port), 0) << AName << " left its connection open";
+        }
+        return R;
+    }
+    void OpenShift() { ASSERT_TRUE(Call("OpenShift", {V::String(ID), V::String(kCashier), V::Empty()}).Result.Bool); }
+    TCallResult Check(const std::string& APackage, bool AElectronically = false) {
+        return Call("ProcessCheck", {V::String(ID), V::Boolean(AElectronically), V::String(APackage), V::Empty()});
+    }
+    TCallResult Text(const std::string& ADocument) {
+        return Call("PrintTextDocument", {V::String(ID), V::String(ADocument)});
+    }
+    std::pair<int32_t, std::string> LastError() { return Host->LastError(); }
+    // The receipts (and correction receipts) the device stored.
+    size_t StoredReceipts() const {
+        size_t N = 0;
+        for (const auto& D : Emu->Device().Documents()) N += D.Type == 3 || D.Type == 31;
+        return N;
+    }
+    // The command payloads received since the last ClearCommands, as hex.
+    std::vector<std::string> Commands() const {
+        std::vector<std::string> Out;
+        for (const auto& C : Emu->Device().Commands()) Out.push_back(Hex(C));
+        return Out;
+    }
+
+    bool FTcp = true;
+    std::vector<std::pair<std::string, V>> FSettings;  // set before every Open
+    TComNumber Com;
+    std::unique_ptr<TEmulator> Emu;
+    std::unique_ptr<TComponentHost> Host;
+    uint16_t Port = 0;
+    std::string ID;
+};
+
+class TReceiptTest : public TReceiptBase, public ::testing::WithParamInterface<bool> {
+protected:
+    void SetUp() override {
+        FTcp = GetParam();
+        Start();
+    }
+};
+
+inline std::string LinkName(const ::testing::TestParamInfo<bool>& I) {
+    return I.param ? "Tcp" : "Serial";
+}
+
+}  // namespace rcpt
