@@ -62,6 +62,24 @@ int TEmuLinkSession::ReadByte(char& AByte, int ATimeoutMs) {
         FPushback = -1;
         return 1;
     }
+    if (FInPos == FIn.size()) {
+        int R = Fill(ATimeoutMs);
+        if (R <= 0) return R;
+    } else if (Restarted()) {
+        return -1;
+    }
+    AByte = FIn[FInPos++];
+    if (FByteTime.count()) {
+        // A byte is taken one byte time after it was sent, or after the byte
+        // before it arrived. The bytes of one read were all sent by then, so
+        // a late wake-up here does not add up over a frame.
+        FInFree = std::max(FInFree, FInArrival) + FByteTime;
+        std::this_thread::sleep_until(FInFree);
+    }
+    return 1;
+}
+
+int TEmuLinkSession::Fill(int ATimeoutMs) {
     // Negative descriptors are skipped by poll.
     pollfd P[4] = {{FFd, POLLIN, 0}, {FStopFd, POLLIN, 0}, {FWakeFd, POLLIN, 0}, {FListenFd, POLLIN, 0}};
     for (;;) {
@@ -82,18 +100,14 @@ int TEmuLinkSession::ReadByte(char& AByte, int ATimeoutMs) {
             FEnd = leNewClient;
             return -1;
         }
-        ssize_t K = FSocket ? recv(FFd, &AByte, 1, 0) : read(FFd, &AByte, 1);
-        if (K == 1) {
-            {
-                auto L = FDevice.Lock();
-                ++FDevice.LinkFaults().BytesIn;
-            }
-            if (FByteTime.count()) {
-                // The byte has been on the line for one byte time since it was
-                // sent, or since the byte before it arrived.
-                FInFree = std::max(FInFree, TClock::now()) + FByteTime;
-                std::this_thread::sleep_until(FInFree);
-            }
+        char Buf[256];
+        ssize_t K = FSocket ? recv(FFd, Buf, sizeof Buf, 0) : read(FFd, Buf, sizeof Buf);
+        if (K > 0) {
+            FIn.assign(Buf, size_t(K));
+            FInPos = 0;
+            FInArrival = TClock::now();
+            auto L = FDevice.Lock();
+            FDevice.LinkFaults().BytesIn += uint64_t(K);
             return 1;
         }
         if (K < 0 && (errno == EINTR || errno == EAGAIN)) continue;

@@ -38,6 +38,7 @@ private:
     void DrainWake();
     // 1 byte read, 0 time limit passed, -1 closed or stopped.
     int ReadByte(char& AByte, int ATimeoutMs);
+    int Fill(int ATimeoutMs);  // waits for input and takes what there is
     bool Write(const std::string& ABytes);
     bool WriteRaw(const char* AData, size_t ASize);
     bool Wait(int AMs);  // false when stopped
@@ -55,9 +56,12 @@ private:
     std::string FPending;  // answer not yet acknowledged by the driver
     bool FHasPending = false;
     int FPushback = -1;
+    std::string FIn;  // bytes read from the line and not yet taken
+    size_t FInPos = 0;
     using TClock = std::chrono::steady_clock;
     TClock::duration FByteTime{0};         // one byte on the line; zero: no pacing
     TClock::time_point FInFree, FOutFree;  // when each direction of the line is free
+    TClock::time_point FInArrival;         // when the bytes in FIn were read
 };
 
 }  // namespace fr
