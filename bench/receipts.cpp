@@ -11,8 +11,6 @@
 //   wire_ms                          bytes_per_receipt x 10 bits / baud (paced line only)
 //   ratio                            ms_per_receipt / wire_ms (paced line only)
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <sys/file.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -21,6 +19,7 @@
 #include <memory>
 #include <string>
 
+#include "e2e/E2EDevice.h"
 #include "uEmulator.h"
 #include "v8host/uV8Host.h"
 
@@ -40,41 +39,6 @@ struct TDataDir {
     }
     ~TDataDir() { std::filesystem::remove_all(Dir); }
     std::filesystem::path Dir;
-};
-
-// A /dev/com<n> number no other process uses meanwhile (held by a lock in the
-// temporary folder); 0 when none is free or /dev is not writable.
-class TComNumber {
-public:
-    TComNumber() {
-        if (access("/dev", W_OK) != 0) return;
-        for (int N = 100; N < 120 && Number == 0; ++N) {
-            const std::string Lock = std::filesystem::temp_directory_path() / ("fr_com" + std::to_string(N) + ".lock");
-            const int Fd = open(Lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-            if (Fd < 0) continue;
-            if (flock(Fd, LOCK_EX | LOCK_NB) == 0 &&
-                !std::filesystem::exists(std::filesystem::symlink_status("/dev/com" + std::to_string(N)))) {
-                Number = N;
-                FFd = Fd;
-                FLock = Lock;
-            } else {
-                close(Fd);
-            }
-        }
-    }
-    ~TComNumber() {
-        if (FFd >= 0) {
-            std::filesystem::remove(FLock);
-            close(FFd);
-        }
-    }
-    TComNumber(const TComNumber&) = delete;
-    TComNumber& operator=(const TComNumber&) = delete;
-    int Number = 0;
-
-private:
-    int FFd = -1;
-    std::string FLock;
 };
 
 // A sale of APositions items at 10.00 with VAT 20 % (1.67 each), paid in cash.
@@ -103,7 +67,7 @@ struct TBench {
             return;
         }
         if (APaced) {
-            if (Com.Number == 0) {
+            if (Com.Number == 0 || access("/dev", W_OK) != 0) {
                 Error = "no free /dev/com number (or /dev is not writable)";
                 return;
             }
@@ -134,7 +98,7 @@ struct TBench {
 
     bool Paced;
     TDataDir Data;
-    TComNumber Com;
+    TComNumber Com{100, 20};  // numbers of their own, beside the test suites'
     std::unique_ptr<fr::TEmulator> Emu;
     fr::host::TComponentHost Host;
     std::string ID, Error;

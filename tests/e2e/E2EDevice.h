@@ -13,14 +13,16 @@
 #include <sstream>
 #include <string>
 
-// A port number for a /dev/com<n> link that no other test process uses at
+// A port number for a /dev/com<n> link that no other process of ours uses at
 // the same time: the number is held by an advisory lock in the temporary
-// folder while the test runs. Numbers 60 to 89 are used by this suite only.
+// folder while it is in use. Numbers 60 to 89 are the end-to-end suites';
+// other programs (the benchmarks) take a range of their own. Number stays 0
+// when every number of the range is taken.
 class TComNumber {
 public:
-    TComNumber() {
-        for (int I = 0; I < 30 && Number == 0; ++I) {
-            const int N = 60 + (getpid() + I) % 30;
+    explicit TComNumber(int AFirst = 60, int ACount = 30) {
+        for (int I = 0; I < ACount && Number == 0; ++I) {
+            const int N = AFirst + (getpid() + I) % ACount;
             const std::string Lock =
                 (std::filesystem::temp_directory_path() / ("fr_com" + std::to_string(N) + ".lock"));
             const int Fd = open(Lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
