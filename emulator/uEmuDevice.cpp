@@ -929,9 +929,4 @@ void TEmuDevice::MarkDocumentsSent() {
     std::lock_guard<std::mutex> G(FMutex);
     for (auto& D : FDocuments) D.Sent = true;
 }
-void TEmuDevice::SetMarkingCodeInvalid(const std::string& ACode) {
-    std::lock_guard<std::mutex> G(FMutex);
-    FInvalidCodes.push_back(ACode);
-}
-
 }  // namespace fr
