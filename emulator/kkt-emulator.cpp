@@ -11,6 +11,8 @@
 #include <fstream>
 #include <iostream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "uEmulator.h"
 
@@ -21,7 +23,30 @@ struct TOptions {
     int TCPPort = -1, SerialPort = -1;
     bool Pty = false;
     std::string Address = "127.0.0.1", LinkDir = "/dev", TapeText, TapePNG;
+    std::vector<std::pair<fr::TEmuMarkAnswer, std::string>> MarkAnswers;  // (answer, code or empty)
+    int MarkBusy = 0;
 };
+
+// "valid", "invalid", "unconfirmed" or "offline", optionally followed by
+// ":" and the marking code it is for (the code may hold any character).
+bool MarkAnswer(const std::string& AText, TOptions& O) {
+    static const std::pair<const char*, fr::TEmuMarkAnswer> Kinds[] = {
+        {"valid", fr::TEmuMarkAnswer::Valid},
+        {"invalid", fr::TEmuMarkAnswer::Invalid},
+        {"unconfirmed", fr::TEmuMarkAnswer::StatusNotConfirmed},
+        {"offline", fr::TEmuMarkAnswer::Offline},
+    };
+    const size_t Colon = AText.find(':');
+    const std::string Kind = AText.substr(0, Colon);
+    const std::string Code = Colon == std::string::npos ? std::string() : AText.substr(Colon + 1);
+    if (Colon != std::string::npos && Code.empty()) return false;
+    for (const auto& [Name, Answer] : Kinds)
+        if (Kind == Name) {
+            O.MarkAnswers.emplace_back(Answer, Code);
+            return true;
+        }
+    return false;
+}
 
 // A whole decimal number in [AMin, AMax].
 bool Number(const std::string& AText, long AMin, long AMax, long& AOut) {
@@ -95,6 +120,14 @@ const TOption Options[] = {
          long N = 0;
          return Number(V, 1, 10000000, N) && (O.Config.Baud = int(N), true);
      }},
+    {"--marking-answer", "KIND[:CODE]",
+     "answer to marking-code checks (of CODE only): valid, invalid, unconfirmed or offline; repeatable",
+     [](TOptions& O, const std::string& V) { return MarkAnswer(V, O); }},
+    {"--marking-busy", "N", "each marking-code check first answers \"busy\" (4) N times in a row",
+     [](TOptions& O, const std::string& V) {
+         long N = 0;
+         return Number(V, 0, 1000, N) && (O.MarkBusy = int(N), true);
+     }},
     {"--tape-text", "FILE", "write the tape as text on exit and on SIGUSR1",
      [](TOptions& O, const std::string& V) { return O.TapeText = V, true; }},
     {"--tape-png", "FILE", "write the tape as a PNG picture on exit and on SIGUSR1",
@@ -151,6 +184,8 @@ int main(int argc, char** argv) {
 
     try {
         fr::TEmulator Emu(Opt.Config);
+        for (const auto& [Answer, Code] : Opt.MarkAnswers) Emu.Device().SetMarkingAnswer(Answer, Code);
+        Emu.Device().SetMarkingBusy(Opt.MarkBusy);
         if (Opt.TCPPort >= 0) {
             uint16_t P = Emu.StartTCP(uint16_t(Opt.TCPPort), Opt.Address);
             std::cout << "TCP " << Opt.Address << ":" << P << std::endl;

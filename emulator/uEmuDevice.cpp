@@ -200,7 +200,7 @@ int64_t TEmuDevice::Now() const {
 
 uint8_t TEmuDevice::CurrentMode() const {
     if (FDataOutput) return 1;
-    if (FReceipt.Open) return 8;
+    if (FReceipt.Open || FCorrectionBegun) return 8;
     if (FShiftOpen) return Now() - FShiftOpenTime > 24 * 3600 ? 3 : 2;
     return 4;
 }
@@ -270,7 +270,7 @@ bool TEmuDevice::DocumentCommandAllowed(uint8_t& AResult, bool ANeedShift) const
         AResult = rcMode;
         return false;
     }
-    if (FReceipt.Open) {
+    if (FReceipt.Open || FCorrectionBegun) {
         AResult = rcReceiptOpen;
         return false;
     }

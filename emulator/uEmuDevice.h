@@ -66,6 +66,17 @@ struct TEmuDocument {
     bool Sent = false;
 };
 
+// How the storage answers the check of a marking code.
+enum class TEmuMarkAnswer : uint8_t {
+    Valid,               // the storage and the marking system confirm the code and its planned status
+    Invalid,             // the code fails the storage's own check and the marking system's
+    StatusNotConfirmed,  // a sound code whose planned status the marking system does not confirm
+    Offline,             // the storage checked the code; the marking system did not answer
+};
+
+// Where a code stands in the storage's buffer of checked codes.
+enum class TEmuMarkState : uint8_t { None, Pending, Accepted };
+
 // A fault that strikes one command frame of the link (see TEmulator::FaultAtCommand).
 enum class TEmuFault {
     Silence,         // no reply at all; the command does not run
@@ -146,6 +157,13 @@ public:
     void SetFNWarningFlags(uint8_t AFlags);
     void MarkDocumentsSent();
     void SetMarkingCodeInvalid(const std::string& ACode);  // its checks report a bad code
+    // How checks of ACode are answered; an empty code sets the answer for
+    // every code without one of its own.
+    void SetMarkingAnswer(TEmuMarkAnswer AAnswer, const std::string& ACode = {});
+    // Each check answers 4 (the storage is busy) to its first AAttempts
+    // attempts in a row, then its answer; 0 ends it.
+    void SetMarkingBusy(int AAttempts);
+    TEmuMarkState MarkingCodeState(const std::string& ACode) const;
     void SetTableField(uint8_t ATable, uint16_t ARow, uint8_t AField, std::string_view AValue);
     void SetArithmeticChecks(bool AOn);
     TEmuLinkFaults& LinkFaults() { return FLinkFaults; }  // used under Lock()
@@ -181,8 +199,8 @@ private:
     };
     struct TKMCheck {
         std::string Code;
-        bool Valid = true;
-        bool Accepted = false;
+        bool Accepted = false;  // else it waits for 0xFF 0x69
+        bool Bound = false;     // to an item of the open receipt
     };
     struct TFailRule {
         uint16_t Code;
@@ -281,6 +299,10 @@ private:
     void PrintDocumentFooter(const TEmuDocument& ADoc);
     static std::string MarkingCodeTLV(const std::string& ACode);
 
+    // Marking codes (uEmuMarking.cpp).
+    TKMCheck* FindKMCheck(const std::string& ACode);
+    void MarkingReceiptEnded(bool AClosed);  // the receipt closed, or was cancelled
+
     mutable std::mutex FMutex;
     TEmuConfig FConfig;
     std::vector<std::string> FCommands;
@@ -334,7 +356,10 @@ private:
 
     // Marking codes checked in the storage.
     std::vector<TKMCheck> FKMChecks;
-    std::vector<std::string> FInvalidCodes;
+    std::map<std::string, TEmuMarkAnswer> FKMAnswers;
+    TEmuMarkAnswer FKMDefaultAnswer = TEmuMarkAnswer::Valid;
+    int FKMBusy = 0, FKMBusyRun = 0;
+    uint32_t FKMReceiptBinds = 0;  // codes bound in the open receipt
     uint32_t FRealizations = 0;
 };
 

@@ -3,6 +3,7 @@
 // document is stored as real TLV records and can be read back record by
 // record in data-output mode.
 #include <algorithm>
+#include <utility>
 
 #include "base/uCommonUtils.h"
 #include "uEmuBytes.h"
@@ -577,7 +578,7 @@ std::string TEmuDevice::CmdCloseReceipt(uint16_t, std::string_view AData, uint8_
     }
     TEmuDocument& D = StoreDocument(Correction ? 31 : 3, Body);
     FReceipt = TReceipt{};
-    FKMChecks.clear();
+    MarkingReceiptEnded(true);
 
     size_t W = FConfig.LineLen;
     if (!Text.empty()) PrintUtf8(AnsiToUtf8(Text));
@@ -616,11 +617,14 @@ std::string TEmuDevice::CmdCloseReceipt(uint16_t, std::string_view AData, uint8_
 }
 
 std::string TEmuDevice::CmdCancelReceipt(uint16_t, std::string_view, uint8_t& AResult) {
-    if (!FReceipt.Open) {
+    // A correction begun with 0xFF 0x35 is cancelled like a receipt.
+    if (!FReceipt.Open && !FCorrectionBegun) {
         AResult = rcReceiptClosed;
         return {};
     }
+    if (FReceipt.Open) MarkingReceiptEnded(false);
     FReceipt = TReceipt{};
+    FCorrectionBegun = false;
     FPendingTLV.clear();
     PrintUtf8("ЧЕК АННУЛИРОВАН", TEmuTextStyle::tsBold);
     EndDocumentPrint();
@@ -635,7 +639,12 @@ std::string TEmuDevice::CmdCorrection(uint16_t, std::string_view AData, uint8_t&
     for (size_t I = 0; I < 6; ++I) Tax[I] = R.Int(5);
     uint8_t TaxSystem = R.Byte();
     for (size_t I = 6; I < 10 && R.Left() >= 5; ++I) Tax[I] = R.Int(5);
-    if (!DocumentCommandAllowed(AResult, true)) return {};
+    // The correction begun with 0xFF 0x35 is the document this command forms;
+    // until it is formed it stays begun, also when this command fails.
+    const bool Begun = std::exchange(FCorrectionBegun, false);
+    const bool Allowed = DocumentCommandAllowed(AResult, true);
+    FCorrectionBegun = Begun;
+    if (!Allowed) return {};
     if (Sign < 1 || Sign > 4 || Type > 1) {
         AResult = rcBadParams;
         return {};

@@ -1,5 +1,9 @@
-// Marking codes in the emulated fiscal storage: checking a code, accepting
-// or rejecting it, binding it to an item, the storage's marking status.
+// Marking codes in the emulated fiscal storage. A code is checked (0xFF
+// 0x61), then accepted or rejected (0xFF 0x69) before the next code may be
+// checked; only an accepted code can be bound to an item (0xFF 0x67). The
+// buffer of checked codes lives in the storage: a cancelled receipt, a lost
+// connection or a power cut leave it as it is; a closed receipt takes out
+// the codes it sold, and 0xFF 0x69 with 2 empties it.
 #include <algorithm>
 
 #include "uEmuBytes.h"
@@ -9,18 +13,79 @@ namespace fr {
 namespace {
 
 constexpr uint8_t rcFNState = 0x02;
+constexpr uint8_t rcBusy = 0x04;
 constexpr uint8_t rcBadParams = 0x33;
 constexpr uint8_t rcReceiptClosed = 0x55;
 constexpr uint8_t rcMarkingOff = 0xA0;
 constexpr uint8_t rcMarkingOrder = 0xA1;
 constexpr uint8_t rcMarkTable = 0xA3;
+constexpr uint8_t rcTLVMissing = 0xA4;
 constexpr uint8_t rcMarkUnchecked = 0xA5;
+
+constexpr size_t kMaxChecked = 128;  // codes the storage keeps for one receipt
+
+// What the storage reports for an answer kind: its own check (bits 0 and 1:
+// checked, passed), then the result byte and tag 2005 (bits 0 and 1: the
+// storage's check; bits 2 and 3: the marking system's), and tag 2109.
+struct TAnswerBytes {
+    uint8_t Local, Result, Status;
+    bool Online;
+};
+
+TAnswerBytes AnswerBytes(TEmuMarkAnswer AAnswer) {
+    switch (AAnswer) {
+        case TEmuMarkAnswer::Invalid:
+            return {0x01, 0x05, 2, true};
+        case TEmuMarkAnswer::StatusNotConfirmed:
+            return {0x03, 0x07, 2, true};
+        case TEmuMarkAnswer::Offline:
+            return {0x03, 0x03, 0, false};
+        case TEmuMarkAnswer::Valid:
+            break;
+    }
+    return {0x03, 0x0F, 1, true};
+}
 
 }  // namespace
 
 void TEmuDevice::SetMarkingCodeInvalid(const std::string& ACode) {
+    SetMarkingAnswer(TEmuMarkAnswer::Invalid, ACode);
+}
+
+void TEmuDevice::SetMarkingAnswer(TEmuMarkAnswer AAnswer, const std::string& ACode) {
     std::lock_guard<std::mutex> G(FMutex);
-    FInvalidCodes.push_back(ACode);
+    if (ACode.empty())
+        FKMDefaultAnswer = AAnswer;
+    else
+        FKMAnswers[ACode] = AAnswer;
+}
+
+void TEmuDevice::SetMarkingBusy(int AAttempts) {
+    std::lock_guard<std::mutex> G(FMutex);
+    FKMBusy = std::max(AAttempts, 0);
+    FKMBusyRun = 0;
+}
+
+TEmuMarkState TEmuDevice::MarkingCodeState(const std::string& ACode) const {
+    std::lock_guard<std::mutex> G(FMutex);
+    for (const TKMCheck& C : FKMChecks)
+        if (C.Code == ACode) return C.Accepted ? TEmuMarkState::Accepted : TEmuMarkState::Pending;
+    return TEmuMarkState::None;
+}
+
+TEmuDevice::TKMCheck* TEmuDevice::FindKMCheck(const std::string& ACode) {
+    auto It = std::find_if(FKMChecks.begin(), FKMChecks.end(), [&](const TKMCheck& C) { return C.Code == ACode; });
+    return It == FKMChecks.end() ? nullptr : &*It;
+}
+
+void TEmuDevice::MarkingReceiptEnded(bool AClosed) {
+    if (AClosed) {
+        std::erase_if(FKMChecks, [](const TKMCheck& C) { return C.Bound; });
+    } else {
+        for (TKMCheck& C : FKMChecks) C.Bound = false;
+        FRealizations -= FKMReceiptBinds;
+    }
+    FKMReceiptBinds = 0;
 }
 
 std::string TEmuDevice::MarkingCodeTLV(const std::string& ACode) {
@@ -41,11 +106,11 @@ std::string TEmuDevice::MarkingCodeTLV(const std::string& ACode) {
 
 std::string TEmuDevice::CmdCheckMark(uint16_t, std::string_view AData, uint8_t& AResult) {
     TEmuReader R(AData);
-    R.Byte();  // planned status
-    R.Byte();  // processing mode
-    uint8_t CodeLen = R.Byte(), TLVLen = R.Byte();
-    std::string Code(R.Take(CodeLen));
-    R.Take(TLVLen);
+    const uint8_t Planned = R.Byte();
+    const uint8_t Mode = R.Byte();
+    const uint8_t CodeLen = R.Byte(), TLVLen = R.Byte();
+    const std::string Code(R.Take(CodeLen));
+    std::string_view Extra = R.Take(TLVLen);
     if (FLifeState != 3) {
         AResult = rcFNState;
         return {};
@@ -54,39 +119,72 @@ std::string TEmuDevice::CmdCheckMark(uint16_t, std::string_view AData, uint8_t& 
         AResult = rcMarkingOff;
         return {};
     }
-    if (CodeLen == 0) {
+    // The driver repeats a check the storage was too busy for at once, with
+    // no other command between: those attempts make one run.
+    const bool SameRun = FCommands.size() >= 2 && FCommands[FCommands.size() - 2].compare(0, 2, "\xFF\x61") == 0;
+    if (!SameRun) FKMBusyRun = 0;
+    if (FKMBusyRun < FKMBusy) {
+        ++FKMBusyRun;
+        AResult = rcBusy;
+        return {};
+    }
+    FKMBusyRun = 0;
+    if (CodeLen == 0 || Mode != 0) {
         AResult = rcBadParams;
         return {};
     }
-    auto It = std::find_if(FKMChecks.begin(), FKMChecks.end(), [&](const TKMCheck& C) { return C.Code == Code; });
-    if (It == FKMChecks.end() && FKMChecks.size() >= 128) {
+    bool HasMeasure = false;
+    for (std::string_view T = Extra; !T.empty();) {
+        const size_t Len = T.size() >= 4 ? size_t(GetLE(T.substr(2, 2))) : 0;
+        if (T.size() < 4 || T.size() - 4 < Len) {
+            AResult = rcBadParams;
+            return {};
+        }
+        HasMeasure = HasMeasure || GetLE(T.substr(0, 2)) == 2108;
+        T.remove_prefix(4 + Len);
+    }
+    // A sale or return by weight or measure names its measure.
+    if ((Planned == 2 || Planned == 4) && !HasMeasure) {
+        AResult = rcTLVMissing;
+        return {};
+    }
+    // The code checked before waits for its acceptance or rejection.
+    if (std::any_of(FKMChecks.begin(), FKMChecks.end(), [](const TKMCheck& C) { return !C.Accepted; })) {
+        AResult = rcMarkingOrder;
+        return {};
+    }
+    TKMCheck* Check = FindKMCheck(Code);
+    if (!Check && FKMChecks.size() >= kMaxChecked) {
         AResult = rcMarkTable;
         return {};
     }
-    bool Valid = std::find(FInvalidCodes.begin(), FInvalidCodes.end(), Code) == FInvalidCodes.end();
-    if (It == FKMChecks.end())
-        FKMChecks.push_back({Code, Valid, false});
+    if (Check)
+        Check->Accepted = false;
     else
-        *It = {Code, Valid, false};
+        FKMChecks.push_back({Code, false, false});
 
+    const auto Own = FKMAnswers.find(Code);
+    const TAnswerBytes B = AnswerBytes(Own == FKMAnswers.end() ? FKMDefaultAnswer : Own->second);
     std::string Block;
-    Block += char(0);                    // request answered
-    Block += char(Valid ? 0x0F : 0x05);  // validation result
+    Block += char(B.Online ? 0 : 1);  // 0: the marking system answered
+    Block += char(B.Result);
     Block += TLV(2100, std::string(1, char(Code.compare(0, 2, "01") == 0 ? 5 : 0)));
-    Block += TLV(2109, std::string(1, char(Valid ? 1 : 2)));
-    Block += TLV(2005, std::string(1, char(Valid ? 0x0F : 0x05)));
-    Block += TLV(2105, std::string(1, '\0'));
+    if (B.Online) {
+        Block += TLV(2109, std::string(1, char(B.Status)));
+        Block += TLV(2005, std::string(1, char(B.Result)));
+        Block += TLV(2105, std::string(1, '\0'));
+    }
     Block += TLV(2114, LE(uint32_t(Now()), 4));
     std::string A;
-    A += char(Valid ? 0x03 : 0x01);  // 1 the storage's own check
-    A += char(0);                    // 2 reason
-    A += char(0);                    // 3 reserved
-    A += char(Block.size());         // 4 block length
+    A += char(B.Local);       // 1 the storage's own check
+    A += char(0);             // 2 reason
+    A += char(0);             // 3 reserved
+    A += char(Block.size());  // 4 block length
     return A + Block;
 }
 
 std::string TEmuDevice::CmdAcceptMark(uint16_t, std::string_view AData, uint8_t& AResult) {
-    uint8_t Op = TEmuReader(AData).Byte();
+    const uint8_t Op = TEmuReader(AData).Byte();
     if (Op == 2) {
         FKMChecks.clear();
         return {};
@@ -95,22 +193,23 @@ std::string TEmuDevice::CmdAcceptMark(uint16_t, std::string_view AData, uint8_t&
         AResult = rcBadParams;
         return {};
     }
-    if (FKMChecks.empty()) {
+    auto Pending = std::find_if(FKMChecks.begin(), FKMChecks.end(), [](const TKMCheck& C) { return !C.Accepted; });
+    if (Pending == FKMChecks.end()) {
         AResult = rcMarkingOrder;
         return {};
     }
     if (Op == 1)
-        FKMChecks.back().Accepted = true;
+        Pending->Accepted = true;
     else
-        FKMChecks.pop_back();
+        FKMChecks.erase(Pending);
     return {};
 }
 
 std::string TEmuDevice::CmdBindMark(uint16_t, std::string_view AData, uint8_t& AResult) {
     TEmuReader R(AData);
-    uint8_t Len = R.Byte();
-    std::string Code(R.Take(Len));
-    bool ByGTIN = R.Left() > 0 && R.Byte() == 0xFF;
+    const uint8_t Len = R.Byte();
+    const std::string Code(R.Take(Len));
+    const bool ByGTIN = R.Left() > 0 && R.Byte() == 0xFF;
     if (!FReceipt.Open) {
         AResult = rcReceiptClosed;
         return {};
@@ -119,19 +218,29 @@ std::string TEmuDevice::CmdBindMark(uint16_t, std::string_view AData, uint8_t& A
         AResult = rcMarkingOrder;
         return {};
     }
-    if (!ByGTIN &&
-        std::none_of(FKMChecks.begin(), FKMChecks.end(), [&](const TKMCheck& C) { return C.Code == Code; })) {
-        AResult = rcMarkUnchecked;
-        return {};
+    if (!ByGTIN) {
+        TKMCheck* Check = FindKMCheck(Code);
+        if (!Check) {
+            AResult = rcMarkUnchecked;
+            return {};
+        }
+        // Not yet accepted, or already sold in this receipt.
+        if (!Check->Accepted || Check->Bound) {
+            AResult = rcMarkingOrder;
+            return {};
+        }
+        Check->Bound = true;
     }
     FReceipt.Items.back().ExtraTLV += MarkingCodeTLV(Code);
+    ++FKMReceiptBinds;
     ++FRealizations;
     return {};
 }
 
 std::string TEmuDevice::CmdMarkStatus(uint16_t, std::string_view, uint8_t&) {
+    const bool Waiting = std::any_of(FKMChecks.begin(), FKMChecks.end(), [](const TKMCheck& C) { return !C.Accepted; });
     std::string A;
-    A += char(FKMChecks.empty() ? 0 : 1);                // 1 check status
+    A += char(Waiting ? 1 : 0);                          // 1 check status: a result waits for acceptance
     A += char(FRealizations ? 1 : 0);                    // 2 notification status
     A += char(0);                                        // 3 command flags
     A += char(std::min<size_t>(FKMChecks.size(), 255));  // 4 saved check results

@@ -126,6 +126,10 @@ void TDriver::ProcessLegacyCorrectionCheck(pugi::xml_document& AIn, pugi::xml_do
         const std::string Number = RequisiteText(1179, AttrText(Correction, "Number"), false);
         CheckRequisiteSize(1177, Description);
         const int64_t Date = CorrectionDate(AttrText(Correction, "Date"));
+        // The cashier signs the correction as a receipt: the name in code page
+        // 866, the INN as twelve digits.
+        const std::string CashierName = RequisiteText(1021, AttrText(Parameters, "CashierName"), true);
+        const std::string CashierINN = CheckCashierINN(AttrText(Parameters, "CashierINN"));
         const int64_t TaxationSystem = AttrInt(Parameters, "TaxationSystems", 0);
         if (TaxationSystem < 0 || TaxationSystem > LastTaxationSystem)
             RaiseBadAttribute("TaxationSystems", AttrText(Parameters, "TaxationSystems"));
@@ -161,7 +165,8 @@ void TDriver::ProcessLegacyCorrectionCheck(pugi::xml_document& AIn, pugi::xml_do
         D.ProcessCorrectionCheck(S.FFiscalSign, DocumentNumber, uint8_t(Type), uint8_t(OperationType),
                                  uint8_t(1u << TaxationSystem), Total, Paid[0], Paid[1], Paid[2], Paid[3], Paid[4],
                                  Taxes[0], Taxes[1], Taxes[2], Taxes[3], Taxes[4], Taxes[5], Taxes[6], Taxes[7],
-                                 Taxes[8], Taxes[9], Description, Number, Date, {}, {});
+                                 Taxes[8], Taxes[9], Description, Number, Date, CashierName,
+                                 CashierINN.empty() ? std::string() : RequisiteText(1203, CashierINN, false));
         Begun = false;
         D.GetDateTimeKKT(S.FDateTime);
         D.WaitForPrint();

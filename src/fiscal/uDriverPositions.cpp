@@ -285,9 +285,12 @@ void TDriver::ProcessFiscalString(pugi::xml_node AElement, TReceiptState& AState
             D.BindMarkingCode(AttrBase64(GoodCodeData, "ITF14"), true);
             SendIndustryAttributes(D, Industry);
         } else if (!MarkingCode.empty()) {
-            // Only a code checked in the current marking session can be bound;
-            // any other goes out as the product code of the item.
-            if (D.KMListResult().count(MarkingCode) != 0) {
+            // Only a code checked in the current marking session and confirmed
+            // by the host can be bound: the storage takes no other. The code of
+            // the request still waiting for ConfirmKM is in the list but not yet
+            // accepted, so it goes out, like any other, as the item's product code.
+            const bool Unconfirmed = S.FRequestCounter == 1 && S.FCurrentKM == MarkingCode;
+            if (D.KMListResult().count(MarkingCode) != 0 && !Unconfirmed) {
                 D.BindMarkingCode(MarkingCode, false);
                 SendIndustryAttributes(D, Industry);
             } else {

@@ -46,6 +46,7 @@ TEST_P(OpsOnEmulator, CheckDecodesTheResultAndKeepsTheFirst) {
     ASSERT_EQ(Device->KMListResult().count(KM), 1u);
     EXPECT_EQ(Device->KMListResult()[KM].MarkingValidationResult, 0x0F);
 
+    Device->AcceptMarkingCode(true);  // the storage checks the next code only then
     Emu.Device().SetMarkingCodeInvalid(KM);
     TKMResult Again;
     Device->CheckMarkingCode(1, KM, 1, 0, 0, 0, Again);
@@ -67,8 +68,11 @@ TEST_P(OpsOnEmulator, CheckDecodesTheResultAndKeepsTheFirst) {
 
 TEST_P(OpsOnEmulator, CheckSendsQuantityRequisitesForPlannedSales) {
     TKMResult R;
+    // Each check is rejected before the next: the storage checks one code at a time.
     Device->CheckMarkingCode(2, KM, 0.25, 0, 1, 4, R);  // a quarter of a piece
+    Device->AcceptMarkingCode(false);
     Device->CheckMarkingCode(4, KM, 0.5, 0, 0, 0, R);
+    Device->AcceptMarkingCode(false);
     Device->CheckMarkingCode(3, KM, 0.5, 0, 1, 4, R);  // statuses 1 and 3 send nothing extra
     // 2108 = 0; 1291 holding 1293 = 1 and 1294 = 4 (8 bytes each); 1023 = 1 (no decimals).
     const std::string Fraction =
@@ -77,10 +81,11 @@ TEST_P(OpsOnEmulator, CheckSendsQuantityRequisitesForPlannedSales) {
             "FF03 0800 00 01000000000000");
     // 2108 = 0; 1023 = 0.5 (one decimal, digits 5).
     const std::string Half = Hex("3C08 0100 00 FF03 0800 01 05000000000000");
-    EXPECT_EQ(Sent(), (std::vector<std::string>{
-                          Cmd(0xFF61, Bytes({2, 0, int(KM.size()), int(Fraction.size())}) + KM + Fraction),
-                          Cmd(0xFF61, Bytes({4, 0, int(KM.size()), int(Half.size())}) + KM + Half),
-                          Cmd(0xFF61, Bytes({3, 0, int(KM.size()), 0}) + KM)}));
+    EXPECT_EQ(Sent(),
+              (std::vector<std::string>{
+                  Cmd(0xFF61, Bytes({2, 0, int(KM.size()), int(Fraction.size())}) + KM + Fraction),
+                  Cmd(0xFF69, Bytes({0})), Cmd(0xFF61, Bytes({4, 0, int(KM.size()), int(Half.size())}) + KM + Half),
+                  Cmd(0xFF69, Bytes({0})), Cmd(0xFF61, Bytes({3, 0, int(KM.size()), 0}) + KM)}));
 }
 
 TEST_P(OpsOnEmulator, BindToTheItemJustRegistered) {

@@ -132,9 +132,10 @@ TEST_P(Correction, LegacyCommandWithTotals) {
     const auto R = Call("ProcessCorrectionCheck", {V::String(ID), V::String(kLegacy), V::Empty()});
     ASSERT_TRUE(R.Result.Bool) << LastError().second;
     EXPECT_TRUE(InOrder(Commands(), {Cmd("1E", "1101000700"), Cmd("FF35"),
-                                     Cmd("FF0C", "990405008AA0E1E1A0"),  // 1177 "Касса", code page 866
-                                     Cmd("FF0C", "9A04040080BC0C6B"),    // 1178 2026-11-30
-                                     Cmd("FF0C", "9B04010037"),          // 1179 "7"
+                                     Cmd("FF0C", "FD030B0088A2A0ADAEA220882E882E"),  // 1021 the cashier, 866
+                                     Cmd("FF0C", "990405008AA0E1E1A0"),              // 1177 "Касса", code page 866
+                                     Cmd("FF0C", "9A04040080BC0C6B"),                // 1178 2026-11-30
+                                     Cmd("FF0C", "9B04010037"),                      // 1179 "7"
                                      // type 0, sign 1, total 150.25, cash 100, electronic 50.25, the
                                      // second 20 % sum (5.00), 10 % 1.50, taxation system 01
                                      Cmd("FF4A",
@@ -149,6 +150,39 @@ TEST_P(Correction, LegacyCommandWithTotals) {
     EXPECT_EQ(P.attribute("FiscalSign").as_string(), std::to_string(Stored.FiscalSign));
     EXPECT_EQ(P.attribute("CheckNumber").as_string(), std::to_string(Stored.Number));
     EXPECT_FALSE(Emu->Device().ReceiptOpen());
+    // The storage keeps the cashier and the correction's base with the document.
+    for (const char* Record :
+         {"FD030B0088A2A0ADAEA220882E882E", "990405008AA0E1E1A0", "9A04040080BC0C6B", "9B04010037"})
+        EXPECT_NE(Hex(Stored.TLV).find(Record), std::string::npos) << Record;
+    const auto Info = Call("GetDocumentInformation", {V::String(ID), V::Int32(int32_t(Stored.Number)), V::Empty()});
+    ASSERT_TRUE(Info.Result.Bool) << LastError().second;
+    pugi::xml_document Read;
+    ASSERT_TRUE(Read.load_string(Info.Params[2].Str.c_str())) << Info.Params[2].Str;
+    const pugi::xml_node RP = Read.child("CheckPackage").child("Parameters");
+    EXPECT_STREQ(RP.attribute("CashierName").value(), "Иванов И.И.");
+    EXPECT_EQ(RP.attribute("FiscalSign").as_string(), std::to_string(Stored.FiscalSign));
+}
+
+// A correction begun on the device shows as an open document: when forming
+// it fails and so does the driver's own cancel, the next operation cancels
+// it as it would a receipt, and then forms its own.
+TEST_P(Correction, BegunCorrectionIsCancelledLikeAReceipt) {
+    StartWith(fr::efFFD105);
+    OpenShift();
+    Emu->Device().FailCommand(0xFF4A, 1, 0x45);
+    Emu->Device().FailCommand(0x88, 1, 0x72);
+    EXPECT_FALSE(Call("ProcessCorrectionCheck", {V::String(ID), V::String(kLegacy), V::Empty()}).Result.Bool);
+    EXPECT_EQ(LastError().second.rfind("Ошибка команды формирования чека коррекции. ", 0), 0u) << LastError().second;
+    EXPECT_EQ(Emu->Device().Mode(), 8) << "the begun correction is open";
+    const size_t Before = StoredReceipts();
+
+    Emu->Device().ClearCommands();
+    ASSERT_TRUE(Call("ProcessCorrectionCheck", {V::String(ID), V::String(kLegacy), V::Empty()}).Result.Bool)
+        << LastError().second;
+    EXPECT_TRUE(InOrder(Commands(), {Cmd("10"), Cmd("88"), Cmd("FF35"), Cmd("FF0C", "990405008AA0E1E1A0")}));
+    EXPECT_EQ(CountSent(Cmd("88")), 1u);
+    EXPECT_EQ(StoredReceipts(), Before + 1);
+    EXPECT_EQ(Emu->Device().Mode(), 2);
 }
 
 // Formats 1.1 and 1.2: a receipt with items, correction receipt types and
@@ -218,6 +252,8 @@ TEST_P(Correction, RefusedPackagesBeginNothing) {
         {fr::efFFD105, Replace(kLegacy, "VATAmount=\"5\"", "VATAmount=\"-5\""), 1004, kBadAttr + "VATAmount: «-5»"},
         {fr::efFFD105, Replace(kLegacy, "TaxationSystems=\"0\"", "TaxationSystems=\"9\""), 1004,
          kBadAttr + "TaxationSystems: «9»"},
+        {fr::efFFD105, Replace(kLegacy, "CashierName=", "CashierINN=\"12345\" CashierName="), 3026,
+         "Длина ИНН кассира не равна 12"},
         {fr::efFFD12, Replace(Receipt, "<CorrectionData Type=\"0\" Date=\"2026-11-30\"/>", ""), 1004, Input},
         {fr::efFFD12, Replace(Receipt, "Type=\"0\"", "Type=\"7\""), 1004, kBadAttr + "Type: «7»"},
         {fr::efFFD12, Replace(Receipt, "OperationType=\"1\"", "OperationType=\"5\""), 1004, Input},
@@ -353,6 +389,75 @@ TEST_P(MarkingFlow, RejectedCodeAndBusyStorage) {
     EXPECT_EQ(CountSent(Cmd("FF61")), 4u);
     EXPECT_FALSE(Confirm("g-3", 0));
     EXPECT_EQ(Result(), "GUID=g-2 Result=true ResultCode=15 StatusInfo=1 HandleCode=0 status=0");
+}
+
+// Every kind of answer the storage gives reaches the host as it came; a
+// storage busy three times is asked three more times, the most the driver
+// asks, and then answers.
+TEST_P(MarkingFlow, EachAnswerKindReachesTheHost) {
+    StartWith(fr::efFFD12);
+    OpenShift();
+    struct TCase {
+        fr::TEmuMarkAnswer Answer;
+        int Busy;
+        std::string Checking, Result;
+        size_t Sent;
+    };
+    const TCase Cases[] = {
+        {fr::TEmuMarkAnswer::Valid, 0, "true true", "Result=true ResultCode=15 StatusInfo=1 HandleCode=0 status=0", 1},
+        {fr::TEmuMarkAnswer::Invalid, 0, "true false", "Result=false ResultCode=5 StatusInfo=2 HandleCode=0 status=0",
+         1},
+        {fr::TEmuMarkAnswer::StatusNotConfirmed, 0, "true true",
+         "Result=true ResultCode=7 StatusInfo=2 HandleCode=0 status=0", 1},
+        // No answer from the marking system: the request status tells the host.
+        {fr::TEmuMarkAnswer::Offline, 0, "true true", "Result=false ResultCode=3 StatusInfo=0 HandleCode=0 status=2",
+         1},
+        {fr::TEmuMarkAnswer::Valid, 3, "true true", "Result=true ResultCode=15 StatusInfo=1 HandleCode=0 status=0", 4},
+    };
+    int N = 0;
+    for (const TCase& C : Cases) {
+        const std::string GUID = "g-" + std::to_string(++N);
+        SCOPED_TRACE(GUID);
+        Emu->Device().SetMarkingAnswer(C.Answer);
+        Emu->Device().SetMarkingBusy(C.Busy);
+        Emu->Device().ClearCommands();
+        const auto [Checking, CheckingResult] = Request(RequestDoc(GUID, kA64));
+        EXPECT_EQ(Checking + " " + CheckingResult, C.Checking);
+        EXPECT_EQ(Result(), "GUID=" + GUID + " " + C.Result);
+        EXPECT_EQ(CountSent(Cmd("FF61")), C.Sent);
+        ASSERT_TRUE(Confirm(GUID, 1)) << LastError().second;
+    }
+}
+
+// A code whose request still waits for ConfirmKM is not bound: it goes out
+// as the item's product code and the storage keeps it waiting. Once
+// accepted it is bound; a receipt that fails after the binding leaves it
+// accepted in the storage, and the next receipt sells it.
+TEST_P(MarkingFlow, OnlyConfirmedCodesAreBound) {
+    StartWith(fr::efFFD12);
+    OpenShift();
+    const std::string Sale =
+        Package("CashierName=\"К\" OperationType=\"1\">",
+                Item("А", "1", "100", "100", "20", "16.67", "MarkingCode=\"" + kA64 + "\""), "Cash=\"100\"");
+    Request(RequestDoc("g-1", kA64));
+    Emu->Device().ClearCommands();
+    ASSERT_TRUE(Check(Sale).Result.Bool) << LastError().second;
+    EXPECT_EQ(CountSent(Cmd("FF67")), 0u);
+    EXPECT_TRUE(InOrder(Commands(), {Cmd("FF4D", "8B041C0019051800" + kAHex)}));  // 1163 holding 1305
+    EXPECT_EQ(Emu->Device().MarkingCodeState(kCodeA), fr::TEmuMarkState::Pending);
+
+    ASSERT_TRUE(Confirm("g-1", 0)) << LastError().second;
+    Emu->Device().FailCommand(0xFF45, 1, 0x45);
+    const size_t Before = StoredReceipts();
+    EXPECT_FALSE(Check(Sale).Result.Bool);
+    EXPECT_FALSE(Emu->Device().ReceiptOpen());
+    EXPECT_EQ(Emu->Device().MarkingCodeState(kCodeA), fr::TEmuMarkState::Accepted);
+
+    Emu->Device().ClearCommands();
+    ASSERT_TRUE(Check(Sale).Result.Bool) << LastError().second;
+    EXPECT_TRUE(InOrder(Commands(), {Cmd("FF67", "18" + kAHex)}));
+    EXPECT_EQ(StoredReceipts(), Before + 1);
+    EXPECT_EQ(Emu->Device().MarkingCodeState(kCodeA), fr::TEmuMarkState::None) << "sold";
 }
 
 TEST_P(MarkingFlow, RefusedRequestsAndConfirmations) {

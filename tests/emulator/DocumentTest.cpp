@@ -2,15 +2,19 @@
 // storage's life cycle, marking codes, printing and paper.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 
 #include "EmuTestUtil.h"
+#include "TestBytes.h"
 #include "uEmuDevice.h"
 
 namespace fr {
 namespace {
 
 using namespace emutest;
+using fr::test::Hex;
+using fr::test::ShowHex;
 
 struct TRecord {
     uint16_t Tag;
@@ -357,9 +361,11 @@ TEST(EmuDocuments, MarkingCodeCheckBindAndStatus) {
     std::map<uint16_t, int> Seen;
     for (const auto& X : T) EXPECT_EQ(++Seen[X.Tag], 1) << "each tag once";
 
+    ASSERT_EQ(At(Cmd(D, B({0xFF, 0x69}), B({1})), 0), 0);
     A = Cmd(D, B({0xFF, 0x61}), B({1, 0, int(Bad.size()), 0}) + Bad);
     EXPECT_EQ(At(A, 1), 0x01);
     EXPECT_EQ(At(A, 6), 0x05);
+    ASSERT_EQ(At(Cmd(D, B({0xFF, 0x69}), B({1})), 0), 0);
 
     EXPECT_EQ(At(Cmd(D, B({0xFF, 0x67}), B({int(Good.size())}) + Good), 0), 85) << "no receipt";
     ASSERT_EQ(At(Cmd(D, B({0x8D}), B({0})), 0), 0);
@@ -381,6 +387,106 @@ TEST(EmuDocuments, MarkingCodeCheckBindAndStatus) {
 
     EXPECT_EQ(At(Cmd(D, B({0xFF, 0x69}), B({2})), 0), 0);
     EXPECT_EQ(At(Cmd(D, B({0xFF, 0x69}), B({1})), 0), 161) << "nothing left to accept";
+}
+
+// The storage's order for checked codes, step by step: one check waits for
+// its acceptance or rejection before the next, only an accepted code is
+// bound, once per receipt, and the buffer outlives a cancelled receipt.
+TEST(EmuDocuments, MarkingBufferKeepsTheStoragesOrder) {
+    TEmuDevice D;
+    const std::string A = "0104600439931256215Kfcm3", K = "0104650117240408215pq7Yt";
+    const auto Check = [&](const std::string& ACode, int APlanned = 1, const std::string& AExtra = {}) {
+        return At(Cmd(D, B({0xFF, 0x61}), B({APlanned, 0, int(ACode.size()), int(AExtra.size())}) + ACode + AExtra), 0);
+    };
+    const auto Confirm = [&](int AOp) { return At(Cmd(D, B({0xFF, 0x69}), B({AOp})), 0); };
+    const auto Bind = [&](const std::string& ACode) {
+        return At(Cmd(D, B({0xFF, 0x67}), B({int(ACode.size())}) + ACode), 0);
+    };
+    const auto Receipt = [&] {
+        const uint8_t R = At(Cmd(D, B({0x8D}), B({0})), 0);
+        return R ? R : At(Cmd(D, B({0xFF, 0x46}), Item(1000000, 10000, "Shoes")), 0);
+    };
+    const auto State = [&](const std::string& ACode) { return int(D.MarkingCodeState(ACode)); };
+    const int None = int(TEmuMarkState::None), Pending = int(TEmuMarkState::Pending),
+              Accepted = int(TEmuMarkState::Accepted);
+    ASSERT_EQ(At(Cmd(D, B({0xE0})), 0), 0);
+    struct TStep {
+        std::function<int()> Run;
+        int Expected;
+        const char* What;
+    };
+    const TStep Steps[] = {
+        {[&] { return Confirm(1); }, 161, "nothing to accept"},
+        {[&] { return Check(A); }, 0, "A checked"},
+        {[&] { return State(A); }, Pending, "A waits"},
+        {[&] { return Check(K); }, 161, "another code while A waits"},
+        {[&] { return Check(A); }, 161, "A again while it waits"},
+        {[&] { return Receipt(); }, 0, "a receipt with an item"},
+        {[&] { return Bind(A); }, 161, "A not accepted yet"},
+        {[&] { return Confirm(1); }, 0, "A accepted"},
+        {[&] { return Check(K); }, 0, "K checked"},
+        {[&] { return Confirm(0); }, 0, "K rejected: the waiting code, not A"},
+        {[&] { return State(A); }, Accepted, "A stays accepted"},
+        {[&] { return State(K); }, None, "K left the buffer"},
+        {[&] { return Confirm(0); }, 161, "nothing waits"},
+        {[&] { return Bind(K); }, 165, "a rejected code counts as never checked"},
+        {[&] { return Bind(A); }, 0, "A bound"},
+        {[&] { return Bind(A); }, 161, "A sold once per receipt"},
+        {[&] { return At(Cmd(D, B({0x88})), 0); }, 0, "the receipt cancelled"},
+        {[&] { return State(A); }, Accepted, "the buffer outlives the cancelled receipt"},
+        {[&] { return Receipt(); }, 0, "a new receipt"},
+        {[&] { return Bind(A); }, 0, "A bound again"},
+        {[&] {
+             return At(Cmd(D, B({0xFF, 0x45}), CloseData(10000)), 0);
+         },
+         0, "the receipt closed"},
+        {[&] { return State(A); }, None, "a sold code leaves the buffer"},
+        {[&] { return Check(A, 2); }, 164, "a sale by measure without its measure (2108)"},
+        {[&] { return Check(A, 2, Hex("3C08 0100")); }, 51, "a cut requisite"},
+        {[&] { return Check(A, 2, Hex("3C08 0100 00")); }, 0, "with it"},
+        {[&] { return Confirm(2); }, 0, "the buffer emptied"},
+        {[&] { return State(A); }, None, "nothing left"},
+        {[&] { return Check(""); }, 51, "an empty code"},
+    };
+    for (const TStep& S : Steps) EXPECT_EQ(S.Run(), S.Expected) << S.What;
+}
+
+// Each answer kind as the storage gives it, for one code or as the default,
+// and a busy storage that answers 4 to the first attempts of every check.
+TEST(EmuDocuments, MarkingAnswerKindsAndBusyStorage) {
+    TEmuDevice D;
+    // The storage's own check, the block's request-status and result bytes,
+    // then the one-byte tags of the block (2114 holds the time).
+    const auto Answer = [&](const std::string& ACode) {
+        const std::string A = Cmd(D, B({0xFF, 0x61}), B({1, 0, int(ACode.size()), 0}) + ACode);
+        if (At(A, 0) != 0) return "result " + std::to_string(At(A, 0));
+        std::string S = ShowHex(A.substr(1, 1)) + " " + ShowHex(A.substr(5, 2));
+        for (const TRecord& R : Records(A.substr(7)))
+            S += " " + std::to_string(R.Tag) + (R.Value.size() == 1 ? "=" + ShowHex(R.Value) : "");
+        EXPECT_EQ(At(Cmd(D, B({0xFF, 0x69}), B({0})), 0), 0);
+        return S;
+    };
+    D.SetMarkingAnswer(TEmuMarkAnswer::Offline);
+    D.SetMarkingAnswer(TEmuMarkAnswer::Invalid, "bad");
+    D.SetMarkingAnswer(TEmuMarkAnswer::StatusNotConfirmed, "status");
+    D.SetMarkingAnswer(TEmuMarkAnswer::Valid, "good");
+    const std::pair<std::string, std::string> Cases[] = {
+        {"good", "03 00 0F 2100=00 2109=01 2005=0F 2105=00 2114"},
+        {"bad", "01 00 05 2100=00 2109=02 2005=05 2105=00 2114"},
+        {"status", "03 00 07 2100=00 2109=02 2005=07 2105=00 2114"},
+        {"0104600439931256215Kfcm3", "03 01 03 2100=05 2114"},  // the default: no answer from the marking system
+    };
+    for (const auto& [Code, Expected] : Cases) EXPECT_EQ(Answer(Code), Expected) << Code;
+
+    D.SetMarkingBusy(2);
+    EXPECT_EQ(Answer("good"), "result 4");
+    EXPECT_EQ(Answer("good"), "result 4");
+    EXPECT_EQ(Answer("good"), "03 00 0F 2100=00 2109=01 2005=0F 2105=00 2114") << "the third attempt in a row";
+    ASSERT_EQ(At(Cmd(D, B({0x10})), 0), 0);
+    EXPECT_EQ(Answer("good"), "result 4") << "another command between: a new check";
+    D.SetMarkingBusy(0);
+    ASSERT_EQ(At(Cmd(D, B({0x10})), 0), 0);
+    EXPECT_EQ(Answer("good").substr(0, 8), "03 00 0F");
 }
 
 TEST(EmuDocuments, PrintingGoesToTheTapeAndReportsPrintingForAFewPolls) {
