@@ -12,8 +12,10 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <vector>
 
 #include "EmuTestUtil.h"
+#include "TestBytes.h"
 #include "link/uSocketProtocol.h"
 
 extern char** environ;
@@ -22,6 +24,7 @@ namespace fr {
 namespace {
 
 using namespace emutest;
+using fr::test::ShowHex;
 namespace fs = std::filesystem;
 
 // One line of the program's standard output, or empty after ATimeoutMs.
@@ -36,6 +39,44 @@ std::string ReadLine(int AFd, int ATimeoutMs = 5000) {
     }
 }
 
+// The program started with AArgs, its standard output readable from Out;
+// killed when the test ends early.
+struct TProgram {
+    pid_t Pid = 0;
+    int Out = -1;
+    explicit TProgram(std::vector<std::string> AArgs) {
+        const std::string Exe = std::string(FR_BINARY_DIR) + "/emulator/kkt-emulator";
+        AArgs.insert(AArgs.begin(), Exe);
+        int Pipe[2];
+        if (pipe(Pipe) != 0) return;
+        posix_spawn_file_actions_t Fa;
+        posix_spawn_file_actions_init(&Fa);
+        posix_spawn_file_actions_adddup2(&Fa, Pipe[1], 1);
+        posix_spawn_file_actions_addclose(&Fa, Pipe[0]);
+        std::vector<char*> Argv;
+        for (auto& A : AArgs) Argv.push_back(A.data());
+        Argv.push_back(nullptr);
+        if (posix_spawn(&Pid, Exe.c_str(), &Fa, nullptr, Argv.data(), environ) != 0) Pid = 0;
+        posix_spawn_file_actions_destroy(&Fa);
+        close(Pipe[1]);
+        Out = Pipe[0];
+    }
+    ~TProgram() {
+        if (Pid > 0) {
+            kill(Pid, SIGKILL);
+            waitpid(Pid, nullptr, 0);
+        }
+        if (Out >= 0) close(Out);
+    }
+    // Waits for the end and returns the exit status (-1 when it did not exit).
+    int Wait() {
+        int Status = 0;
+        if (Pid <= 0 || waitpid(Pid, &Status, 0) != Pid) return -1;
+        Pid = 0;
+        return WIFEXITED(Status) ? WEXITSTATUS(Status) : -1;
+    }
+};
+
 TEST(EmuProgram, ServesTCPAndALinkedTerminalAndWritesTheTape) {
     const std::string Exe = std::string(FR_BINARY_DIR) + "/emulator/kkt-emulator";
     ASSERT_TRUE(fs::exists(Exe)) << Exe;
@@ -43,33 +84,11 @@ TEST(EmuProgram, ServesTCPAndALinkedTerminalAndWritesTheTape) {
     fs::create_directories(Dir);
     const std::string Text = (Dir / "tape.txt").string(), Png = (Dir / "tape.png").string();
 
-    int Out[2];
-    ASSERT_EQ(pipe(Out), 0);
-    posix_spawn_file_actions_t Fa;
-    posix_spawn_file_actions_init(&Fa);
-    posix_spawn_file_actions_adddup2(&Fa, Out[1], 1);
-    posix_spawn_file_actions_addclose(&Fa, Out[0]);
-    std::vector<std::string> Args = {Exe,          "--tcp",       "0",  "--serial",   "99", "--link-dir",
-                                     Dir.string(), "--tape-text", Text, "--tape-png", Png};
-    std::vector<char*> Argv;
-    for (auto& A : Args) Argv.push_back(A.data());
-    Argv.push_back(nullptr);
-    pid_t Pid = 0;
-    // A failed assertion must not leave the program running.
-    struct TReaper {
-        pid_t& P;
-        ~TReaper() {
-            if (P > 0) {
-                kill(P, SIGKILL);
-                waitpid(P, nullptr, 0);
-            }
-        }
-    } Reaper{Pid};
-    ASSERT_EQ(posix_spawn(&Pid, Exe.c_str(), &Fa, nullptr, Argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&Fa);
-    close(Out[1]);
+    TProgram Program(
+        {"--tcp", "0", "--serial", "99", "--link-dir", Dir.string(), "--tape-text", Text, "--tape-png", Png});
+    ASSERT_GT(Program.Pid, 0);
 
-    std::string Tcp = ReadLine(Out[0]), Serial = ReadLine(Out[0]);
+    std::string Tcp = ReadLine(Program.Out), Serial = ReadLine(Program.Out);
     ASSERT_EQ(Tcp.rfind("TCP 127.0.0.1:", 0), 0u) << Tcp;
     int Port = std::stoi(Tcp.substr(14));
     ASSERT_NE(Serial.find("linked as " + (Dir / "com99").string()), std::string::npos) << Serial;
@@ -91,15 +110,11 @@ TEST(EmuProgram, ServesTCPAndALinkedTerminalAndWritesTheTape) {
     std::string A = C.Exchange(B({0x17}) + Pwd() + B({3}) + "over the terminal");
     EXPECT_EQ(A.substr(2, 2), B({0x17, 0}));
 
-    kill(Pid, SIGUSR1);
+    kill(Program.Pid, SIGUSR1);
     for (int I = 0; I < 100 && !fs::exists(Png); ++I) usleep(20000);
     EXPECT_TRUE(fs::exists(Png)) << "written while running";
-    kill(Pid, SIGTERM);
-    int Status = 0;
-    ASSERT_EQ(waitpid(Pid, &Status, 0), Pid);
-    Pid = 0;
-    EXPECT_TRUE(WIFEXITED(Status) && WEXITSTATUS(Status) == 0);
-    close(Out[0]);
+    kill(Program.Pid, SIGTERM);
+    EXPECT_EQ(Program.Wait(), 0);
 
     std::ifstream F(Text);
     std::stringstream S;
@@ -108,6 +123,45 @@ TEST(EmuProgram, ServesTCPAndALinkedTerminalAndWritesTheTape) {
     EXPECT_GT(fs::file_size(Png), 100u);
     EXPECT_FALSE(fs::is_symlink(Dir / "com99")) << "link removed on exit";
     fs::remove_all(Dir);
+}
+
+// The marking options: answers for one code and for the rest, a storage
+// busy for the first attempt of every check, and values the program refuses.
+TEST(EmuProgram, MarkingAnswersAndBusyStorageFromTheCommandLine) {
+    TProgram Program(
+        {"--tcp", "0", "--marking-answer", "offline", "--marking-answer", "invalid:01:bad", "--marking-busy", "1"});
+    ASSERT_GT(Program.Pid, 0);
+    const std::string Tcp = ReadLine(Program.Out);
+    ASSERT_EQ(Tcp.rfind("TCP 127.0.0.1:", 0), 0u) << Tcp;
+    TSocketProtocol P;
+    ASSERT_EQ(P.Connect("127.0.0.1", std::stoi(Tcp.substr(14))), 0);
+    // The result code, the storage's own check and the block's first two bytes.
+    const auto Check = [&](const std::string& ACode) {
+        std::string R;
+        EXPECT_EQ(P.RunCommand(R, Pwd(), B({0xFF, 0x61}), B({1, 0, int(ACode.size()), 0}) + ACode, 0, true, true), 0);
+        return ShowHex(R.substr(0, 2)) + (R.size() > 6 ? " " + ShowHex(R.substr(5, 2)) : "");
+    };
+    const auto Reject = [&] {
+        std::string R;
+        EXPECT_EQ(P.RunCommand(R, Pwd(), B({0xFF, 0x69}), B({0}), 0, true, true), 0);
+        EXPECT_EQ(R, B({0}));
+    };
+    EXPECT_EQ(Check("01:bad"), "04");
+    EXPECT_EQ(Check("01:bad"), "00 01 00 05") << "the code after the first colon";
+    Reject();
+    EXPECT_EQ(Check("0104600439931256215Kfcm3"), "04");
+    EXPECT_EQ(Check("0104600439931256215Kfcm3"), "00 03 01 03") << "the default: offline";
+    Reject();
+    P.Disconnect();
+    kill(Program.Pid, SIGTERM);
+    EXPECT_EQ(Program.Wait(), 0);
+
+    for (const char* Bad : {"sometimes", "valid:", "VALID"}) {
+        TProgram Refused({"--tcp", "0", "--marking-answer", Bad});
+        EXPECT_EQ(Refused.Wait(), 2) << Bad;
+    }
+    TProgram Refused({"--tcp", "0", "--marking-busy", "-1"});
+    EXPECT_EQ(Refused.Wait(), 2);
 }
 
 }  // namespace
