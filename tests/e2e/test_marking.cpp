@@ -217,6 +217,9 @@ TEST_P(Correction, ReceiptPathWithItems) {
         EXPECT_EQ(Stored.Type, 31);
         EXPECT_EQ(P.attribute("FiscalSign").as_string(), std::to_string(Stored.FiscalSign));
         EXPECT_FALSE(Emu->Device().ReceiptOpen());
+        // Correction type, base date and number, and the cashier, stored with the document.
+        for (const char* Record : {"9504010001", "9A04040080BC0C6B", "9B04010037", "FD030B0088A2A0ADAEA220882E882E"})
+            EXPECT_NE(Hex(Stored.TLV).find(Record), std::string::npos) << Record;
     }
 }
 
@@ -505,6 +508,15 @@ TEST_P(MarkingFlow, RefusedRequestsAndConfirmations) {
     EXPECT_FALSE(Confirm("g-1", 0));
     ExpectLastError(1004, kBad + "Нет неподтвержденного запроса кода маркировки с идентификатором: «g-1»");
     EXPECT_FALSE(Emu->Device().ReceiptOpen());
+
+    // The storage's own refusal reaches the host with its text, and leaves no request waiting.
+    Emu->Device().SetTableField(18, 1, 21, std::string(1, '\0'));
+    EXPECT_FALSE(Call("RequestKM", {V::String(ID), V::String(RequestDoc("g-3", kB64)), V::Empty()}).Result.Bool);
+    EXPECT_EQ(LastError().second,
+              "Ошибка проверки маркированного товара. Запрещена работа с маркированным товарами (При активации ФН "
+              "1.2 не был установлен признак работы с маркированными товарами)");
+    EXPECT_FALSE(Confirm("g-3", 0));
+    ExpectLastError(1004, kBad + "Нет неподтвержденного запроса кода маркировки с идентификатором: «g-3»");
 }
 
 // Storage formats before 1.2 have no code checks: the session calls pass
