@@ -119,8 +119,8 @@ std::string TEmuDevice::CmdCheckMark(uint16_t, std::string_view AData, uint8_t& 
         AResult = rcMarkingOff;
         return {};
     }
-    // The driver repeats a check the storage was too busy for at once, with
-    // no other command between: those attempts make one run.
+    // A driver repeats a check that found the storage busy without any other
+    // command between, so a check and its repeats are one run of attempts.
     const bool SameRun = FCommands.size() >= 2 && FCommands[FCommands.size() - 2].compare(0, 2, "\xFF\x61") == 0;
     if (!SameRun) FKMBusyRun = 0;
     if (FKMBusyRun < FKMBusy) {
