@@ -179,7 +179,8 @@ TEST_P(Receipts, PackageTable) {
                  Item("В", "1", "100", "100", "20", "16.67", "", "<GoodCodeData NotIdentified=\"QUJD\"/>"),
              "Cash=\"300\""),
          {Cmd("FF4D", "3C0801000B"),
-          Cmd("FF4D", "8B042400190520003031303436303034333939333132353632314A67584A352E541D383030353131"),
+          // The product code ends at the group separator.
+          Cmd("FF4D", "8B041D00190519003031303436303034333939333132353632314A67584A352E54"),
           Cmd("FF4D",
               "8B0411001605"
               "0D0034363037303034363530363432"),

@@ -218,18 +218,16 @@ const std::vector<TRoundTrip>& Cases() {
                  "Cash=\"250\""),
          Back(kCashierBack + "OperationType=\"4\" TaxationSystem=\"1\"",
               BackItem("А", "1", "120", "120", "20", kMethod4) +
-                  // An unchecked code goes out as a product code of its first 32 characters.
+                  // An unchecked code goes out as a product code: up to its group separator.
                   BackItem("Б", "1", "120", "120", "20",
-                           kMethod4 + " MarkingCode=\"MDEwNDYwMDQzOTkzMTI1NjIxSmdYSjUuVB04MDA1MTE=\"") +
+                           kMethod4 + " MarkingCode=\"MDEwNDYwMDQzOTkzMTI1NjIxSmdYSjUuVA==\"") +
                   BackItem("В", "2", "5", "10", "1.67", kMethod4),
               "Cash=\"250\" ElectronicPayment=\"0\" PrePayment=\"0\" PostPayment=\"0\" Barter=\"0\""),
          {"1020=250", "1102=21.67", "1106=20", "1059[1]/1199=1", "1059[1]/1222=4", "1059[1]/1223/1044=Оплата",
           "1059[1]/1223/1073=+79001234567", "1059[1]/1223/1073=+79007654321", "1059[1]/1223/1074=+74950000001",
           "1059[1]/1223/1075=+74950000002", "1059[1]/1223/1026=ООО Оператор", "1059[1]/1223/1005=Москва, ул. 1",
           "1059[1]/1223/1016=7707083893  ", "1059[1]/1226=7701234567  ", "1059[1]/1224/1171=+74951112233",
-          "1059[1]/1224/1225=ООО Поставщик", "1059[2]/1199=16",
-          "1059[2]/1163/1305=010460043993125621JgXJ5.T\x1D"
-          "800511",
+          "1059[1]/1224/1225=ООО Поставщик", "1059[2]/1199=16", "1059[2]/1163/1305=010460043993125621JgXJ5.T",
           "1059[3]/1163/1302=4607004650642"},
          // Format 1.2 sends agent data only with the items.
          {"1044", "1073", "1057"}},
