@@ -338,7 +338,7 @@ protected:
     void SetUp() override { FTcp = GetParam(); }
 
     // Registers the case's package and returns the number of the document
-    // the output parameters report.
+    // the output parameters report; FFiscalSign keeps the sign they report.
     int32_t Register(const TRoundTrip& C) {
         const auto R = C.Kind == TKind::Receipt
                            ? Check(C.Package)
@@ -347,8 +347,11 @@ protected:
         if (!R.Result.Bool) return 0;
         pugi::xml_document Out;
         EXPECT_TRUE(Out.load_string(R.Params.back().Str.c_str())) << R.Params.back().Str;
-        return Out.child("DocumentOutputParameters").child("Parameters").attribute("CheckNumber").as_int();
+        const pugi::xml_node P = Out.child("DocumentOutputParameters").child("Parameters");
+        FFiscalSign = P.attribute("FiscalSign").value();
+        return P.attribute("CheckNumber").as_int();
     }
+    std::string FFiscalSign;
     std::string ReadBack(int32_t ANumber) {
         const auto R = Call("GetDocumentInformation", {V::String(ID), V::Int32(ANumber), V::Empty()});
         EXPECT_TRUE(R.Result.Bool) << LastError().second;
@@ -379,6 +382,7 @@ protected:
         ASSERT_EQ(Docs.back().Number, uint32_t(Number));
         const fr::TEmuDocument Stored = Docs.back();
         EXPECT_EQ(Stored.Type, C.Kind == TKind::Receipt ? 3 : 31);
+        EXPECT_EQ(FFiscalSign, std::to_string(Stored.FiscalSign));
 
         // What the host reads back.
         pugi::xml_document Actual, Expected;
