@@ -9,7 +9,9 @@
 // rate, agent and supplier data, customer data, the other requisites) is
 // compared in the records the device stored, decoded with the library's own
 // tag table: every "path=value" listed must be there.
+#include <algorithm>
 #include <ctime>
+#include <map>
 
 #include "ReceiptFixture.h"
 #include "device/uTLVStructure.h"
@@ -95,7 +97,6 @@ struct TRoundTrip {
 };
 
 const std::string kCashierAttrs = "CashierName=\"Иванов И.И.\" CashierINN=\"500100732259\" ";
-const std::string kCashierBack = "CashierName=\"Иванов И.И.\" CashierINN=\"500100732259\" ";
 const std::string kCode = "MDEwNDYwMDQzOTkzMTI1NjIxSmdYSjUuVB04MDA1MTEyMDAwHTkzMDAwMQ==";  // 01..21..\x1D..\x1D..
 const std::string kShortCode = "MDEwNDYwMDQzOTkzMTI1NjIxNUtmY20z";  // 0104600439931256215Kfcm3: a six-character serial
 const std::string kOldCode = "MDEwNDYwMDQzOTkzMTI1NjIxQUJDREVGRx05M3h5eg==";  // 01..21ABCDEFG\x1D93xyz
@@ -136,7 +137,7 @@ const std::vector<TRoundTrip>& Cases() {
                      "<TextString Text=\"между позициями\"/>" +
                      Item("Сыр", "1.5", "240,50", "360.75", "20", "60.12", "MeasureOfQuantity=\"11\""),
                  "Cash=\"200\" ElectronicPayment=\"260.75\""),
-         Back(kCashierBack + "OperationType=\"1\" TaxationSystem=\"0\"",
+         Back(kCashierAttrs + "OperationType=\"1\" TaxationSystem=\"0\"",
               BackItem("Хлеб", "2", "50", "100", "9.09", kMethod4) +
                   BackItem("Сыр", "1.5", "240.5", "360.75", "60.12", kMethod4),
               "Cash=\"200\" ElectronicPayment=\"260.75\" PrePayment=\"0\" PostPayment=\"0\" Barter=\"0\""),
@@ -193,7 +194,7 @@ const std::vector<TRoundTrip>& Cases() {
                      Item("Д", "1", "107", "107", "7", "7") + Item("Е", "1", "105", "105", "5/105", "5"),
                  "PrePayment=\"100\" PostPayment=\"100\" Barter=\"54\" Payment6=\"80\" Payment7=\"80\" "
                  "Payment8=\"80\" Payment9=\"80\" Payment10=\"80\""),
-         Back(kCashierBack + "OperationType=\"3\" TaxationSystem=\"5\"",
+         Back(kCashierAttrs + "OperationType=\"3\" TaxationSystem=\"5\"",
               BackItem("А", "1", "120", "120", "20", kMethod4) + BackItem("Б", "1", "110", "110", "10", kMethod4) +
                   BackItem("В", "1", "105", "105", "5", kMethod4) + BackItem("Г", "1", "107", "107", "7", kMethod4) +
                   BackItem("Д", "1", "107", "107", "7", kMethod4) + BackItem("Е", "1", "105", "105", "5", kMethod4),
@@ -216,7 +217,7 @@ const std::vector<TRoundTrip>& Cases() {
                      Item("Б", "1", "120", "120", "18/118", "20", "MarkingCode=\"" + kCode + "\"") +
                      Item("В", "2", "5", "10", "20", "1.67", "", "<GoodCodeData EAN13=\"NDYwNzAwNDY1MDY0Mg==\"/>"),
                  "Cash=\"250\""),
-         Back(kCashierBack + "OperationType=\"4\" TaxationSystem=\"1\"",
+         Back(kCashierAttrs + "OperationType=\"4\" TaxationSystem=\"1\"",
               BackItem("А", "1", "120", "120", "20", kMethod4) +
                   // An unchecked code goes out as a product code: up to its group separator.
                   BackItem("Б", "1", "120", "120", "20",
@@ -244,7 +245,7 @@ const std::vector<TRoundTrip>& Cases() {
                       "<GoodCodeData MarkingCode=\"WFlaMTIz\"/>"),
                  // The storage keeps the cash of the receipt: the change given back is not part of it.
                  "Cash=\"150\""),
-         Back(kCashierBack + "OperationType=\"1\" TaxationSystem=\"3\"",
+         Back(kCashierAttrs + "OperationType=\"1\" TaxationSystem=\"3\"",
               BackItem("Товар", "1", "100", "100", "16.67", kMethod4),
               "Cash=\"100\" ElectronicPayment=\"0\" PrePayment=\"0\" PostPayment=\"0\" Barter=\"0\""),
          {"1055=8", "1057=2", "1044=Приём", "1073=+79001234567", "1171=+74951112233", "1227=Петров П.П.",
@@ -261,7 +262,7 @@ const std::vector<TRoundTrip>& Cases() {
                      "AmountWithDiscount=\"50\" VATRate=\"10/110\" VATAmount=\"4.55\" PaymentMethod=\"3\" "
                      "CalculationSubject=\"10\"/>",
                  "Cash=\"100\" ElectronicPayment=\"50\""),
-         Back(kCashierBack + "OperationType=\"1\" TaxationSystem=\"1\"",
+         Back(kCashierAttrs + "OperationType=\"1\" TaxationSystem=\"1\"",
               BackItem("Товар", "1", "100", "100", "9.09", kMethod4) +
                   BackItem("", "1", "50", "50", "4.55", "CalculationSubject=\"10\" PaymentMethod=\"3\""),
               "Cash=\"100\" ElectronicPayment=\"50\" PrePayment=\"0\" PostPayment=\"0\" Barter=\"0\""),
@@ -279,7 +280,7 @@ const std::vector<TRoundTrip>& Cases() {
                           "<GoodCodeData ITF14=\"MTQ2MDA0Mzk5MzEyNTY=\"/>"
                           "<IndustryAttribute IdentifierFOIV=\"030\" AttributeValue=\"mode=horeca\"/>"),
                  "Cash=\"140\""),
-         Back(kCashierBack + "OperationType=\"1\" TaxationSystem=\"0\"",
+         Back(kCashierAttrs + "OperationType=\"1\" TaxationSystem=\"0\"",
               BackItem("Молоко", "1", "80", "80", "7.27", kMethod4 + " MarkingCode=\"" + kShortCode + "\"") +
                   BackItem("Вода", "1", "60", "60", "10", kMethod4),
               "Cash=\"140\" ElectronicPayment=\"0\" PrePayment=\"0\" PostPayment=\"0\" Barter=\"0\""),
@@ -298,7 +299,7 @@ const std::vector<TRoundTrip>& Cases() {
              Item("Хлеб", "2", "50", "100", "10", "9.09") +
              "</Positions><Payments ElectronicPayment=\"100\"/></CheckCorrectionPackage>",
          // The correction package names the taxation system in the plural.
-         Back(kCashierBack + "OperationType=\"2\" TaxationSystem=\"2\"",
+         Back(kCashierAttrs + "OperationType=\"2\" TaxationSystem=\"2\"",
               BackItem("Хлеб", "2", "50", "100", "9.09", kMethod4),
               "Cash=\"0\" ElectronicPayment=\"100\" PrePayment=\"0\" PostPayment=\"0\" Barter=\"0\""),
          {"1055=4", "1173=1", "1178=1795996800", "1179=7/П", "1020=100", "1103=9.09"},
@@ -311,7 +312,7 @@ const std::vector<TRoundTrip>& Cases() {
              "<CorrectionData Type=\"0\" Date=\"\" Number=\"\"/></Parameters><Positions>" +
              Item("Сыр", "1", "240.50", "240.50", "20", "40.08") +
              "</Positions><Payments Cash=\"240.50\"/></CheckCorrectionPackage>",
-         Back(kCashierBack + "OperationType=\"4\" TaxationSystem=\"0\"",
+         Back(kCashierAttrs + "OperationType=\"4\" TaxationSystem=\"0\"",
               BackItem("Сыр", "1", "240.5", "240.5", "40.08", kMethod4),
               "Cash=\"240.5\" ElectronicPayment=\"0\" PrePayment=\"0\" PostPayment=\"0\" Barter=\"0\""),
          {"1173=0", "1020=240.5", "1102=40.08"},
@@ -351,7 +352,6 @@ protected:
         FFiscalSign = P.attribute("FiscalSign").value();
         return P.attribute("CheckNumber").as_int();
     }
-    std::string FFiscalSign;
     std::string ReadBack(int32_t ANumber) {
         const auto R = Call("GetDocumentInformation", {V::String(ID), V::Int32(ANumber), V::Empty()});
         EXPECT_TRUE(R.Result.Bool) << LastError().second;
@@ -412,6 +412,8 @@ protected:
                 EXPECT_FALSE(R.compare(0, N.size(), N) == 0 && (R[N.size()] == '=' || R[N.size()] == '/'))
                     << "stored: " << R;
     }
+
+    std::string FFiscalSign;
 };
 
 using RoundTrip = TRoundTripTest;
