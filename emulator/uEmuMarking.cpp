@@ -91,8 +91,12 @@ void TEmuDevice::MarkingReceiptEnded(bool AClosed) {
 std::string TEmuDevice::MarkingCodeTLV(const std::string& ACode) {
     std::string Code = ACode.substr(0, ACode.find('\x1D'));
     bool Digits = !Code.empty() && std::all_of(Code.begin(), Code.end(), [](char C) { return C >= '0' && C <= '9'; });
+    // "01", a GTIN of 14 digits, "21" and a serial of any length is a
+    // GS1 DataMatrix code: milk and water codes carry serials of 6 or 7.
+    const bool GS1 = Code.size() > 18 && Code.compare(0, 2, "01") == 0 && Code.compare(16, 2, "21") == 0 &&
+                     std::all_of(Code.begin() + 2, Code.begin() + 16, [](char C) { return C >= '0' && C <= '9'; });
     uint16_t Tag = 1300;
-    if (Code.size() >= 25 && Code.compare(0, 2, "01") == 0)
+    if (GS1 || (Code.size() >= 25 && Code.compare(0, 2, "01") == 0))
         Tag = 1305;
     else if (Digits && Code.size() == 13)
         Tag = 1302;

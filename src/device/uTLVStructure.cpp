@@ -139,8 +139,10 @@ constexpr TFiscalTagInfo FiscalTagTable[] = {
     {1220, ffdVLN, "сумма иной формой оплаты"},
     {1221, ffdByte, "принтер в автомате"},
     {1222, ffdRegister, "признак агента по предмету расчета"},
-    {1223, ffdVLN, "данные агента"},
-    {1224, ffdVLN, "данные поставщика"},
+    // Agent and supplier data are structures of their own requisites; read
+    // as amounts they made every receipt with an agent unreadable.
+    {1223, ffdSTLV, "данные агента"},
+    {1224, ffdSTLV, "данные поставщика"},
     {1225, ffdString, "наименование поставщика"},
     {1226, ffdString, "ИНН поставщика"},
     {1227, ffdString, "покупатель"},
@@ -322,7 +324,9 @@ TValue GetTLVValue(std::string_view AValue, int32_t ATag, TFFD ADataType, int32_
 }
 
 std::string TLVValueText(std::string_view AValue, int32_t ATag, TFFD ADataType) {
-    return GetTLVValue(AValue, ATag, ADataType, 0).AsText();
+    // The record's length goes along, so that a register (an agent sign, a
+    // set of reasons) is its number, not its bytes taken as text.
+    return GetTLVValue(AValue, ATag, ADataType, int32_t(AValue.size())).AsText();
 }
 
 bool NextTLVRecord(std::string_view& AData, int32_t& ATag, std::string_view& AValue) {
@@ -448,13 +452,26 @@ void SetCheckAttribute(pugi::xml_node ANode, const char* AName, const std::strin
     A = AValue.c_str();
 }
 
-// The attribute text of a requisite: dates as XML date-times, marking codes
-// as Base64 of their ANSI bytes, everything else as it stands.
+// The taxation system of a receipt as the check package numbers it: the
+// storage keeps a byte with bit n set for system n. A byte that names no
+// single system stays as it is.
+std::string TaxationSystemNumber(const std::string& AValue) {
+    const std::optional<int64_t> Mask = ParseInt(AValue);
+    if (!Mask || *Mask <= 0 || *Mask > 0xFF || (*Mask & (*Mask - 1)) != 0) return AValue;
+    int Bit = 0;
+    while ((int64_t(1) << Bit) != *Mask) ++Bit;
+    return std::to_string(Bit);
+}
+
+// The attribute text of a requisite: dates as XML date-times, the taxation
+// system as its number, marking codes as Base64 of their ANSI bytes,
+// everything else as it stands.
 std::string CheckAttributeValue(uint16_t ATag, const std::string& AValue) {
     if (ATag == 1012) {
         const std::optional<int64_t> S = ParseInt(AValue);
         return S ? UnixTimeToXmlDateTime(*S) : AValue;
     }
+    if (ATag == 1055) return TaxationSystemNumber(AValue);
     if (ATag == 1305) return EncodeBase64Lines(Utf8ToAnsi(AValue));
     return AValue;
 }

@@ -83,7 +83,8 @@ TCurrency GetFVLN(std::string_view AValue);
 // text. Fixed-size types shorter than their size decode the bytes present.
 TValue GetTLVValue(std::string_view AValue, int32_t ATag, TFFD ADataType, int32_t ALen);
 
-// The text an element keeps for a value.
+// The text an element keeps for a value: GetTLVValue with the value's own
+// length, so registers read as numbers.
 std::string TLVValueText(std::string_view AValue, int32_t ATag, TFFD ADataType);
 
 // Splits the first record off AData: its tag and its value (a view into
@@ -115,7 +116,9 @@ std::string UnixTimeToXmlDateTime(int64_t ASeconds);
 std::string EncodeBase64Lines(std::string_view AData);
 
 // Appends "CheckPackage" with "Parameters", "Payments" and "Positions" made
-// from the elements of a stored receipt to AOutput.
+// from the elements of a stored receipt to AOutput. "TaxationSystem" is the
+// number of the check package (the bit set in the stored taxation-system
+// byte), so that it reads back as the host sent it.
 void BuildCheckPackage(const TDocElementList& AList, int32_t ADocumentType, pugi::xml_node AOutput);
 
 }  // namespace fr

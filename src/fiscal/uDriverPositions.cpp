@@ -294,7 +294,10 @@ void TDriver::ProcessFiscalString(pugi::xml_node AElement, TReceiptState& AState
                 D.BindMarkingCode(MarkingCode, false);
                 SendIndustryAttributes(D, Industry);
             } else {
-                ItemRequisite(D, 1163, TDevice::SetTLV(1305, MarkingCode.substr(0, MarkingCodeInTag1163)));
+                // The product code ends at the first group separator: what
+                // follows it is the next field of the code, not the serial.
+                const std::string Code = MarkingCode.substr(0, MarkingCode.find('\x1D'));
+                ItemRequisite(D, 1163, TDevice::SetTLV(1305, Code.substr(0, MarkingCodeInTag1163)));
             }
         } else if (!Blank(ProductCode)) {
             BindProductCode(D, GoodCodeData, ProductCode);

@@ -39,6 +39,9 @@ void Requisite(TDevice& D, int32_t ATag, const std::string& AValue) {
     D.SetFNRequisite(ATag, AValue);
 }
 
+// The fiscal storage keeps texts in code page 866 and gives them back so;
+// a text requisite that a person writes (names, e-mails, free attributes)
+// goes there in 866, or its Cyrillic letters come back as other letters.
 std::string TextTLV(int32_t ATag, const std::string& AText, bool AOem) {
     return TDevice::SetTLV(ATag, RequisiteText(ATag, AText, AOem));
 }
@@ -144,7 +147,11 @@ void TDriver::RegisterReceipt(bool AElectronically, pugi::xml_document& ACheckPa
     const std::string CashierINN = AttrText(Parameters, "CashierINN");
     const std::string CustomerEmail = AttrTrim(Parameters, "CustomerEmail");
     const std::string CustomerPhone = AttrTrim(Parameters, "CustomerPhone");
-    const int64_t TaxationSystem = AttrInt(Parameters, "TaxationSystem", 0);
+    // The correction package spells the attribute in the plural; the same
+    // package reaches this path on formats 1.1 and 1.2.
+    const char* const TaxationName =
+        AIsCorrection && !Parameters.attribute("TaxationSystem") ? "TaxationSystems" : "TaxationSystem";
+    const int64_t TaxationSystem = AttrInt(Parameters, TaxationName, 0);
     const std::string SenderEmail = AttrText(Parameters, "SenderEmail");
     const int64_t AgentType = AttrInt(Parameters, "AgentType", -1);
     const std::string AdditionalAttribute = AttrText(Parameters, "AdditionalAttribute");
@@ -152,7 +159,7 @@ void TDriver::RegisterReceipt(bool AElectronically, pugi::xml_document& ACheckPa
     // A value without a bit of its own would close the receipt with no
     // taxation system at all.
     if (TaxationSystem < 0 || TaxationSystem > LastTaxationSystem)
-        RaiseBadAttribute("TaxationSystem", AttrText(Parameters, "TaxationSystem"));
+        RaiseBadAttribute(TaxationName, AttrText(Parameters, TaxationName));
     // Payments are read before the receipt is opened, so that a malformed
     // amount opens nothing.
     const std::array<TCurrency, 16> Sums = ReadPayments(Payments);
@@ -178,11 +185,10 @@ void TDriver::RegisterReceipt(bool AElectronically, pugi::xml_document& ACheckPa
     }
     if (const pugi::xml_node U = Parameters.child("UserAttribute")) {
         const std::string Name = AttrTrim(U, "Name"), Value = AttrText(U, "Value");
-        if (!Name.empty() && !Value.empty())
-            Requisite(D, 1084, TextTLV(1085, Name, false) + TextTLV(1086, Value, false));
+        if (!Name.empty() && !Value.empty()) Requisite(D, 1084, TextTLV(1085, Name, true) + TextTLV(1086, Value, true));
     }
     SendAgentData(Parameters.child("AgentData"), Parameters.child("VendorData"), true);
-    if (!Blank(AdditionalAttribute)) Requisite(D, 1192, RequisiteText(1192, AdditionalAttribute, false));
+    if (!Blank(AdditionalAttribute)) Requisite(D, 1192, RequisiteText(1192, AdditionalAttribute, true));
     if (!Blank(CashierINN)) Requisite(D, 1203, RequisiteText(1203, NormalizeINN(CashierINN), false));
     if (const pugi::xml_node C = Parameters.child("CustomerDetail")) {
         const std::string Info = AttrTrim(C, "Info"), INN = AttrTrim(C, "INN");
@@ -213,7 +219,12 @@ void TDriver::RegisterReceipt(bool AElectronically, pugi::xml_document& ACheckPa
             if (T < 0 || T > int64_t(0xFFFFFFFF)) RaiseBadAttribute("DateTime", DateTime);
             Block += TDevice::SetTLV(1273, IntToLEBytesN(uint64_t(T), 4));
         }
-        if (const std::string V = AttrTrim(O, "OperationID"); !V.empty()) Block += TextTLV(1271, V, false);
+        // The operation's identifier is a number of one byte in the storage.
+        if (const std::string V = AttrTrim(O, "OperationID"); !V.empty()) {
+            const std::optional<int64_t> ID = ParseInt(V);
+            if (!ID || *ID < 0 || *ID > 255) RaiseBadAttribute("OperationID", V);
+            Block += TDevice::SetTLV(1271, int32_t(*ID));
+        }
         if (const std::string V = AttrTrim(O, "OperationData"); !V.empty()) Block += TextTLV(1272, V, true);
         if (!Block.empty()) Requisite(D, 1270, Block);
     }
@@ -229,11 +240,11 @@ void TDriver::RegisterReceipt(bool AElectronically, pugi::xml_document& ACheckPa
     ProcessPositions(Positions, State);
 
     if (!CustomerEmail.empty())
-        Requisite(D, 1008, RequisiteText(1008, CustomerEmail, false));
+        Requisite(D, 1008, RequisiteText(1008, CustomerEmail, true));
     else if (!CustomerPhone.empty())
-        Requisite(D, 1008, RequisiteText(1008, CustomerPhone, false));
+        Requisite(D, 1008, RequisiteText(1008, CustomerPhone, true));
     Requisite(D, 1021, RequisiteText(1021, S.FCashierName, true));
-    if (!Blank(SenderEmail)) Requisite(D, 1117, RequisiteText(1117, SenderEmail, false));
+    if (!Blank(SenderEmail)) Requisite(D, 1117, RequisiteText(1117, SenderEmail, true));
     if (!ReceiptText.empty()) {
         std::vector<std::string> Lines;
         WrapText(ReceiptText, size_t(S.FLineLen > 0 ? S.FLineLen : D.LineLen()), Lines);

@@ -189,7 +189,7 @@ TEST(TLVDocument, ReceiptBecomesCheckPackage) {
     TDocElementList L;
     for (const std::string& R : {TDevice::SetTLV(1012, Bytes({0x10, 0x6C, 0x0E, 0x66})),  // 2024-04-04 09:00:00
                                  TDevice::SetTLV(1021, Utf8ToOem("Иванов")), TDevice::SetTLV(1040, Bytes({7, 0, 0, 0})),
-                                 TDevice::SetTLV(1054, Bytes({1})), TDevice::SetTLV(1055, Bytes({1})),
+                                 TDevice::SetTLV(1054, Bytes({1})), TDevice::SetTLV(1055, Bytes({4})),
                                  TDevice::SetTLV(1077, Bytes({0x31, 0x04, 0x00, 0x00, 0x30, 0x39})),
                                  TDevice::SetTLV(1203, "500100732259"), TDevice::SetTLV(1031, Bytes({0x98, 0x3A})),
                                  TDevice::SetTLV(1081, Bytes({0x64})), ItemRecord("Хлеб", std::string(60, 'M')),
@@ -206,7 +206,7 @@ TEST(TLVDocument, ReceiptBecomesCheckPackage) {
     EXPECT_STREQ(P.attribute("CashierName").value(), "Иванов");
     EXPECT_STREQ(P.attribute("DocNumber").value(), "7");
     EXPECT_STREQ(P.attribute("OperationType").value(), "1");
-    EXPECT_STREQ(P.attribute("TaxationSystem").value(), "1");
+    EXPECT_STREQ(P.attribute("TaxationSystem").value(), "2");  // bit 2 of the stored byte
     EXPECT_STREQ(P.attribute("FiscalSign").value(), "12345");
     EXPECT_STREQ(P.attribute("CashierINN").value(), "500100732259");
     pugi::xml_node Pay = Doc.child("CheckPackage").child("Payments");

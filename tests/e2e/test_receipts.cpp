@@ -154,16 +154,16 @@ TEST_P(Receipts, PackageTable) {
                            "AdditionalAttribute=\"доп\" ReceiptText=\"Спасибо за покупку\" AgentType=\"1\">"
                            "<CustomerDetail Info=\"Петров\" INN=\"7707083893\" Citizenship=\"643\"/>"
                            "<UserAttribute Name=\"Скидка\" Value=\"5%\"/>"
-                           "<OperationalAttribute DateTime=\"2024-03-01T12:00:00\" OperationID=\"op1\" "
+                           "<OperationalAttribute DateTime=\"2024-03-01T12:00:00\" OperationID=\"1\" "
                            "OperationData=\"данные\"/>"
                            "<IndustryAttribute IdentifierFOIV=\"030\" DocumentDate=\"01.03.2024\" "
                            "DocumentNumber=\"123\" AttributeValue=\"mode=test\"/>",
                  Item("А", "1", "100", "100", "20", "16.67"), "Cash=\"100\""),
-         {Cmd("FF0C", "3C0410003D040600D1EAE8E4EAE03E0402003525"), Cmd("FF0C", "A8040300E4EEEF"),
+         {Cmd("FF0C", "3C0410003D04060091AAA8A4AAA03E0402003525"), Cmd("FF0C", "A8040300A4AEAF"),
           Cmd("FF0C",
               "E8042100CB0406008FA5E2E0AEA2CC040C00373730373038333839332020DC0403003634"
               "33"),
-          Cmd("FF0C", "F6041900F904040040C3E165F70403006F7031F8040600A4A0ADADEBA5"),
+          Cmd("FF0C", "F6041700F904040040C3E165F704010001F8040600A4A0ADADEBA5"),
           Cmd("FF0C", "ED042900EE040300303330EF040A0030312E30332E32303234F0040300313233F10409006D6F64653D74657374"),
           Cmd("FF46").substr(0, 12), Cmd("FF0C", "F0030C002B3739303031313132323333"),
           Cmd("FF0C", "FD030B0088A2A0ADAEA220882E882E"), Cmd("FF0C", "5D040F0073686F70406578616D706C652E7275"),
@@ -179,7 +179,8 @@ TEST_P(Receipts, PackageTable) {
                  Item("В", "1", "100", "100", "20", "16.67", "", "<GoodCodeData NotIdentified=\"QUJD\"/>"),
              "Cash=\"300\""),
          {Cmd("FF4D", "3C0801000B"),
-          Cmd("FF4D", "8B042400190520003031303436303034333939333132353632314A67584A352E541D383030353131"),
+          // The product code ends at the group separator.
+          Cmd("FF4D", "8B041D00190519003031303436303034333939333132353632314A67584A352E54"),
           Cmd("FF4D",
               "8B0411001605"
               "0D0034363037303034363530363432"),
@@ -191,7 +192,7 @@ TEST_P(Receipts, PackageTable) {
                            "<AgentData AgentOperation=\"Оплата\" AgentPhone=\"+79001234567\"/>"
                            "<VendorData VendorPhone=\"+74951112233\"/>"
                            "<CustomerDetail Info=\"Петров\" INN=\"7707083893\"/>"
-                           "<OperationalAttribute OperationID=\"op1\"/>",
+                           "<OperationalAttribute OperationID=\"1\"/>",
                  Item("А", "1", "100", "100", "20", "16.67",
                       "MarkingCode=\"" + OldCode + "\" MeasurementUnit=\"шт\" MeasureOfQuantity=\"5\""),
                  "Cash=\"100\""),
@@ -293,6 +294,9 @@ TEST_P(Receipts, BadInputTable) {
         {Package(Cashier + "OperationType=\"1\" TaxationSystem=\"8\">", Item("А", "1", "100", "100", "20", "16.67"),
                  "Cash=\"100\""),
          1004, Bad + "TaxationSystem: «8»"},
+        {Package(Sale + "<OperationalAttribute OperationID=\"op1\"/>", Item("А", "1", "100", "100", "20", "16.67"),
+                 "Cash=\"100\""),
+         1004, Bad + "OperationID: «op1»"},
         {Package(Sale, Item("А", "1", "100", "100", "20", "16.67") + "<Barcode Type=\"EAN13\" Value=\"12345\"/>",
                  "Cash=\"100\""),
          1004, Bad + "Value: «12345»"},

@@ -152,15 +152,15 @@ TEST(CheckedMarkingCodes, AreBoundToTheirItems) {
         std::vector<std::string> Sent;
         for (const auto& C : Emu.Device().Commands())
             if (uint8_t(C[0]) == 0xFF && (uint8_t(C[1]) == 0x67 || uint8_t(C[1]) == 0x4D)) Sent.push_back(Hex(C));
-        EXPECT_EQ(Sent,
-                  (std::vector<std::string>{
-                      "FF4D1E0000003C08010000",
-                      "FF671E00000024" + Hex(Checked),           // bound, sale not by GTIN
-                      "FF4D1E000000EE040300303330",              // 1262 of the item's industry requisite
-                      "FF4D1E000000F10409006D6F64653D74657374",  // 1265
-                      "FF4D1E0000003C08010000",
-                      "FF4D1E0000008B04240019052000303130343630303433393933313235363231585858585858581D393330303031",
-                  }));
+        EXPECT_EQ(Sent, (std::vector<std::string>{
+                            "FF4D1E0000003C08010000",
+                            "FF671E00000024" + Hex(Checked),           // bound, sale not by GTIN
+                            "FF4D1E000000EE040300303330",              // 1262 of the item's industry requisite
+                            "FF4D1E000000F10409006D6F64653D74657374",  // 1265
+                            "FF4D1E0000003C08010000",
+                            // 1163 with 1305: the unchecked code up to its group separator
+                            "FF4D1E0000008B041D001905190030313034363030343339393331323536323158585858585858",
+                        }));
         const auto Docs = Emu.Device().Documents();
         EXPECT_EQ(Docs.back().Type, 3);
         EXPECT_FALSE(Emu.Device().ReceiptOpen());
