@@ -269,7 +269,7 @@ private:
     void ClearShiftRegisters();
     void AddCash(uint16_t ARegister, int64_t AKopecks);
 
-    // Documents (uEmuDocuments.cpp).
+    // Documents (uEmuDocuments.cpp; registration in uEmuStorage.cpp).
     TEmuDocument& StoreDocument(uint16_t AType, std::string ATLV);
     std::string CommonTags(const TEmuDocument& ADoc) const;
     std::string RegistrationTLV(uint8_t AReason) const;
