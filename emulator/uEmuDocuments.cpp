@@ -189,6 +189,7 @@ TEmuDocument& TEmuDevice::StoreDocument(uint16_t AType, std::string ATLV) {
     D.FiscalSign = uint32_t(H ^ (H >> 32));
     D.TLV = CommonTags(D) + ATLV + FPendingTLV;
     FPendingTLV.clear();
+    FBegunReport = -1;  // any document ends a registration report begun and not made
     FDocuments.push_back(std::move(D));
     ++FShiftDocuments;
     return FDocuments.back();

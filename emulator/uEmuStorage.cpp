@@ -4,19 +4,46 @@
 #include <algorithm>
 
 #include "base/uCommonUtils.h"
+#include "base/uStrings.h"
 #include "uEmuBytes.h"
 #include "uEmuDevice.h"
 
 namespace fr {
 namespace {
 
-constexpr uint8_t rcFNState = 0x02;
+constexpr uint8_t rcFNState = 0x02;  // the command needs another state of the storage
 constexpr uint8_t rcNoData = 0x08;
+constexpr uint8_t rcBadValue = 0x09;     // well-formed parameters the storage does not take
+constexpr uint8_t rcResourceOut = 0x12;  // no registration left: the storage must be closed
 constexpr uint8_t rcBadParams = 0x33;
 constexpr uint8_t rcShiftOpen = 0x3C;
 constexpr uint8_t rcMode = 0x73;
 
+// Registration and re-registration reports one storage takes in its life.
+constexpr uint8_t kMaxRegistrations = 30;
+
+// Current document of 0xFF 0x01 (offset 2) for a begun registration report
+// of type 0, 1 and 2.
+constexpr uint8_t kBegunDocument[3] = {0x01, 0x12, 0x13};
+
+bool HasRecord(std::string_view ATLV, uint16_t ATag) {
+    while (ATLV.size() >= 4) {
+        if (GetLE(ATLV.substr(0, 2)) == ATag) return true;
+        ATLV.remove_prefix(std::min(ATLV.size(), 4 + size_t(GetLE(ATLV.substr(2, 2)))));
+    }
+    return false;
+}
+
+std::string Byte(uint8_t AValue) {
+    return std::string(1, char(AValue));
+}
+
 }  // namespace
+
+uint8_t TEmuDevice::RegistrationsMade() const {
+    return uint8_t(std::count_if(FDocuments.begin(), FDocuments.end(),
+                                 [](const TEmuDocument& D) { return D.Type == 1 || D.Type == 11; }));
+}
 
 std::string TEmuDevice::RegistrationTLV(uint8_t AReason) const {
     std::string S;
@@ -31,10 +58,16 @@ std::string TEmuDevice::RegistrationTLV(uint8_t AReason) const {
     Text(1017, 12);
     Text(1060, 13);
     Text(1117, 15);
+    // The cashier of the report, unless sent as a requisite of its own.
+    if (!HasRecord(FPendingTLV, 1021)) Text(1021, 8);
     S += TLV(1013, FConfig.SerialNumber);
     S += TLV(1062, std::string(1, char(FRegTaxSystems)));
     const uint16_t ModeTags[6] = {1056, 1002, 1001, 1109, 1110, 1108};
     for (int I = 0; I < 6; ++I) S += TLV(ModeTags[I], std::string(1, char((FRegWorkModes >> I) & 1)));
+    // The number of the automatic device in automatic mode, the agent types when there are any.
+    std::string Automatic = FieldText(24, 1);
+    if ((FRegWorkModes & 0x04) && !Automatic.empty()) S += TLV(1036, AnsiToOem(Automatic));
+    if (uint8_t Agents = FieldByte(18, 16)) S += TLV(1057, Byte(Agents));
     uint8_t Ext = FieldByte(18, 21);
     const uint16_t ExtTags[4] = {1207, 1193, 1126, 1221};
     for (int I = 0; I < 4; ++I) S += TLV(ExtTags[I], std::string(1, char((Ext >> I) & 1)));
@@ -44,7 +77,8 @@ std::string TEmuDevice::RegistrationTLV(uint8_t AReason) const {
     S += TLV(1189, std::string(1, char(Format)));
     S += TLV(1190, std::string(1, char(FConfig.FFD)));
     S += TLV(1188, "1.0");
-    if (AReason) S += TLV(1205, LE(AReason, 4));
+    // The reason of a change: one code before format 1.2, a 4-byte field from it on.
+    if (AReason) S += Format < efFFD12 ? TLV(1101, Byte(AReason)) : TLV(1205, LE(AReason, 4));
     return S;
 }
 
@@ -52,11 +86,12 @@ std::string TEmuDevice::RegistrationTLV(uint8_t AReason) const {
 
 std::string TEmuDevice::CmdFNStatus(uint16_t, std::string_view, uint8_t&) {
     std::string A;
-    A += char(FLifeState);                   // 1 life state
-    A += char(FReceipt.Open ? 0x04 : 0x00);  // 2 current document
-    A += char(FReceipt.Open ? 1 : 0);        // 3 document data received
-    A += char(FShiftOpen ? 1 : 0);           // 4 shift state
-    A += char(FWarningFlags);                // 5 warning flags
+    uint8_t Current = FReceipt.Open ? 0x04 : FBegunReport >= 0 ? kBegunDocument[FBegunReport] : 0x00;
+    A += char(FLifeState);             // 1 life state
+    A += char(Current);                // 2 current document
+    A += char(FReceipt.Open ? 1 : 0);  // 3 document data received
+    A += char(FShiftOpen ? 1 : 0);     // 4 shift state
+    A += char(FWarningFlags);          // 5 warning flags
     int64_t Last = FDocuments.empty() ? Now() : FDocuments.back().Time;
     A += DateTimeBytes(Last, false);         // 6-10 date and time of the last document
     PutFixed(A, FConfig.FNSerial, 16, ' ');  // 11-26 storage serial number
@@ -68,10 +103,9 @@ std::string TEmuDevice::CmdFNValidity(uint16_t, std::string_view, uint8_t&) {
     int64_t Base = FRegTime ? FRegTime : Now();
     std::string D = DateTimeBytes(Base + 450LL * 86400, false);
     std::string A = D.substr(0, 3);  // 1 year, 2 month, 3 day
-    uint8_t Done = 0;
-    for (const auto& Doc : FDocuments) Done += (Doc.Type == 1 || Doc.Type == 11) ? 1 : 0;
-    A += char(30 - std::min<uint8_t>(Done, 30));  // 4 registrations left
-    A += char(Done);                              // 5 registrations made
+    uint8_t Done = RegistrationsMade();
+    A += char(kMaxRegistrations - std::min(Done, kMaxRegistrations));  // 4 registrations left
+    A += char(Done);                                                   // 5 registrations made
     return A;
 }
 
@@ -100,7 +134,7 @@ std::string TEmuDevice::CmdFiscalisation(uint16_t, std::string_view, uint8_t&) {
     if (FieldByte(17, 17) == efFFD12) {
         A += char(FieldByte(18, 21));             // 40 extended work modes
         PutFixed(A, FieldText(18, 12), 12, ' ');  // 41-52 operator INN
-        PutLE(A, 0, 4);                           // 53-56 reasons of the last change
+        PutLE(A, FRegReasons, 4);                 // 53-56 reason of the last change
         PutLE(A, Number, 4);                      // 57-60 document number
         PutLE(A, Sign, 4);                        // 61-64 fiscal sign
     } else {
@@ -162,23 +196,31 @@ std::string TEmuDevice::CmdReadDocument(uint16_t, std::string_view, uint8_t& ARe
     return R;
 }
 
+// 0xFF 0x05 begins a registration report (type 0) or a report on the change
+// of registration parameters (1: with a new storage, 2: any other change);
+// 0xFF 0x06 and 0xFF 0x34 make the report the begin announced.
 std::string TEmuDevice::CmdRegistration(uint16_t ACode, std::string_view AData, uint8_t& AResult) {
     TEmuReader R(AData);
     if (ACode == 0xFF05) {
         uint8_t Type = R.Byte();
-        if (FDataOutput || FReceipt.Open) {
+        if (Type > 2) {
+            AResult = rcBadParams;
+        } else if (FDataOutput || FReceipt.Open) {
             AResult = rcMode;
-            return {};
-        }
-        if ((Type == 0 && FLifeState != 1) || (Type != 0 && FLifeState != 3)) {
+        } else if (FLifeState != (Type == 0 ? lsReady : lsFiscal)) {
             AResult = rcFNState;
-            return {};
+        } else if (FShiftOpen) {
+            AResult = rcShiftOpen;
+        } else if (Type != 0 && RegistrationsMade() >= kMaxRegistrations) {
+            AResult = rcResourceOut;
+        } else {
+            FBegunReport = Type;
+            FPendingTLV.clear();
         }
-        FRegistrationBegun = true;
-        FPendingTLV.clear();
         return {};
     }
-    size_t Tail = ACode == 0xFF34 ? 3 : 2;
+    const bool Change = ACode == 0xFF34;
+    size_t Tail = Change ? 3 : 2;
     if (AData.size() < 12 + 20 + Tail) {
         AResult = rcBadParams;
         return {};
@@ -186,49 +228,54 @@ std::string TEmuDevice::CmdRegistration(uint16_t ACode, std::string_view AData, 
     std::string Inn(R.Take(12));
     std::string Reg(R.Take(AData.size() - 12 - Tail));
     uint8_t Tax = R.Byte(), Modes = R.Byte();
-    uint8_t Reason = ACode == 0xFF34 ? R.Byte() : 0;
-    if (FDataOutput || FReceipt.Open) {
-        AResult = rcMode;
-        return {};
-    }
-    if ((ACode == 0xFF06 && FLifeState != 1) || (ACode == 0xFF34 && FLifeState != 3)) {
-        AResult = rcFNState;
-        return {};
-    }
-    if (FShiftOpen) {
-        AResult = rcShiftOpen;
-        return {};
-    }
+    uint8_t Reason = Change ? R.Byte() : 0;
     auto Trim = [](std::string S) {
         while (!S.empty() && (S.back() == ' ' || S.back() == '\0')) S.pop_back();
         return S;
     };
+    if (FDataOutput || FReceipt.Open) {
+        AResult = rcMode;
+    } else if (FLifeState != (Change ? lsFiscal : lsReady)) {
+        AResult = rcFNState;
+    } else if (FShiftOpen) {
+        AResult = rcShiftOpen;
+    } else if (Change ? FBegunReport != 1 && FBegunReport != 2 : FBegunReport != 0) {
+        // No begin, or the begin of the other kind of report.
+        AResult = rcFNState;
+    } else if (!IsValidINN(Trim(Inn)) || FieldByte(17, 17) > FConfig.FFD) {
+        // An INN whose check digits do not fit, or a document format newer
+        // than the storage's own.
+        AResult = rcBadValue;
+    }
+    if (AResult) return {};
     FRegINN = Trim(Inn);
     FRegNumber = Trim(Reg);
     FRegTaxSystems = Tax;
     FRegWorkModes = Modes;
+    FRegReasons = Reason;
     FRegTime = Now();
-    FLifeState = 3;
-    FRegistrationBegun = false;
+    FLifeState = lsFiscal;
     auto& T18 = FTables[18].Fields;
     T18[1].Value = Inn;
     T18[2].Value = FRegNumber.substr(0, 20);
     T18[2].Value.resize(20, '\0');
-    T18[4].Value = std::string(1, char(Tax));
-    T18[5].Value = std::string(1, char(Modes));
+    T18[4].Value = Byte(Tax);
+    T18[5].Value = Byte(Modes);
     BeginDocumentPrint();
-    PrintUtf8(ACode == 0xFF06 ? "ОТЧЕТ О РЕГИСТРАЦИИ" : "ОТЧЕТ ОБ ИЗМ. ПАРАМЕТРОВ РЕГИСТРАЦИИ", TEmuTextStyle::tsTitle);
+    PrintUtf8(Change ? "ОТЧЕТ ОБ ИЗМ. ПАРАМЕТРОВ РЕГИСТРАЦИИ" : "ОТЧЕТ О РЕГИСТРАЦИИ", TEmuTextStyle::tsTitle);
     PrintUtf8(Columns("ИНН", FRegINN, FConfig.LineLen));
     PrintUtf8(Columns("РН ККТ", FRegNumber, FConfig.LineLen));
-    TEmuDocument& D = StoreDocument(ACode == 0xFF06 ? 1 : 11, RegistrationTLV(Reason));
+    TEmuDocument& D = StoreDocument(Change ? 11 : 1, RegistrationTLV(Reason));
     FRegistrationDoc = D.Number;
     PrintDocumentFooter(D);
     EndDocumentPrint();
     return {};
 }
 
+// The closing report keeps who and where, and the last shift; the storage
+// then makes no fiscal document any more.
 std::string TEmuDevice::CmdCloseFN(uint16_t, std::string_view, uint8_t& AResult) {
-    if (FLifeState != 3) {
+    if (FLifeState != lsFiscal) {
         AResult = rcFNState;
         return {};
     }
@@ -237,12 +284,18 @@ std::string TEmuDevice::CmdCloseFN(uint16_t, std::string_view, uint8_t& AResult)
         return {};
     }
     if (!DocumentCommandAllowed(AResult, false)) return {};
+    std::string S;
+    for (auto [Tag, Field] : {std::pair<uint16_t, uint8_t>{1048, 7}, {1009, 9}, {1187, 14}, {1021, 8}}) {
+        std::string V = FieldText(18, Field);
+        if (!V.empty() && !(Tag == 1021 && HasRecord(FPendingTLV, 1021))) S += TLV(Tag, AnsiToOem(V));
+    }
+    S += TLV(1038, LE(FShiftNumber, 4));
     BeginDocumentPrint();
     PrintUtf8("ОТЧЕТ О ЗАКРЫТИИ ФН", TEmuTextStyle::tsTitle);
-    TEmuDocument& D = StoreDocument(6, {});
+    TEmuDocument& D = StoreDocument(6, S);
     PrintDocumentFooter(D);
     EndDocumentPrint();
-    FLifeState = 7;
+    FLifeState = lsPostFiscal;
     return {};
 }
 

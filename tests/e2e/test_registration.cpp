@@ -57,7 +57,7 @@ std::string FiscalXml(const TAttrs& AChanges = {}) {
                 {"CashierINN", "500100732259"},
                 {"KKTNumber", "0000000002023456"},
                 {"CompanyName", "ООО «Ромашка»"},
-                {"INN", "7701234567"},
+                {"INN", "7701234560"},
                 {"SaleAddress", "г. Москва, ул. Тверская, д. 1"},
                 {"SaleLocation", "Магазин"},
                 {"TaxationSystems", "0,2"},
@@ -226,7 +226,7 @@ TEST_P(Registration, RegisterAndReadBack) {
     // (20 bytes), taxation systems 0 and 2, work mode "automatic".
     EXPECT_EQ(StorageCommands(), (std::vector<std::string>{"FF051E00000000",
                                                            "FF061E000000"
-                                                           "373730313233343536372020"
+                                                           "373730313233343536302020"
                                                            "3030303030303030303230323334353620202020"
                                                            "05"
                                                            "04"}));
@@ -255,7 +255,7 @@ TEST_P(Registration, RegisterAndReadBack) {
                                                   {"FFDVersionFN", "1.2"},
                                                   {"FFDVersionKKT", "1.2"},
                                                   {"FFDVersion", "1.2"},
-                                                  {"INN", "7701234567"},
+                                                  {"INN", "7701234560"},
                                                   {"KKTNumber", "0000000002023456"},
                                                   {"FNSerialNumber", "9999078900012345"},
                                                   {"TaxationSystems", "0,2"},
@@ -313,7 +313,7 @@ TEST_P(Registration, ReregistrationReasonsAndFormat) {
         ASSERT_TRUE(R.Result.Bool) << Host.LastError().second;
         EXPECT_EQ(StorageCommands(), (std::vector<std::string>{std::string("FF051E000000") + T.ReportType,
                                                                "FF341E000000"
-                                                               "373730313233343536372020"
+                                                               "373730313233343536302020"
                                                                "3030303030303030303230323334353620202020"
                                                                "0504" +
                                                                    std::string(T.Reason)}));
