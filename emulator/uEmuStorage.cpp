@@ -26,6 +26,7 @@ constexpr uint8_t kMaxRegistrations = 30;
 // of type 0, 1 and 2.
 constexpr uint8_t kBegunDocument[3] = {0x01, 0x12, 0x13};
 
+// Whether the concatenated TLV records hold one of tag ATag.
 bool HasRecord(std::string_view ATLV, uint16_t ATag) {
     while (ATLV.size() >= 4) {
         if (GetLE(ATLV.substr(0, 2)) == ATag) return true;

@@ -445,6 +445,12 @@ TEST_P(Registration, StorageRefusals) {
     C.Fiscalised = false;
     C.FFD = fr::efFFD11;
     ASSERT_NO_FATAL_FAILURE(Start(C));
+    // Neither a change nor the closing of a storage never registered.
+    const TDeviceSnapshot Ready(Dev());
+    ExpectError(OperationFN(2, FiscalXml({{"FFDVersion", "1.1"}})), 1001,
+                "Ошибка команды начала формирования отчета о регистрации. " + kFNState);
+    ExpectError(OperationFN(3, FiscalXml()), 1001, "Ошибка команды закрытия ФН. " + kFNState);
+    EXPECT_TRUE(TDeviceSnapshot(Dev()) == Ready);
     ExpectError(OperationFN(1, FiscalXml()), 1001,
                 "Ошибка команды формирования отчета о регистрации. Некорректное значение параметров команды "
                 "(Параметры команды имеют правильный формат, но их значение не верно)");
