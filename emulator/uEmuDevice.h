@@ -282,6 +282,11 @@ private:
     std::string CommonTags(const TEmuDocument& ADoc) const;
     std::string RegistrationTLV(uint8_t AReason) const;
     uint8_t RegistrationsMade() const;  // registration and re-registration reports stored
+    struct TUnsent {
+        uint32_t Count = 0, First = 0;  // documents not yet sent to the operator, the first of them
+        int64_t FirstTime = 0;
+    };
+    TUnsent UnsentDocuments() const;
     std::string ReceiptTLV(const TReceipt& AReceipt, const std::vector<uint64_t>& APayments,
                            const std::vector<uint64_t>& ATaxes, uint8_t ATaxSystem, uint64_t ATotal) const;
     std::string ShiftCountersTLV() const;

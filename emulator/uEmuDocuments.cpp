@@ -748,13 +748,7 @@ std::string TEmuDevice::CmdXReport(uint16_t, std::string_view, uint8_t& AResult)
 
 std::string TEmuDevice::CmdSettlementReport(uint16_t, std::string_view, uint8_t& AResult) {
     if (!DocumentCommandAllowed(AResult, false)) return {};
-    uint32_t Unsent = 0, First = 0;
-    int64_t FirstTime = 0;
-    for (const auto& D : FDocuments)
-        if (!D.Sent) {
-            if (!Unsent) First = D.Number, FirstTime = D.Time;
-            ++Unsent;
-        }
+    const auto [Unsent, First, FirstTime] = UnsentDocuments();
     std::string S = TLV(1097, U32(Unsent));
     S += TLV(1116, U32(First));
     if (Unsent) S += TLV(1098, U32(uint32_t(FirstTime)));

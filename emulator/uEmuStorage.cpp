@@ -145,14 +145,18 @@ std::string TEmuDevice::CmdFiscalisation(uint16_t, std::string_view, uint8_t&) {
     return A;
 }
 
-std::string TEmuDevice::CmdExchangeStatus(uint16_t, std::string_view, uint8_t&) {
-    uint32_t Unsent = 0, First = 0;
-    int64_t FirstTime = 0;
+TEmuDevice::TUnsent TEmuDevice::UnsentDocuments() const {
+    TUnsent U;
     for (const auto& D : FDocuments)
         if (!D.Sent) {
-            if (!Unsent) First = D.Number, FirstTime = D.Time;
-            ++Unsent;
+            if (!U.Count) U.First = D.Number, U.FirstTime = D.Time;
+            ++U.Count;
         }
+    return U;
+}
+
+std::string TEmuDevice::CmdExchangeStatus(uint16_t, std::string_view, uint8_t&) {
+    const auto [Unsent, First, FirstTime] = UnsentDocuments();
     std::string A;
     A += char(Unsent ? 0x02 : 0x00);                                       // 1 exchange status: message waiting
     A += char(0);                                                          // 2 message read started
