@@ -333,7 +333,7 @@ private:
     TEmuCounters FCounters[5], FCorrectionCounters[5];  // by calculation sign 1 to 4
 
     // Fiscal storage.
-    uint8_t FLifeState = 1;
+    uint8_t FLifeState = lsReady;
     uint8_t FWarningFlags = 0;
     int FBegunReport = -1;  // type of the registration report begun by 0xFF 0x05; -1: none
     std::vector<TEmuDocument> FDocuments;

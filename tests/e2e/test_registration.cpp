@@ -586,7 +586,8 @@ TEST(DrvTest, RegistersFromFileAndPrintsDocuments) {
           "  Системы налогообложения        TaxationSystems      0,2 (ОСН, УСН доход - расход)\n",
           "OperationFN: change of registration parameters done\n",
           "  Адрес расчетов                 SaleAddress          г. Москва, ул. Тверская, д. 7\n",
-          "Document 1: Отчет о регистрации (type 1)\n", "  ИНН кассира                500100732259\n",
+          "Document 1: Отчет о регистрации (type 1)\n", "  Кассир                     Иванов И.И.\n",
+          "  ИНН кассира                500100732259\n",
           "Document 2: Отчет об изменении параметров регистрации (type 11)\n"})
         EXPECT_NE(Out.find(Line), std::string::npos) << Line << "\n" << Out;
     EXPECT_EQ(Emu.Device().Documents().back().Type, 11);
