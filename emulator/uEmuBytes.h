@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -36,6 +37,34 @@ inline uint64_t GetLE(std::string_view S) {
     uint64_t V = 0;
     for (size_t I = 0; I < S.size() && I < 8; ++I) V |= uint64_t(uint8_t(S[I])) << (8 * I);
     return V;
+}
+
+// Two texts on one printed line of ALen characters (UTF-8 counted by
+// character), the right one flush right; at least one space between.
+inline std::string Columns(const std::string& ALeft, const std::string& ARight, size_t ALen) {
+    auto Chars = [](const std::string& S) {
+        size_t N = 0;
+        for (char C : S)
+            if ((uint8_t(C) & 0xC0) != 0x80) ++N;
+        return N;
+    };
+    size_t L = Chars(ALeft), R = Chars(ARight);
+    std::string Out = ALeft;
+    Out.append(L + R < ALen ? ALen - L - R : 1, ' ');
+    return Out + ARight;
+}
+
+// Year (two digits), month, day, hours, minutes and, with ASeconds, seconds of
+// a device time (seconds since 1970, no zone), one byte each.
+inline std::string DateTimeBytes(int64_t T, bool ASeconds) {
+    std::time_t TT = std::time_t(T);
+    std::tm R{};
+    gmtime_r(&TT, &R);
+    std::string S;
+    S += char(R.tm_year % 100), S += char(R.tm_mon + 1), S += char(R.tm_mday), S += char(R.tm_hour),
+        S += char(R.tm_min);
+    if (ASeconds) S += char(R.tm_sec);
+    return S;
 }
 
 // Reads command data front to back; never past its end.

@@ -91,7 +91,7 @@ TEmuDevice::TEmuDevice(TEmuConfig AConfig) : FConfig(std::move(AConfig)) {
         FRegTaxSystems = FConfig.TaxSystems;
         FRegWorkModes = FConfig.WorkModes;
         FRegTime = Now() - 86400 * 30;
-        FLifeState = 3;
+        FLifeState = lsFiscal;
         TEmuDocument& D = StoreDocument(1, RegistrationTLV(0));
         D.Time = FRegTime;
         D.Sent = true;
@@ -274,7 +274,7 @@ bool TEmuDevice::DocumentCommandAllowed(uint8_t& AResult, bool ANeedShift) const
         AResult = rcReceiptOpen;
         return false;
     }
-    if (FLifeState != 3) {
+    if (FLifeState != lsFiscal) {
         AResult = rcFNState;
         return false;
     }
@@ -451,6 +451,7 @@ std::string TEmuDevice::CmdBeginDocument(uint16_t ACode, std::string_view, uint8
     if (ACode == 0xFF41 && FShiftOpen) AResult = rcShiftOpen;
     if (ACode == 0xFF35) FCorrectionBegun = true;
     FPendingTLV.clear();
+    FBegunReport = -1;
     return {};
 }
 
@@ -503,7 +504,7 @@ std::string TEmuDevice::CmdFullState(uint16_t, std::string_view, uint8_t&) {
     PutLE(A, SerialAsNumber(FConfig.SerialNumber), 4);                          // 31-34 serial number as a number
     PutLE(A, FShiftNumber, 2);                                                  // 35-36 last closed shift
     A += std::string(10, '\0');                                                 // 37-46 reserved
-    A += char(FRegistrationDoc ? 1 : 0);                                        // 47 registrations made
+    A += char(RegistrationsMade());                                             // 47 registrations made
     return A;  // 47 bytes of data, 48 with the result code
 }
 
@@ -841,7 +842,7 @@ bool TEmuDevice::ReceiptOpen() const {
 }
 bool TEmuDevice::Fiscalised() const {
     std::lock_guard<std::mutex> G(FMutex);
-    return FLifeState == 3;
+    return FLifeState == lsFiscal;
 }
 uint8_t TEmuDevice::FNLifeState() const {
     std::lock_guard<std::mutex> G(FMutex);
@@ -928,5 +929,6 @@ void TEmuDevice::SetFNWarningFlags(uint8_t AFlags) {
 void TEmuDevice::MarkDocumentsSent() {
     std::lock_guard<std::mutex> G(FMutex);
     for (auto& D : FDocuments) D.Sent = true;
+    if (FLifeState == lsPostFiscal) FLifeState = lsArchive;
 }
 }  // namespace fr

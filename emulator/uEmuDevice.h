@@ -19,6 +19,14 @@ namespace fr {
 // Format codes as the device tables and tag 1209 carry them.
 enum TEmuFFD : uint8_t { efFFD105 = 2, efFFD11 = 3, efFFD12 = 4 };
 
+// Life states of the fiscal storage (offset 1 of 0xFF 0x01); each step adds a bit.
+enum TEmuLifeState : uint8_t {
+    lsReady = 1,       // set up, waiting for its registration
+    lsFiscal = 3,      // registered: fiscal documents are made
+    lsPostFiscal = 7,  // closed; documents still wait for the operator
+    lsArchive = 15,    // closed and every document sent: the archive is only read
+};
+
 struct TEmuConfig {
     uint32_t Password = 30;
     uint8_t LineLen = 48;
@@ -287,10 +295,16 @@ private:
     void ClearShiftRegisters();
     void AddCash(uint16_t ARegister, int64_t AKopecks);
 
-    // Documents (uEmuDocuments.cpp).
+    // Documents (uEmuDocuments.cpp; registration in uEmuStorage.cpp).
     TEmuDocument& StoreDocument(uint16_t AType, std::string ATLV);
     std::string CommonTags(const TEmuDocument& ADoc) const;
     std::string RegistrationTLV(uint8_t AReason) const;
+    uint8_t RegistrationsMade() const;  // registration and re-registration reports stored
+    struct TUnsent {
+        uint32_t Count = 0, First = 0;  // documents not yet sent to the operator, the first of them
+        int64_t FirstTime = 0;
+    };
+    TUnsent UnsentDocuments() const;
     std::string ReceiptTLV(const TReceipt& AReceipt, const std::vector<uint64_t>& APayments,
                            const std::vector<uint64_t>& ATaxes, uint8_t ATaxSystem, uint64_t ATotal) const;
     std::string ShiftCountersTLV() const;
@@ -341,12 +355,13 @@ private:
     TEmuCounters FCounters[5], FCorrectionCounters[5];  // by calculation sign 1 to 4
 
     // Fiscal storage.
-    uint8_t FLifeState = 1;
+    uint8_t FLifeState = lsReady;
     uint8_t FWarningFlags = 0;
-    bool FRegistrationBegun = false;
+    int FBegunReport = -1;  // type of the registration report begun by 0xFF 0x05; -1: none
     std::vector<TEmuDocument> FDocuments;
     uint32_t FRegistrationDoc = 0;
     uint8_t FRegTaxSystems = 0, FRegWorkModes = 0;
+    uint32_t FRegReasons = 0;  // reason of the last change of registration (0 after a registration)
     std::string FRegINN, FRegNumber;
     int64_t FRegTime = 0;
     // Document being read out (data-output mode).

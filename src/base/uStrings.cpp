@@ -223,4 +223,21 @@ std::string ReplaceAll(std::string S, std::string_view From, std::string_view To
     return S;
 }
 
+bool IsValidINN(std::string_view S) {
+    if (S.size() != 10 && S.size() != 12) return false;
+    for (char C : S)
+        if (C < '0' || C > '9') return false;
+    // Each check digit is the weighted sum of the digits before it, modulo
+    // 11 and then 10; the weights of the three check digits are the tails of
+    // one list.
+    static const int Weights[11] = {3, 7, 2, 4, 10, 3, 5, 9, 4, 6, 8};
+    const auto CheckDigitFits = [S](size_t APos) {
+        const int* W = Weights + (11 - APos);
+        int Sum = 0;
+        for (size_t I = 0; I < APos; ++I) Sum += (S[I] - '0') * W[I];
+        return Sum % 11 % 10 == S[APos] - '0';
+    };
+    return S.size() == 10 ? CheckDigitFits(9) : CheckDigitFits(10) && CheckDigitFits(11);
+}
+
 }  // namespace fr

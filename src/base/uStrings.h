@@ -45,6 +45,10 @@ std::string ShortestScientific(double V);
 // exponent for ordinary magnitudes, no trailing zeros ("12.5", "3", "-0.001").
 std::string FormatDouble(double V, int ADigits = 15);
 
+// A taxpayer number (ИНН) as the tax service issues them: 10 digits for an
+// organisation or 12 for a person, the last one or two being check digits.
+bool IsValidINN(std::string_view S);
+
 // Replaces every occurrence of From by To.
 std::string ReplaceAll(std::string S, std::string_view From, std::string_view To);
 

@@ -60,14 +60,11 @@ uint32_t ReasonMask(const std::string& AText) {
     return Mask;
 }
 
-// A company INN goes into a 12-byte field of the report command; any other
-// length would shift the fields after it.
+// A company INN goes into a 12-byte field of the report command (any other
+// length would shift the fields after it), and the storage refuses one whose
+// check digits do not fit only after the tables have been written.
 bool IsCompanyINN(const std::string& AValue) {
-    const std::string V = Trim(AValue);
-    if (V.size() != 10 && V.size() != 12) return false;
-    for (char C : V)
-        if (C < '0' || C > '9') return false;
-    return true;
+    return IsValidINN(Trim(AValue));
 }
 
 // The computer's local time as seconds counted as if it were UTC, the way

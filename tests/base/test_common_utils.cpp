@@ -398,6 +398,19 @@ TEST(ISODateToUnix, RejectsEverythingElseWith1004) {
     }
 }
 
+// ---- Taxpayer numbers -------------------------------------------------------------------
+
+TEST(INN, LengthDigitsAndCheckDigits) {
+    // In 5000000000 the weighted sum leaves 10, whose check digit is 0.
+    for (const char* Valid : {"7704211201", "7701234560", "5000000000", "500100732259"})
+        EXPECT_TRUE(IsValidINN(Valid)) << Valid;
+    // A wrong 10th digit; a wrong 12th; a wrong 11th under a 12th that fits
+    // it; wrong lengths and characters.
+    for (const char* Invalid :
+         {"7701234567", "500100732258", "500100732266", "77012345601", "770123456", "770123456A", " 7701234560", ""})
+        EXPECT_FALSE(IsValidINN(Invalid)) << Invalid;
+}
+
 // ---- Word wrap ------------------------------------------------------------------------------
 
 TEST(WrapText, Lines) {

@@ -77,7 +77,7 @@ TEST_P(OpsOnEmulator, ReportErrorsAndTheStillPrintingResult) {
 }
 
 TEST_P(OpsOnEmulator, ReregistrationAndClosingTheStorage) {
-    const std::string Inn = "7700000000  ", Reg = PadAnsiRight("0000000001012345", 20, false);
+    const std::string Inn = "7700000009  ", Reg = PadAnsiRight("0000000001012345", 20, false);
     Device->FNBeginRegistrationReport(2);
     Device->FNBuildReregistrationReport(Inn, Reg, 0x01, 0x00, 4);
     Device->WaitForPrint();

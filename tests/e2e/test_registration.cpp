@@ -5,6 +5,7 @@
 
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
@@ -57,7 +58,7 @@ std::string FiscalXml(const TAttrs& AChanges = {}) {
                 {"CashierINN", "500100732259"},
                 {"KKTNumber", "0000000002023456"},
                 {"CompanyName", "ООО «Ромашка»"},
-                {"INN", "7701234567"},
+                {"INN", "7701234560"},
                 {"SaleAddress", "г. Москва, ул. Тверская, д. 1"},
                 {"SaleLocation", "Магазин"},
                 {"TaxationSystems", "0,2"},
@@ -88,6 +89,17 @@ std::string FiscalXml(const TAttrs& AChanges = {}) {
     for (const auto& [Name, Value] : A)
         if (Value != "<absent>") S += " " + Name + "=\"" + Value + "\"";
     return S + "/>";
+}
+
+// The value of the first top-level record ATag of a stored document; "<none>" without one.
+std::string Record(const fr::TEmuDocument& ADoc, uint16_t ATag) {
+    std::string_view S = ADoc.TLV;
+    while (S.size() >= 4) {
+        const size_t Tag = uint8_t(S[0]) | uint8_t(S[1]) << 8, Len = uint8_t(S[2]) | uint8_t(S[3]) << 8;
+        if (Tag == ATag) return std::string(S.substr(4, Len));
+        S.remove_prefix(std::min(S.size(), 4 + Len));
+    }
+    return "<none>";
 }
 
 TAttrs Attributes(pugi::xml_node N) {
@@ -226,7 +238,7 @@ TEST_P(Registration, RegisterAndReadBack) {
     // (20 bytes), taxation systems 0 and 2, work mode "automatic".
     EXPECT_EQ(StorageCommands(), (std::vector<std::string>{"FF051E00000000",
                                                            "FF061E000000"
-                                                           "373730313233343536372020"
+                                                           "373730313233343536302020"
                                                            "3030303030303030303230323334353620202020"
                                                            "05"
                                                            "04"}));
@@ -255,7 +267,7 @@ TEST_P(Registration, RegisterAndReadBack) {
                                                   {"FFDVersionFN", "1.2"},
                                                   {"FFDVersionKKT", "1.2"},
                                                   {"FFDVersion", "1.2"},
-                                                  {"INN", "7701234567"},
+                                                  {"INN", "7701234560"},
                                                   {"KKTNumber", "0000000002023456"},
                                                   {"FNSerialNumber", "9999078900012345"},
                                                   {"TaxationSystems", "0,2"},
@@ -288,6 +300,7 @@ TEST_P(Registration, RegisterAndReadBack) {
     EXPECT_EQ(std::string(P.attribute("DateTime").value()), DateTimeText(Docs[0].Time));
     EXPECT_EQ(std::string(P.attribute("FiscalSign").value()), std::to_string(Docs[0].FiscalSign));
     EXPECT_STREQ(P.attribute("CashierINN").value(), "500100732259");
+    EXPECT_STREQ(P.attribute("CashierName").value(), "Иванов И.И.");
 
     // A second registration is refused by the storage before any table write.
     const TDeviceSnapshot Registered(Dev());
@@ -309,19 +322,29 @@ TEST_P(Registration, ReregistrationReasonsAndFormat) {
     for (const TCase& T : Cases) {
         SCOPED_TRACE(T.Codes);
         Dev().ClearCommands();
-        const auto R = OperationFN(2, FiscalXml({{"RegistrationLabelCodes", T.Codes}, {"FFDVersion", T.Version}}));
+        const auto R = OperationFN(
+            2,
+            FiscalXml({{"RegistrationLabelCodes", T.Codes}, {"FFDVersion", T.Version}, {"AutomaticNumber", "A-17"}}));
         ASSERT_TRUE(R.Result.Bool) << Host.LastError().second;
         EXPECT_EQ(StorageCommands(), (std::vector<std::string>{std::string("FF051E000000") + T.ReportType,
                                                                "FF341E000000"
-                                                               "373730313233343536372020"
+                                                               "373730313233343536302020"
                                                                "3030303030303030303230323334353620202020"
                                                                "0504" +
                                                                    std::string(T.Reason)}));
-        EXPECT_EQ(Dev().Documents().back().Type, 11);
+        const fr::TEmuDocument Stored = Dev().Documents().back();
+        EXPECT_EQ(Stored.Type, 11);
+        // The reason as a code before format 1.2 and as a 4-byte field from it
+        // on; the automatic device's number; the agent types of format 1.1.
+        const bool Older = std::string(T.Version) == "1.1";
+        EXPECT_EQ(Hex(Record(Stored, 1101)), Older ? T.Reason : Hex("<none>"));
+        EXPECT_EQ(Hex(Record(Stored, 1205)), Older ? Hex("<none>") : T.Reason + std::string("000000"));
+        EXPECT_EQ(Record(Stored, 1036), "A-17");
+        EXPECT_EQ(Hex(Record(Stored, 1057)), Older ? "0A" : Hex("<none>"));
         pugi::xml_document Doc;
         EXPECT_STREQ(Document(Doc, 0).attribute("DocumentType").value(), "11");
         // Agent types are written for format 1.1 only.
-        EXPECT_EQ(Hex(Dev().TableField(18, 1, 16)), std::string(T.Version) == "1.1" ? "0A" : "00");
+        EXPECT_EQ(Hex(Dev().TableField(18, 1, 16)), Older ? "0A" : "00");
     }
     // The session works in the format registered last.
     pugi::xml_document Doc;
@@ -350,6 +373,10 @@ TEST_P(Registration, RefusedInputChangesNothing) {
         {2, FiscalXml({{"INN", "12345"}}), 1004, kBadInput},
         {1, FiscalXml({{"INN", "77012345AB"}}), 1004, kBadInput},
         {2, FiscalXml({{"OFDCompanyINN", "770421120"}}), 1004, kBadInput},
+        // Check digits a storage would refuse only after the table writes.
+        {2, FiscalXml({{"INN", "7701234567"}}), 1004, kBadInput},
+        {2, FiscalXml({{"INN", "500100732266"}}), 1004, kBadInput},
+        {2, FiscalXml({{"OFDCompanyINN", "7704211202"}}), 1004, kBadInput},
         {2, FiscalXml({{"RegistrationLabelCodes", "33"}}), 1004, kBadInput},
         {2, FiscalXml({{"RegistrationLabelCodes", "1,x"}}), 1001, Conversion + "x» не является целым числом"},
         {2, FiscalXml({{"RegistrationLabelCodes", "1,,2"}}), 1001, Conversion + "» не является целым числом"},
@@ -398,6 +425,57 @@ TEST_P(Registration, RefusedInputChangesNothing) {
         ExpectError(OperationFN(Type, FiscalXml()), 1001, Text);
         EXPECT_TRUE(TDeviceSnapshot(Dev()) == Closed) << Type;
     }
+    // Nor any other fiscal document. What it stored stays readable, also once
+    // every document has reached the operator and only the archive is left.
+    ExpectError(Fiscal("OpenShift", {V::String(kCashier), V::Empty()}), 1001,
+                "Ошибка команды начала открытия смены. " + kFNState);
+    EXPECT_TRUE(TDeviceSnapshot(Dev()) == Closed);
+    Dev().MarkDocumentsSent();
+    EXPECT_EQ(Dev().FNLifeState(), 15);
+    pugi::xml_document Data, First;
+    EXPECT_STREQ(DataKKT(Data).attribute("KKTNumber").value(), "0000000001012345");
+    EXPECT_STREQ(Document(First, 1).attribute("DocumentType").value(), "1");
+}
+
+// What the storage itself refuses reaches the host as its error, and leaves
+// the storage as it was.
+TEST_P(Registration, StorageRefusals) {
+    // A storage of format 1.1 takes no registration in format 1.2.
+    TEmuConfig C;
+    C.Fiscalised = false;
+    C.FFD = fr::efFFD11;
+    ASSERT_NO_FATAL_FAILURE(Start(C));
+    // Neither a change nor the closing of a storage never registered.
+    const TDeviceSnapshot Ready(Dev());
+    ExpectError(OperationFN(2, FiscalXml({{"FFDVersion", "1.1"}})), 1001,
+                "Ошибка команды начала формирования отчета о регистрации. " + kFNState);
+    ExpectError(OperationFN(3, FiscalXml()), 1001, "Ошибка команды закрытия ФН. " + kFNState);
+    EXPECT_TRUE(TDeviceSnapshot(Dev()) == Ready);
+    ExpectError(OperationFN(1, FiscalXml()), 1001,
+                "Ошибка команды формирования отчета о регистрации. Некорректное значение параметров команды "
+                "(Параметры команды имеют правильный формат, но их значение не верно)");
+    EXPECT_EQ(Dev().FNLifeState(), 1);
+    EXPECT_TRUE(Dev().Documents().empty());
+    ASSERT_TRUE(OperationFN(1, FiscalXml({{"FFDVersion", "1.1"}})).Result.Bool) << Host.LastError().second;
+    EXPECT_EQ(Dev().FNLifeState(), 3);
+    pugi::xml_document Data;
+    EXPECT_STREQ(DataKKT(Data).attribute("FFDVersionKKT").value(), "1.1");
+
+    // 30 registrations and changes are the storage's life: the 31st is
+    // refused at its begin, before any table write.
+    const std::string Change = std::string("\xFF\x34\x1E\x00\x00\x00", 6) + "7701234560  " + std::string(20, '0') +
+                               std::string("\x01\x00\x04", 3);
+    for (uint8_t Made = 2; Made < 30; ++Made) {
+        ASSERT_EQ(Hex(Dev().Execute(std::string("\xFF\x05\x1E\x00\x00\x00\x02", 7))), "FF0500");
+        ASSERT_EQ(Hex(Dev().Execute(Change)), "FF3400");
+    }
+    ASSERT_TRUE(OperationFN(2, FiscalXml({{"FFDVersion", "1.1"}})).Result.Bool) << Host.LastError().second;
+    EXPECT_EQ(Dev().Documents().size(), 30u);
+    const TDeviceSnapshot Full(Dev());
+    ExpectError(OperationFN(2, FiscalXml({{"FFDVersion", "1.1"}, {"CompanyName", "Другая"}})), 1001,
+                "Ошибка команды начала формирования отчета о регистрации. Исчерпан ресурс ФН (Требуется закрытие "
+                "фискального режима)");
+    EXPECT_TRUE(TDeviceSnapshot(Dev()) == Full);
 }
 
 TEST_P(Registration, DocumentsByNumber) {
@@ -508,7 +586,8 @@ TEST(DrvTest, RegistersFromFileAndPrintsDocuments) {
           "  Системы налогообложения        TaxationSystems      0,2 (ОСН, УСН доход - расход)\n",
           "OperationFN: change of registration parameters done\n",
           "  Адрес расчетов                 SaleAddress          г. Москва, ул. Тверская, д. 7\n",
-          "Document 1: Отчет о регистрации (type 1)\n", "  ИНН кассира                500100732259\n",
+          "Document 1: Отчет о регистрации (type 1)\n", "  Кассир                     Иванов И.И.\n",
+          "  ИНН кассира                500100732259\n",
           "Document 2: Отчет об изменении параметров регистрации (type 11)\n"})
         EXPECT_NE(Out.find(Line), std::string::npos) << Line << "\n" << Out;
     EXPECT_EQ(Emu.Device().Documents().back().Type, 11);

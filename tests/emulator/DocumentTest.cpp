@@ -2,6 +2,7 @@
 // storage's life cycle, marking codes, printing and paper.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <map>
 
@@ -168,7 +169,13 @@ TEST(EmuDocuments, DataOutputModeRules) {
     EXPECT_EQ(At(Cmd(D, B({0x10})), 4), 4);
 }
 
-TEST(EmuDocuments, RegistrationReregistrationAndClosingTheStorage) {
+std::vector<TRecord> TopRecords(const TReadBack& R) {
+    std::vector<TRecord> T;
+    for (const auto& Rec : R.Records) T.push_back({uint16_t(AtLE(Rec, 0, 2)), Rec.substr(4)});
+    return T;
+}
+
+TEST(EmuStorage, RegistrationReregistrationAndClosingTheStorage) {
     TEmuConfig C;
     C.Fiscalised = false;
     TEmuDevice D(C);
@@ -179,13 +186,23 @@ TEST(EmuDocuments, RegistrationReregistrationAndClosingTheStorage) {
     EXPECT_EQ(At(Cmd(D, B({0xE0})), 0), 2) << "no shift before registration";
     EXPECT_EQ(At(Cmd(D, B({0xFF, 0x61}), B({1, 0, 3, 0}) + "abc"), 0), 2);
 
-    const std::string Inn = "7701234567  ", Reg = "0000000002012345    ";
-    ASSERT_EQ(At(Cmd(D, B({0x1E}), B({17, 1, 0, 17, 4})), 0), 0);
-    ASSERT_EQ(At(Cmd(D, B({0xFF, 0x05}), B({0})), 0), 0);
-    ASSERT_EQ(At(Cmd(D, B({0xFF, 0x0C}), LEn(1021, 2) + LEn(3, 2) + "Ann"), 0), 0);
-    std::string Data = Inn + Reg + B({0x03, 0x20});
+    const std::string Inn = "7701234560  ", Reg = "0000000002012345    ";
+    std::string Data = Inn + Reg + B({0x03, 0x24});  // automatic mode
     ASSERT_EQ(Data.size(), 34u);
+    EXPECT_EQ(At(Cmd(D, B({0xFF, 0x06}), Data), 0), 2) << "no begin";
+    EXPECT_EQ(At(Cmd(D, B({0xFF, 0x05}), B({2})), 0), 2) << "a change of a storage never registered";
+    EXPECT_EQ(At(Cmd(D, B({0xFF, 0x05}), B({3})), 0), 51);
+    ASSERT_EQ(At(Cmd(D, B({0x1E}), B({17, 1, 0, 17, 4})), 0), 0);
+    ASSERT_EQ(At(Cmd(D, B({0x1E}), B({18, 1, 0, 8}) + "Ann"), 0), 0);
+    ASSERT_EQ(At(Cmd(D, B({0x1E}), B({18, 1, 0, 16, 0x05})), 0), 0);
+    ASSERT_EQ(At(Cmd(D, B({0x1E}), B({24, 1, 0, 1}) + "A-17"), 0), 0);
+    ASSERT_EQ(At(Cmd(D, B({0xFF, 0x05}), B({0})), 0), 0);
+    EXPECT_EQ(At(Cmd(D, B({0xFF, 0x01})), 2), 0x01) << "the registration report is the current document";
+    EXPECT_EQ(At(Cmd(D, B({0xFF, 0x34}), Data + B({4})), 0), 2) << "begun as a registration";
+    ASSERT_EQ(At(Cmd(D, B({0xFF, 0x0C}), LEn(1203, 2) + LEn(12, 2) + "500100732259"), 0), 0);
+    ASSERT_EQ(At(Cmd(D, B({0xFF, 0x0C}), LEn(1021, 2) + LEn(3, 2) + "Bob"), 0), 0);
     ASSERT_EQ(At(Cmd(D, B({0xFF, 0x06}), Data), 0), 0);
+    EXPECT_EQ(At(Cmd(D, B({0xFF, 0x01})), 2), 0x00);
     EXPECT_EQ(At(Cmd(D, B({0xFF, 0x06}), Data), 0), 2) << "already registered";
     EXPECT_TRUE(D.Fiscalised());
     EXPECT_EQ(D.TableField(18, 1, 2), Inn);
@@ -196,29 +213,127 @@ TEST(EmuDocuments, RegistrationReregistrationAndClosingTheStorage) {
     EXPECT_EQ(P.substr(6, 12), Inn);
     EXPECT_EQ(P.substr(18, 20), Reg);
     EXPECT_EQ(At(P, 38), 0x03);
+    EXPECT_EQ(AtLE(P, 53, 4), 0u) << "no change yet";
     EXPECT_EQ(AtLE(P, 57, 4), 1u);
     TReadBack R = ReadDocument(D, 1);
     EXPECT_EQ(R.Type, 1);
-    std::vector<TRecord> T;
-    for (const auto& Rec : R.Records) T.push_back({uint16_t(AtLE(Rec, 0, 2)), Rec.substr(4)});
-    ASSERT_NE(Find(T, 1209), nullptr);
-    EXPECT_EQ(Find(T, 1209)->Value, B({4}));
-    EXPECT_EQ(Find(T, 1021)->Value, "Ann");
-    EXPECT_EQ(Find(T, 1018)->Value, Inn);
+    std::vector<TRecord> T = TopRecords(R);
+    const std::pair<uint16_t, std::string> Expected[] = {
+        {1209, B({4})}, {1018, Inn},       {1021, "Bob"},  {1203, "500100732259"},
+        {1036, "A-17"}, {1057, B({0x05})}, {1001, B({1})}, {1062, B({0x03})},
+    };
+    for (const auto& [Tag, Value] : Expected) {
+        ASSERT_NE(Find(T, Tag), nullptr) << Tag;
+        EXPECT_EQ(Find(T, Tag)->Value, Value) << Tag;
+    }
+    EXPECT_EQ(std::count_if(T.begin(), T.end(), [](const TRecord& X) { return X.Tag == 1021; }), 1)
+        << "the cashier sent as a requisite replaces the table's";
 
-    // Re-registration: 35 bytes with the reason; refused while the shift is open.
+    // Re-registration: 35 bytes with the reason, after a begin of type 1 or 2;
+    // refused while the shift is open.
     ASSERT_EQ(At(Cmd(D, B({0xE0})), 0), 0);
-    EXPECT_EQ(At(Cmd(D, B({0xFF, 0x34}), Data + B({1})), 0), 60);
+    EXPECT_EQ(At(Cmd(D, B({0xFF, 0x05}), B({2})), 0), 60);
+    EXPECT_EQ(At(Cmd(D, B({0xFF, 0x34}), Data + B({4})), 0), 60);
     EXPECT_EQ(At(Cmd(D, B({0xFF, 0x3E})), 0), 60);
     ASSERT_EQ(At(Cmd(D, B({0x41})), 0), 0);
-    ASSERT_EQ(At(Cmd(D, B({0xFF, 0x34}), Data + B({1})), 0), 0);
+    EXPECT_EQ(At(Cmd(D, B({0xFF, 0x34}), Data + B({4})), 0), 2) << "no begin";
+    ASSERT_EQ(At(Cmd(D, B({0xFF, 0x05}), B({2})), 0), 0);
+    EXPECT_EQ(At(Cmd(D, B({0xFF, 0x01})), 2), 0x13);
+    EXPECT_EQ(At(Cmd(D, B({0xFF, 0x06}), Data), 0), 2) << "begun as a change";
+    ASSERT_EQ(At(Cmd(D, B({0xFF, 0x34}), Data + B({4})), 0), 0);
     EXPECT_EQ(D.Documents().back().Type, 11);
-    EXPECT_EQ(AtLE(Cmd(D, B({0xFF, 0x09})), 57, 4), D.Documents().back().Number);
+    const uint32_t Changed = D.LastDocumentNumber();
+    P = Cmd(D, B({0xFF, 0x09}));
+    EXPECT_EQ(AtLE(P, 53, 4), 4u) << "the reason of the change";
+    EXPECT_EQ(AtLE(P, 57, 4), Changed);
+    T = TopRecords(ReadDocument(D, D.LastDocumentNumber()));
+    ASSERT_NE(Find(T, 1205), nullptr);
+    EXPECT_EQ(Find(T, 1205)->Value, LEn(4, 4));
+    EXPECT_EQ(Find(T, 1101), nullptr) << "format 1.2 has the 4-byte reasons only";
+    EXPECT_EQ(At(Cmd(D, B({0x11})), 47), 2) << "registrations made";
+    std::string V = Cmd(D, B({0xFF, 0x03}));
+    EXPECT_EQ(At(V, 4), 28);
+    EXPECT_EQ(At(V, 5), 2);
+
+    // A begun report is dropped by the next document.
+    ASSERT_EQ(At(Cmd(D, B({0xFF, 0x05}), B({1})), 0), 0);
+    ASSERT_EQ(At(Cmd(D, B({0xE0})), 0), 0);
+    ASSERT_EQ(At(Cmd(D, B({0x41})), 0), 0);
+    EXPECT_EQ(At(Cmd(D, B({0xFF, 0x34}), Data + B({1})), 0), 2);
 
     ASSERT_EQ(At(Cmd(D, B({0xFF, 0x3E})), 0), 0);
     EXPECT_EQ(D.Documents().back().Type, 6);
+    T = TopRecords(ReadDocument(D, D.LastDocumentNumber()));
+    ASSERT_NE(Find(T, 1038), nullptr);
+    EXPECT_EQ(Find(T, 1038)->Value, LEn(2, 4)) << "the last shift";
+    ASSERT_NE(Find(T, 1021), nullptr);
+    EXPECT_EQ(Find(T, 1021)->Value, "Ann");
+    EXPECT_NE(Find(T, 1048), nullptr);
+
+    // Closed: post-fiscal while documents wait for the operator, then the
+    // archive; no fiscal document any more, stored ones are still read.
     EXPECT_EQ(At(Cmd(D, B({0xFF, 0x01})), 1), 7) << "post-fiscal";
-    EXPECT_EQ(At(Cmd(D, B({0xE0})), 0), 2);
+    D.MarkDocumentsSent();
+    EXPECT_EQ(At(Cmd(D, B({0xFF, 0x01})), 1), 15) << "archive";
+    for (const std::string& Code : {B({0xE0}), B({0xFF, 0x41}), B({0xFF, 0x3E})})
+        EXPECT_EQ(At(Cmd(D, Code), 0), 2) << int(uint8_t(Code.back()));
+    EXPECT_EQ(At(Cmd(D, B({0xFF, 0x05}), B({2})), 0), 2);
+    EXPECT_EQ(At(Cmd(D, B({0x8D}), B({0})), 0), 2);
+    EXPECT_EQ(At(Cmd(D, B({0x50}), LEn(100, 5)), 0), 2);
+    EXPECT_EQ(ReadDocument(D, 1).Type, 1);
+    EXPECT_EQ(AtLE(Cmd(D, B({0xFF, 0x09})), 57, 4), Changed) << "the last registration stays";
+}
+
+// Reports the storage refuses leave it as it was: no document, the same
+// registration, the same life state.
+TEST(EmuStorage, RefusedReportsChangeNothing) {
+    const std::string Reg = "0000000002012345    ";
+    const auto Report = [&](const std::string& AInn) { return AInn + Reg + B({0x01, 0x00}); };
+    struct TCase {
+        const char* Name;
+        TEmuFFD Storage;
+        bool Fiscalised;
+        uint8_t Format;  // table 17 field 17 before the report
+        std::string Begin, Command, Data;
+        uint8_t Result;
+    };
+    const TCase Cases[] = {
+        {"check digit", efFFD12, false, 4, B({0}), B({0xFF, 0x06}), Report("7701234567  "), 9},
+        {"second check digit", efFFD12, true, 4, B({2}), B({0xFF, 0x34}), Report("500100732266") + B({4}), 9},
+        {"short INN", efFFD12, false, 4, B({0}), B({0xFF, 0x06}), Report("770123456   "), 9},
+        {"INN after blanks", efFFD12, false, 4, B({0}), B({0xFF, 0x06}), Report("  7701234560"), 9},
+        {"1.2 on a 1.1 storage", efFFD11, false, 4, B({0}), B({0xFF, 0x06}), Report("7701234560  "), 9},
+        {"1.1 on a 1.0 storage", efFFD105, true, 3, B({2}), B({0xFF, 0x34}), Report("7701234560  ") + B({4}), 9},
+    };
+    for (const TCase& T : Cases) {
+        SCOPED_TRACE(T.Name);
+        TEmuConfig C;
+        C.FFD = T.Storage;
+        C.Fiscalised = T.Fiscalised;
+        TEmuDevice D(C);
+        ASSERT_EQ(At(Cmd(D, B({0x1E}), B({17, 1, 0, 17, T.Format})), 0), 0);
+        ASSERT_EQ(At(Cmd(D, B({0xFF, 0x05}), T.Begin), 0), 0);
+        const std::string Status = Cmd(D, B({0xFF, 0x01})), Fisc = Cmd(D, B({0xFF, 0x09}));
+        const size_t Documents = D.Documents().size();
+        EXPECT_EQ(At(Cmd(D, T.Command, T.Data), 0), T.Result);
+        EXPECT_EQ(Cmd(D, B({0xFF, 0x01})), Status);
+        EXPECT_EQ(Cmd(D, B({0xFF, 0x09})), Fisc);
+        EXPECT_EQ(D.Documents().size(), Documents);
+    }
+
+    // The 31st report: 30 registrations and changes are the storage's life.
+    TEmuDevice D;
+    const std::string Change = Report("7701234560  ") + B({4});
+    for (int I = 1; I < 30; ++I) {
+        ASSERT_EQ(At(Cmd(D, B({0xFF, 0x05}), B({2})), 0), 0) << I;
+        ASSERT_EQ(At(Cmd(D, B({0xFF, 0x34}), Change), 0), 0) << I;
+    }
+    EXPECT_EQ(At(Cmd(D, B({0xFF, 0x03})), 4), 0) << "no registration left";
+    const size_t Documents = D.Documents().size();
+    EXPECT_EQ(At(Cmd(D, B({0xFF, 0x05}), B({2})), 0), 18);
+    EXPECT_EQ(At(Cmd(D, B({0xFF, 0x34}), Change), 0), 2);
+    EXPECT_EQ(D.Documents().size(), Documents);
+    ASSERT_EQ(At(Cmd(D, B({0xFF, 0x3E})), 0), 0) << "it can still be closed";
 }
 
 TEST(EmuDocuments, OlderFormatAnswersTheShortRegistrationLayout) {
