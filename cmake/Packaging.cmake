@@ -16,9 +16,8 @@ install(TARGETS drvtest RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 if(TARGET kkt-emulator)
   install(TARGETS kkt-emulator RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
-# The windows module (service windows and the help viewer) installs its
-# library beside the driver's here once it exists, and its help package
-# goes to ${FR_DOC_DIR}.
+# The service windows module rides inside the library: nothing of its own
+# to install.
 file(GLOB FR_DOCS ${CMAKE_SOURCE_DIR}/docs/*.md)
 install(FILES ${CMAKE_SOURCE_DIR}/README.md ${FR_DOCS} DESTINATION ${FR_DOC_DIR})
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/99-kkt.rules ${CMAKE_SOURCE_DIR}/packaging/copyright
@@ -37,7 +36,10 @@ set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "passwd")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-liberation2")
+# The service windows load GTK 3 and libzip on first use (the library does
+# not link them, so dpkg-shlibdeps cannot see them); a server without a
+# display does without.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-liberation2, libgtk-3-0, libzip4")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "fiscal-registrar driver for 1C:Enterprise (Orvalen cash registers)")
 # Lines of the long description stay within 80 columns.
 set(CPACK_PACKAGE_DESCRIPTION

@@ -91,14 +91,24 @@ std::string DateText(const struct timespec& T) {
 }
 
 // A failure to prepare or open a log file, with the system error that
-// decides whether the per-user folder is worth a try.
+// decides whether the per-user folder is worth a try (0: a refusal that no
+// other folder mends).
 class ELogFileError : public std::runtime_error {
 public:
     ELogFileError(const std::string& AWhat, const std::string& APath, int AErrno)
         : std::runtime_error(AWhat + " " + APath + ": " + std::system_category().message(AErrno)),
           Errno(AErrno) {}
+    explicit ELogFileError(const std::string& AText) : std::runtime_error(AText), Errno(0) {}
     int Errno;
 };
+
+// Something planted at the log file's name: refused where it stands. Moving
+// to the per-user folder would let anybody who may write in the shared
+// folder send the day's lines away from it.
+ELogFileError PlantedObject(const std::string& APath) {
+    return ELogFileError("На месте файла журнала " + APath +
+                         " не обычный файл с одним именем (ссылка, канал или каталог): запись отклонена");
+}
 
 bool IsAccessError(int AErrno) { return AErrno == EACCES || AErrno == EPERM || AErrno == EROFS; }
 
@@ -161,20 +171,28 @@ TFileHandle OpenForAppend(const std::string& AFileName) {
             if (Fd >= 0) Created = true;
             else if (errno == EEXIST && Attempt < 5) continue;
         }
+        // A symbolic link (O_NOFOLLOW) or a FIFO nobody reads (O_NONBLOCK).
+        if (Fd < 0 && (errno == ELOOP || errno == ENXIO)) throw PlantedObject(AFileName);
         if (Fd < 0) throw ELogFileError("Не удалось открыть файл журнала", AFileName, errno);
         TFileHandle H(Fd);
         struct stat St{};
         if (::fstat(Fd, &St) != 0) throw ELogFileError("Не удалось открыть файл журнала", AFileName, errno);
-        if (!S_ISREG(St.st_mode) || St.st_nlink != 1)
-            throw ELogFileError("Не удалось открыть файл журнала", AFileName, EPERM);
+        if (!S_ISREG(St.st_mode)) throw PlantedObject(AFileName);
         // The logs hold cashier INNs, marking codes and passwords: other
         // accounts never get access; the group of a shared folder appends.
         if (Created && DirectoryIsShared(AFileName)) (void)::fchmod(Fd, 0660);
         LockForAppend(Fd, AFileName);
+        // The link count is read under the lock: a rotation that links the
+        // file to its new name before unlinking the old one holds the lock
+        // meanwhile, so only a planted name shows a second link here.
+        if (::fstat(Fd, &St) != 0) throw ELogFileError("Не удалось открыть файл журнала", AFileName, errno);
         struct stat Named{};
         const bool Same = ::lstat(AFileName.c_str(), &Named) == 0 && Named.st_ino == St.st_ino &&
                           Named.st_dev == St.st_dev;
-        if (Same || Attempt >= 5) return H;
+        if (Same || Attempt >= 5) {
+            if (St.st_nlink != 1) throw PlantedObject(AFileName);
+            return H;
+        }
     }
 }
 

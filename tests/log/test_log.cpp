@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -6,11 +7,13 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <optional>
 #include <random>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "base/uCommonUtils.h"
@@ -435,30 +438,50 @@ TEST_F(LogTest, PurgeKeepsTwentyNewest) {
     EXPECT_TRUE(fs::exists(Dir.Path() / "keep.txt"));
 }
 
-TEST_F(LogTest, HostileFileAtTodaysNameIsRefused) {
-    const fs::path Victim = Dir.Path() / "victim.txt";
+TEST_F(LogTest, HostileFileAtTodaysNameIsRefusedWhereItStands) {
+    // The machine-wide folder, where a refusal for lack of rights moves the
+    // logging to the per-user folder: a planted name must not do that.
+    TScopedEnv Common("FR_ORVALEN1C8X3N_DATA_DIR", Dir.Str() + "/common");
+    TScopedEnv User("XDG_DATA_HOME", Dir.Str() + "/user");
+    const fs::path Logs = Dir.Path() / "common/Velmark/fr_test/logs";
+    const fs::path Day = Logs / "fr_test_2024.03.03.log";
+    fs::create_directories(Logs);
+    const fs::path Victim = Logs / "victim.txt";
+    int Reader = -1;
     struct TCase {
         const char* Name;
         std::function<void()> Plant;
     } Cases[] = {
-        {"symbolic link", [&] { fs::create_symlink(Victim, Today()); }},
-        {"second hard link", [&] { fs::create_hard_link(Victim, Today()); }},
-        {"fifo", [&] { ASSERT_EQ(mkfifo(Today().c_str(), 0666), 0); }},
-        {"directory", [&] { fs::create_directory(Today()); }},
+        {"symbolic link", [&] { fs::create_symlink(Victim, Day); }},
+        {"second hard link", [&] { fs::create_hard_link(Victim, Day); }},
+        {"fifo", [&] { ASSERT_EQ(mkfifo(Day.c_str(), 0666), 0); }},
+        {"fifo with a reader",
+         [&] {
+             ASSERT_EQ(mkfifo(Day.c_str(), 0666), 0);
+             Reader = open(Day.c_str(), O_RDONLY | O_NONBLOCK);
+             ASSERT_GE(Reader, 0);
+         }},
+        {"directory", [&] { fs::create_directory(Day); }},
     };
-    Log.SetLogMode(lmAll);
+    TLog L;
+    L.SetLogBaseName("fr_test");
+    L.SetClock([this] { return Now; });
+    L.SetLogMode(lmAll);
     for (const auto& C : Cases) {
         std::ofstream(Victim) << "secret";
         C.Plant();
-        EXPECT_THROW(Log.WriteLog("line", "text", llInfo), std::runtime_error) << C.Name;
+        EXPECT_THROW(L.WriteLog("line", "text", llInfo), std::runtime_error) << C.Name;
         EXPECT_EQ(ReadFile(Victim), "secret") << C.Name;
-        fs::remove_all(Today());
+        EXPECT_EQ(L.GetLogFileName(true), Logs.string() + "/") << C.Name;
+        EXPECT_FALSE(fs::exists(Dir.Path() / "user")) << C.Name;
+        if (Reader >= 0) close(std::exchange(Reader, -1));
+        fs::remove_all(Day);
         fs::remove(Victim);
     }
     // Once the name is free again the header comes with the next line.
-    Log.WriteLog("line", "text", llInfo);
-    EXPECT_EQ(CountOf(ReadFile(Today()), StartLog), 1u);
-    Log.SetLogMode(lmSuspended);
+    L.WriteLog("line", "text", llInfo);
+    EXPECT_EQ(CountOf(ReadFile(Day), StartLog), 1u);
+    L.SetLogMode(lmSuspended);
 }
 
 TEST_F(LogTest, NewFilesAreClosedToOtherAccounts) {
