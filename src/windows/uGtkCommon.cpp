@@ -30,6 +30,9 @@ namespace {
 
 gboolean OnKey(GtkWidget* AWidget, GdkEventKey* AEvent, gpointer) {
     if (AEvent->keyval != GDK_KEY_Escape) return FALSE;
+    // Escape in a cell being edited cancels the edit, not the window.
+    GtkWidget* Focus = gtk_window_get_focus(GTK_WINDOW(AWidget));
+    if (Focus && GTK_IS_CELL_EDITABLE(Focus)) return FALSE;
     gtk_window_close(GTK_WINDOW(AWidget));
     return TRUE;
 }

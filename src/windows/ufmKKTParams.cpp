@@ -98,6 +98,8 @@ TfmKKTParams::TfmKKTParams(const TFrWindowRequest& ARequest) : FRequest(ARequest
     // One context menu for the three grids.
     pmGrid = gtk_menu_new();
     GtkWidget* Refresh = gtk_menu_item_new_with_label("Обновить данные");
+    // F5 in a grid does the same, as in most programs.
+    gtk_accel_label_set_accel(GTK_ACCEL_LABEL(gtk_bin_get_child(GTK_BIN(Refresh))), GDK_KEY_F5, GdkModifierType(0));
     gtk_menu_shell_append(GTK_MENU_SHELL(pmGrid), Refresh);
     gtk_widget_show_all(pmGrid);
     gtk_menu_attach_to_widget(GTK_MENU(pmGrid), GTK_WIDGET(FWindow), nullptr);
@@ -263,12 +265,16 @@ gboolean TfmKKTParams::OnGridMenuKey(GtkWidget* AGrid, gpointer ASelf) {
     return TRUE;
 }
 
-// Ctrl+Tab and Ctrl+Page Down go to the next tab, with Shift or Page Up to
+// F5 refreshes. Ctrl+Tab and Ctrl+Page Down go to the next tab, with Shift or Page Up to
 // the previous one (the grid would take Ctrl+Page keys for itself). Ctrl+C
 // copies the selected rows as "name<TAB>value" lines, for a message to
 // support or a note.
 gboolean TfmKKTParams::OnGridKey(GtkWidget* AGrid, GdkEventKey* AEvent, gpointer ASelf) {
     const bool Ctrl = (AEvent->state & GDK_CONTROL_MASK) != 0;
+    if (AEvent->keyval == GDK_KEY_F5 && !Ctrl) {
+        OnRefresh(nullptr, ASelf);
+        return TRUE;
+    }
     if (!Ctrl) return FALSE;
     GtkNotebook* Pages = static_cast<TfmKKTParams*>(ASelf)->pgcMain;
     const int Page = gtk_notebook_get_current_page(Pages);
