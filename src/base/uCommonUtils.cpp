@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <limits>
 #include <stdexcept>
@@ -538,6 +539,13 @@ int64_t ISODateToUnix(std::string_view S) {
     }
     if (P != S.size()) RaiseBadDate();
     return DaysFromCivil(Year, Month, Day) * 86400 + Hour * 3600 + Minute * 60 + Second - Offset;
+}
+
+int64_t LocalNow() {
+    const time_t T = time(nullptr);
+    struct tm L {};
+    localtime_r(&T, &L);
+    return int64_t(T) + L.tm_gmtoff;
 }
 
 // ---- Text layout ---------------------------------------------------------------------------

@@ -158,6 +158,9 @@ std::string GetSpecialFolder(int ACSIDL);
 // (dropped), optional zone (Z, +hh:mm, +hhmm, +hh or with "-"); no zone means
 // UTC. Unix time in seconds. Anything else raises EquException 1004.
 int64_t ISODateToUnix(std::string_view S);
+// The computer's local time as seconds counted as if it were UTC, the way
+// the device keeps its clock.
+int64_t LocalNow();
 
 // ---- Text layout -----------------------------------------------------------------
 

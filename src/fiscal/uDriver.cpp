@@ -5,20 +5,13 @@
 
 #include "base/uCommonUtils.h"
 #include "base/uEquipmentErrors.h"
-#include "log/uLog.h"
 #include "base/uStrings.h"
 #include "base/uXmlUtils.h"
+#include "log/uLog.h"
 
 namespace fr {
 
 namespace {
-
-// Operations whose device side this build does not carry yet fail with a
-// clear message instead of pretending to succeed.
-[[noreturn]] void NotAvailable(const char* AOperation) {
-    throw std::runtime_error(std::string("Операция «") + AOperation +
-                             "» в этой сборке драйвера ещё не реализована");
-}
 
 // A setting that reaches a field of fixed size is refused when it does not
 // fit, instead of reaching the device cut to the field.
@@ -346,9 +339,6 @@ std::string TDriver::GetAdditionalActions() {
     });
 }
 
-void TDriver::GetKKTParams() { NotAvailable("Параметры и состояние ККТ"); }
-
 // ------------------------------------------------------- fiscal operations
-
 
 }  // namespace fr

@@ -67,15 +67,6 @@ bool IsCompanyINN(const std::string& AValue) {
     return IsValidINN(Trim(AValue));
 }
 
-// The computer's local time as seconds counted as if it were UTC, the way
-// the device keeps its clock.
-int64_t LocalNow() {
-    const time_t T = time(nullptr);
-    struct tm L {};
-    localtime_r(&T, &L);
-    return int64_t(T) + L.tm_gmtoff;
-}
-
 // The input of OperationFN, read and checked before anything is sent.
 struct TFiscalInput {
     uint8_t FormatCode = 0;  // 3 for "1.1", 4 for "1.2"

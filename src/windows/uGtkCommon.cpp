@@ -30,6 +30,9 @@ namespace {
 
 gboolean OnKey(GtkWidget* AWidget, GdkEventKey* AEvent, gpointer) {
     if (AEvent->keyval != GDK_KEY_Escape) return FALSE;
+    // Escape in a cell being edited cancels the edit, not the window.
+    GtkWidget* Focus = gtk_window_get_focus(GTK_WINDOW(AWidget));
+    if (Focus && GTK_IS_CELL_EDITABLE(Focus)) return FALSE;
     gtk_window_close(GTK_WINDOW(AWidget));
     return TRUE;
 }
@@ -48,18 +51,34 @@ GtkWindow* HostActiveWindow(GtkWindow* AOwn) {
 
 }  // namespace
 
-void RunModal(GtkWindow* AWindow) {
+void RunModal(GtkWindow* AWindow, const std::function<void()>& ABeforeShow) {
     // The nested loop needs the main context; a host that runs its interface
     // on another thread holds it.
     if (!g_main_context_acquire(nullptr)) {
         gtk_widget_destroy(GTK_WIDGET(AWindow));
         throw std::runtime_error("Окно драйвера можно открыть только из потока, в котором работает интерфейс клиента");
     }
-    if (GtkWindow* Owner = HostActiveWindow(AWindow)) gtk_window_set_transient_for(AWindow, Owner);
+    if (GtkWindow* Owner = HostActiveWindow(AWindow)) {
+        gtk_window_set_transient_for(AWindow, Owner);
+    } else {
+        GtkWindowPosition Position = GTK_WIN_POS_NONE;
+        g_object_get(AWindow, "window-position", &Position, nullptr);
+        if (Position == GTK_WIN_POS_CENTER_ON_PARENT) gtk_window_set_position(AWindow, GTK_WIN_POS_CENTER);
+    }
     gtk_window_set_modal(AWindow, TRUE);
     GMainLoop* Loop = g_main_loop_new(nullptr, FALSE);
     g_signal_connect(AWindow, "key-press-event", G_CALLBACK(OnKey), nullptr);
     g_signal_connect_swapped(AWindow, "destroy", G_CALLBACK(g_main_loop_quit), Loop);
+    if (ABeforeShow) {
+        try {
+            ABeforeShow();
+        } catch (...) {
+            g_main_loop_unref(Loop);
+            gtk_widget_destroy(GTK_WIDGET(AWindow));
+            g_main_context_release(nullptr);
+            throw;
+        }
+    }
     gtk_widget_show_all(GTK_WIDGET(AWindow));
     g_main_loop_run(Loop);
     g_main_loop_unref(Loop);
@@ -75,6 +94,18 @@ void ShowError(GtkWindow* AParent, const std::string& AText) {
     gtk_dialog_add_button(GTK_DIALOG(D), "ОК", GTK_RESPONSE_OK);
     gtk_dialog_run(GTK_DIALOG(D));
     gtk_widget_destroy(D);
+}
+
+bool AskYesNo(GtkWindow* AParent, const std::string& ACaption, const std::string& AText) {
+    GtkWidget* D = gtk_message_dialog_new(AParent, GtkDialogFlags(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT),
+                                          GTK_MESSAGE_QUESTION, GTK_BUTTONS_NONE, "%s", AText.c_str());
+    gtk_window_set_title(GTK_WINDOW(D), ACaption.c_str());
+    gtk_dialog_add_button(GTK_DIALOG(D), "Да", GTK_RESPONSE_YES);
+    gtk_dialog_add_button(GTK_DIALOG(D), "Нет", GTK_RESPONSE_NO);
+    gtk_dialog_set_default_response(GTK_DIALOG(D), GTK_RESPONSE_YES);
+    const bool Yes = gtk_dialog_run(GTK_DIALOG(D)) == GTK_RESPONSE_YES;
+    gtk_widget_destroy(D);
+    return Yes;
 }
 
 void OpenUri(GtkWindow* AParent, const std::string& AUri) {

@@ -10,6 +10,7 @@
 #include "windows/uGtkCommon.h"
 #include "windows/uMarkdownRenderer.h"
 #include "windows/ufmDocView.h"
+#include "windows/ufmKKTParams.h"
 #include "windows/ufmLog.h"
 
 namespace {
@@ -42,6 +43,13 @@ void Run(const TFrWindowRequest& R) {
             ShowDocView(MarkdownToRuns(Markdown), Text(R.Caption));
             return;
         }
+        case wkKktData:
+            if (R.Size < offsetof(TFrWindowRequest, KktSetClock) + sizeof R.KktSetClock || !R.KktRead ||
+                !R.KktShiftState || !R.KktCloseShift || !R.KktSetClock)
+                throw std::runtime_error("Драйвер не передал окну «Данные ККТ» своих функций");
+            EnsureGtk();
+            ShowKktDataWindow(R);
+            return;
     }
     throw std::runtime_error("Модуль окон не знает окна номер " + std::to_string(R.Kind));
 }
@@ -49,8 +57,9 @@ void Run(const TFrWindowRequest& R) {
 }  // namespace
 
 extern "C" __attribute__((visibility("default"))) int FrWindowsRun(const TFrWindowRequest* ARequest) {
-    // The driver fills at least the fields up to the error buffer.
-    if (!ARequest || ARequest->Size < sizeof(TFrWindowRequest)) return 2;
+    // The driver fills at least the fields up to the error buffer; the
+    // fields appended later are checked by the windows that use them.
+    if (!ARequest || ARequest->Size < FR_WINDOW_REQUEST_BASE_SIZE) return 2;
     try {
         Run(*ARequest);
         return 0;

@@ -19,6 +19,8 @@
 #include <sstream>
 #include <thread>
 
+#include "base/uCommonUtils.h"
+#include "uEmulator.h"
 #include "v8host/uV8Host.h"
 #include "windows_x11/WindowManagerClose.h"
 
@@ -40,6 +42,9 @@ public:
         setenv("TMPDIR", (Dir / "tmp").c_str(), 1);
         // No accessibility bus on a private X server.
         setenv("NO_AT_BRIDGE", "1", 1);
+        // Dates in the KKT data window: a desktop without a locale of its own
+        // shows them the Russian way.
+        setenv("LC_ALL", "C.UTF-8", 1);
         LogDir = Dir / "Velmark" / "fr_orvalen1c8x3n" / "logs";
     }
     void TearDown() override { fs::remove_all(Dir); }
@@ -110,10 +115,10 @@ private:
     pid_t FPid = 0;
 };
 
-// The visible window of this process with the title, within 20 seconds.
-unsigned long FindWindow(const std::string& ATitle) {
-    const auto Deadline = std::chrono::steady_clock::now() + 20s;
-    while (std::chrono::steady_clock::now() < Deadline) {
+// The visible window of this process with the title, within AWait.
+unsigned long FindWindow(const std::string& ATitle, std::chrono::milliseconds AWait = 20s) {
+    const auto Deadline = std::chrono::steady_clock::now() + AWait;
+    for (bool First = true; First || std::chrono::steady_clock::now() < Deadline; First = false) {
         std::istringstream Ids(
             Shell("xdotool search --onlyvisible --pid " + std::to_string(getpid()) + " 2>/dev/null"));
         for (unsigned long Id; Ids >> Id;)
@@ -206,7 +211,7 @@ TEST_F(WindowsX11, LogViewerShowsTheNewestFileFollowsItAndClosesByTheWindowManag
     });
     const TCallResult R = FHost.Call("DoAdditionalAction", {THostValue::String("ViewLog")});
     Driver.join();
-    ASSERT_EQ(Error, "");
+    ASSERT_EQ(Error, "") << (R.Result.Bool ? "" : FHost.LastError().second);
     EXPECT_TRUE(R.Result.Bool) << FHost.LastError().second;
     EXPECT_EQ(Shown, Lines);
     EXPECT_NE(Followed.find("Открытие смены"), std::string::npos) << Followed;
@@ -234,7 +239,7 @@ TEST_F(WindowsX11, HelpShowsTheHelpWritesItsHtmlAndClosesByEscape) {
     });
     const TCallResult R = FHost.Call("DoAdditionalAction", {THostValue::String("ShowHelp")});
     Driver.join();
-    ASSERT_EQ(Error, "");
+    ASSERT_EQ(Error, "") << (R.Result.Bool ? "" : FHost.LastError().second);
     EXPECT_TRUE(R.Result.Bool) << FHost.LastError().second;
     ASSERT_EQ(WorkFolders.size(), 1u);
     EXPECT_EQ(WorkFolders[0].front(), '{');
@@ -249,6 +254,235 @@ TEST_F(WindowsX11, HelpShowsTheHelpWritesItsHtmlAndClosesByEscape) {
     // The working folder is gone once the window is closed.
     EXPECT_TRUE(fs::is_empty(Tmp));
     EXPECT_GT(fs::file_size(Shot), 5000u);
+}
+
+// Clicks a button of the KKT data window's bottom row: the clock button
+// sits at the left, "Закрыть" at the right.
+void ClickBottomButton(unsigned long AWindow, bool ARight) {
+    const std::string Id = std::to_string(AWindow);
+    const std::string Geometry = Shell("xdotool getwindowgeometry " + Id + " 2>/dev/null");
+    const size_t At = Geometry.find("Geometry: ");
+    if (At == std::string::npos) return;
+    int Width = 0, Height = 0;
+    if (sscanf(Geometry.c_str() + At, "Geometry: %dx%d", &Width, &Height) != 2) return;
+    const int X = ARight ? Width - 40 : 40;
+    Shell("xdotool mousemove --window " + Id + " " + std::to_string(X) + " " + std::to_string(Height - 20) +
+          " click 1 2>/dev/null");
+}
+
+// Copies the rows of the grid shown; waits until ANeedle is among them.
+std::string GridText(unsigned long AWindow, const std::string& ANeedle) {
+    std::string Text;
+    for (int I = 0; I < 30 && Text.find(ANeedle) == std::string::npos; ++I) {
+        if (I) std::this_thread::sleep_for(300ms);
+        Text = CopyAll(AWindow);
+    }
+    return Text;
+}
+
+void NextTab(unsigned long AWindow) {
+    Shell("xdotool windowfocus --sync " + std::to_string(AWindow) + " key ctrl+Tab 2>/dev/null");
+    std::this_thread::sleep_for(300ms);
+}
+
+// Answers the message box with the title by AKey once it appears; a box
+// just mapped may miss a key, so the key goes again until the box is gone.
+bool AnswerBox(const std::string& ATitle, const std::string& AKey) {
+    const unsigned long Box = FindWindow(ATitle, 10s);
+    if (!Box) return false;
+    for (int I = 0; I < 20; ++I) {
+        Shell("xdotool windowfocus --sync " + std::to_string(Box) + " key " + AKey + " 2>/dev/null");
+        std::this_thread::sleep_for(300ms);
+        if (!FindWindow(ATitle, 0s)) break;
+    }
+    return true;
+}
+
+// Waits until ACondition holds, for up to 10 seconds.
+template <class F>
+bool Eventually(F ACondition) {
+    for (int I = 0; I < 50; ++I) {
+        if (ACondition()) return true;
+        std::this_thread::sleep_for(200ms);
+    }
+    return ACondition();
+}
+
+// The KKT data window against the emulator on loopback TCP. The driver is in
+// single-session mode, in which the host lists the action.
+class KktDataWindow : public WindowsX11 {
+protected:
+    void SetUp() override {
+        WindowsX11::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
+        FEmu.Device().SetClock(fr::ISODateToUnix("2020-01-01T00:00:00"));
+        const uint16_t Port = FEmu.StartTCP();
+        for (const auto& [Name, Value] : {std::pair<const char*, THostValue>{"PortNumber", THostValue::Int32(9999)},
+                                          {"IPPort", THostValue::Int32(Port)},
+                                          {"MteDriver", THostValue::Boolean(true)}})
+            ASSERT_TRUE(FHost.Call("SetParameter", {THostValue::String(Name), Value}).Result.Bool) << Name;
+    }
+    void TearDown() override {
+        WindowsX11::TearDown();
+        FEmu.Stop();
+    }
+    // Runs the action while AUser works the window on another thread.
+    template <class F>
+    TCallResult RunWindow(F AUser) {
+        std::thread User([&] {
+            const unsigned long W = FindWindow("Данные ККТ");
+            if (!W) {
+                FError = "the window did not appear";
+                return;
+            }
+            AUser(W);
+        });
+        const TCallResult R = FHost.Call("DoAdditionalAction", {THostValue::String("GetKKTParams")});
+        User.join();
+        return R;
+    }
+    bool ClockSetToNow() { return std::abs(FEmu.Device().Clock() - fr::LocalNow()) < 30; }
+
+    fr::TEmulator FEmu;
+    std::string FError;
+};
+
+TEST_F(KktDataWindow, ShowsTheThreeTabsAndClosesByItsButtonAndByTheWindowManager) {
+    const std::string Actions = FHost.Call("GetAdditionalActions", {THostValue::Empty()}).Params[0].Str;
+    EXPECT_NE(Actions.find("Name=\"GetKKTParams\" Caption=\"Параметры и состояние ККТ\""), std::string::npos)
+        << Actions;
+
+    std::string Registration, State, Counters;
+    fs::path Shot;
+    TCallResult R = RunWindow([&](unsigned long W) {
+        Registration = GridText(W, "Адрес электронной почты отправителя чека");
+        NextTab(W);
+        State = GridText(W, "Текущее время ККТ");
+        // No selection in the picture.
+        Shell("xdotool windowfocus --sync " + std::to_string(W) + " key shift+ctrl+a 2>/dev/null");
+        std::this_thread::sleep_for(300ms);
+        Shot = Screenshot(W, "kkt-data.png");
+        NextTab(W);
+        Counters = GridText(W, "Сумма встречными возвратов");
+        CloseAsWindowManager(W);
+    });
+    ASSERT_EQ(FError, "") << (R.Result.Bool ? "" : FHost.LastError().second);
+    EXPECT_TRUE(R.Result.Bool) << FHost.LastError().second;
+    const std::string First = "Версия ФФД ФН\t1.2\nВерсия ФФД ККТ\t1.2\nПризнак регистрации ФН\tДа\n";
+    EXPECT_EQ(Registration.substr(0, First.size()), First);
+    EXPECT_NE(Registration.find("Регистрационный номер ККТ\t0000000001012345\n"), std::string::npos) << Registration;
+    EXPECT_NE(Registration.find("Системы налогообложения\tОСН\n"), std::string::npos) << Registration;
+    EXPECT_NE(Registration.find("Признак применения маркированных товаров\tДа\n"), std::string::npos);
+    EXPECT_NE(State.find("Состояние смены\tЗакрыта\n"), std::string::npos) << State;
+    EXPECT_NE(State.find("Текущее время ККТ\t01.01.2020 00:0"), std::string::npos) << State;
+    EXPECT_NE(Counters.find("Кол-во чеков продаж\t0\n"), std::string::npos) << Counters;
+    EXPECT_GT(fs::file_size(Shot), 5000u);
+
+    // Again, closed by its own button.
+    R = RunWindow([&](unsigned long W) {
+        GridText(W, "Адрес электронной почты отправителя чека");
+        ClickBottomButton(W, true);
+    });
+    ASSERT_EQ(FError, "") << (R.Result.Bool ? "" : FHost.LastError().second);
+    EXPECT_TRUE(R.Result.Bool) << FHost.LastError().second;
+    // The session the action opened for itself is closed with the window.
+    const TCallResult Status = FHost.Call(
+        "GetCurrentStatus", {THostValue::String(""), THostValue::String("<InputParameters/>"), THostValue::Empty()});
+    EXPECT_FALSE(Status.Result.Bool);
+    EXPECT_EQ(FHost.LastError().second, "Устройство не включено");
+}
+
+TEST_F(KktDataWindow, SetsTheClockAfterClosingAnOpenShiftWhenTheOperatorAgrees) {
+    // A closed shift: the clock is set at once, nothing is asked.
+    bool Asked = true, SetAtOnce = false;
+    TCallResult R = RunWindow([&](unsigned long W) {
+        GridText(W, "Адрес электронной почты отправителя чека");
+        NextTab(W);
+        GridText(W, "Текущее время ККТ");
+        ClickBottomButton(W, false);
+        SetAtOnce = Eventually([&] { return ClockSetToNow(); });
+        Asked = FindWindow("Подтверждение", 1s) != 0;
+        ClickBottomButton(W, true);
+    });
+    ASSERT_EQ(FError, "") << (R.Result.Bool ? "" : FHost.LastError().second);
+    EXPECT_TRUE(R.Result.Bool) << FHost.LastError().second;
+    EXPECT_TRUE(SetAtOnce);
+    EXPECT_FALSE(Asked);
+
+    // An open shift, on the host's own session: "Нет" keeps shift and clock,
+    // "Да" closes the shift and sets the clock.
+    FEmu.Device().SetClock(fr::ISODateToUnix("2020-01-01T00:00:00"));
+    const TCallResult Opened = FHost.Call("Open", {THostValue::Empty()});
+    ASSERT_TRUE(Opened.Result.Bool) << FHost.LastError().second;
+    const std::string Cashier = "<InputParameters><Parameters CashierName=\"Кассир\"/></InputParameters>";
+    ASSERT_TRUE(
+        FHost.Call("OpenShift", {THostValue::String(""), THostValue::String(Cashier), THostValue::Empty()}).Result.Bool)
+        << FHost.LastError().second;
+    bool AskedFirst = false, AskedAgain = false, OpenAfterNo = false, ClockKeptAfterNo = false, SetAfterYes = false;
+    R = RunWindow([&](unsigned long W) {
+        GridText(W, "Адрес электронной почты отправителя чека");
+        NextTab(W);
+        GridText(W, "Состояние смены\tОткрыта");
+        ClickBottomButton(W, false);
+        AskedFirst = AnswerBox("Подтверждение", "Escape");
+        std::this_thread::sleep_for(1s);
+        OpenAfterNo = FEmu.Device().ShiftOpen();
+        ClockKeptAfterNo = !ClockSetToNow();
+        ClickBottomButton(W, false);
+        AskedAgain = AnswerBox("Подтверждение", "Return");
+        SetAfterYes = Eventually([&] { return ClockSetToNow(); });
+        ClickBottomButton(W, true);
+    });
+    ASSERT_EQ(FError, "") << (R.Result.Bool ? "" : FHost.LastError().second);
+    EXPECT_TRUE(R.Result.Bool) << FHost.LastError().second;
+    EXPECT_TRUE(AskedFirst);
+    EXPECT_TRUE(OpenAfterNo);
+    EXPECT_TRUE(ClockKeptAfterNo);
+    EXPECT_TRUE(AskedAgain);
+    EXPECT_TRUE(SetAfterYes);
+    EXPECT_FALSE(FEmu.Device().ShiftOpen());
+    EXPECT_EQ(FEmu.Device().Documents().back().Type, 5);  // the shift report
+    // The host's session stays open.
+    EXPECT_TRUE(FHost.Call("Close", {THostValue::String("")}).Result.Bool);
+}
+
+// A failure of the driver is shown in a message box and the window stays:
+// the storage refuses the exchange status of the state tab, first while the
+// window fills before it is shown (the registration tab fills all the same),
+// then on "Обновить данные" of the context menu; F5 then fills the tab.
+TEST_F(KktDataWindow, ShowsDeviceFailuresAndStaysOpen) {
+    FEmu.Device().FailCommand(0xFF39, 1, 0x01);
+    bool FirstShown = false, RefreshShown = false, StillThere = false;
+    std::string Registration, State;
+    std::thread User([&] {
+        FirstShown = AnswerBox("Ошибка", "Return");
+        const unsigned long W = FindWindow("Данные ККТ");
+        if (!W) {
+            FError = "the window did not appear";
+            return;
+        }
+        Registration = GridText(W, "Адрес электронной почты отправителя чека");
+        NextTab(W);
+        // "Обновить данные" from the grid's context menu, then by its key.
+        FEmu.Device().FailCommand(0xFF39, 1, 0x01);
+        Shell("xdotool windowfocus --sync " + std::to_string(W) + " key shift+F10 2>/dev/null");
+        std::this_thread::sleep_for(1500ms);
+        Shell("xdotool key Down Return 2>/dev/null");
+        RefreshShown = AnswerBox("Ошибка", "Return");
+        StillThere = FindWindow("Данные ККТ", 2s) != 0;
+        Shell("xdotool windowfocus --sync " + std::to_string(W) + " key F5 2>/dev/null");
+        State = GridText(W, "Текущее время ККТ");
+        CloseAsWindowManager(W);
+    });
+    const TCallResult R = FHost.Call("DoAdditionalAction", {THostValue::String("GetKKTParams")});
+    User.join();
+    ASSERT_EQ(FError, "") << (R.Result.Bool ? "" : FHost.LastError().second);
+    EXPECT_TRUE(R.Result.Bool) << FHost.LastError().second;
+    EXPECT_TRUE(FirstShown);
+    EXPECT_NE(Registration.find("Признак регистрации ФН\tДа"), std::string::npos) << Registration;
+    EXPECT_TRUE(RefreshShown);
+    EXPECT_TRUE(StillThere);
+    EXPECT_NE(State.find("Состояние смены\tЗакрыта"), std::string::npos) << State;
 }
 
 // Without a graphical session the actions fail with a text and load no GTK.
@@ -274,6 +508,38 @@ TEST(WindowsNoDisplay, ActionsFailWithATextAndLoadNoGtk) {
     if (!Wayland.empty()) setenv("WAYLAND_DISPLAY", Wayland.c_str(), 1);
 }
 
+// Without a display the KKT data window fails the same way, after opening
+// a session of its own, which it closes again.
+TEST(WindowsNoDisplay, KktDataWindowFailsAndClosesTheSessionItOpened) {
+    const std::string Display = std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "";
+    const std::string Wayland = std::getenv("WAYLAND_DISPLAY") ? std::getenv("WAYLAND_DISPLAY") : "";
+    unsetenv("DISPLAY");
+    unsetenv("WAYLAND_DISPLAY");
+    fr::TEmulator Emu;
+    const uint16_t Port = Emu.StartTCP();
+    TComponentHost Host;
+    Host.Load(FR_LIBRARY_PATH);
+    ASSERT_TRUE(Host.Create("fr_orvalen1c8x3n"));
+    Host.Call("SetParameter", {THostValue::String("PortNumber"), THostValue::Int32(9999)});
+    Host.Call("SetParameter", {THostValue::String("IPPort"), THostValue::Int32(Port)});
+    Host.Call("SetParameter", {THostValue::String("MteDriver"), THostValue::Boolean(true)});
+    Emu.Device().ClearCommands();
+    const TCallResult R = Host.Call("DoAdditionalAction", {THostValue::String("GetKKTParams")});
+    EXPECT_FALSE(R.Result.Bool);
+    const auto [Code, Text] = Host.LastError();
+    EXPECT_EQ(Code, 1001);
+    EXPECT_NE(Text.find("Нет графического сеанса: окно «Данные ККТ»"), std::string::npos) << Text;
+    EXPECT_FALSE(Emu.Device().Commands().empty());  // the session was opened
+    const TCallResult Status = Host.Call(
+        "GetCurrentStatus", {THostValue::String(""), THostValue::String("<InputParameters/>"), THostValue::Empty()});
+    EXPECT_FALSE(Status.Result.Bool);
+    EXPECT_EQ(Host.LastError().second, "Устройство не включено");
+    Host.Destroy();
+    Emu.Stop();
+    if (!Display.empty()) setenv("DISPLAY", Display.c_str(), 1);
+    if (!Wayland.empty()) setenv("WAYLAND_DISPLAY", Wayland.c_str(), 1);
+}
+
 // The library itself needs no GTK: its dynamic section names no GTK or GDK
 // library; the module it carries does.
 TEST(WindowsNoDisplay, LibraryLinksNoGtk) {
@@ -291,9 +557,9 @@ TEST(WindowsNoDisplay, MissingGtkFailsTheActionWithAText) {
     const fs::path Dir = TX11Environment::Dir / "broken-gtk";
     fs::create_directories(Dir);
     std::ofstream(Dir / "libgtk-3.so.0") << "";
-    const std::string Out = Shell("env LD_LIBRARY_PATH=" + Dir.string() + " DISPLAY=:99 " + FR_BINARY_DIR +
-                                  "/tools/drvtest --lib " + FR_LIBRARY_PATH +
-                                  " call DoAdditionalAction s:ShowHelp -- call GetLastError e 2>&1");
+    const std::string Out =
+        Shell("env LD_LIBRARY_PATH=" + Dir.string() + " DISPLAY=:99 " + FR_BINARY_DIR + "/tools/drvtest --lib " +
+              FR_LIBRARY_PATH + " call DoAdditionalAction s:ShowHelp -- call GetLastError e 2>&1");
     EXPECT_NE(Out.find("DoAdditionalAction: called, result false"), std::string::npos) << Out;
     EXPECT_NE(Out.find("GetLastError: 1001 Не удалось загрузить модуль окон драйвера"), std::string::npos) << Out;
     EXPECT_NE(Out.find("libgtk-3.so.0"), std::string::npos) << Out;
