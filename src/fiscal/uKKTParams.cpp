@@ -333,44 +333,29 @@ int KktSetClock(void* AContext, char* AErrorText, size_t AErrorTextSize) {
 
 void TDriver::GetKKTParams() {
     // Without a session the window opens one with the current parameters,
-    // filed under the empty identifier like the device test's, and closes it
-    // with the window: the host never learns of it and could not close it,
-    // and a serial port stays locked for everyone else while it is open.
-    const bool OpenHere = !FEnabled;
-    const std::string SavedID = FDeviceID;
-    struct TRestoreID {
-        std::string& ID;
-        std::string Saved;
-        ~TRestoreID() { ID = Saved; }
-    } RestoreID{FDeviceID, SavedID};
-    if (OpenHere) {
+    // filed under the empty identifier like the device test's, and leaves it
+    // open when it closes: in single-session mode the host's next operations
+    // use it, and Close("") ends it in either mode.
+    if (!FEnabled) {
+        const std::string SavedID = FDeviceID;
+        struct TRestoreID {
+            std::string& ID;
+            std::string Saved;
+            ~TRestoreID() { ID = Saved; }
+        } RestoreID{FDeviceID, SavedID};
         FDeviceID.clear();
         Open();
     }
-    const auto CloseHere = [&] {
-        if (!OpenHere || !FEnabled) return;
-        try {
-            Close("");
-        } catch (...) {
-            // Closing a local session does not fail; the window's outcome counts.
-        }
-    };
-    try {
-        TKKTParams Params(*this, DesktopDateTimeFormat());
-        TFrWindowRequest R{};
-        R.Kind = wkKktData;
-        R.Caption = "Данные ККТ";
-        R.KktContext = &Params;
-        R.KktRead = KktRead;
-        R.KktShiftState = KktShiftState;
-        R.KktCloseShift = KktCloseShift;
-        R.KktSetClock = KktSetClock;
-        RunServiceWindow(R);
-    } catch (...) {
-        CloseHere();
-        throw;
-    }
-    CloseHere();
+    TKKTParams Params(*this, DesktopDateTimeFormat());
+    TFrWindowRequest R{};
+    R.Kind = wkKktData;
+    R.Caption = "Данные ККТ";
+    R.KktContext = &Params;
+    R.KktRead = KktRead;
+    R.KktShiftState = KktShiftState;
+    R.KktCloseShift = KktCloseShift;
+    R.KktSetClock = KktSetClock;
+    RunServiceWindow(R);
 }
 
 }  // namespace fr
