@@ -25,6 +25,11 @@ constexpr int64_t LastCorrectionType = 1;
 constexpr int64_t LastTaxationSystem = 5;
 // Largest amount of a device money field: 5 bytes of kopecks.
 constexpr int64_t MaxFieldKopecks = (int64_t(1) << 40) - 1;
+// Operation registers that count the shift's cash-in and cash-out documents.
+constexpr uint8_t CashInCounter = 153;
+constexpr uint8_t CashOutCounter = 154;
+// Reads of the counter after a cash command whose answer was lost.
+constexpr int CashReadAttempts = 3;
 
 // The date of an ISO 8601 date ("2026-12-01") or date-time, as seconds since
 // 1970 at its midnight; a blank text is today.
@@ -73,9 +78,26 @@ void TDriver::CashInOutcome(pugi::xml_document&, TCurrency AAmount) {
         ApplyEnablePrinting();
         D.UnlockDataOutputMode();
         PrepareDevice();
-        D.Encash(AAmount);
-        D.WaitForPrint();
-        CutReceipt(false, true, -1);
+        // The register counts its cash documents of the shift: the count
+        // before the command tells a lost answer from a refused command.
+        const uint8_t Counter = AAmount.ToKopecks() > 0 ? CashInCounter : CashOutCounter;
+        int32_t Before = 0;
+        D.GetOperationRegAsInt(Counter, Before);
+        try {
+            D.Encash(AAmount);
+        } catch (const std::exception& E) {
+            WriteLog("TDriver", std::string("Внесение/выемка не подтверждена: ") + E.what(), llError);
+            if (!CashDocumentDone(Counter, Before)) throw;
+        }
+        // The document is registered: printing and the cut no longer decide
+        // the result, or the cashier would register it a second time.
+        try {
+            Device().WaitForPrint();
+            CutReceipt(false, true, -1);
+        } catch (const std::exception& E) {
+            WriteLog("TDriver", std::string("Внесение/выемка выполнена; печать или отрезка не завершены: ") + E.what(),
+                     llError);
+        }
     } catch (...) {
         RestorePrintSetting();
         DisconnectTCP();
@@ -83,6 +105,23 @@ void TDriver::CashInOutcome(pugi::xml_document&, TCurrency AAmount) {
     }
     RestorePrintSetting();
     DisconnectTCP();
+}
+
+bool TDriver::CashDocumentDone(uint8_t ACounter, int32_t ABefore) {
+    for (int Attempt = 0; Attempt < CashReadAttempts; ++Attempt) {
+        try {
+            Reconnect();
+            int32_t Now = 0;
+            Device().GetOperationRegAsInt(ACounter, Now);
+            // The register has two bytes and wraps.
+            const bool Done = ((Now - ABefore) & 0xFFFF) == 1;
+            if (Done) WriteLog("TDriver", "Внесение/выемка выполнена ККТ, ответ на команду был потерян", llInfo);
+            return Done;
+        } catch (const std::exception& E) {
+            WriteLog("TDriver", std::string("Счётчик внесений/выемок не прочитан: ") + E.what(), llError);
+        }
+    }
+    return false;
 }
 
 void TDriver::ProcessCorrectionCheck(pugi::xml_document& AIn, pugi::xml_document& AOut) {
