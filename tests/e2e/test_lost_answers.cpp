@@ -85,6 +85,41 @@ TEST_P(LostAnswers, ShiftChangeDoneIsReportedDone) {
     EXPECT_FALSE(D.ShiftOpen());
 }
 
+// Format 1.05: the register's own correction command. One the register
+// stored is reported with its number and fiscal sign.
+TEST_P(LostAnswers, LegacyCorrectionStoredIsReportedStored) {
+    TEmuConfig C = Config();
+    C.FFD = fr::efFFD105;
+    Start(C);
+    OpenShift();
+    const std::string Package =
+        "<CheckCorrectionPackage><Parameters OperationType=\"1\" TaxationSystems=\"0\">"
+        "<CorrectionData Type=\"0\" Description=\"Касса\" Date=\"2026-11-30\" Number=\"7\"/></Parameters>"
+        "<Positions><FiscalString VATRate=\"20\" VATAmount=\"10\"/></Positions>"
+        "<Payments Cash=\"100\"/></CheckCorrectionPackage>";
+    auto Correct = [&] { return Call("ProcessCorrectionCheck", {V::String(ID), V::String(Package), V::Empty()}); };
+    const int K = FrameOf("FF4A", Correct);
+    for (const TEmuFault Kind : kLostAnswers) {
+        SCOPED_TRACE(int(Kind));
+        const size_t Before = StoredReceipts();
+        Emu->FaultAtCommand(K, Kind);
+        const auto R = Correct();
+        ASSERT_TRUE(R.Result.Bool) << LastError().second;
+        ASSERT_EQ(StoredReceipts(), Before + 1);
+        pugi::xml_document Out;
+        ASSERT_TRUE(Out.load_string(R.Params[2].Str.c_str()));
+        const pugi::xml_node P = Out.child("DocumentOutputParameters").child("Parameters");
+        const fr::TEmuDocument Doc = Emu->Device().Documents().back();
+        EXPECT_EQ(P.attribute("CheckNumber").as_string(), std::to_string(Doc.Number));
+        EXPECT_EQ(P.attribute("FiscalSign").as_string(), std::to_string(Doc.FiscalSign));
+    }
+    const size_t Before = StoredReceipts();
+    Emu->FaultAtCommand(K, TEmuFault::DeviceError, 0x45);
+    EXPECT_FALSE(Correct().Result.Bool);
+    EXPECT_EQ(StoredReceipts(), Before);
+    EXPECT_FALSE(Emu->Device().ReceiptOpen());
+}
+
 INSTANTIATE_TEST_SUITE_P(Link, LostAnswers, ::testing::Values(true, false), LinkName);
 
 }  // namespace

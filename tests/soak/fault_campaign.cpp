@@ -14,7 +14,7 @@
 // The run ends with a table; any violation makes the exit code non-zero.
 //
 //   fault_campaign [--transport tcp|serial] [--ops N] [--seconds S]
-//                  [--seed N] [--fault-rate P] [--verbose]
+//                  [--seed N] [--fault-rate P] [--format 1.05|1.2] [--verbose]
 #include <unistd.h>
 
 #include <algorithm>
@@ -59,12 +59,13 @@ struct TOptions {
     uint64_t Seed = 1;
     double FaultRate = 0.1;  // share of operations with a fault set
     bool Verbose = false;
+    bool Legacy = false;  // format 1.05: corrections by the register's correction command
 };
 
 [[noreturn]] void Usage(const char* AWhy) {
     std::fprintf(stderr,
                  "%s\nusage: fault_campaign [--transport tcp|serial] [--ops N] [--seconds S] [--seed N] "
-                 "[--fault-rate P] [--verbose]\n",
+                 "[--fault-rate P] [--format 1.05|1.2] [--verbose]\n",
                  AWhy);
     std::exit(64);
 }
@@ -90,6 +91,10 @@ TOptions ParseOptions(int argc, char** argv) {
                 O.Seed = std::stoull(Next());
             } else if (A == "--fault-rate") {
                 O.FaultRate = std::stod(Next());
+            } else if (A == "--format") {
+                const std::string F = Next();
+                if (F != "1.05" && F != "1.2") Usage("format is 1.05 or 1.2");
+                O.Legacy = F == "1.05";
             } else if (A == "--verbose") {
                 O.Verbose = true;
             } else {
@@ -294,6 +299,7 @@ private:
         return B;
     }
     std::string ReceiptPackage(bool ACorrection, const std::string& AMarkCode);
+    std::string LegacyCorrectionPackage();
 
     void PrintTable(double ASeconds, long ARssStart, long ARssEnd) const;
 
@@ -318,6 +324,7 @@ private:
 void TCampaign::Start() {
     fr::TEmuConfig C;
     C.PrintPolls = 0;
+    if (FOpt.Legacy) C.FFD = fr::efFFD105;
     FEmu = std::make_unique<TEmulator>(C);
     FHost = std::make_unique<TComponentHost>();
     FHost->Load(FR_LIBRARY_PATH);
@@ -370,11 +377,15 @@ TOpKind TCampaign::ChooseOperation() {
                                                   {okText, 6},       {okMarkRequest, 8}, {okStatus, 16}, {okDocInfo, 8},
                                                   {okCloseShift, 2}, {okOpenShift, 1}};
     int Total = 0;
-    for (const auto& M : Mix) Total += M.second;
+    // Format 1.05 knows no marking-code checks.
+    auto Weight = [&](const std::pair<TOpKind, int>& M) {
+        return FOpt.Legacy && M.first == okMarkRequest ? 0 : M.second;
+    };
+    for (const auto& M : Mix) Total += Weight(M);
     int X = Uniform(1, Total);
     for (const auto& M : Mix) {
-        if (X <= M.second) return M.first;
-        X -= M.second;
+        if (X <= Weight(M)) return M.first;
+        X -= Weight(M);
     }
     return okStatus;
 }
@@ -442,6 +453,20 @@ std::string TCampaign::ReceiptPackage(bool ACorrection, const std::string& AMark
            "/></" + Root + ">";
 }
 
+// A correction of format 1.05: totals by payment kind and tax rate.
+std::string TCampaign::LegacyCorrectionPackage() {
+    static const char* const Rates[] = {"20", "10", "0", "none"};
+    std::string Positions;
+    for (int I = Uniform(1, 3); I > 0; --I)
+        Positions += std::string("<FiscalString VATRate=\"") + Rates[Uniform(0, 3)] + "\" VATAmount=\"" +
+                     Money(Uniform(0, 10000)) + "\"/>";
+    return "<CheckCorrectionPackage><Parameters OperationType=\"" + std::string(Chance(0.5) ? "1" : "3") +
+           "\" TaxationSystems=\"0\" CashierName=\"Кассир Полевой\"><CorrectionData Type=\"" +
+           std::to_string(Uniform(0, 1)) + "\" Description=\"Касса\" Date=\"2026-11-30\" Number=\"7\"/></Parameters>" +
+           "<Positions>" + Positions + "</Positions><Payments Cash=\"" + Money(Uniform(1, 100000)) +
+           "\" ElectronicPayment=\"" + Money(Uniform(0, 100000)) + "\"/></CheckCorrectionPackage>";
+}
+
 // Receipts, corrections and marked receipts: a stored receipt document
 // exactly when the driver said so, with the number and fiscal sign it
 // reported; a receipt stored while the driver reported a failure must be
@@ -453,7 +478,8 @@ TOutcome TCampaign::DoFiscalDocument(TOpKind AKind, std::string& AWhy) {
         Code = FAcceptedCode;
         FAcceptedCode.clear();
     }
-    const std::string Package = ReceiptPackage(Correction, Code);
+    const std::string Package =
+        Correction && FOpt.Legacy ? LegacyCorrectionPackage() : ReceiptPackage(Correction, Code);
     const TCallResult R =
         Correction ? Call("ProcessCorrectionCheck", {V::String(FID), V::String(Package), V::Empty()})
                    : Call("ProcessCheck", {V::String(FID), V::Boolean(Chance(0.2)), V::String(Package), V::Empty()});
@@ -833,9 +859,9 @@ void TCampaign::RunOperation(long AIndex) {
 }
 
 void TCampaign::PrintTable(double ASeconds, long ARssStart, long ARssEnd) const {
-    std::printf("\nFault campaign over %s, seed %llu, fault rate %.2f: %ld operations in %.0f s\n\n",
-                FOpt.Tcp ? "TCP" : "a pseudo-terminal", static_cast<unsigned long long>(FOpt.Seed), FOpt.FaultRate,
-                FStats.Ops, ASeconds);
+    std::printf("\nFault campaign over %s, format %s, seed %llu, fault rate %.2f: %ld operations in %.0f s\n\n",
+                FOpt.Tcp ? "TCP" : "a pseudo-terminal", FOpt.Legacy ? "1.05" : "1.2",
+                static_cast<unsigned long long>(FOpt.Seed), FOpt.FaultRate, FStats.Ops, ASeconds);
     std::printf("%-16s %8s %9s %9s %8s %10s %9s\n", "operation", "count", "success", "failed", "lost+", "violation",
                 "max s");
     long Sum[ocOutcomeCount] = {};
