@@ -85,6 +85,21 @@ TEST_P(LostAnswers, ShiftChangeDoneIsReportedDone) {
     EXPECT_FALSE(D.ShiftOpen());
 }
 
+// A failed receipt whose annulment fails once is annulled by a second try:
+// the host's next calls (status reads) would otherwise find it still open.
+TEST_P(LostAnswers, ReceiptAnnulledWhenTheFirstAnnulmentFails) {
+    OpenShift();
+    const std::string Package =
+        "<CheckPackage><Parameters OperationType=\"1\" CashierName=\"К\"></Parameters><Positions>" +
+        Item("А", "1", "100", "100", "20", "16.67") + Item("Б", "1", "100", "100", "20", "16.67") +
+        "</Positions><Payments Cash=\"200\"/></CheckPackage>";
+    Emu->Device().FailCommand(0xFF46, 2, 0x33);  // the second item
+    Emu->Device().FailCommand(0x88, 1, 0x45);    // the clean-up's annulment
+    EXPECT_FALSE(Check(Package).Result.Bool);
+    EXPECT_FALSE(Emu->Device().ReceiptOpen());
+    EXPECT_EQ(StoredReceipts(), 0u);
+}
+
 // Format 1.05: the register's own correction command. One the register
 // stored is reported with its number and fiscal sign.
 TEST_P(LostAnswers, LegacyCorrectionStoredIsReportedStored) {

@@ -158,6 +158,7 @@ struct TStats {
     long Outcome[okCount][ocOutcomeCount] = {};
     long FaultsSet[fkCount] = {};
     long FaultsStruck[fkCount] = {};
+    long SecondFaults = 0;       // operations with a second fault
     long StaleOpenReceipts = 0;  // open after an operation, closed by the next
     double MaxOpSeconds[okCount] = {};
 };
@@ -268,6 +269,9 @@ public:
 private:
     // Setup and host calls.
     void Start();
+    // Ends the faults of the operation: called after its own host call, so
+    // that the checks that follow run on a sound link.
+    void EndFaults();
     TCallResult Call(const std::string& AName, const std::vector<V>& AParams);
     std::string Error() { return FHost->LastError().second; }
 
@@ -319,7 +323,22 @@ private:
     long FViolations = 0;
     std::filesystem::path FDataDir;
     std::unique_ptr<TWatchdog> FWatchdog;
+    // Faults of the current operation.
+    std::unique_ptr<TPowerCut> FCut;
+    bool FFaultsLive = false, FCutDone = false;
+    uint64_t FFrame0 = 0, FOpFrames = 0;
 };
+
+void TCampaign::EndFaults() {
+    if (!FFaultsLive) return;
+    FFaultsLive = false;
+    FCutDone = FCut && FCut->Done();
+    FCut.reset();
+    FOpFrames = FEmu->CommandFrameCount() - FFrame0;
+    fr::TEmuDevice& D = FEmu->Device();
+    auto L = D.Lock();
+    D.LinkFaults().Scheduled.clear();
+}
 
 void TCampaign::Start() {
     fr::TEmuConfig C;
@@ -350,6 +369,7 @@ void TCampaign::Start() {
 
 TCallResult TCampaign::Call(const std::string& AName, const std::vector<V>& AParams) {
     TCallResult R = FHost->Call(AName, AParams);
+    EndFaults();
     if (!R.Called || !R.StringsInHostMemory || FHost->Memory().LiveBlocks() != 0 || !FHost->Memory().Errors().empty()) {
         ++FViolations;
         std::fprintf(stderr, "VIOLATION: %s: host memory broken (called %d, strings in host memory %d, live %zu)\n",
@@ -792,13 +812,22 @@ void TCampaign::RunOperation(long AIndex) {
         K = Uniform(1, std::max(FMaxFrames[Kind], 4));
         ++FStats.FaultsSet[Fault];
     }
-    const uint64_t F0 = FEmu->CommandFrameCount();
-    std::unique_ptr<TPowerCut> Cut;
+    // Sometimes a second link fault a few frames later strikes whatever the
+    // driver does about the first (a resend, a recovery read, the clean-up).
+    int Second = -1, K2 = 0;
+    if (Fault >= 0 && Chance(0.25)) {
+        Second = Uniform(0, fkDeviceError);
+        K2 = K + Uniform(1, 4);
+        ++FStats.SecondFaults;
+    }
+    FFrame0 = FEmu->CommandFrameCount();
     if (Fault == fkPowerCut) {
-        Cut = std::make_unique<TPowerCut>(*FEmu, K);
+        FCut = std::make_unique<TPowerCut>(*FEmu, K);
     } else if (Fault >= 0) {
         FEmu->FaultAtCommand(K, TEmuFault(Fault), kDeviceErrors[Uniform(0, 3)]);
     }
+    if (Second >= 0) FEmu->FaultAtCommand(K2, TEmuFault(Second), kDeviceErrors[Uniform(0, 3)]);
+    FFaultsLive = true;
 
     // One exchange that never gets an answer may take the link's whole
     // worst case (TCP 90 s, serial 18 s); one fault costs at most that once,
@@ -816,16 +845,9 @@ void TCampaign::RunOperation(long AIndex) {
     }
     const double Seconds = std::chrono::duration<double>(TClock::now() - T0).count();
     FStats.MaxOpSeconds[Kind] = std::max(FStats.MaxOpSeconds[Kind], Seconds);
-    const uint64_t Frames = FEmu->CommandFrameCount() - F0;
-    bool Struck = false;
-    if (Fault == fkPowerCut) {
-        Struck = Cut->Done();
-        Cut.reset();
-    } else if (Fault >= 0) {
-        Struck = Frames >= uint64_t(K);
-        auto L = Dev.Lock();
-        Dev.LinkFaults().Scheduled.clear();
-    }
+    EndFaults();
+    const uint64_t Frames = FOpFrames;
+    const bool Struck = Fault == fkPowerCut ? FCutDone : Fault >= 0 && Frames >= uint64_t(K);
     if (Struck) ++FStats.FaultsStruck[Fault];
     if (Fault < 0) FMaxFrames[Kind] = std::max(FMaxFrames[Kind], int(Frames));
 
@@ -880,7 +902,8 @@ void TCampaign::PrintTable(double ASeconds, long ARssStart, long ARssEnd) const 
         Set += FStats.FaultsSet[F];
         Struck += FStats.FaultsStruck[F];
     }
-    std::printf("%-16s %8ld %8ld\n\n", "all", Set, Struck);
+    std::printf("%-16s %8ld %8ld\n", "all", Set, Struck);
+    std::printf("operations with a second fault a few frames after the first: %ld\n\n", FStats.SecondFaults);
     std::printf("failed: a clean failure, nothing done on the register\n");
     std::printf("lost+:  done on the register while the call failed, found by the host\n");
     std::printf("receipts left open by one operation and closed by the next: %ld\n", FStats.StaleOpenReceipts);
