@@ -9,8 +9,9 @@
 //   - no receipt stays open after the operation that follows;
 //   - a document the register stored while its answer was lost can be found
 //     by the host (GetCurrentStatus and GetDocumentInformation);
-//   - no operation runs past the worst case of the link (a watchdog), and
-//     every string the library hands the host is a host block, freed again.
+//   - no operation runs past the worst case of the link (a watchdog), every
+//     failure carries an error code and text, and every string the library
+//     hands the host is a host block, freed again.
 // The run ends with a table; any violation makes the exit code non-zero.
 //
 //   fault_campaign [--transport tcp|serial] [--ops N] [--seconds S]
@@ -374,6 +375,13 @@ TCallResult TCampaign::Call(const std::string& AName, const std::vector<V>& APar
         ++FViolations;
         std::fprintf(stderr, "VIOLATION: %s: host memory broken (called %d, strings in host memory %d, live %zu)\n",
                      AName.c_str(), int(R.Called), int(R.StringsInHostMemory), FHost->Memory().LiveBlocks());
+    }
+    // A failure reaches the host with its code and text; a success clears them.
+    const std::pair<int32_t, std::string> E = FHost->LastError();
+    if (R.Result.Bool ? E.first != 0 : E.first == 0 || E.second.empty()) {
+        ++FViolations;
+        std::fprintf(stderr, "VIOLATION: %s %s with error %d «%s»\n", AName.c_str(),
+                     R.Result.Bool ? "succeeded" : "failed", int(E.first), E.second.c_str());
     }
     return R;
 }
