@@ -166,6 +166,15 @@ private:
     void ProcessLegacyCorrectionCheck(pugi::xml_document& AIn, pugi::xml_document& AOut);
     // Table 17 field 7 back to its value at Open; a failure is only logged.
     void RestorePrintSetting();
+    // After a failed cash command: true when operation register ACounter
+    // moved on by one from ABefore, so the device did the document.
+    bool CashDocumentDone(uint8_t ACounter, int32_t ABefore);
+    // After a failed shift command: true when the device reports the shift
+    // open (AOpen) or closed, read over a fresh connection.
+    bool ShiftStateIs(bool AOpen);
+    // After a stored shift document: the print wait and the cut (failures
+    // only logged), then the output document, read up to three times.
+    void FinishShiftDocument(pugi::xml_document& AOut, uint32_t AMask);
     // Marking codes (uDriverMarking.cpp): clears the storage's buffer of
     // checked codes and the session's list.
     void ResetMarkingSession();

@@ -25,6 +25,12 @@ constexpr int64_t LastCorrectionType = 1;
 constexpr int64_t LastTaxationSystem = 5;
 // Largest amount of a device money field: 5 bytes of kopecks.
 constexpr int64_t MaxFieldKopecks = (int64_t(1) << 40) - 1;
+// Operation registers that count the shift's cash-in and cash-out documents.
+constexpr uint8_t CashInCounter = 153;
+constexpr uint8_t CashOutCounter = 154;
+// Reads of the device state after a document command whose answer was lost,
+// and of the output document after it.
+constexpr int DocumentReadAttempts = 3;
 
 // The date of an ISO 8601 date ("2026-12-01") or date-time, as seconds since
 // 1970 at its midnight; a blank text is today.
@@ -73,9 +79,26 @@ void TDriver::CashInOutcome(pugi::xml_document&, TCurrency AAmount) {
         ApplyEnablePrinting();
         D.UnlockDataOutputMode();
         PrepareDevice();
-        D.Encash(AAmount);
-        D.WaitForPrint();
-        CutReceipt(false, true, -1);
+        // The register counts its cash documents of the shift: the count
+        // before the command tells a lost answer from a refused command.
+        const uint8_t Counter = AAmount.ToKopecks() > 0 ? CashInCounter : CashOutCounter;
+        int32_t Before = 0;
+        D.GetOperationRegAsInt(Counter, Before);
+        try {
+            D.Encash(AAmount);
+        } catch (const std::exception& E) {
+            WriteLog("TDriver", std::string("Внесение/выемка не подтверждена: ") + E.what(), llError);
+            if (!CashDocumentDone(Counter, Before)) throw;
+        }
+        // The document is registered: printing and the cut no longer decide
+        // the result, or the cashier would register it a second time.
+        try {
+            Device().WaitForPrint();
+            CutReceipt(false, true, -1);
+        } catch (const std::exception& E) {
+            WriteLog("TDriver", std::string("Внесение/выемка выполнена; печать или отрезка не завершены: ") + E.what(),
+                     llError);
+        }
     } catch (...) {
         RestorePrintSetting();
         DisconnectTCP();
@@ -83,6 +106,23 @@ void TDriver::CashInOutcome(pugi::xml_document&, TCurrency AAmount) {
     }
     RestorePrintSetting();
     DisconnectTCP();
+}
+
+bool TDriver::CashDocumentDone(uint8_t ACounter, int32_t ABefore) {
+    for (int Attempt = 0; Attempt < DocumentReadAttempts; ++Attempt) {
+        try {
+            Reconnect();
+            int32_t Now = 0;
+            Device().GetOperationRegAsInt(ACounter, Now);
+            // The register has two bytes and wraps.
+            const bool Done = ((Now - ABefore) & 0xFFFF) == 1;
+            if (Done) WriteLog("TDriver", "Внесение/выемка выполнена ККТ, ответ на команду был потерян", llInfo);
+            return Done;
+        } catch (const std::exception& E) {
+            WriteLog("TDriver", std::string("Счётчик внесений/выемок не прочитан: ") + E.what(), llError);
+        }
+    }
+    return false;
 }
 
 void TDriver::ProcessCorrectionCheck(pugi::xml_document& AIn, pugi::xml_document& AOut) {
@@ -159,19 +199,52 @@ void TDriver::ProcessLegacyCorrectionCheck(pugi::xml_document& AIn, pugi::xml_do
         const int64_t OperationType = AttrInt(Parameters, "OperationType", 0);
         if (OperationType != 1 && OperationType != 3) RaiseEquError(1004);
 
+        // The storage's last document before the correction tells a lost
+        // answer from a refused command.
+        TFNCurrentStatus Before;
+        D.GetFNCurrentStatus(Before);
         S.FFiscalSign.clear();
         int64_t DocumentNumber = 0;
         Begun = true;
-        D.ProcessCorrectionCheck(S.FFiscalSign, DocumentNumber, uint8_t(Type), uint8_t(OperationType),
-                                 uint8_t(1u << TaxationSystem), Total, Paid[0], Paid[1], Paid[2], Paid[3], Paid[4],
-                                 Taxes[0], Taxes[1], Taxes[2], Taxes[3], Taxes[4], Taxes[5], Taxes[6], Taxes[7],
-                                 Taxes[8], Taxes[9], Description, Number, Date, CashierName,
-                                 CashierINN.empty() ? std::string() : RequisiteText(1203, CashierINN, false));
+        try {
+            D.ProcessCorrectionCheck(S.FFiscalSign, DocumentNumber, uint8_t(Type), uint8_t(OperationType),
+                                     uint8_t(1u << TaxationSystem), Total, Paid[0], Paid[1], Paid[2], Paid[3], Paid[4],
+                                     Taxes[0], Taxes[1], Taxes[2], Taxes[3], Taxes[4], Taxes[5], Taxes[6], Taxes[7],
+                                     Taxes[8], Taxes[9], Description, Number, Date, CashierName,
+                                     CashierINN.empty() ? std::string() : RequisiteText(1203, CashierINN, false));
+            Begun = false;
+            Device().GetDateTimeKKT(S.FDateTime);
+        } catch (const std::exception& E) {
+            WriteLog("TDriver", std::string("Чек коррекции не подтверждён: ") + E.what(), llError);
+            if (!RecoverClose(Before.DocumentNumber)) throw;
+        }
         Begun = false;
-        D.GetDateTimeKKT(S.FDateTime);
-        D.WaitForPrint();
-        CutReceipt(false, true, -1);
-        WriteDocumentOutputParameters(AOut);
+        // The correction is stored: printing and the cut no longer decide the
+        // result, and the output document is read up to three times.
+        try {
+            Device().WaitForPrint();
+            CutReceipt(false, true, -1);
+        } catch (const std::exception& E) {
+            WriteLog("TDriver", std::string("Чек коррекции сформирован; печать или отрезка не завершены: ") + E.what(),
+                     llError);
+        }
+        std::string LastError;
+        bool Written = false;
+        for (int Attempt = 0; Attempt < DocumentReadAttempts && !Written; ++Attempt) {
+            try {
+                if (Attempt > 0) Reconnect();
+                AOut.reset();
+                WriteDocumentOutputParameters(AOut);
+                Written = true;
+            } catch (const std::exception& E) {
+                LastError = E.what();
+            }
+        }
+        if (!Written) {
+            AOut.reset();
+            throw std::runtime_error("Чек коррекции зарегистрирован в ККТ (фискальный признак " + S.FFiscalSign +
+                                     "), но его параметры не получены: " + LastError);
+        }
     } catch (...) {
         // A correction begun but not formed is annulled, so that the next
         // document does not start inside it.

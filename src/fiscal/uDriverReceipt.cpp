@@ -25,6 +25,8 @@ namespace {
 
 // Attempts of the reads that decide or report a closed receipt.
 constexpr int CloseReadAttempts = 3;
+// Tries of the clean-up after a receipt.
+constexpr int CleanUpAttempts = 2;
 // Bits of the taxation-system byte that name a taxation system.
 constexpr int64_t LastTaxationSystem = 5;
 // Fiscal document types of a receipt and a correction receipt.
@@ -102,15 +104,23 @@ void TDriver::ProcessCheck(bool AElectronically, pugi::xml_document& AIn, pugi::
         Failure = std::current_exception();
     }
     // Clean-up: finish an interrupted print and annul a receipt left open.
-    // After a failure the TCP connection may be the thing that failed.
-    try {
-        if (Failure) Reconnect();
-        PrepareDevice();
-    } catch (const std::exception& E) {
-        if (Closed)
-            LogError(std::string("Чек закрыт; подготовка ККТ после чека не выполнена: ") + E.what());
-        else
-            Failure = std::current_exception();
+    // After a failure the TCP connection may be the thing that failed. A
+    // failed clean-up is tried once more over a fresh connection: a receipt
+    // left open would stay open through every read the host makes next.
+    for (int Attempt = 0; Attempt < CleanUpAttempts; ++Attempt) {
+        try {
+            if (Failure || Attempt > 0) Reconnect();
+            PrepareDevice();
+            break;
+        } catch (const std::exception& E) {
+            if (Attempt + 1 < CleanUpAttempts) {
+                LogError(std::string("Подготовка ККТ после чека не выполнена, повтор: ") + E.what());
+            } else if (Closed) {
+                LogError(std::string("Чек закрыт; подготовка ККТ после чека не выполнена: ") + E.what());
+            } else {
+                Failure = std::current_exception();
+            }
+        }
     }
     DisconnectTCP();
     if (Failure) std::rethrow_exception(Failure);

@@ -1,6 +1,7 @@
 // Shifts, status and reports: opening and closing the shift, the X report,
 // the report on the state of settlements, the current status, the copy of
 // the last document, the cash drawer, the line length and the clock.
+#include <exception>
 #include <iterator>
 #include <stdexcept>
 
@@ -10,6 +11,7 @@
 #include "base/uXmlUtils.h"
 #include "device/uTLVStructure.h"
 #include "fiscal/uDriver.h"
+#include "log/uLog.h"
 
 namespace fr {
 
@@ -48,6 +50,9 @@ constexpr uint32_t StatusOutput = ofShiftNumber | ofCheckNumber | ofShiftClosing
                                   ofCashBalance | ofDeviceState;
 constexpr uint32_t StatusWithCountersOutput = StatusOutput | ofCounters | ofCashInOut | ofPayments;
 constexpr uint32_t SettlementsReportOutput = ofShiftState | ofCounters | ofBacklog | ofCashBalance;
+// Reads of the shift state after a shift command whose answer was lost, and
+// of the output document after the shift changed.
+constexpr int ShiftReadAttempts = 3;
 
 void SetAttr(pugi::xml_node N, const char* AName, const std::string& AValue) {
     N.append_attribute(AName) = AValue.c_str();
@@ -193,26 +198,74 @@ void TDriver::OpenShift(pugi::xml_document& AIn, pugi::xml_document& AOut) {
         CheckShift(true);
         ReadCashier(AIn);
         PrepareDevice();
-        D.OpenDay(Utf8ToOem(Session().FCashierName), Session().FCashierINN);
-        D.WaitForPrint();
-        CutReceipt(false, true, -1);
-        FillOutputParameters(AOut, OpenShiftOutput);
+        try {
+            D.OpenDay(Utf8ToOem(Session().FCashierName), Session().FCashierINN);
+        } catch (const std::exception& E) {
+            WriteLog("TDriver", std::string("Открытие смены не подтверждено: ") + E.what(), llError);
+            if (!ShiftStateIs(true)) throw;
+        }
+        FinishShiftDocument(AOut, OpenShiftOutput);
     });
 }
 
 void TDriver::CloseShift(pugi::xml_document& AIn, pugi::xml_document& AOut) {
-    WithReportBracket(false, [&] {
+    // Once the shift is closed, a failed restore of the print setting is
+    // only logged: the report is made and must not be reported as failed.
+    WithReportBracket(true, [&] {
         TDevice& D = Device();
         uint8_t State = 0;
         D.IsDayOpened(State);
         if (State == 0) RaiseEquError(3005);
         ReadCashier(AIn);
         PrepareDevice();
-        D.ZReport(Utf8ToOem(Session().FCashierName), Session().FCashierINN);
-        D.WaitForPrint();
-        CutReceipt(false, true, -1);
-        FillOutputParameters(AOut, CloseShiftOutput);
+        try {
+            D.ZReport(Utf8ToOem(Session().FCashierName), Session().FCashierINN);
+        } catch (const std::exception& E) {
+            WriteLog("TDriver", std::string("Закрытие смены не подтверждено: ") + E.what(), llError);
+            if (!ShiftStateIs(false)) throw;
+        }
+        FinishShiftDocument(AOut, CloseShiftOutput);
     });
+}
+
+bool TDriver::ShiftStateIs(bool AOpen) {
+    for (int Attempt = 0; Attempt < ShiftReadAttempts; ++Attempt) {
+        try {
+            Reconnect();
+            uint8_t State = 0;
+            Device().IsDayOpened(State);
+            const bool Done = (State != 0) == AOpen;
+            if (Done) WriteLog("TDriver", "Смена изменена ККТ, ответ на команду был потерян", llInfo);
+            return Done;
+        } catch (const std::exception& E) {
+            WriteLog("TDriver", std::string("Состояние смены не прочитано: ") + E.what(), llError);
+        }
+    }
+    return false;
+}
+
+void TDriver::FinishShiftDocument(pugi::xml_document& AOut, uint32_t AMask) {
+    // The document is stored: printing and the cut no longer decide the result.
+    try {
+        Device().WaitForPrint();
+        CutReceipt(false, true, -1);
+    } catch (const std::exception& E) {
+        WriteLog("TDriver", std::string("Документ смены сформирован; печать или отрезка не завершены: ") + E.what(),
+                 llError);
+    }
+    std::string LastError;
+    for (int Attempt = 0; Attempt < ShiftReadAttempts; ++Attempt) {
+        try {
+            if (Attempt > 0) Reconnect();
+            AOut.reset();
+            FillOutputParameters(AOut, AMask);
+            return;
+        } catch (const std::exception& E) {
+            LastError = E.what();
+        }
+    }
+    AOut.reset();
+    throw std::runtime_error("Документ смены сформирован ККТ, но его параметры не получены: " + LastError);
 }
 
 void TDriver::PrintXReport(pugi::xml_document& AIn) {
@@ -246,7 +299,8 @@ void TDriver::GetCurrentStatus(pugi::xml_document& AIn, pugi::xml_document& AOut
 
 void TDriver::PrintCheckCopy(const std::string& ACheckNumber) {
     const int64_t Number = ParseInt(ACheckNumber).value_or(-1);
-    if (Number > 0 || Number == -1) throw std::runtime_error("Печать по номеру документа не поддерживается устройством");
+    if (Number > 0 || Number == -1)
+        throw std::runtime_error("Печать по номеру документа не поддерживается устройством");
     WithReportBracket(false, [&] {
         PrepareDevice();
         Device().PrintDocCopy();
