@@ -48,7 +48,7 @@ TEST(XmlUtils, WrittenDocumentsReadBack) {
     NewXmlDocument(D);
     pugi::xml_node E = D.append_child("e");
     E.append_attribute("a") = "x\x03y\tz\r";
-    E.text() = "1\x01\x1f2 &#3;";
+    E.text() = "1\x01\x1f" "2 &#3;";
     const std::string Text = XmlToText(D);
     pugi::xml_document Back;
     LoadXml(Back, Text);
