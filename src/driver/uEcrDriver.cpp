@@ -89,10 +89,7 @@ void TEcrlDriver::HostOperationFN(TV8Call& ACall) {
         // element, which the operation refuses as bad input; any other
         // parse error is reported as such.
         pugi::xml_document In;
-        const std::string Text = StripInvalidXmlChars(std::string_view(ACall.GetString(2)));
-        const pugi::xml_parse_result R =
-            In.load_buffer(Text.data(), Text.size(), pugi::parse_default, pugi::encoding_utf8);
-        if (!R && R.status != pugi::status_no_document_element) LoadXml(In, Text);
+        LoadXml(In, StripInvalidXmlChars(std::string_view(ACall.GetString(2))), /*AAllowNoElement=*/true);
         OperationFN(uint8_t(Type), In);
     });
 }

@@ -150,6 +150,14 @@ bool V8IsString(const tVariant* V) { return V && (V->vt == VTYPE_PSTR || V->vt =
 
 namespace {
 
+// The host's one-byte boolean: any byte other than 0 is true. Read as a byte,
+// since a value other than 0 or 1 is not a valid C++ bool.
+bool HostBool(const tVariant& V) {
+    uint8_t B = 0;
+    std::memcpy(&B, &V.bVal, 1);
+    return B != 0;
+}
+
 int32_t TruncToInt(double D) {
     if (std::isnan(D)) return 0;
     const double T = std::trunc(D);
@@ -194,7 +202,7 @@ double V8GetDouble(const tVariant* V) {
 }
 
 bool V8GetBool(const tVariant* V) {
-    if (V && V->vt == VTYPE_BOOL) return V->bVal;
+    if (V && V->vt == VTYPE_BOOL) return HostBool(*V);
     return V8GetInt(V) != 0;
 }
 
@@ -270,7 +278,7 @@ std::string V8ToText(const tVariant* V) {
         case VTYPE_R8: return FormatDouble(V->dblVal);
         case VTYPE_DATE: return DateToText(V->date);
         case VTYPE_TM: return TmToText(V->tmVal);
-        case VTYPE_BOOL: return V->bVal ? "True" : "False";
+        case VTYPE_BOOL: return HostBool(*V) ? "True" : "False";
         case VTYPE_PWSTR: return V8GetWString(V);
         // Narrow text is taken as UTF-8; broken sequences become U+FFFD.
         case VTYPE_PSTR:
