@@ -1,6 +1,7 @@
 // Helpers of the suites that run the library against the emulator: a
-// /dev/com<n> number no other test process holds, and the count of open
-// client connections to a TCP port.
+// /dev/com<n> number no other test process holds, the count of open
+// client connections to a TCP port, and device date-times as the driver
+// writes them.
 #pragma once
 
 #include <fcntl.h>
@@ -8,6 +9,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -65,4 +67,15 @@ inline int ClientConnections(uint16_t APort) {
         if (State == "01" && std::stoul(Remote.substr(Remote.find(':') + 1), nullptr, 16) == APort) ++N;
     }
     return N;
+}
+
+// A device date-time (seconds counted as if local time were UTC) as the
+// driver writes it into its output documents.
+inline std::string DeviceDateTimeText(int64_t ASeconds) {
+    const time_t T = time_t(ASeconds);
+    struct tm Tm {};
+    gmtime_r(&T, &Tm);
+    char Buf[32];
+    std::strftime(Buf, sizeof Buf, "%Y-%m-%dT%H:%M:%S", &Tm);
+    return Buf;
 }

@@ -40,16 +40,6 @@ std::string Hex(const std::string& ABytes) {
     return Out;
 }
 
-// Device date-times are seconds counted as if local time were UTC.
-std::string DateTimeText(int64_t ASeconds) {
-    const time_t T = time_t(ASeconds);
-    struct tm Tm {};
-    gmtime_r(&T, &Tm);
-    char Buf[32];
-    std::strftime(Buf, sizeof Buf, "%Y-%m-%dT%H:%M:%S", &Tm);
-    return Buf;
-}
-
 // The registration parameters as the host sends them; AChanges replace
 // attribute values, and the value "<absent>" leaves the attribute out.
 std::string FiscalXml(const TAttrs& AChanges = {}) {
@@ -262,7 +252,7 @@ TEST_P(Registration, RegisterAndReadBack) {
     EXPECT_EQ(Attributes(DataKKT(After)), (TAttrs{{"Fiscal", "true"},
                                                   {"DocumentNumber", "1"},
                                                   // the storage keeps it to the minute
-                                                  {"DateTime", DateTimeText(Docs[0].Time / 60 * 60)},
+                                                  {"DateTime", DeviceDateTimeText(Docs[0].Time / 60 * 60)},
                                                   {"KKTSerialNumber", "0000000012345678"},
                                                   {"FFDVersionFN", "1.2"},
                                                   {"FFDVersionKKT", "1.2"},
@@ -297,7 +287,7 @@ TEST_P(Registration, RegisterAndReadBack) {
     const auto P = Document(Doc, 1);
     EXPECT_STREQ(P.attribute("DocumentType").value(), "1");
     EXPECT_STREQ(P.attribute("DocNumber").value(), "1");
-    EXPECT_EQ(std::string(P.attribute("DateTime").value()), DateTimeText(Docs[0].Time));
+    EXPECT_EQ(std::string(P.attribute("DateTime").value()), DeviceDateTimeText(Docs[0].Time));
     EXPECT_EQ(std::string(P.attribute("FiscalSign").value()), std::to_string(Docs[0].FiscalSign));
     EXPECT_STREQ(P.attribute("CashierINN").value(), "500100732259");
     EXPECT_STREQ(P.attribute("CashierName").value(), "Иванов И.И.");
@@ -496,7 +486,7 @@ TEST_P(Registration, DocumentsByNumber) {
         const auto P = Doc.child("CheckPackage").child("Parameters");
         EXPECT_EQ(std::string(P.attribute("DocumentType").value()), std::to_string(E.Type));
         EXPECT_EQ(std::string(P.attribute("DocNumber").value()), std::to_string(E.Number));
-        EXPECT_EQ(std::string(P.attribute("DateTime").value()), DateTimeText(E.Time));
+        EXPECT_EQ(std::string(P.attribute("DateTime").value()), DeviceDateTimeText(E.Time));
         EXPECT_EQ(std::string(P.attribute("FiscalSign").value()), std::to_string(E.FiscalSign));
     }
     // 0 and below read the last document.

@@ -19,15 +19,6 @@
 namespace rcpt {
 namespace {
 
-std::string DateTimeText(int64_t ASeconds) {
-    const time_t T = time_t(ASeconds);
-    struct tm Tm {};
-    gmtime_r(&T, &Tm);
-    char Buf[32];
-    std::strftime(Buf, sizeof Buf, "%Y-%m-%dT%H:%M:%S", &Tm);
-    return Buf;
-}
-
 // The stored records as "path=value": a path is the tags from the top
 // record down, "/"-separated, items numbered "1059[n]"; values are decoded
 // by the library's tag table, a tag it does not know is "#" and its bytes
@@ -392,7 +383,7 @@ protected:
         pugi::xml_node P = Expected.child("CheckPackage").child("Parameters");
         P.append_attribute("DocumentType") = std::to_string(Stored.Type).c_str();
         P.append_attribute("DocNumber") = std::to_string(Stored.Number).c_str();
-        P.append_attribute("DateTime") = DateTimeText(Stored.Time).c_str();
+        P.append_attribute("DateTime") = DeviceDateTimeText(Stored.Time).c_str();
         P.append_attribute("FiscalSign") = std::to_string(Stored.FiscalSign).c_str();
         EXPECT_TRUE(SameTree(Actual.document_element(), Expected.document_element(), "")) << Text;
 
