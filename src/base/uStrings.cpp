@@ -147,7 +147,28 @@ size_t Utf8Length(std::string_view S) { return Utf8ToUtf32(S).size(); }
 std::string LowerCase(std::string_view S) { return MapChars(S, FoldLower); }
 std::string UpperCase(std::string_view S) { return MapChars(S, FoldUpper); }
 
-bool SameText(std::string_view A, std::string_view B) { return LowerCase(A) == LowerCase(B); }
+// Setting and element names are compared on every host call, so the common
+// case (both texts valid UTF-8) folds character by character without
+// building new strings. Folding keeps each character's UTF-8 length, so texts
+// of different byte lengths never match and both walks stay in step. Texts
+// with invalid bytes (or NULs) take the full conversion, which turns each
+// invalid byte into U+FFFD first.
+bool SameText(std::string_view A, std::string_view B) {
+    if (A.empty() || B.empty()) return A.empty() && B.empty();
+    const bool Valid = g_utf8_validate_len(A.data(), gsize(A.size()), nullptr) &&
+                       g_utf8_validate_len(B.data(), gsize(B.size()), nullptr);
+    if (!Valid) return LowerCase(A) == LowerCase(B);
+    if (A.size() != B.size()) return false;
+    const char* P = A.data();
+    const char* Q = B.data();
+    const char* const End = P + A.size();
+    while (P < End) {
+        if (FoldLower(g_utf8_get_char(P)) != FoldLower(g_utf8_get_char(Q))) return false;
+        P = g_utf8_next_char(P);
+        Q = g_utf8_next_char(Q);
+    }
+    return true;
+}
 
 bool SameTextAscii(std::string_view A, std::string_view B) {
     if (A.size() != B.size()) return false;

@@ -3,7 +3,11 @@
 #include <cairo.h>
 #include <pango/pangocairo.h>
 
+#include <algorithm>
+#include <array>
+#include <bit>
 #include <climits>
+#include <cstring>
 #include <cmath>
 #include <memory>
 #include <mutex>
@@ -112,6 +116,27 @@ void TMonoBitmap::SetDot(int AX, int AY, bool ABlack) {
     uint8_t& B = FBits[Index(AX, AY)];
     const auto Mask = uint8_t(0x80u >> (AX % 8));
     B = ABlack ? uint8_t(B | Mask) : uint8_t(B & ~Mask);
+}
+
+void TMonoBitmap::SetRowFromGrey(int AY, const unsigned char* AGrey) {
+    if (AY < 0 || AY >= FHeight) throw std::out_of_range("TMonoBitmap: row outside");
+    uint8_t* Row = FBits.data() + size_t(AY) * size_t(Stride());
+    // A level of 128 or more has its top bit set: that bit is the dot. Eight
+    // levels are read as one big-endian word (the leftmost in the top byte);
+    // the multiplication gathers their top bits, leftmost first, into the
+    // word's top byte without carries, since each bit lands on its own place.
+    const int Whole = FWidth / 8;
+    for (int I = 0; I < Whole; ++I) {
+        uint64_t Word;
+        std::memcpy(&Word, AGrey + size_t(I) * 8, 8);
+        if constexpr (std::endian::native == std::endian::little) Word = __builtin_bswap64(Word);
+        Row[I] = uint8_t(((Word & 0x8080808080808080ull) * 0x0002040810204081ull) >> 56);
+    }
+    if (FWidth % 8 != 0) {
+        uint8_t B = 0;
+        for (int J = 0; J < FWidth % 8; ++J) B |= uint8_t((AGrey[Whole * 8 + J] & 0x80u) >> J);
+        Row[Whole] = B;
+    }
 }
 
 size_t TMonoBitmap::BlackCount() const {
@@ -260,11 +285,7 @@ const TMonoBitmap& TGraphicText::Render() {
     TMonoBitmap Bitmap(W, H);
     const unsigned char* Data = cairo_image_surface_get_data(Surface.get());
     const int Stride = cairo_image_surface_get_stride(Surface.get());
-    for (int Y = 0; Y < H; ++Y) {
-        const unsigned char* Row = Data + size_t(Y) * size_t(Stride);
-        for (int XDot = 0; XDot < W; ++XDot)
-            if (Row[XDot] >= 128) Bitmap.SetDot(XDot, Y, true);
-    }
+    for (int Y = 0; Y < H; ++Y) Bitmap.SetRowFromGrey(Y, Data + size_t(Y) * size_t(Stride));
     FBitMap = std::move(Bitmap);
     return FBitMap;
 }
@@ -273,10 +294,18 @@ std::string TGraphicText::BitmapToPrinterRows(const TMonoBitmap& ABitmap) {
     const size_t BytesPerRow = size_t(ABitmap.Width() / 8);
     const size_t Stride = size_t(ABitmap.Stride());
     const std::vector<uint8_t>& Bits = ABitmap.Bits();
-    std::string Rows;
-    Rows.reserve(BytesPerRow * size_t(ABitmap.Height()));
-    for (int Y = 0; Y < ABitmap.Height(); ++Y)
-        for (size_t B = 0; B < BytesPerRow; ++B) Rows.push_back(char(ReverseBits8(Bits.at(size_t(Y) * Stride + B))));
+    // The printer takes the leftmost dot of a byte in its lowest bit.
+    static const auto Reversed = [] {
+        std::array<char, 256> T{};
+        for (uint32_t V = 0; V < 256; ++V) T[V] = char(ReverseBits8(V));
+        return T;
+    }();
+    std::string Rows(BytesPerRow * size_t(ABitmap.Height()), '\0');
+    char* Out = Rows.data();
+    for (int Y = 0; Y < ABitmap.Height(); ++Y) {
+        const uint8_t* Row = Bits.data() + size_t(Y) * Stride;
+        for (size_t B = 0; B < BytesPerRow; ++B) *Out++ = Reversed[Row[B]];
+    }
     return Rows;
 }
 

@@ -28,6 +28,9 @@ public:
     // Dot (AX, AY) is black. Raises std::out_of_range outside the picture.
     bool Dot(int AX, int AY) const;
     void SetDot(int AX, int AY, bool ABlack);
+    // Row AY from Width() grey levels (0 white .. 255 black): a level of
+    // 128 or more is a black dot. Raises std::out_of_range outside the picture.
+    void SetRowFromGrey(int AY, const unsigned char* AGrey);
     // Number of black dots, for comparing renderings.
     size_t BlackCount() const;
     // Packed rows, Height() × Stride() bytes.

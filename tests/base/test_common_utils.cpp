@@ -85,6 +85,32 @@ TEST(TextConversion, InvalidInputAndNuls) {
 
 // ---- Hex and byte encodings --------------------------------------------------------------
 
+// Names match without regard to case, Latin and Cyrillic alike (Ё and the
+// other letters before А included); invalid bytes match only the same
+// invalid bytes' replacement.
+TEST(TextConversion, SameTextFoldsLatinAndCyrillic) {
+    const struct {
+        std::string A, B;
+        bool Same;
+    } Cases[] = {
+        {"Password", "PASSWORD", true},
+        {"ПАРОЛЬ ЁЖ Ђ", "пароль ёж ђ", true},
+        {"Пароль", "Паролъ", false},
+        {"ab", "abc", false},
+        {"", "", true},
+        {"", "\xFF", false},
+        {"a\xFF" "b", "A\xFE" "B", true},  // both become a U+FFFD b
+        {"a\xFF" "b", "A\uFFFDB", true},
+        {"a\xFF", "a", false},
+        {std::string("a\0b", 3), std::string("A\0B", 3), true},
+        {"ǅ", "ǆ", false},  // folding stops at Latin and Cyrillic
+    };
+    for (const auto& C : Cases) {
+        EXPECT_EQ(SameText(C.A, C.B), C.Same) << C.A << " / " << C.B;
+        EXPECT_EQ(SameText(C.A, C.B), LowerCase(C.A) == LowerCase(C.B)) << C.A << " / " << C.B;
+    }
+}
+
 TEST(HexEncodings, HexToInt) {
     const std::pair<const char*, uint64_t> Cases[] = {
         {"1fh", 31},

@@ -108,6 +108,27 @@ TEST(GraphicRows, BitZeroIsTheLeftmostDotAndPartialBytesAreNotSent) {
     EXPECT_THROW(B.Dot(20, 0), std::out_of_range);
 }
 
+TEST(GraphicRows, GreyRowsBecomeTheSameDotsAsSetOneByOne) {
+    const unsigned char Grey[2][11] = {{0, 128, 127, 255, 0, 0, 0, 200, 129, 0, 255},
+                                       {255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255}};
+    TMonoBitmap FromRows(11, 2), FromDots(11, 2);
+    for (int Y = 0; Y < 2; ++Y) {
+        FromRows.SetRowFromGrey(Y, Grey[Y]);
+        for (int X = 0; X < 11; ++X) FromDots.SetDot(X, Y, Grey[Y][X] >= 128);
+    }
+    EXPECT_EQ(FromRows, FromDots);
+    EXPECT_EQ(FromRows.Bits(), (std::vector<uint8_t>{0x51, 0xA0, 0xFF, 0xE0}));
+    EXPECT_THROW(FromRows.SetRowFromGrey(2, Grey[0]), std::out_of_range);
+
+    // A wide row of every level, in an order that mixes them.
+    std::vector<unsigned char> Wide(203);
+    for (size_t X = 0; X < Wide.size(); ++X) Wide[X] = static_cast<unsigned char>(X * 97 % 256);
+    TMonoBitmap WideRows(203, 1), WideDots(203, 1);
+    WideRows.SetRowFromGrey(0, Wide.data());
+    for (int X = 0; X < 203; ++X) WideDots.SetDot(X, 0, Wide[size_t(X)] >= 128);
+    EXPECT_EQ(WideRows, WideDots);
+}
+
 TEST(GraphicRows, DeviceCallGivesRowsOf320DotsAndHeightOfTheText) {
     const TRendered R = With("ИТОГО 123");
     EXPECT_EQ(R.Width, 320);
