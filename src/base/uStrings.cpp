@@ -142,10 +142,16 @@ std::string Utf32ToUtf8(std::u32string_view S) {
     });
 }
 
-size_t Utf8Length(std::string_view S) { return Utf8ToUtf32(S).size(); }
+size_t Utf8Length(std::string_view S) {
+    return Utf8ToUtf32(S).size();
+}
 
-std::string LowerCase(std::string_view S) { return MapChars(S, FoldLower); }
-std::string UpperCase(std::string_view S) { return MapChars(S, FoldUpper); }
+std::string LowerCase(std::string_view S) {
+    return MapChars(S, FoldLower);
+}
+std::string UpperCase(std::string_view S) {
+    return MapChars(S, FoldUpper);
+}
 
 // Setting and element names are compared on every host call, so the common
 // case (both texts valid UTF-8) folds character by character without
@@ -181,7 +187,9 @@ bool SameTextAscii(std::string_view A, std::string_view B) {
     return true;
 }
 
-std::string Trim(std::string_view S) { return std::string(TrimView(S)); }
+std::string Trim(std::string_view S) {
+    return std::string(TrimView(S));
+}
 
 std::optional<int64_t> ParseInt(std::string_view S) {
     S = TrimView(S);

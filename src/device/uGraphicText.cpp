@@ -7,8 +7,8 @@
 #include <array>
 #include <bit>
 #include <climits>
-#include <cstring>
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -59,7 +59,6 @@ PangoFontMap* FontMap() {
     }
     return GFontMap.get();
 }
-
 
 constexpr double MMPerInch = 25.400051;
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -172,9 +173,13 @@ private:
     // After a failed shift command: true when the device reports the shift
     // open (AOpen) or closed, read over a fresh connection.
     bool ShiftStateIs(bool AOpen);
-    // After a stored shift document: the print wait and the cut (failures
-    // only logged), then the output document, read up to three times.
-    void FinishShiftDocument(pugi::xml_document& AOut, uint32_t AMask);
+    // After a document the device has stored (a shift document, a
+    // correction): the print wait and the cut, whose failures are only
+    // logged with APrintFailedLog, then AWriteOutput fills AOut, tried up to
+    // three times on fresh connections. When every read fails, AOut is
+    // emptied and AReadFailedText with the last error is raised.
+    void FinishStoredDocument(pugi::xml_document& AOut, const std::function<void()>& AWriteOutput,
+                              const std::string& APrintFailedLog, const std::string& AReadFailedText);
     // Marking codes (uDriverMarking.cpp): clears the storage's buffer of
     // checked codes and the session's list.
     void ResetMarkingSession();

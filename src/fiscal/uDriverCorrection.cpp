@@ -219,32 +219,11 @@ void TDriver::ProcessLegacyCorrectionCheck(pugi::xml_document& AIn, pugi::xml_do
             if (!RecoverClose(Before.DocumentNumber)) throw;
         }
         Begun = false;
-        // The correction is stored: printing and the cut no longer decide the
-        // result, and the output document is read up to three times.
-        try {
-            Device().WaitForPrint();
-            CutReceipt(false, true, -1);
-        } catch (const std::exception& E) {
-            WriteLog("TDriver", std::string("Чек коррекции сформирован; печать или отрезка не завершены: ") + E.what(),
-                     llError);
-        }
-        std::string LastError;
-        bool Written = false;
-        for (int Attempt = 0; Attempt < DocumentReadAttempts && !Written; ++Attempt) {
-            try {
-                if (Attempt > 0) Reconnect();
-                AOut.reset();
-                WriteDocumentOutputParameters(AOut);
-                Written = true;
-            } catch (const std::exception& E) {
-                LastError = E.what();
-            }
-        }
-        if (!Written) {
-            AOut.reset();
-            throw std::runtime_error("Чек коррекции зарегистрирован в ККТ (фискальный признак " + S.FFiscalSign +
-                                     "), но его параметры не получены: " + LastError);
-        }
+        FinishStoredDocument(
+            AOut, [&] { WriteDocumentOutputParameters(AOut); },
+            "Чек коррекции сформирован; печать или отрезка не завершены: ",
+            "Чек коррекции зарегистрирован в ККТ (фискальный признак " + S.FFiscalSign +
+                "), но его параметры не получены: ");
     } catch (...) {
         // A correction begun but not formed is annulled, so that the next
         // document does not start inside it.

@@ -25,6 +25,8 @@ namespace {
 
 // Attempts of the reads that decide or report a closed receipt.
 constexpr int CloseReadAttempts = 3;
+// Reads of the output document of a stored shift document or correction.
+constexpr int StoredDocumentReadAttempts = 3;
 // Tries of the clean-up after a receipt.
 constexpr int CleanUpAttempts = 2;
 // Bits of the taxation-system byte that name a taxation system.
@@ -91,6 +93,30 @@ std::array<TCurrency, 16> ReadPayments(pugi::xml_node APayments) {
 void TDriver::Reconnect() {
     TDeviceDriver& S = Session();
     if (S.HasDevice() && S.FDevice->ConnectionType() == 1) ConnectTCP();
+}
+
+void TDriver::FinishStoredDocument(pugi::xml_document& AOut, const std::function<void()>& AWriteOutput,
+                                   const std::string& APrintFailedLog, const std::string& AReadFailedText) {
+    // The document is stored: printing and the cut no longer decide the result.
+    try {
+        Device().WaitForPrint();
+        CutReceipt(false, true, -1);
+    } catch (const std::exception& E) {
+        WriteLog("TDriver", APrintFailedLog + E.what(), llError);
+    }
+    std::string LastError;
+    for (int Attempt = 0; Attempt < StoredDocumentReadAttempts; ++Attempt) {
+        try {
+            if (Attempt > 0) Reconnect();
+            AOut.reset();
+            AWriteOutput();
+            return;
+        } catch (const std::exception& E) {
+            LastError = E.what();
+        }
+    }
+    AOut.reset();
+    throw std::runtime_error(AReadFailedText + LastError);
 }
 
 void TDriver::ProcessCheck(bool AElectronically, pugi::xml_document& AIn, pugi::xml_document& AOut,

@@ -50,8 +50,7 @@ constexpr uint32_t StatusOutput = ofShiftNumber | ofCheckNumber | ofShiftClosing
                                   ofCashBalance | ofDeviceState;
 constexpr uint32_t StatusWithCountersOutput = StatusOutput | ofCounters | ofCashInOut | ofPayments;
 constexpr uint32_t SettlementsReportOutput = ofShiftState | ofCounters | ofBacklog | ofCashBalance;
-// Reads of the shift state after a shift command whose answer was lost, and
-// of the output document after the shift changed.
+// Reads of the shift state after a shift command whose answer was lost.
 constexpr int ShiftReadAttempts = 3;
 
 void SetAttr(pugi::xml_node N, const char* AName, const std::string& AValue) {
@@ -204,7 +203,10 @@ void TDriver::OpenShift(pugi::xml_document& AIn, pugi::xml_document& AOut) {
             WriteLog("TDriver", std::string("Открытие смены не подтверждено: ") + E.what(), llError);
             if (!ShiftStateIs(true)) throw;
         }
-        FinishShiftDocument(AOut, OpenShiftOutput);
+        FinishStoredDocument(
+            AOut, [&] { FillOutputParameters(AOut, OpenShiftOutput); },
+            "Документ смены сформирован; печать или отрезка не завершены: ",
+            "Документ смены сформирован ККТ, но его параметры не получены: ");
     });
 }
 
@@ -224,7 +226,10 @@ void TDriver::CloseShift(pugi::xml_document& AIn, pugi::xml_document& AOut) {
             WriteLog("TDriver", std::string("Закрытие смены не подтверждено: ") + E.what(), llError);
             if (!ShiftStateIs(false)) throw;
         }
-        FinishShiftDocument(AOut, CloseShiftOutput);
+        FinishStoredDocument(
+            AOut, [&] { FillOutputParameters(AOut, CloseShiftOutput); },
+            "Документ смены сформирован; печать или отрезка не завершены: ",
+            "Документ смены сформирован ККТ, но его параметры не получены: ");
     });
 }
 
@@ -242,30 +247,6 @@ bool TDriver::ShiftStateIs(bool AOpen) {
         }
     }
     return false;
-}
-
-void TDriver::FinishShiftDocument(pugi::xml_document& AOut, uint32_t AMask) {
-    // The document is stored: printing and the cut no longer decide the result.
-    try {
-        Device().WaitForPrint();
-        CutReceipt(false, true, -1);
-    } catch (const std::exception& E) {
-        WriteLog("TDriver", std::string("Документ смены сформирован; печать или отрезка не завершены: ") + E.what(),
-                 llError);
-    }
-    std::string LastError;
-    for (int Attempt = 0; Attempt < ShiftReadAttempts; ++Attempt) {
-        try {
-            if (Attempt > 0) Reconnect();
-            AOut.reset();
-            FillOutputParameters(AOut, AMask);
-            return;
-        } catch (const std::exception& E) {
-            LastError = E.what();
-        }
-    }
-    AOut.reset();
-    throw std::runtime_error("Документ смены сформирован ККТ, но его параметры не получены: " + LastError);
 }
 
 void TDriver::PrintXReport(pugi::xml_document& AIn) {

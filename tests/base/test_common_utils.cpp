@@ -99,8 +99,14 @@ TEST(TextConversion, SameTextFoldsLatinAndCyrillic) {
         {"ab", "abc", false},
         {"", "", true},
         {"", "\xFF", false},
-        {"a\xFF" "b", "A\xFE" "B", true},  // both become a U+FFFD b
-        {"a\xFF" "b", "A\uFFFDB", true},
+        {"a\xFF"
+         "b",
+         "A\xFE"
+         "B",
+         true},  // both become a U+FFFD b
+        {"a\xFF"
+         "b",
+         "A\uFFFDB", true},
         {"a\xFF", "a", false},
         {std::string("a\0b", 3), std::string("A\0B", 3), true},
         {"ǅ", "ǆ", false},  // folding stops at Latin and Cyrillic
@@ -209,10 +215,8 @@ TEST(HexEncodings, MoneyToBytes6) {
     const std::pair<double, std::string> Cases[] = {
         {10.125, Hex("F4 03 00 00 00 00")},  // 1012.5 kopecks -> 1012
         {10.375, Hex("0E 04 00 00 00 00")},  // 1037.5 -> 1038
-        {0, Hex("00 00 00 00 00 00")},
-        {1234.56, Hex("40 E2 01 00 00 00")},
-        {-0.01, Hex("FF FF FF FF FF FF")},
-        {2814749767106.55, Hex("FF FF FF FF FF FF")},  // 2^48 - 1 kopecks
+        {0, Hex("00 00 00 00 00 00")},      {1234.56, Hex("40 E2 01 00 00 00")},
+        {-0.01, Hex("FF FF FF FF FF FF")},  {2814749767106.55, Hex("FF FF FF FF FF FF")},  // 2^48 - 1 kopecks
     };
     for (const auto& [Value, Expected] : Cases) EXPECT_EQ(ShowHex(MoneyToBytes6(Value)), ShowHex(Expected)) << Value;
     for (double Bad : {2814749767106.56, -1407374883553.29, std::nan(""), std::numeric_limits<double>::infinity()})
@@ -554,7 +558,8 @@ TEST(Base64, EncodesAndDecodesStrictly) {
     EXPECT_EQ(DecodeBase64("UVIt\r\nREFUQS0xMjM"), "QR-DATA-123");  // line breaks, no padding
     EXPECT_EQ(DecodeBase64("AP8Q"), std::string("\x00\xFF\x10", 3));
     EXPECT_EQ(DecodeBase64(""), "");
-    for (const char* Bad : {"@@@", "QQ=A", "Q", "QQ===", "QUJD=QUJD", "QUJD\x01"}) EXPECT_FALSE(DecodeBase64(Bad)) << Bad;
+    for (const char* Bad : {"@@@", "QQ=A", "Q", "QQ===", "QUJD=QUJD", "QUJD\x01"})
+        EXPECT_FALSE(DecodeBase64(Bad)) << Bad;
 }
 
 }  // namespace

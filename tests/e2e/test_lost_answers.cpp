@@ -85,6 +85,28 @@ TEST_P(LostAnswers, ShiftChangeDoneIsReportedDone) {
     EXPECT_FALSE(D.ShiftOpen());
 }
 
+// A closed shift whose output cannot be read is no plain failure: the host
+// is told the shift document was made. Two failed reads of the three are
+// passed over.
+TEST_P(LostAnswers, ShiftDocumentMadeButItsOutputNotRead) {
+    fr::TEmuDevice& D = Emu->Device();
+    for (const int Failures : {2, 3}) {
+        SCOPED_TRACE(Failures);
+        OpenShift();
+        for (int I = 1; I <= Failures; ++I) D.FailCommand(0xFF39, I, 0x45);  // exchange status, read for the output
+        const auto R = Shift("CloseShift");
+        EXPECT_FALSE(D.ShiftOpen());
+        if (Failures < 3) {
+            EXPECT_TRUE(R.Result.Bool) << LastError().second;
+            continue;
+        }
+        EXPECT_FALSE(R.Result.Bool);
+        EXPECT_NE(LastError().second.find("Документ смены сформирован ККТ, но его параметры не получены"),
+                  std::string::npos)
+            << LastError().second;
+    }
+}
+
 // A failed receipt whose annulment fails once is annulled by a second try:
 // the host's next calls (status reads) would otherwise find it still open.
 TEST_P(LostAnswers, ReceiptAnnulledWhenTheFirstAnnulmentFails) {
