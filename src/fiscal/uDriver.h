@@ -173,6 +173,9 @@ private:
     // After a failed shift command: true when the device reports the shift
     // open (AOpen) or closed, read over a fresh connection.
     bool ShiftStateIs(bool AOpen);
+    // After a failed report command: true when the storage's last document,
+    // read over a fresh connection, is a new one of type AType.
+    bool StoredDocumentIs(int64_t ADocumentBefore, int32_t AType);
     // After a document the device has stored (a shift document, a
     // correction): the print wait and the cut, whose failures are only
     // logged with APrintFailedLog, then AWriteOutput fills AOut, tried up to

@@ -50,8 +50,11 @@ constexpr uint32_t StatusOutput = ofShiftNumber | ofCheckNumber | ofShiftClosing
                                   ofCashBalance | ofDeviceState;
 constexpr uint32_t StatusWithCountersOutput = StatusOutput | ofCounters | ofCashInOut | ofPayments;
 constexpr uint32_t SettlementsReportOutput = ofShiftState | ofCounters | ofBacklog | ofCashBalance;
-// Reads of the shift state after a shift command whose answer was lost.
+// Reads of the shift state, or of the storage's last document, after a
+// command whose answer was lost.
 constexpr int ShiftReadAttempts = 3;
+// The storage's type of the report on the current state of settlements.
+constexpr int32_t SettlementsReportDocument = 21;
 
 void SetAttr(pugi::xml_node N, const char* AName, const std::string& AValue) {
     N.append_attribute(AName) = AValue.c_str();
@@ -260,14 +263,51 @@ void TDriver::PrintXReport(pugi::xml_document& AIn) {
 }
 
 void TDriver::ReportCurrentStatusOfSettlements(pugi::xml_document& AIn, pugi::xml_document& AOut) {
-    WithReportBracket(false, [&] {
+    // The report is a fiscal document: once stored, as with the shift
+    // documents, a failed restore of the print setting is only logged.
+    WithReportBracket(true, [&] {
         ReadCashier(AIn);
         PrepareDevice();
-        Device().CalculationStateReport(Utf8ToOem(Session().FCashierName), Session().FCashierINN);
-        Device().WaitForPrint();
-        CutReceipt(false, true, -1);
-        FillOutputParameters(AOut, SettlementsReportOutput);
+        TDevice& D = Device();
+        // The storage's last document before the report tells a lost answer
+        // from a refused command.
+        TFNCurrentStatus Before;
+        D.GetFNCurrentStatus(Before);
+        try {
+            D.CalculationStateReport(Utf8ToOem(Session().FCashierName), Session().FCashierINN);
+        } catch (const std::exception& E) {
+            WriteLog("TDriver", std::string("Отчёт о текущем состоянии расчётов не подтверждён: ") + E.what(), llError);
+            if (!StoredDocumentIs(Before.DocumentNumber, SettlementsReportDocument)) throw;
+        }
+        FinishStoredDocument(
+            AOut, [&] { FillOutputParameters(AOut, SettlementsReportOutput); },
+            "Отчёт о текущем состоянии расчётов сформирован; печать или отрезка не завершены: ",
+            "Отчёт о текущем состоянии расчётов сформирован ККТ, но его параметры не получены: ");
     });
+}
+
+bool TDriver::StoredDocumentIs(int64_t ADocumentBefore, int32_t AType) {
+    for (int Attempt = 0; Attempt < ShiftReadAttempts; ++Attempt) {
+        try {
+            Reconnect();
+            TDevice& D = Device();
+            TFNCurrentStatus Now;
+            D.GetFNCurrentStatus(Now);
+            if (Now.DocumentNumber == ADocumentBefore) return false;
+            int32_t Type = 0;
+            if (D.GetFiscalTagList(Now.DocumentNumber, Type) != 0) continue;
+            const bool Done = Type == AType;
+            if (Done)
+                WriteLog(
+                    "TDriver",
+                    "Документ " + std::to_string(Now.DocumentNumber) + " сформирован ККТ, ответ на команду был потерян",
+                    llInfo);
+            return Done;
+        } catch (const std::exception& E) {
+            WriteLog("TDriver", std::string("Состояние ФН не прочитано: ") + E.what(), llError);
+        }
+    }
+    return false;
 }
 
 void TDriver::GetCurrentStatus(pugi::xml_document& AIn, pugi::xml_document& AOut) {

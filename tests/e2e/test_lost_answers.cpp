@@ -85,6 +85,35 @@ TEST_P(LostAnswers, ShiftChangeDoneIsReportedDone) {
     EXPECT_FALSE(D.ShiftOpen());
 }
 
+// The report on the current state of settlements is a fiscal document too:
+// one the storage made while its answer was lost is reported made, once.
+TEST_P(LostAnswers, SettlementsReportStoredIsReportedStored) {
+    OpenShift();
+    fr::TEmuDevice& D = Emu->Device();
+    auto Report = [&] { return Shift("ReportCurrentStatusOfSettlements"); };
+    auto Reports = [&] {
+        const auto Docs = D.Documents();
+        return std::count_if(Docs.begin(), Docs.end(), [](const fr::TEmuDocument& Doc) { return Doc.Type == 21; });
+    };
+    const int K = FrameOf("FF38", Report);
+    for (const TEmuFault Kind : kLostAnswers) {
+        SCOPED_TRACE(int(Kind));
+        const auto Before = Reports();
+        Emu->FaultAtCommand(K, Kind);
+        const auto R = Report();
+        EXPECT_TRUE(R.Result.Bool) << LastError().second;
+        EXPECT_EQ(Reports(), Before + 1);
+        pugi::xml_document Out;
+        EXPECT_TRUE(Out.load_string(R.Params[2].Str.c_str()));
+        EXPECT_TRUE(Out.child("OutputParameters").child("Parameters").attribute("ShiftState")) << R.Params[2].Str;
+    }
+    // Refused by the storage: a failure, no report.
+    const auto Before = Reports();
+    Emu->FaultAtCommand(K, TEmuFault::DeviceError, 0x45);
+    EXPECT_FALSE(Report().Result.Bool);
+    EXPECT_EQ(Reports(), Before);
+}
+
 // A closed shift whose output cannot be read is no plain failure: the host
 // is told the shift document was made. Two failed reads of the three are
 // passed over.

@@ -144,11 +144,13 @@ enum TOpKind {
     okCloseShift,
     okStatus,
     okDocInfo,
+    okXReport,
+    okSettlements,
     okCount
 };
-const char* const kOpNames[okCount] = {"receipt",       "correction",    "cash in",        "cash out",
-                                       "text document", "marking check", "marked receipt", "shift open",
-                                       "shift close",   "status read",   "document read"};
+const char* const kOpNames[okCount] = {"receipt",       "correction",     "cash in",    "cash out",    "text document",
+                                       "marking check", "marked receipt", "shift open", "shift close", "status read",
+                                       "document read", "X report",       "settlements"};
 
 // What happened to one operation.
 enum TOutcome { ocSuccess, ocCleanFailure, ocLostFound, ocViolation, ocOutcomeCount };
@@ -161,6 +163,7 @@ struct TStats {
     long FaultsStruck[fkCount] = {};
     long SecondFaults = 0;       // operations with a second fault
     long StaleOpenReceipts = 0;  // open after an operation, closed by the next
+    long MarkingResets = 0;      // marking sessions closed after failures in a row
     double MaxOpSeconds[okCount] = {};
 };
 
@@ -289,6 +292,7 @@ private:
     TOutcome DoShift(bool AOpen, std::string& AWhy);
     TOutcome DoStatus(std::string& AWhy);
     TOutcome DoDocInfo(std::string& AWhy);
+    TOutcome DoReport(bool ASettlements, std::string& AWhy);
 
     // Whether the host finds document ADoc: GetCurrentStatus names it as the
     // last one and GetDocumentInformation gives its fiscal sign.
@@ -318,6 +322,7 @@ private:
     std::string FPendingGUID;   // a checked marking code not yet confirmed
     std::string FAcceptedCode;  // a code accepted for the next marked receipt
     long FGUIDCounter = 0;
+    int FMarkFailures = 0;         // marking-code calls failed in a row
     int FMaxFrames[okCount] = {};  // most command frames one operation took without a fault
     bool FOpenAfterPrevious = false;
     TStats FStats;
@@ -401,9 +406,9 @@ TOpKind TCampaign::ChooseOperation() {
     // The register forgets its checked codes when any receipt closes.
     if (!FAcceptedCode.empty()) return okMarkReceipt;
     // Weights: receipts dominate as on a real till.
-    static const std::pair<TOpKind, int> Mix[] = {{okReceipt, 40},   {okCorrection, 5},  {okCashIn, 6},  {okCashOut, 4},
-                                                  {okText, 6},       {okMarkRequest, 8}, {okStatus, 16}, {okDocInfo, 8},
-                                                  {okCloseShift, 2}, {okOpenShift, 1}};
+    static const std::pair<TOpKind, int> Mix[] = {
+        {okReceipt, 40}, {okCorrection, 5}, {okCashIn, 6},     {okCashOut, 4},   {okText, 6},    {okMarkRequest, 8},
+        {okStatus, 16},  {okDocInfo, 8},    {okCloseShift, 2}, {okOpenShift, 1}, {okXReport, 2}, {okSettlements, 2}};
     int Total = 0;
     // Format 1.05 knows no marking-code checks.
     auto Weight = [&](const std::pair<TOpKind, int>& M) {
@@ -692,6 +697,20 @@ TOutcome TCampaign::DoMarkRequest(std::string& AWhy) {
         AWhy = "a fiscal document was stored by a marking-code check";
         return ocViolation;
     }
+    // A check or confirmation whose answer was lost can leave the storage
+    // and the driver out of step (a result waiting that the driver dropped,
+    // or none where the driver waits for one): every later call is refused.
+    // The host recovers as the integrator's notes say: it closes the marking
+    // session, which clears the storage's buffer, and checks the code again.
+    FMarkFailures = O == ocSuccess ? 0 : FMarkFailures + 1;
+    if (FMarkFailures >= 3) {
+        FMarkFailures = 0;
+        ++FStats.MarkingResets;
+        if (Call("CloseSessionRegistrationKM", {V::String(FID)}).Result.Bool) {
+            FPendingGUID.clear();
+            FAcceptedCode.clear();
+        }
+    }
     return O;
 }
 
@@ -776,6 +795,57 @@ TOutcome TCampaign::DoDocInfo(std::string& AWhy) {
     return ocSuccess;
 }
 
+// The X report stores nothing and is printed; the report on the current
+// state of settlements is a fiscal document, checked as a shift document.
+TOutcome TCampaign::DoReport(bool ASettlements, std::string& AWhy) {
+    const auto XReports = [this] {
+        const auto Lines = FEmu->Device().Tape().Lines();
+        return std::count_if(Lines.begin(), Lines.end(),
+                             [](const std::string& L) { return L.find("X-ОТЧЕТ") != std::string::npos; });
+    };
+    const auto XBefore = XReports();
+    const TCallResult R =
+        ASettlements ? Call("ReportCurrentStatusOfSettlements", {V::String(FID), V::String(kCashierDoc), V::Empty()})
+                     : Call("PrintXReport", {V::String(FID), V::String(kCashierDoc)});
+    const std::string Failure = R.Result.Bool ? std::string() : Error();
+    const std::vector<TEmuDocument> New = NewDocuments();
+    if (!ASettlements) {
+        if (!New.empty()) {
+            AWhy = "an X report stored a fiscal document";
+            return ocViolation;
+        }
+        if (!R.Result.Bool) return ocCleanFailure;
+        if (XReports() <= XBefore) {
+            AWhy = "reported printed, but no X report is on the tape";
+            return ocViolation;
+        }
+        return ocSuccess;
+    }
+    for (const TEmuDocument& Doc : New)
+        if (Doc.Type != 21) {
+            AWhy = "the register stored a document of type " + std::to_string(Doc.Type) + " during a report";
+            return ocViolation;
+        }
+    if (New.size() > 1) {
+        AWhy = "two reports from one call";
+        return ocViolation;
+    }
+    if (R.Result.Bool) {
+        if (New.empty()) {
+            AWhy = "reported successful, but the register stored no report";
+            return ocViolation;
+        }
+        return ocSuccess;
+    }
+    if (New.empty()) return ocCleanFailure;
+    if (!HostFindsDocument(New[0], AWhy)) {
+        AWhy = "report stored, reported failed (" + Failure + "), host cannot find it: " + AWhy;
+        return ocViolation;
+    }
+    AWhy = "report stored while the call failed: " + Failure;
+    return ocLostFound;
+}
+
 TOutcome TCampaign::Perform(TOpKind AKind, long AIndex, std::string& AWhy) {
     switch (AKind) {
         case okReceipt:
@@ -798,6 +868,10 @@ TOutcome TCampaign::Perform(TOpKind AKind, long AIndex, std::string& AWhy) {
             return DoStatus(AWhy);
         case okDocInfo:
             return DoDocInfo(AWhy);
+        case okXReport:
+            return DoReport(false, AWhy);
+        case okSettlements:
+            return DoReport(true, AWhy);
         default:
             return ocViolation;
     }
@@ -915,6 +989,7 @@ void TCampaign::PrintTable(double ASeconds, long ARssStart, long ARssEnd) const 
     std::printf("failed: a clean failure, nothing done on the register\n");
     std::printf("lost+:  done on the register while the call failed, found by the host\n");
     std::printf("receipts left open by one operation and closed by the next: %ld\n", FStats.StaleOpenReceipts);
+    std::printf("marking sessions closed after three failed marking calls in a row: %ld\n", FStats.MarkingResets);
     // The emulator keeps every stored document in this process: its share of
     // the growth.
     size_t DocBytes = 0, Docs = 0;
