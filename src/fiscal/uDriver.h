@@ -6,6 +6,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "device/uDevice.h"
@@ -194,6 +195,15 @@ private:
     // the document after ADocumentBefore (its fiscal sign and time are then
     // in the session); false when it did not or cannot tell.
     bool RecoverClose(int64_t ADocumentBefore);
+    // What a new stored document decides, given its number and type: true
+    // or false, or nothing to read the storage again.
+    using TStoredDocumentCheck = std::function<std::optional<bool>(int64_t ANumber, int32_t AType)>;
+    // After a failed document command: reads the storage's last document
+    // over a fresh connection, up to three times. False when it is still
+    // ADocumentBefore or cannot be read; else what ACheck decides. Failed
+    // reads are logged after AReadFailedLog.
+    bool NewStoredDocument(int64_t ADocumentBefore, const TStoredDocumentCheck& ACheck,
+                           const std::string& AReadFailedLog);
     // A fresh TCP connection after a link failure; nothing on serial.
     void Reconnect();
 

@@ -322,8 +322,8 @@ void TDriver::RegisterReceipt(bool AElectronically, pugi::xml_document& ACheckPa
                              "), но его параметры не получены: " + LastError);
 }
 
-bool TDriver::RecoverClose(int64_t ADocumentBefore) {
-    TDeviceDriver& S = Session();
+bool TDriver::NewStoredDocument(int64_t ADocumentBefore, const TStoredDocumentCheck& ACheck,
+                                const std::string& AReadFailedLog) {
     for (int Attempt = 0; Attempt < CloseReadAttempts; ++Attempt) {
         try {
             Reconnect();
@@ -333,18 +333,29 @@ bool TDriver::RecoverClose(int64_t ADocumentBefore) {
             if (Now.DocumentNumber == ADocumentBefore) return false;
             int32_t Type = 0;
             if (D.GetFiscalTagList(Now.DocumentNumber, Type) != 0) continue;
-            if (Type != ReceiptDocument && Type != CorrectionDocument) return false;
-            const std::string Sign = D.GetTagValue(1077).AsText();
-            if (Sign.empty()) continue;
-            S.FFiscalSign = Sign;
-            if (const std::optional<int64_t> T = ParseInt(D.GetTagValue(1012).AsText())) S.FDateTime = *T;
-            WriteLog("TDriver", "Чек сохранён в ФН как документ " + std::to_string(Now.DocumentNumber), llInfo);
-            return true;
+            if (const std::optional<bool> Done = ACheck(Now.DocumentNumber, Type)) return *Done;
         } catch (const std::exception& E) {
-            LogError(std::string("Состояние ФН после закрытия чека не прочитано: ") + E.what());
+            LogError(AReadFailedLog + E.what());
         }
     }
     return false;
+}
+
+bool TDriver::RecoverClose(int64_t ADocumentBefore) {
+    TDeviceDriver& S = Session();
+    return NewStoredDocument(
+        ADocumentBefore,
+        [&](int64_t ANumber, int32_t AType) -> std::optional<bool> {
+            if (AType != ReceiptDocument && AType != CorrectionDocument) return false;
+            TDevice& D = Device();
+            const std::string Sign = D.GetTagValue(1077).AsText();
+            if (Sign.empty()) return std::nullopt;  // read again
+            S.FFiscalSign = Sign;
+            if (const std::optional<int64_t> T = ParseInt(D.GetTagValue(1012).AsText())) S.FDateTime = *T;
+            WriteLog("TDriver", "Чек сохранён в ФН как документ " + std::to_string(ANumber), llInfo);
+            return true;
+        },
+        "Состояние ФН после закрытия чека не прочитано: ");
 }
 
 void TDriver::WriteDocumentOutputParameters(pugi::xml_document& ADocumentOutputParameters) {

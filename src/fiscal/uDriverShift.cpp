@@ -50,8 +50,7 @@ constexpr uint32_t StatusOutput = ofShiftNumber | ofCheckNumber | ofShiftClosing
                                   ofCashBalance | ofDeviceState;
 constexpr uint32_t StatusWithCountersOutput = StatusOutput | ofCounters | ofCashInOut | ofPayments;
 constexpr uint32_t SettlementsReportOutput = ofShiftState | ofCounters | ofBacklog | ofCashBalance;
-// Reads of the shift state, or of the storage's last document, after a
-// command whose answer was lost.
+// Reads of the shift state after a shift command whose answer was lost.
 constexpr int ShiftReadAttempts = 3;
 // The storage's type of the report on the current state of settlements.
 constexpr int32_t SettlementsReportDocument = 21;
@@ -287,27 +286,15 @@ void TDriver::ReportCurrentStatusOfSettlements(pugi::xml_document& AIn, pugi::xm
 }
 
 bool TDriver::StoredDocumentIs(int64_t ADocumentBefore, int32_t AType) {
-    for (int Attempt = 0; Attempt < ShiftReadAttempts; ++Attempt) {
-        try {
-            Reconnect();
-            TDevice& D = Device();
-            TFNCurrentStatus Now;
-            D.GetFNCurrentStatus(Now);
-            if (Now.DocumentNumber == ADocumentBefore) return false;
-            int32_t Type = 0;
-            if (D.GetFiscalTagList(Now.DocumentNumber, Type) != 0) continue;
-            const bool Done = Type == AType;
-            if (Done)
-                WriteLog(
-                    "TDriver",
-                    "Документ " + std::to_string(Now.DocumentNumber) + " сформирован ККТ, ответ на команду был потерян",
-                    llInfo);
-            return Done;
-        } catch (const std::exception& E) {
-            WriteLog("TDriver", std::string("Состояние ФН не прочитано: ") + E.what(), llError);
-        }
-    }
-    return false;
+    return NewStoredDocument(
+        ADocumentBefore,
+        [&](int64_t ANumber, int32_t AStoredType) -> std::optional<bool> {
+            if (AStoredType != AType) return false;
+            WriteLog("TDriver",
+                     "Документ " + std::to_string(ANumber) + " сформирован ККТ, ответ на команду был потерян", llInfo);
+            return true;
+        },
+        "Состояние ФН не прочитано: ");
 }
 
 void TDriver::GetCurrentStatus(pugi::xml_document& AIn, pugi::xml_document& AOut) {
