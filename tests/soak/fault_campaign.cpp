@@ -289,6 +289,7 @@ private:
     TOutcome DoCash(bool AIn, std::string& AWhy);
     TOutcome DoText(long AIndex, std::string& AWhy);
     TOutcome DoMarkRequest(std::string& AWhy);
+    TOutcome DoMarkCall(std::string& AWhy);
     TOutcome DoShift(bool AOpen, std::string& AWhy);
     TOutcome DoStatus(std::string& AWhy);
     TOutcome DoDocInfo(std::string& AWhy);
@@ -665,9 +666,29 @@ TOutcome TCampaign::DoText(long AIndex, std::string& AWhy) {
     return ocViolation;
 }
 
+// A check or confirmation whose answer was lost can leave the storage and
+// the driver out of step (a result waiting that the driver dropped, or none
+// where the driver waits for one): every later call is refused. The host
+// recovers as the integrator's notes say: after three failed marking calls
+// in a row it closes the marking session, which clears the storage's
+// buffer, and checks the code again.
+TOutcome TCampaign::DoMarkRequest(std::string& AWhy) {
+    const TOutcome O = DoMarkCall(AWhy);
+    FMarkFailures = O == ocSuccess ? 0 : FMarkFailures + 1;
+    if (FMarkFailures >= 3) {
+        FMarkFailures = 0;
+        ++FStats.MarkingResets;
+        if (Call("CloseSessionRegistrationKM", {V::String(FID)}).Result.Bool) {
+            FPendingGUID.clear();
+            FAcceptedCode.clear();
+        }
+    }
+    return O;
+}
+
 // A code is checked, then accepted for the next marked receipt; a check
 // whose confirmation failed is confirmed on the next turn.
-TOutcome TCampaign::DoMarkRequest(std::string& AWhy) {
+TOutcome TCampaign::DoMarkCall(std::string& AWhy) {
     TOutcome O = ocCleanFailure;
     if (FPendingGUID.empty()) {
         const std::string GUID = "campaign-" + std::to_string(++FGUIDCounter);
@@ -696,20 +717,6 @@ TOutcome TCampaign::DoMarkRequest(std::string& AWhy) {
     if (!NewDocuments().empty()) {
         AWhy = "a fiscal document was stored by a marking-code check";
         return ocViolation;
-    }
-    // A check or confirmation whose answer was lost can leave the storage
-    // and the driver out of step (a result waiting that the driver dropped,
-    // or none where the driver waits for one): every later call is refused.
-    // The host recovers as the integrator's notes say: it closes the marking
-    // session, which clears the storage's buffer, and checks the code again.
-    FMarkFailures = O == ocSuccess ? 0 : FMarkFailures + 1;
-    if (FMarkFailures >= 3) {
-        FMarkFailures = 0;
-        ++FStats.MarkingResets;
-        if (Call("CloseSessionRegistrationKM", {V::String(FID)}).Result.Bool) {
-            FPendingGUID.clear();
-            FAcceptedCode.clear();
-        }
     }
     return O;
 }
