@@ -56,7 +56,7 @@ void BM_ExchangePty(benchmark::State& State) {
         State.SkipWithError(Port.ExtResultDescription().c_str());
         return;
     }
-    fr::TCOMProtocol Protocol(Port);
+    fr::TComProtocol Protocol(Port);
     TScriptedPeer Peer([&] { ServeForever(Pty.Master); });
     std::string R;
     RunExchanges(State, [&] { return Protocol.RunCommand(R, Pwd, "\x11", "", 0, true, true); });

@@ -32,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
     shutdown(Pair[1], SHUT_WR);
     {
         TFuzzPort Port(Pair[0]);  // the port closes its end
-        fr::TCOMProtocol Link(Port);
+        fr::TComProtocol Link(Port);
         const std::string Pwd("\x1e\0\0\0", 4);
         std::string Answer;
         Link.RunCommand(Answer, Pwd, "\x10", "", 0, true, (Flags & 1) == 0);

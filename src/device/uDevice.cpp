@@ -329,7 +329,7 @@ int32_t TDevice::GetFRLineLen() {
 // ---- serial device ---------------------------------------------------------------------------
 
 TComDevice::TComDevice()
-    : FComPort(std::make_unique<TComPort>()), FCOMProtocolImpl(std::make_unique<TCOMProtocol>(*FComPort)) {}
+    : FComPort(std::make_unique<TComPort>()), FComProtocolImpl(std::make_unique<TComProtocol>(*FComPort)) {}
 
 TComDevice::~TComDevice() {
     Disable();
@@ -338,7 +338,7 @@ TComDevice::~TComDevice() {
 int32_t TComDevice::RunCommand(const std::string& ACmd, const std::string& AData, int32_t ATimeout, bool ASendPwd,
                                bool AWaitResponse) {
     FResponse.clear();
-    return FCOMProtocolImpl->RunCommand(FResponse, FConnectPwd, ACmd, AData, ATimeout, ASendPwd, AWaitResponse);
+    return FComProtocolImpl->RunCommand(FResponse, FConnectPwd, ACmd, AData, ATimeout, ASendPwd, AWaitResponse);
 }
 
 int32_t TComDevice::Enable(int32_t APort, int32_t ABaud) {

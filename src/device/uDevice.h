@@ -27,7 +27,7 @@
 namespace fr {
 
 class TComPort;
-class TCustomCOMProtocol;
+class TCustomComProtocol;
 class TCustomSocketProtocol;
 class TSocketProtocol;
 
@@ -423,11 +423,11 @@ public:
     // The port, for settings Enable does not make (a device path instead of
     // a port number, time limits).
     TComPort& ComPort() { return *FComPort; }
-    TCustomCOMProtocol& COMProtocol() { return *FCOMProtocolImpl; }
+    TCustomComProtocol& ComProtocol() { return *FComProtocolImpl; }
 
 private:
     std::unique_ptr<TComPort> FComPort;
-    std::unique_ptr<TCustomCOMProtocol> FCOMProtocolImpl;
+    std::unique_ptr<TCustomComProtocol> FComProtocolImpl;
 };
 
 // A cash register on TCP.

@@ -275,7 +275,7 @@ const TFiscalTagInfo* FindFiscalTagInfo(int32_t ATag) {
 bool FindTag(std::string_view AValue, int32_t& ATag, std::string& AReqName, TFFD& ADataType) {
     ATag = AValue.size() >= 2 ? int32_t(LEBytesToInt(AValue.substr(0, 2))) : 0;
     AReqName.clear();
-    ADataType = ffdUknown;
+    ADataType = ffdUnknown;
     const TFiscalTagInfo* Info = AValue.size() >= 2 ? FindFiscalTagInfo(ATag) : nullptr;
     if (!Info) return false;
     AReqName = Info->ReqName;
@@ -347,7 +347,7 @@ void ReadTLVList(std::string& AData, std::map<int32_t, TValue>& ATagList) {
     std::string_view Value;
     while (NextTLVRecord(Rest, Tag, Value)) {
         const TFiscalTagInfo* Info = FindFiscalTagInfo(Tag);
-        const TFFD Type = Info ? Info->DataType : ffdUknown;
+        const TFFD Type = Info ? Info->DataType : ffdUnknown;
         if (!ATagList.emplace(Tag, GetTLVValue(Value, Tag, Type, int32_t(Value.size()))).second)
             throw std::runtime_error("Реквизит " + std::to_string(Tag) + " повторяется в ответе ККТ");
     }
@@ -362,7 +362,7 @@ void AddStructureElements(std::string_view ABytes, int32_t AEnclosingTag, TDocEl
         const std::string_view Value = ABytes.substr(4, N);
         int32_t Tag = 0;
         std::string Name;
-        TFFD Type = ffdUknown;
+        TFFD Type = ffdUnknown;
         FindTag(ABytes, Tag, Name, Type);
         if (Type == ffdSTLV)
             AddStructureElements(Value, Tag, AList);
@@ -376,7 +376,7 @@ void AddDocumentRecord(std::string_view ARecord, TDocElementList& AList) {
     if (ARecord.size() < 4 || ARecord.size() - 4 < HeaderLength(ARecord)) RaiseProtocolError();
     int32_t Tag = 0;
     std::string Name;
-    TFFD Type = ffdUknown;
+    TFFD Type = ffdUnknown;
     if (!FindTag(ARecord, Tag, Name, Type)) return;
     const std::string_view Value = ARecord.substr(4);
     if (Type == ffdSTLV) {

@@ -21,7 +21,7 @@
 namespace fr {
 
 enum TFFD : uint8_t {
-    ffdUknown,
+    ffdUnknown,
     ffdString,
     ffdInteger,
     ffdRegister,
@@ -67,7 +67,7 @@ size_t FiscalTagTableSize();
 
 // Tag of a record or value (LE integer of its first two bytes), with its
 // name and type from the table. False, with ATag still set (0 when AValue
-// has fewer than two bytes), empty name and ffdUknown, for a tag not in
+// has fewer than two bytes), empty name and ffdUnknown, for a tag not in
 // the table.
 bool FindTag(std::string_view AValue, int32_t& ATag, std::string& AReqName, TFFD& ADataType);
 
@@ -94,7 +94,7 @@ std::string TLVValueText(std::string_view AValue, int32_t ATag, TFFD ADataType);
 bool NextTLVRecord(std::string_view& AData, int32_t& ATag, std::string_view& AValue);
 
 // Decodes a list of TLV records into ATagList (cleared first) and empties
-// AData. Unknown tags are decoded as ffdUknown. A broken list raises
+// AData. Unknown tags are decoded as ffdUnknown. A broken list raises
 // EquException 1014; a tag that occurs twice raises std::runtime_error.
 void ReadTLVList(std::string& AData, std::map<int32_t, TValue>& ATagList);
 

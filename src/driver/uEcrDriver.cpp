@@ -10,11 +10,11 @@
 
 namespace fr {
 
-TEcrlDriver::TEcrlDriver() { ChangeDriverInfo(&TEcrlDriver::UpdateDriverInfo); }
+TEcrDriver::TEcrDriver() { ChangeDriverInfo(&TEcrDriver::UpdateDriverInfo); }
 
-const TClassDecl& TEcrlDriver::Decl() {
-    static const TClassDecl D = MakeClassDecl<TEcrlDriver>(&TCommonDriver::Decl(), [](auto& B) {
-        using T = TEcrlDriver;
+const TClassDecl& TEcrDriver::Decl() {
+    static const TClassDecl D = MakeClassDecl<TEcrDriver>(&TCommonDriver::Decl(), [](auto& B) {
+        using T = TEcrDriver;
         B.template Method<&T::HostGetDataKKT>("GetDataKKT", "ПолучитьПараметрыККТ", 2);
         B.template Method<&T::HostOperationFN>("OperationFN", "ОперацияФН", 3);
         B.template Method<&T::HostOpenShift>("OpenShift", "ОткрытьСмену", 3);
@@ -45,22 +45,22 @@ const TClassDecl& TEcrlDriver::Decl() {
     return D;
 }
 
-void TEcrlDriver::UpdateDriverInfo(TDriverInfo& ADriverInfo) {
+void TEcrDriver::UpdateDriverInfo(TDriverInfo& ADriverInfo) {
     TCommonDriver::UpdateDriverInfo(ADriverInfo);
     ADriverInfo.EquipmentType = etECR;
     ADriverInfo.IntegrationComponent = false;
 }
 
-void TEcrlDriver::HandleDriverException(tVariant* RetValue) {
+void TEcrDriver::HandleDriverException(tVariant* RetValue) {
     HandleException(CurrentExceptionMessage(), RetValue, CurrentExceptionCode());
 }
 
-void TEcrlDriver::ReadInput(const TV8Call& ACall, long I, pugi::xml_document& ADoc) {
+void TEcrDriver::ReadInput(const TV8Call& ACall, long I, pugi::xml_document& ADoc) {
     LoadXml(ADoc, StripInvalidXmlChars(std::string_view(ACall.GetString(I))));
 }
 
-template <void (TEcrlDriver::*Op)(pugi::xml_document&, pugi::xml_document&)>
-void TEcrlDriver::InOut(TV8Call& ACall, long IIn, long IOut) {
+template <void (TEcrDriver::*Op)(pugi::xml_document&, pugi::xml_document&)>
+void TEcrDriver::InOut(TV8Call& ACall, long IIn, long IOut) {
     Wrapped(ACall, [&] {
         pugi::xml_document In, Out;
         ReadInput(ACall, IIn, In);
@@ -70,7 +70,7 @@ void TEcrlDriver::InOut(TV8Call& ACall, long IIn, long IOut) {
     });
 }
 
-void TEcrlDriver::HostGetDataKKT(TV8Call& ACall) {
+void TEcrDriver::HostGetDataKKT(TV8Call& ACall) {
     Wrapped(ACall, [&] {
         pugi::xml_document Out;
         NewXmlDocument(Out);
@@ -79,7 +79,7 @@ void TEcrlDriver::HostGetDataKKT(TV8Call& ACall) {
     });
 }
 
-void TEcrlDriver::HostOperationFN(TV8Call& ACall) {
+void TEcrDriver::HostOperationFN(TV8Call& ACall) {
     Wrapped(ACall, [&] {
         // A type beyond one byte would otherwise arrive as another operation
         // (257 as a registration).
@@ -94,10 +94,10 @@ void TEcrlDriver::HostOperationFN(TV8Call& ACall) {
     });
 }
 
-void TEcrlDriver::HostOpenShift(TV8Call& ACall) { InOut<&TEcrlDriver::OpenShift>(ACall, 1, 2); }
-void TEcrlDriver::HostCloseShift(TV8Call& ACall) { InOut<&TEcrlDriver::CloseShift>(ACall, 1, 2); }
+void TEcrDriver::HostOpenShift(TV8Call& ACall) { InOut<&TEcrDriver::OpenShift>(ACall, 1, 2); }
+void TEcrDriver::HostCloseShift(TV8Call& ACall) { InOut<&TEcrDriver::CloseShift>(ACall, 1, 2); }
 
-void TEcrlDriver::HostProcessCheck(TV8Call& ACall) {
+void TEcrDriver::HostProcessCheck(TV8Call& ACall) {
     Wrapped(ACall, [&] {
         const bool Electronically = ACall.GetBool(1);
         pugi::xml_document In, Out;
@@ -108,11 +108,11 @@ void TEcrlDriver::HostProcessCheck(TV8Call& ACall) {
     });
 }
 
-void TEcrlDriver::HostProcessCorrectionCheck(TV8Call& ACall) {
-    InOut<&TEcrlDriver::ProcessCorrectionCheck>(ACall, 1, 2);
+void TEcrDriver::HostProcessCorrectionCheck(TV8Call& ACall) {
+    InOut<&TEcrDriver::ProcessCorrectionCheck>(ACall, 1, 2);
 }
 
-void TEcrlDriver::HostPrintTextDocument(TV8Call& ACall) {
+void TEcrDriver::HostPrintTextDocument(TV8Call& ACall) {
     Wrapped(ACall, [&] {
         pugi::xml_document In;
         ReadInput(ACall, 1, In);
@@ -123,7 +123,7 @@ void TEcrlDriver::HostPrintTextDocument(TV8Call& ACall) {
 // The amount of a cash document as four-decimal money (x 10 000, halves to
 // even). A text that is not a number, NaN, an infinity or a value beyond the
 // money range is refused naming the value, instead of becoming zero.
-TCurrency TEcrlDriver::CashAmount(const TV8Call& ACall, long I) {
+TCurrency TEcrDriver::CashAmount(const TV8Call& ACall, long I) {
     const auto Refuse = [](const std::string& AValue) {
         throw EquException(1004, "Ошибка входных параметров команды. Недопустимая сумма внесения/выемки: «" +
                                      AValue + "»");
@@ -139,7 +139,7 @@ TCurrency TEcrlDriver::CashAmount(const TV8Call& ACall, long I) {
     return TCurrency::FromDouble(V);
 }
 
-void TEcrlDriver::HostCashInOutcome(TV8Call& ACall) {
+void TEcrDriver::HostCashInOutcome(TV8Call& ACall) {
     Wrapped(ACall, [&] {
         pugi::xml_document In;
         ReadInput(ACall, 1, In);
@@ -147,7 +147,7 @@ void TEcrlDriver::HostCashInOutcome(TV8Call& ACall) {
     });
 }
 
-void TEcrlDriver::HostPrintXReport(TV8Call& ACall) {
+void TEcrDriver::HostPrintXReport(TV8Call& ACall) {
     Wrapped(ACall, [&] {
         pugi::xml_document In;
         ReadInput(ACall, 1, In);
@@ -155,35 +155,35 @@ void TEcrlDriver::HostPrintXReport(TV8Call& ACall) {
     });
 }
 
-void TEcrlDriver::HostGetCurrentStatus(TV8Call& ACall) { InOut<&TEcrlDriver::GetCurrentStatus>(ACall, 1, 2); }
+void TEcrDriver::HostGetCurrentStatus(TV8Call& ACall) { InOut<&TEcrDriver::GetCurrentStatus>(ACall, 1, 2); }
 
-void TEcrlDriver::HostReportCurrentStatusOfSettlements(TV8Call& ACall) {
-    InOut<&TEcrlDriver::ReportCurrentStatusOfSettlements>(ACall, 1, 2);
+void TEcrDriver::HostReportCurrentStatusOfSettlements(TV8Call& ACall) {
+    InOut<&TEcrDriver::ReportCurrentStatusOfSettlements>(ACall, 1, 2);
 }
 
-void TEcrlDriver::HostOpenCashDrawer(TV8Call& ACall) {
+void TEcrDriver::HostOpenCashDrawer(TV8Call& ACall) {
     Wrapped(ACall, [&] { OpenCashDrawer(); });
 }
 
-void TEcrlDriver::HostGetLineLength(TV8Call& ACall) {
+void TEcrDriver::HostGetLineLength(TV8Call& ACall) {
     Wrapped(ACall, [&] { ACall.SetInt(1, GetLineLength()); });
 }
 
-void TEcrlDriver::HostPrintCheckCopy(TV8Call& ACall) {
+void TEcrDriver::HostPrintCheckCopy(TV8Call& ACall) {
     Wrapped(ACall, [&] { PrintCheckCopy(ACall.GetString(1)); });
 }
 
-void TEcrlDriver::HostOpenSessionRegistrationKM(TV8Call& ACall) {
+void TEcrDriver::HostOpenSessionRegistrationKM(TV8Call& ACall) {
     Wrapped(ACall, [&] { OpenSessionRegistrationKM(); });
 }
 
-void TEcrlDriver::HostCloseSessionRegistrationKM(TV8Call& ACall) {
+void TEcrDriver::HostCloseSessionRegistrationKM(TV8Call& ACall) {
     Wrapped(ACall, [&] { CloseSessionRegistrationKM(); });
 }
 
-void TEcrlDriver::HostRequestKM(TV8Call& ACall) { InOut<&TEcrlDriver::RequestKM>(ACall, 1, 2); }
+void TEcrDriver::HostRequestKM(TV8Call& ACall) { InOut<&TEcrDriver::RequestKM>(ACall, 1, 2); }
 
-void TEcrlDriver::HostGetProcessingKMResult(TV8Call& ACall) {
+void TEcrDriver::HostGetProcessingKMResult(TV8Call& ACall) {
     Wrapped(ACall, [&] {
         pugi::xml_document Out;
         NewXmlDocument(Out);
@@ -194,19 +194,19 @@ void TEcrlDriver::HostGetProcessingKMResult(TV8Call& ACall) {
     });
 }
 
-void TEcrlDriver::HostConfirmKM(TV8Call& ACall) {
+void TEcrDriver::HostConfirmKM(TV8Call& ACall) {
     Wrapped(ACall, [&] { ConfirmKM(ACall.GetString(1), ACall.GetInt(2)); });
 }
 
-void TEcrlDriver::HostSetDateTime(TV8Call& ACall) {
+void TEcrDriver::HostSetDateTime(TV8Call& ACall) {
     Wrapped(ACall, [&] { SetDateTime(ACall.GetString(1)); });
 }
 
-void TEcrlDriver::HostGetDateTime(TV8Call& ACall) {
+void TEcrDriver::HostGetDateTime(TV8Call& ACall) {
     Wrapped(ACall, [&] { ACall.SetString(1, GetDateTime()); });
 }
 
-void TEcrlDriver::HostGetDocumentInformation(TV8Call& ACall) {
+void TEcrDriver::HostGetDocumentInformation(TV8Call& ACall) {
     Wrapped(ACall, [&] {
         const int32_t Number = ACall.GetInt(1);
         pugi::xml_document Out;

@@ -11,9 +11,9 @@
 
 namespace fr {
 
-class TEcrlDriver : public TCommonDriver {
+class TEcrDriver : public TCommonDriver {
 public:
-    TEcrlDriver();
+    TEcrDriver();
 
     static const TClassDecl& Decl();
     const TClassDecl& ClassDecl() const override { return Decl(); }
@@ -90,7 +90,7 @@ private:
     // Parses host parameter I (after removing characters XML forbids).
     static void ReadInput(const TV8Call& ACall, long I, pugi::xml_document& ADoc);
     // An input document in, an output document back into parameter IOut.
-    template <void (TEcrlDriver::*Op)(pugi::xml_document&, pugi::xml_document&)>
+    template <void (TEcrDriver::*Op)(pugi::xml_document&, pugi::xml_document&)>
     void InOut(TV8Call& ACall, long IIn, long IOut);
 };
 

@@ -66,7 +66,7 @@ TDriver::~TDriver() {
 }
 
 const TClassDecl& TDriver::Decl() {
-    static const TClassDecl D = MakeClassDecl<TDriver>(&TEcrlDriver::Decl(), [](auto& B) {
+    static const TClassDecl D = MakeClassDecl<TDriver>(&TEcrDriver::Decl(), [](auto& B) {
         using T = TDriver;
         B.template Method<&T::HostGetInterfaceRevision>("GetInterfaceRevision", "ПолучитьРевизиюИнтерфейса", 0);
 

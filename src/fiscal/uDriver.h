@@ -48,7 +48,7 @@ public:
     bool FLogEnabled = false;
 };
 
-class TDriver : public TEcrlDriver {
+class TDriver : public TEcrDriver {
 public:
     TDriver();
     ~TDriver() override;

@@ -5,13 +5,13 @@
 namespace fr {
 
 namespace {
-constexpr TLinkRules SerialRules{"TCOMProtocol", /*LogWholeFrame=*/true, /*FFMayPrecedeAck=*/false,
+constexpr TLinkRules SerialRules{"TComProtocol", /*LogWholeFrame=*/true, /*FFMayPrecedeAck=*/false,
                                  /*LastStepDecides=*/false, /*SkipAfterUnexpected=*/false};
 }
 
-TCOMProtocol::TCOMProtocol(TComPort& AComPort) : TCustomCOMProtocol(AComPort), TLinkExchange(SerialRules) {}
+TComProtocol::TComProtocol(TComPort& AComPort) : TCustomComProtocol(AComPort), TLinkExchange(SerialRules) {}
 
-int32_t TCOMProtocol::RunCommand(std::string& AResponse, const std::string& AConnectPwd, const std::string& ACmd,
+int32_t TComProtocol::RunCommand(std::string& AResponse, const std::string& AConnectPwd, const std::string& ACmd,
                                  const std::string& AData, int32_t ATimeout, bool ASendPwd, bool AWaitResponse) {
     FResponse.clear();
     const uint32_t Timeout = ATimeout > 0 ? uint32_t(ATimeout) : FHandshakeTimeout;
@@ -21,21 +21,21 @@ int32_t TCOMProtocol::RunCommand(std::string& AResponse, const std::string& ACon
     return Result;
 }
 
-int32_t TCOMProtocol::WriteBytes(std::string_view ABytes) {
+int32_t TComProtocol::WriteBytes(std::string_view ABytes) {
     const bool Ok = ABytes.size() == 1 ? FComPort.WriteChar(ABytes[0]) : FComPort.WriteStr(std::string(ABytes), 0);
     return Ok ? 0 : 1007;
 }
 
-int32_t TCOMProtocol::ReadByte(char& AByte, uint32_t ATimeout) {
+int32_t TComProtocol::ReadByte(char& AByte, uint32_t ATimeout) {
     return FComPort.ReadChar(AByte, ATimeout) ? 0 : 1007;
 }
 
-int32_t TCOMProtocol::ReadBody(size_t ACount, std::string& ABody) {
+int32_t TComProtocol::ReadBody(size_t ACount, std::string& ABody) {
     // One read bounded by the port's own time limits.
     return FComPort.ReadString(int32_t(ACount), ABody) ? 0 : 1007;
 }
 
-void TCOMProtocol::BeforeEnquiry() {
+void TComProtocol::BeforeEnquiry() {
     FComPort.Purge(true);  // stale input would be taken for the reply
 }
 

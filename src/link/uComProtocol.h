@@ -11,12 +11,12 @@
 namespace fr {
 
 // Serial protocol as the device layer sees it; the port is borrowed.
-class TCustomCOMProtocol {
+class TCustomComProtocol {
 public:
-    explicit TCustomCOMProtocol(TComPort& AComPort) : FComPort(AComPort) {}
-    virtual ~TCustomCOMProtocol() = default;
-    TCustomCOMProtocol(const TCustomCOMProtocol&) = delete;
-    TCustomCOMProtocol& operator=(const TCustomCOMProtocol&) = delete;
+    explicit TCustomComProtocol(TComPort& AComPort) : FComPort(AComPort) {}
+    virtual ~TCustomComProtocol() = default;
+    TCustomComProtocol(const TCustomComProtocol&) = delete;
+    TCustomComProtocol& operator=(const TCustomComProtocol&) = delete;
 
     // Sends ACmd (+ AConnectPwd when ASendPwd) + AData and, with
     // AWaitResponse, gives the answer payload without its command code
@@ -35,9 +35,9 @@ protected:
     std::string FLastResultDescription;
 };
 
-class TCOMProtocol : public TCustomCOMProtocol, private TLinkExchange {
+class TComProtocol : public TCustomComProtocol, private TLinkExchange {
 public:
-    explicit TCOMProtocol(TComPort& AComPort);
+    explicit TComProtocol(TComPort& AComPort);
 
     int32_t RunCommand(std::string& AResponse, const std::string& AConnectPwd, const std::string& ACmd,
                        const std::string& AData, int32_t ATimeout, bool ASendPwd, bool AWaitResponse) override;

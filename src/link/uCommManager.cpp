@@ -103,27 +103,27 @@ uint32_t BaudRateToInt(TBaudRate ABaudRate) {
     return I < std::size(kSpeeds) ? kSpeeds[I] : 0;
 }
 
-// --- TComm -----------------------------------------------------------------
+// --- TCommManager -----------------------------------------------------------------
 
-TComm::TComm() = default;
+TCommManager::TCommManager() = default;
 
-TComm::~TComm() {
+TCommManager::~TCommManager() {
     Close();
 }
 
-void TComm::StoreError(int AErrno) {
+void TCommManager::StoreError(int AErrno) {
     FExtResultDescription = std::strerror(AErrno);
 }
 
-void TComm::StoreLastError() {
+void TCommManager::StoreLastError() {
     StoreError(errno);
 }
 
-bool TComm::EnsureOpen() {
+bool TCommManager::EnsureOpen() {
     return Opened() || Open();
 }
 
-uint32_t TComm::InQueueCount() {
+uint32_t TCommManager::InQueueCount() {
     int N = 0;
     if (FHandle < 0 || ioctl(FHandle, FIONREAD, &N) != 0) {
         if (FHandle < 0) errno = EBADF;
@@ -133,14 +133,14 @@ uint32_t TComm::InQueueCount() {
     return N > 0 ? uint32_t(N) : 0;
 }
 
-std::string TComm::DeviceName() const {
+std::string TCommManager::DeviceName() const {
     if (!FDevicePath.empty()) return FDevicePath;
     const std::string Com = "/dev/com" + std::to_string(FPortNumber);
     if (access(Com.c_str(), F_OK) == 0) return Com;
     return "/dev/ttyS" + std::to_string(int64_t(FPortNumber) - 1);
 }
 
-bool TComm::OpenHandle() {
+bool TCommManager::OpenHandle() {
     const std::string Name = DeviceName();
     const int H = ::open(Name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (H < 0) return false;
@@ -151,7 +151,7 @@ bool TComm::OpenHandle() {
     }
     // Unshared like a Windows port handle: TIOCEXCL stops other opens by
     // ordinary users, the advisory lock also keeps out cooperating root
-    // processes (and a second TComm of this process).
+    // processes (and a second TCommManager of this process).
     if (ioctl(H, TIOCEXCL) != 0 || flock(H, LOCK_EX | LOCK_NB) != 0) {
         const int E = (errno == EWOULDBLOCK) ? EBUSY : errno;
         ::close(H);
@@ -162,7 +162,7 @@ bool TComm::OpenHandle() {
     return true;
 }
 
-bool TComm::Open() {
+bool TCommManager::Open() {
     if (Opened()) return true;
     // There is no counterpart to the system buffer sizes (32768 bytes): the
     // kernel's tty buffers are fixed.
@@ -182,7 +182,7 @@ bool TComm::Open() {
     return true;
 }
 
-bool TComm::Close() {
+bool TCommManager::Close() {
     if (!Opened()) return true;
     StopEventWaiting();
     SetCommDTR(false);
@@ -194,7 +194,7 @@ bool TComm::Close() {
     return true;
 }
 
-bool TComm::Purge(bool Abort) {
+bool TCommManager::Purge(bool Abort) {
     (void)Abort;  // nothing is ever pending between calls: all I/O is synchronous
     if (!EnsureOpen()) return false;
     // Only received input is discarded. Output handed to the port is still
@@ -207,35 +207,35 @@ bool TComm::Purge(bool Abort) {
     return true;
 }
 
-void TComm::SetModemLine(int ABit, bool AValue, bool AReport) {
+void TCommManager::SetModemLine(int ABit, bool AValue, bool AReport) {
     int Bits = ABit;
     if (ioctl(FHandle, AValue ? TIOCMBIS : TIOCMBIC, &Bits) != 0 && AReport) StoreLastError();
 }
 
-void TComm::SetCommDTR(bool Value) {
+void TCommManager::SetCommDTR(bool Value) {
     if (!EnsureOpen()) return;
     SetModemLine(TIOCM_DTR, Value, true);
 }
 
-void TComm::SetCommRTS(bool Value) {
+void TCommManager::SetCommRTS(bool Value) {
     if (!EnsureOpen()) return;
     SetModemLine(TIOCM_RTS, Value, true);
 }
 
-void TComm::SetMask() {
+void TCommManager::SetMask() {
     FEventMask = FEvtChar != 0 ? 2 : 1;
 }
 
-void TComm::StopEventWaiting() {
+void TCommManager::StopEventWaiting() {
     if (FOverlappedMode) FEventMask = 0;
 }
 
-bool TComm::ApplyTimeouts() {
+bool TCommManager::ApplyTimeouts() {
     // The limits are enforced by every read and write; nothing to hand over.
     return EnsureOpen();
 }
 
-bool TComm::ApplyLineSettings() {
+bool TCommManager::ApplyLineSettings() {
     if (!Opened()) return true;
     struct termios Tio {};
     if (tcgetattr(FHandle, &Tio) != 0) {
@@ -330,25 +330,25 @@ bool TComm::ApplyLineSettings() {
     return true;
 }
 
-void TComm::SetBaudRate(TBaudRate AValue) {
+void TCommManager::SetBaudRate(TBaudRate AValue) {
     if (AValue == FBaudRate) return;
     FBaudRate = AValue;
     if (Opened()) ApplyLineSettings();
 }
 
-void TComm::SetBaudRateAsInt(uint32_t AValue) {
+void TCommManager::SetBaudRateAsInt(uint32_t AValue) {
     for (size_t I = 0; I < std::size(kSpeeds); ++I)
         if (kSpeeds[I] == AValue) FBaudRate = TBaudRate(I);
 }
 
-void TComm::SetTimeouts(const TCommTimeouts& AValue) {
+void TCommManager::SetTimeouts(const TCommTimeouts& AValue) {
     FTimeouts = AValue;
     ApplyTimeouts();
 }
 
 // --- waiting, reading and writing ------------------------------------------
 
-bool TComm::WaitInput(TClock::time_point ADeadline) {
+bool TCommManager::WaitInput(TClock::time_point ADeadline) {
     if (FHandle < 0) {
         errno = EBADF;
         return false;
@@ -356,7 +356,7 @@ bool TComm::WaitInput(TClock::time_point ADeadline) {
     return PollInput(FHandle, &ADeadline) == TWait::Ready;
 }
 
-bool TComm::WaitInputForever() {
+bool TCommManager::WaitInputForever() {
     if (FHandle < 0) {
         errno = EBADF;
         return false;
@@ -364,7 +364,7 @@ bool TComm::WaitInputForever() {
     return PollInput(FHandle, nullptr) == TWait::Ready;
 }
 
-bool TComm::ReadQueued(size_t ACount, std::string& AOut) {
+bool TCommManager::ReadQueued(size_t ACount, std::string& AOut) {
     if (ACount == 0) return true;
     const size_t Old = AOut.size();
     AOut.resize(Old + ACount);
@@ -376,7 +376,7 @@ bool TComm::ReadQueued(size_t ACount, std::string& AOut) {
     return N >= 0;
 }
 
-bool TComm::ReadBlocking(size_t ACount, std::string& AOut) {
+bool TCommManager::ReadBlocking(size_t ACount, std::string& AOut) {
     if (FHandle < 0) {
         errno = EBADF;
         return false;
@@ -425,7 +425,7 @@ bool TComm::ReadBlocking(size_t ACount, std::string& AOut) {
     return true;
 }
 
-int64_t TComm::WriteBlocking(const char* AData, size_t ACount) {
+int64_t TCommManager::WriteBlocking(const char* AData, size_t ACount) {
     if (FHandle < 0) {
         errno = EBADF;
         return -1;
@@ -461,7 +461,7 @@ int64_t TComm::WriteBlocking(const char* AData, size_t ACount) {
     return int64_t(Done);
 }
 
-bool TComm::WriteByte(uint8_t Value) {
+bool TCommManager::WriteByte(uint8_t Value) {
     if (!EnsureOpen()) return false;
     const char C = char(Value);
     const int64_t N = WriteBlocking(&C, 1);
@@ -476,11 +476,11 @@ bool TComm::WriteByte(uint8_t Value) {
     return true;
 }
 
-bool TComm::WriteChar(char Value) {
+bool TCommManager::WriteChar(char Value) {
     return WriteByte(uint8_t(Value));
 }
 
-bool TComm::WriteStr(const std::string& Data, uint32_t SleepTime) {
+bool TCommManager::WriteStr(const std::string& Data, uint32_t SleepTime) {
     if (Data.empty()) return true;
     if (!EnsureOpen()) return false;
     const int64_t N = WriteBlocking(Data.data(), Data.size());
@@ -496,7 +496,7 @@ bool TComm::WriteStr(const std::string& Data, uint32_t SleepTime) {
     return true;
 }
 
-bool TComm::WriteBytes(const uint8_t* Buff, uint32_t dwBuffSize) {
+bool TCommManager::WriteBytes(const uint8_t* Buff, uint32_t dwBuffSize) {
     if (!Opened()) {
         FExtResultDescription = kNotOpen;
         return false;
@@ -514,11 +514,11 @@ bool TComm::WriteBytes(const uint8_t* Buff, uint32_t dwBuffSize) {
     return true;
 }
 
-bool TComm::WriteBytes(const std::vector<uint8_t>& Buff) {
+bool TCommManager::WriteBytes(const std::vector<uint8_t>& Buff) {
     return WriteBytes(Buff.data(), uint32_t(Buff.size()));
 }
 
-bool TComm::ReadByte(uint8_t& Value) {
+bool TCommManager::ReadByte(uint8_t& Value) {
     std::string S;
     if (!ReadBlocking(1, S)) {
         StoreLastError();
@@ -532,7 +532,7 @@ bool TComm::ReadByte(uint8_t& Value) {
     return true;
 }
 
-bool TComm::ReadByte(uint8_t& Value, uint32_t Timeout) {
+bool TCommManager::ReadByte(uint8_t& Value, uint32_t Timeout) {
     if (!Opened()) {
         StoreError(EBADF);
         return false;
@@ -545,21 +545,21 @@ bool TComm::ReadByte(uint8_t& Value, uint32_t Timeout) {
     return ReadByte(Value);
 }
 
-bool TComm::ReadChar(char& Ch, uint32_t Timeout) {
+bool TCommManager::ReadChar(char& Ch, uint32_t Timeout) {
     uint8_t B = 0;
     const bool Ok = ReadByte(B, Timeout);
     if (Ok) Ch = char(B);
     return Ok;
 }
 
-bool TComm::ReadChar(char& Value) {
+bool TCommManager::ReadChar(char& Value) {
     uint8_t B = 0;
     const bool Ok = ReadByte(B);
     if (Ok) Value = char(B);
     return Ok;
 }
 
-bool TComm::ReadString(int32_t Count, std::string& Buff) {
+bool TCommManager::ReadString(int32_t Count, std::string& Buff) {
     Buff.clear();
     if (Count <= 0) return true;
     if (!ReadBlocking(size_t(Count), Buff)) {
@@ -571,13 +571,13 @@ bool TComm::ReadString(int32_t Count, std::string& Buff) {
 
 // --- the wider read interface ----------------------------------------------
 
-int32_t TComm::iReadByte(uint8_t& Value) {
+int32_t TCommManager::iReadByte(uint8_t& Value) {
     if (ReadByte(Value)) return 0;
     FExtResultDescription = std::string(kReadFailed) + ". " + FExtResultDescription;
     return 1017;
 }
 
-bool TComm::ReadBytes(uint8_t* Buff, uint32_t dwBuffSize, uint32_t& dwRead, uint32_t Timeout,
+bool TCommManager::ReadBytes(uint8_t* Buff, uint32_t dwBuffSize, uint32_t& dwRead, uint32_t Timeout,
                       uint32_t ANumberOfBytesToRead) {
     dwRead = 0;
     if (!Opened()) {
@@ -613,7 +613,7 @@ bool TComm::ReadBytes(uint8_t* Buff, uint32_t dwBuffSize, uint32_t& dwRead, uint
     return true;
 }
 
-bool TComm::ReadBytes(int32_t Count, std::string& Buff) {
+bool TCommManager::ReadBytes(int32_t Count, std::string& Buff) {
     Buff.clear();
     if (Count <= 0) return true;
     if (!ReadBlocking(size_t(Count), Buff)) {
@@ -627,7 +627,7 @@ bool TComm::ReadBytes(int32_t Count, std::string& Buff) {
     return true;
 }
 
-bool TComm::ReadBytes(std::vector<uint8_t>& ABuff, int32_t ACount) {
+bool TCommManager::ReadBytes(std::vector<uint8_t>& ABuff, int32_t ACount) {
     ABuff.assign(size_t(std::max(ACount, 0)), 0);
     if (ACount <= 0) return true;
     std::string S;
@@ -647,7 +647,7 @@ bool TComm::ReadBytes(std::vector<uint8_t>& ABuff, int32_t ACount) {
     return true;
 }
 
-bool TComm::ReadChar(char16_t& Value, uint32_t Timeout) {
+bool TCommManager::ReadChar(char16_t& Value, uint32_t Timeout) {
     uint8_t B = 0;
     do {
         if (!ReadByte(B, Timeout)) return false;
@@ -663,7 +663,7 @@ bool TComm::ReadChar(char16_t& Value, uint32_t Timeout) {
     return true;
 }
 
-bool TComm::ReadText(std::string& Buff, uint32_t Timeout) {
+bool TCommManager::ReadText(std::string& Buff, uint32_t Timeout) {
     std::u16string U;
     char16_t C = 0;
     while (ReadChar(C, Timeout)) {
@@ -674,7 +674,7 @@ bool TComm::ReadText(std::string& Buff, uint32_t Timeout) {
     return !U.empty();
 }
 
-bool TComm::ReadString(std::string& Buff, uint32_t Timeout) {
+bool TCommManager::ReadString(std::string& Buff, uint32_t Timeout) {
     Buff.clear();
     if (!Opened()) {
         FExtResultDescription = kNotOpen;
@@ -692,7 +692,7 @@ bool TComm::ReadString(std::string& Buff, uint32_t Timeout) {
     return true;
 }
 
-int32_t TComm::ReadStr(int32_t Count, std::string& Data, bool ControlLength) {
+int32_t TCommManager::ReadStr(int32_t Count, std::string& Data, bool ControlLength) {
     Data.clear();
     if (Count <= 0) return 0;
     if (!ReadBlocking(size_t(Count), Data)) {
@@ -702,7 +702,7 @@ int32_t TComm::ReadStr(int32_t Count, std::string& Data, bool ControlLength) {
     return (ControlLength && Data.size() < size_t(Count)) ? 1001 : 0;
 }
 
-int32_t TComm::ReadStr(std::string& Data, const std::string& EndSymb, uint32_t Timeout) {
+int32_t TCommManager::ReadStr(std::string& Data, const std::string& EndSymb, uint32_t Timeout) {
     Data.clear();
     if (!Opened()) {
         StoreError(EBADF);
@@ -721,12 +721,12 @@ int32_t TComm::ReadStr(std::string& Data, const std::string& EndSymb, uint32_t T
     return Data.empty() ? 1007 : 1014;
 }
 
-int32_t TComm::ReadStr(int32_t Count, std::string& Data, const std::string& EndSymb) {
+int32_t TCommManager::ReadStr(int32_t Count, std::string& Data, const std::string& EndSymb) {
     FEndSymbol = EndSymb;
     return ReadStr(Count, Data, false);
 }
 
-int32_t TComm::ReadStr(std::string& Data, uint32_t Timeout) {
+int32_t TCommManager::ReadStr(std::string& Data, uint32_t Timeout) {
     Data.clear();
     if (!Opened()) {
         StoreError(EBADF);
@@ -742,7 +742,7 @@ int32_t TComm::ReadStr(std::string& Data, uint32_t Timeout) {
     return 1007;
 }
 
-int32_t TComm::RunCmd(const std::string& InData, std::string& OutData, int32_t MaxLen, uint32_t Timeout,
+int32_t TCommManager::RunCmd(const std::string& InData, std::string& OutData, int32_t MaxLen, uint32_t Timeout,
                       int32_t CountAfterEnd) {
     OutData.clear();
     if (!WriteStr(InData, 0)) return 1007;
@@ -773,7 +773,7 @@ int32_t TComm::RunCmd(const std::string& InData, std::string& OutData, int32_t M
     return (MaxLen == 0 || !OutData.empty()) ? 0 : 1007;
 }
 
-int32_t TComm::RunCmd(const std::string& InData, std::string& OutData, const std::string& EndSymb, int32_t MaxLen,
+int32_t TCommManager::RunCmd(const std::string& InData, std::string& OutData, const std::string& EndSymb, int32_t MaxLen,
                       uint32_t Timeout, int32_t CountAfterEnd) {
     FEndSymbol = EndSymb;
     const int32_t R = RunCmd(InData, OutData, MaxLen, Timeout, CountAfterEnd);
@@ -781,7 +781,7 @@ int32_t TComm::RunCmd(const std::string& InData, std::string& OutData, const std
     return R;
 }
 
-int32_t TComm::SendCmd(const std::string& Data) {
+int32_t TCommManager::SendCmd(const std::string& Data) {
     return WriteStr(Data, 0) ? 0 : 1001;
 }
 

@@ -59,12 +59,12 @@ inline constexpr uint32_t MAXDWORD = 0xFFFFFFFFu;
 // Bits per second of a TBaudRate; 0 for a value outside the enumeration.
 uint32_t BaudRateToInt(TBaudRate ABaudRate);
 
-class TComm {
+class TCommManager {
 public:
-    TComm();
-    virtual ~TComm();
-    TComm(const TComm&) = delete;
-    TComm& operator=(const TComm&) = delete;
+    TCommManager();
+    virtual ~TCommManager();
+    TCommManager(const TCommManager&) = delete;
+    TCommManager& operator=(const TCommManager&) = delete;
 
     // Port n opens /dev/com<n> when that path exists, else /dev/ttyS<n-1>.
     bool Open();
@@ -210,7 +210,7 @@ private:
 // The port with the defaults of the cash-register link: 115200 bits/s, a
 // read of n bytes up to 1000 * n ms ending after 50 ms of silence, writes up
 // to 500 ms.
-class TComPort : public TComm {
+class TComPort : public TCommManager {
 public:
     TComPort();
 };

@@ -43,9 +43,9 @@ private:
     GdkWindow* FWindow;
 };
 
-class TfmKKTParams {
+class TfrmKKTParams {
 public:
-    explicit TfmKKTParams(const TFrWindowRequest& ARequest);
+    explicit TfrmKKTParams(const TFrWindowRequest& ARequest);
     GtkWindow* Window() const { return FWindow; }
     // Activates the first tab and fills the three grids; runs just before
     // the window is shown, so that it opens at the size its names need.
@@ -82,7 +82,7 @@ private:
     char FError[1024] = {};
 };
 
-TfmKKTParams::TfmKKTParams(const TFrWindowRequest& ARequest) : FRequest(ARequest) {
+TfrmKKTParams::TfrmKKTParams(const TFrWindowRequest& ARequest) : FRequest(ARequest) {
     FWindow = GTK_WINDOW(gtk_window_new(GTK_WINDOW_TOPLEVEL));
     gtk_window_set_title(FWindow, ARequest.Caption ? ARequest.Caption : "");
     gtk_window_set_icon_name(FWindow, "document-properties");
@@ -125,7 +125,7 @@ TfmKKTParams::TfmKKTParams(const TFrWindowRequest& ARequest) : FRequest(ARequest
     g_signal_connect(FWindow, "destroy", G_CALLBACK(OnDestroy), this);
 }
 
-GtkWidget* TfmKKTParams::NewGrid(int AIndex) {
+GtkWidget* TfrmKKTParams::NewGrid(int AIndex) {
     GtkListStore* Store = gtk_list_store_new(colCount, G_TYPE_STRING, G_TYPE_STRING);
     FStores[AIndex] = Store;
     GtkTreeView* Grid = GTK_TREE_VIEW(gtk_tree_view_new_with_model(GTK_TREE_MODEL(Store)));
@@ -178,13 +178,13 @@ GtkWidget* TfmKKTParams::NewGrid(int AIndex) {
     return Scroll;
 }
 
-void TfmKKTParams::Read(uint32_t AGrid) {
+void TfrmKKTParams::Read(uint32_t AGrid) {
     TWaitCursor Cursor(FWindow);
     FError[0] = 0;
     if (FRequest.KktRead(FRequest.KktContext, AGrid, OnRows, this, FError, sizeof FError) != 0) ShowFailure(Cursor);
 }
 
-void TfmKKTParams::SetClock() {
+void TfrmKKTParams::SetClock() {
     TWaitCursor Cursor(FWindow);
     FError[0] = 0;
     int32_t State = 0;
@@ -200,13 +200,13 @@ void TfmKKTParams::SetClock() {
     if (FRequest.KktSetClock(FRequest.KktContext, FError, sizeof FError) != 0) ShowFailure(Cursor);
 }
 
-void TfmKKTParams::ShowFailure(TWaitCursor& ACursor) {
+void TfrmKKTParams::ShowFailure(TWaitCursor& ACursor) {
     ACursor.Restore();
     ShowError(FWindow, FError[0] ? FError : "Ошибка драйвера");
 }
 
-void TfmKKTParams::OnRows(void* ASelf, uint32_t AGrid, const TFrKktRow* ARows, size_t ACount) {
-    auto* Self = static_cast<TfmKKTParams*>(ASelf);
+void TfrmKKTParams::OnRows(void* ASelf, uint32_t AGrid, const TFrKktRow* ARows, size_t ACount) {
+    auto* Self = static_cast<TfrmKKTParams*>(ASelf);
     if (AGrid >= kGridCount) return;
     GtkListStore* Store = Self->FStores[AGrid];
     gtk_list_store_clear(Store);
@@ -228,39 +228,39 @@ void TfmKKTParams::OnRows(void* ASelf, uint32_t AGrid, const TFrKktRow* ARows, s
     if (Needed > gtk_tree_view_column_get_fixed_width(Column)) gtk_tree_view_column_set_fixed_width(Column, Needed);
 }
 
-void TfmKKTParams::FirstFill() {
+void TfrmKKTParams::FirstFill() {
     gtk_notebook_set_current_page(pgcMain, kgRegistration);
     gtk_widget_grab_focus(GTK_WIDGET(FGrids[kgRegistration]));
     FillRegistration();
     FillState();
 }
 
-void TfmKKTParams::OnPageSwitched(GtkNotebook*, GtkWidget*, guint APage, gpointer ASelf) {
-    auto* Self = static_cast<TfmKKTParams*>(ASelf);
+void TfrmKKTParams::OnPageSwitched(GtkNotebook*, GtkWidget*, guint APage, gpointer ASelf) {
+    auto* Self = static_cast<TfrmKKTParams*>(ASelf);
     gtk_widget_set_visible(Self->btnSetDateTime, APage == kgState);
     if (APage < kGridCount) gtk_widget_grab_focus(GTK_WIDGET(Self->FGrids[APage]));
 }
 
-void TfmKKTParams::OnRefresh(GtkMenuItem*, gpointer ASelf) {
-    auto* Self = static_cast<TfmKKTParams*>(ASelf);
+void TfrmKKTParams::OnRefresh(GtkMenuItem*, gpointer ASelf) {
+    auto* Self = static_cast<TfrmKKTParams*>(ASelf);
     if (gtk_notebook_get_current_page(Self->pgcMain) == kgRegistration)
         Self->FillRegistration();
     else
         Self->FillState();
 }
 
-void TfmKKTParams::OnSetClock(GtkButton*, gpointer ASelf) {
-    static_cast<TfmKKTParams*>(ASelf)->SetClock();
+void TfrmKKTParams::OnSetClock(GtkButton*, gpointer ASelf) {
+    static_cast<TfrmKKTParams*>(ASelf)->SetClock();
 }
 
-gboolean TfmKKTParams::OnGridButton(GtkWidget*, GdkEventButton* AEvent, gpointer ASelf) {
+gboolean TfrmKKTParams::OnGridButton(GtkWidget*, GdkEventButton* AEvent, gpointer ASelf) {
     if (AEvent->type != GDK_BUTTON_PRESS || AEvent->button != GDK_BUTTON_SECONDARY) return FALSE;
-    gtk_menu_popup_at_pointer(GTK_MENU(static_cast<TfmKKTParams*>(ASelf)->pmGrid), reinterpret_cast<GdkEvent*>(AEvent));
+    gtk_menu_popup_at_pointer(GTK_MENU(static_cast<TfrmKKTParams*>(ASelf)->pmGrid), reinterpret_cast<GdkEvent*>(AEvent));
     return TRUE;
 }
 
-gboolean TfmKKTParams::OnGridMenuKey(GtkWidget* AGrid, gpointer ASelf) {
-    gtk_menu_popup_at_widget(GTK_MENU(static_cast<TfmKKTParams*>(ASelf)->pmGrid), AGrid, GDK_GRAVITY_CENTER,
+gboolean TfrmKKTParams::OnGridMenuKey(GtkWidget* AGrid, gpointer ASelf) {
+    gtk_menu_popup_at_widget(GTK_MENU(static_cast<TfrmKKTParams*>(ASelf)->pmGrid), AGrid, GDK_GRAVITY_CENTER,
                              GDK_GRAVITY_NORTH_WEST, nullptr);
     return TRUE;
 }
@@ -269,14 +269,14 @@ gboolean TfmKKTParams::OnGridMenuKey(GtkWidget* AGrid, gpointer ASelf) {
 // the previous one (the grid would take Ctrl+Page keys for itself). Ctrl+C
 // copies the selected rows as "name<TAB>value" lines, for a message to
 // support or a note.
-gboolean TfmKKTParams::OnGridKey(GtkWidget* AGrid, GdkEventKey* AEvent, gpointer ASelf) {
+gboolean TfrmKKTParams::OnGridKey(GtkWidget* AGrid, GdkEventKey* AEvent, gpointer ASelf) {
     const bool Ctrl = (AEvent->state & GDK_CONTROL_MASK) != 0;
     if (AEvent->keyval == GDK_KEY_F5 && !Ctrl) {
         OnRefresh(nullptr, ASelf);
         return TRUE;
     }
     if (!Ctrl) return FALSE;
-    GtkNotebook* Pages = static_cast<TfmKKTParams*>(ASelf)->pgcMain;
+    GtkNotebook* Pages = static_cast<TfrmKKTParams*>(ASelf)->pgcMain;
     const int Page = gtk_notebook_get_current_page(Pages);
     switch (AEvent->keyval) {
         case GDK_KEY_Tab:
@@ -313,20 +313,20 @@ gboolean TfmKKTParams::OnGridKey(GtkWidget* AGrid, GdkEventKey* AEvent, gpointer
     return TRUE;
 }
 
-void TfmKKTParams::OnValueEdited(GtkCellRendererText*, gchar* APath, gchar* AText, gpointer AStore) {
+void TfrmKKTParams::OnValueEdited(GtkCellRendererText*, gchar* APath, gchar* AText, gpointer AStore) {
     GtkTreeIter It;
     if (gtk_tree_model_get_iter_from_string(GTK_TREE_MODEL(AStore), &It, APath))
         gtk_list_store_set(GTK_LIST_STORE(AStore), &It, colValue, AText, -1);
 }
 
-void TfmKKTParams::OnDestroy(GtkWidget*, gpointer ASelf) {
-    gtk_widget_destroy(static_cast<TfmKKTParams*>(ASelf)->pmGrid);
+void TfrmKKTParams::OnDestroy(GtkWidget*, gpointer ASelf) {
+    gtk_widget_destroy(static_cast<TfrmKKTParams*>(ASelf)->pmGrid);
 }
 
 }  // namespace
 
 void ShowKktDataWindow(const TFrWindowRequest& ARequest) {
-    TfmKKTParams Form(ARequest);
+    TfrmKKTParams Form(ARequest);
     RunModal(Form.Window(), [&Form] { Form.FirstFill(); });
 }
 

@@ -53,7 +53,7 @@ TEST(TLVValue, DecodesEveryType) {
         {Bytes({0x03, 0xDC, 0x05}), 1023, ffdFVLN, 0, TValue("1.5")},
         {Bytes({0x03, 0x01}), 1023, ffdFVLN, 0, TValue("0.001")},
         {Bytes({0x8A, 0xA0, 0xE1, 0xE1, 0xA8, 0xE0, 0x20, 0x31}), 1021, ffdString, 0, TValue("Кассир 1")},
-        {Bytes({0x8A, 0xA0}), 9999, ffdUknown, 0, TValue("Ка")},
+        {Bytes({0x8A, 0xA0}), 9999, ffdUnknown, 0, TValue("Ка")},
         {Bytes({0x8A, 0xA0}), 1057, ffdRegister, 0, TValue("Ка")},  // a register without length: text
     };
     for (const auto& C : Cases) EXPECT_EQ(GetTLVValue(C.Value, C.Tag, C.Type, C.Len), C.Expected) << C.Tag;
@@ -68,7 +68,7 @@ TEST(TLVValue, TagTable) {
     EXPECT_EQ(FiscalTagTableSize(), 206u);
     int32_t Tag = 0;
     std::string Name;
-    TFFD Type = ffdUknown;
+    TFFD Type = ffdUnknown;
     EXPECT_TRUE(FindTag(Bytes({0xB9, 0x04, 0, 0}), Tag, Name, Type));  // 1209
     EXPECT_EQ(Tag, 1209);
     EXPECT_EQ(Name, "версия ФФД");
@@ -78,7 +78,7 @@ TEST(TLVValue, TagTable) {
     EXPECT_EQ(Type, ffdSTLV);
     EXPECT_FALSE(FindTag(Bytes({0x0F, 0x27}), Tag, Name, Type));
     EXPECT_EQ(Tag, 9999);
-    EXPECT_EQ(Type, ffdUknown);
+    EXPECT_EQ(Type, ffdUnknown);
     EXPECT_FALSE(FindTag(Bytes({0x0F}), Tag, Name, Type));
     EXPECT_EQ(Tag, 0);
     EXPECT_EQ(FindFiscalTagInfo(2116)->DataType, ffdRegister);

@@ -349,7 +349,7 @@ TEST(EmuLinkSerial, TheDriversSerialFramingTalksThroughAComLink) {
     TComPort Port;
     Port.SetPortNumber(N);
     ASSERT_TRUE(Port.Open());
-    TCOMProtocol P(Port);
+    TComProtocol P(Port);
     std::string R;
     ASSERT_EQ(P.RunCommand(R, Pwd(), B({0xFC}), "", 0, false, true), 0);
     EXPECT_EQ(At(R, 0), 0);

@@ -56,7 +56,7 @@ TEST(CommManager, MissingPortFailsWithSystemMessageAndStaysUsable) {
 }
 
 TEST(CommManager, PortNumberSelectsComLinkOrTtyS) {
-    TComm Port;
+    TCommManager Port;
     Port.SetPortNumber(12);
     if (!std::filesystem::exists("/dev/com12")) {
         EXPECT_EQ(Port.DeviceName(), "/dev/ttyS11");
@@ -80,7 +80,7 @@ TEST(CommManager, PortNumberSelectsComLinkOrTtyS) {
 }
 
 TEST(CommManager, BaudRateAsIntAcceptsOnlyListedSpeeds) {
-    TComm Port;
+    TCommManager Port;
     EXPECT_EQ(Port.BaudRateAsInt(), 9600u);
     Port.SetBaudRateAsInt(12345);
     EXPECT_EQ(Port.BaudRate(), br9600);
@@ -93,7 +93,7 @@ TEST(CommManager, BaudRateAsIntAcceptsOnlyListedSpeeds) {
 TEST(CommManager, EverySpeedAndLineSettingOpens) {
     TPty Pty;
     for (int B = br110; B <= br115200; ++B) {
-        TComm Port;
+        TCommManager Port;
         Port.SetDevicePath(Pty.SlavePath);
         Port.SetBaudRate(TBaudRate(B));
         Port.SetParity(TParity(B % 5));
@@ -103,7 +103,7 @@ TEST(CommManager, EverySpeedAndLineSettingOpens) {
         Port.SetBaudRate(br19200);  // re-applied on the open port
         EXPECT_TRUE(Port.Opened());
     }
-    TComm Bad;
+    TCommManager Bad;
     Bad.SetDevicePath(Pty.SlavePath);
     Bad.SetDataBits(9);
     EXPECT_FALSE(Bad.Open());
@@ -124,7 +124,7 @@ TEST(CommManager, LineSettingsFlagWord) {
     };
     TPty Pty;
     for (const Case& C : Cases) {
-        TComm Port;
+        TCommManager Port;
         Port.SetDevicePath(Pty.SlavePath);
         Port.SetParity(C.Parity);
         Port.SetFlowControl(C.Flow);
@@ -195,7 +195,7 @@ TEST_F(PortOnPty, WriteToStalledPeerEndsWithinWriteLimit) {
 }
 
 TEST(CommManager, EmptyWriteNeedsNoPortAndClosedPortReports) {
-    TComm Port;
+    TCommManager Port;
     Port.SetDevicePath("/dev/no-such-port-for-tests");
     EXPECT_TRUE(Port.WriteStr("", 0));
     EXPECT_FALSE(Port.Opened());

@@ -1,5 +1,5 @@
 // Both framings against scripted devices: the same scripts run over a
-// pseudo-terminal (TCOMProtocol) and over loopback TCP (TSocketProtocol).
+// pseudo-terminal (TComProtocol) and over loopback TCP (TSocketProtocol).
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -38,7 +38,7 @@ struct TLink {
 struct TSerialLink : TLink {
     TPty Pty;
     TComPort Port;
-    TCOMProtocol Protocol{Port};
+    TComProtocol Protocol{Port};
     TSerialLink() {
         Serial = true;
         Peer = &Pty.Master;
@@ -285,7 +285,7 @@ TEST_P(Protocol, LogOfACompleteExchange) {
     SetLogMode(lmOff);
     EXPECT_EQ(Code, 0);
 
-    const std::string Source = Link->Serial ? "TCOMProtocol" : "TSocketProtocol";
+    const std::string Source = Link->Serial ? "TComProtocol" : "TSocketProtocol";
     std::vector<std::string> Lines;
     std::ifstream In(File, std::ios::binary);
     for (std::string L; std::getline(In, L);) {
@@ -400,7 +400,7 @@ TEST(SocketProtocol, SlowConnectGivesUpAfterFourSeconds) {
 }
 
 // With ATimeout 0 the serial answer may take up to 2000 ms to start.
-TEST(COMProtocol, SlowAnswerWithinTheDefaultLimit) {
+TEST(ComProtocol, SlowAnswerWithinTheDefaultLimit) {
     TSerialLink L;
     L.SetWait(2000);
     TScriptedPeer Peer([&] {
