@@ -81,7 +81,9 @@ private:
     };
 
     struct timespec Now() const;
-    std::string FileNameAt(const struct timespec& ATime, bool ADirectoryOnly);
+    // Creates the folder when missing; ATrustReadyDirectory skips looking at
+    // a folder this log has already made sure of (the path of every line).
+    std::string FileNameAt(const struct timespec& ATime, bool ADirectoryOnly, bool ATrustReadyDirectory);
     // APerUser tells whether the per-user fall-back replaced the machine-wide folder.
     std::string ResolveDirectory(const TNameConfig& AConfig, const std::string& ABase, bool& APerUser) const;
     // Appends ABytes (already ending with CR LF) to the file of ATime, rotating
@@ -96,9 +98,10 @@ private:
 
     friend class TLogModeScope;
 
-    mutable std::mutex FConfigLock;  // guards the two texts below
+    mutable std::mutex FConfigLock;  // guards the three texts below
     std::string FLogDirectory;
     std::string FLogBaseName;
+    std::string FReadyDirectory;  // the folder last found or made, "" before
     std::atomic<TLogMode> FMode{lmOff};
     std::atomic<bool> FHeaderWritten{false};
     // Set once the machine-wide folder proved unusable; names then resolve

@@ -340,6 +340,21 @@ TEST_F(LogTest, DateChangesAtLocalMidnightWithoutRotation) {
     EXPECT_EQ(Log.GetLogFileName(false), (Dir.Path() / "fr_test_2024.03.04.log").string());
 }
 
+TEST_F(LogTest, FolderRemovedBetweenLinesIsMadeAgain) {
+    // Lines do not look at a folder they already used; one removed meanwhile
+    // (an administrator's clean-up) must still get the next line.
+    const fs::path Logs = Dir.Path() / "logs";
+    Log.SetLogDirectory(Logs.string());
+    Log.SetLogMode(lmErrors);
+    Log.WriteLog("first", "", llError);
+    fs::remove_all(Logs);
+    Log.WriteLog("second", "", llError);
+    EXPECT_EQ(ReadFile(Logs / "fr_test_2024.03.03.log"), "2024.03.03 12:00:00.000\tERROR\tsecond\r\n");
+    struct stat St{};
+    ASSERT_EQ(stat(Logs.c_str(), &St), 0);
+    EXPECT_EQ(St.st_mode & 07777, 02770u);
+}
+
 TEST_F(LogTest, RotationThreshold) {
     Log.SetLogMode(lmAll);
     Log.WriteHeaderIfDue();
