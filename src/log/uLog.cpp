@@ -443,7 +443,7 @@ std::string TLog::FileNameAt(const struct timespec& ATime, bool ADirectoryOnly, 
 
 std::string TLog::GetLogFileName(bool ADirectoryOnly) { return FileNameAt(Now(), ADirectoryOnly, false); }
 
-void TLog::Rotate(const std::string& AFileName) {
+bool TLog::Rotate(const std::string& AFileName) {
     const size_t Slash = AFileName.rfind('/');
     const std::string Dir = AFileName.substr(0, Slash + 1);
     const std::string Name = AFileName.substr(Slash + 1);
@@ -464,12 +464,10 @@ void TLog::Rotate(const std::string& AFileName) {
     const std::string Target = Dir + Stem + "_" + std::to_string(Index) + Ext;
     // Never replace an existing file; a failed rename leaves the lines in the
     // current file.
-    if (::renameat2(AT_FDCWD, AFileName.c_str(), AT_FDCWD, Target.c_str(), RENAME_NOREPLACE) != 0 &&
-        errno == EINVAL) {
-        // File systems without the no-replace rename: a hard link fails just
-        // as well when the target exists.
-        if (::link(AFileName.c_str(), Target.c_str()) == 0) ::unlink(AFileName.c_str());
-    }
+    if (::renameat2(AT_FDCWD, AFileName.c_str(), AT_FDCWD, Target.c_str(), RENAME_NOREPLACE) == 0) return true;
+    // File systems without the no-replace rename: a hard link fails just as
+    // well when the target exists.
+    return errno == EINVAL && ::link(AFileName.c_str(), Target.c_str()) == 0 && ::unlink(AFileName.c_str()) == 0;
 }
 
 void TLog::AppendLocked(const std::string& AFileName, const struct timespec& ATime, const std::string& ABytes) {
@@ -480,8 +478,12 @@ void TLog::AppendLocked(const std::string& AFileName, const struct timespec& ATi
     }
     WriteAll(Old.Handle.Get(), FormatLine(ATime, RotationStartText, {}, llDebug) + std::string(LineEnd), AFileName);
     // The old file stays locked until renamed, so other writers waiting on it
-    // notice the new file under the name.
-    Rotate(AFileName);
+    // notice the new file under the name. A file that keeps its name takes
+    // the line: opening the name again would wait for our own lock.
+    if (!Rotate(AFileName)) {
+        WriteAll(Old.Handle.Get(), ABytes, AFileName);
+        return;
+    }
     TOpenLog New = OpenForAppend(AFileName, LogMaxFileSize);
     Old.Handle.Close();
     WriteAll(New.Handle.Get(), FormatLine(ATime, RotationEndText, {}, llDebug) + std::string(LineEnd) + ABytes,

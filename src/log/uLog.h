@@ -91,7 +91,8 @@ private:
     void WriteRaw(const struct timespec& ATime, const std::string& ABytes);
     void AppendLocked(const std::string& AFileName, const struct timespec& ATime,
                       const std::string& ABytes);
-    void Rotate(const std::string& AFileName);
+    // Renames the file to its next index; false when it keeps its name.
+    bool Rotate(const std::string& AFileName);
     std::string HeaderBlock() const;
     void WriteHeader(const struct timespec& ATime);
     void WriteFooter();

@@ -411,6 +411,25 @@ TEST_F(LogTest, RotationIndexRule) {
     Log.SetLogMode(lmSuspended);
 }
 
+TEST_F(LogTest, FailedRotationKeepsTheLineInTheCurrentFile) {
+    // Something that is no log file (not listed, so its index is not
+    // counted) holds the name the rotation picks: the rename is refused and
+    // the line goes to the current file, without waiting for its own lock.
+    fs::create_directory(Dir.Path() / "fr_test_2024.03.03_1.log");
+    std::ofstream(Today()).close();
+    fs::resize_file(Today(), 10485760);
+    Log.SetLogMode(lmErrors);
+    const auto Start = std::chrono::steady_clock::now();
+    Log.WriteLog("line", "", llError);
+    EXPECT_LT(std::chrono::steady_clock::now() - Start, std::chrono::milliseconds(500));
+    std::ifstream F(Today(), std::ios::binary);
+    F.seekg(std::streamoff(10485760));
+    const std::string Added(std::istreambuf_iterator<char>(F), {});
+    EXPECT_NE(Added.find("\tERROR\tline\r\n"), std::string::npos) << Added;
+    EXPECT_TRUE(fs::is_directory(Dir.Path() / "fr_test_2024.03.03_1.log"));
+    Log.SetLogMode(lmSuspended);
+}
+
 void SetAge(const fs::path& P, int AMinutesAgo) {
     fs::last_write_time(P, fs::file_time_type::clock::now() - std::chrono::minutes(AMinutesAgo));
 }
