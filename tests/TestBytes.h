@@ -1,9 +1,13 @@
 // Byte strings for expected values in tests, written out literally and
-// never built with the encoders under test.
+// never built with the encoders under test; and the links device tests run
+// over.
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <initializer_list>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -40,7 +44,8 @@ inline std::string Hex(std::string_view AText) {
     return S;
 }
 
-// Bytes as upper-case hex pairs separated by blanks, for failure messages.
+// Bytes as upper-case hex pairs separated by blanks, for failure messages
+// (the one way back from bytes to text; expected values are Hex literals).
 inline std::string ShowHex(std::string_view ABytes) {
     static constexpr char Digits[] = "0123456789ABCDEF";
     std::string S;
@@ -51,5 +56,22 @@ inline std::string ShowHex(std::string_view ABytes) {
     }
     return S;
 }
+
+// The links a device test runs over: a pseudo-terminal standing for the
+// serial port, and loopback TCP.
+enum class TTransport { Serial, Tcp };
+
+// How gtest shows a transport parameter.
+inline void PrintTo(TTransport ATransport, std::ostream* AOut) {
+    *AOut << (ATransport == TTransport::Serial ? "Serial" : "Tcp");
+}
+
+// The test-name suffix of a transport parameter: "Serial" or "Tcp".
+inline std::string TransportName(const ::testing::TestParamInfo<TTransport>& AInfo) {
+    return AInfo.param == TTransport::Serial ? "Serial" : "Tcp";
+}
+
+// Both transports, for INSTANTIATE_TEST_SUITE_P.
+inline auto BothTransports() { return ::testing::Values(TTransport::Tcp, TTransport::Serial); }
 
 }  // namespace fr::test

@@ -562,8 +562,7 @@ TEST_P(DeviceOverLink, FormatVersionFromRegistrationOrTable) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Transports, DeviceOverLink, ::testing::Values(TTransport::Serial, TTransport::TCP),
-                         [](const auto& I) { return I.param == TTransport::Serial ? "Pty" : "Tcp"; });
+INSTANTIATE_TEST_SUITE_P(Transports, DeviceOverLink, test::BothTransports(), test::TransportName);
 
 TEST(DeviceEnable, SerialPortThatDoesNotExistThenOneThatDoes) {
     test::TScriptedKKT KKT(TTransport::Serial, [](const std::string& P) {

@@ -18,16 +18,15 @@
 namespace fr {
 namespace {
 
-enum class TLink { Pty, Tcp };
-
 using test::Bytes;
+using test::TTransport;
 
 const std::string Pwd = Bytes({30, 0, 0, 0});
 
-class DeviceOnEmulator : public ::testing::TestWithParam<TLink> {
+class DeviceOnEmulator : public ::testing::TestWithParam<TTransport> {
 protected:
     void SetUp() override {
-        if (GetParam() == TLink::Pty) {
+        if (GetParam() == TTransport::Serial) {
             const std::string Path = Emu.StartSerial();
             auto C = std::make_unique<TComDevice>();
             C->ComPort().SetDevicePath(Path);
@@ -147,7 +146,7 @@ TEST_P(DeviceOnEmulator, StoredReceiptReadBackAsCheckPackage) {
 }
 
 TEST_P(DeviceOnEmulator, BrokenAnswersAreProtocolErrors) {
-    if (GetParam() == TLink::Tcp) static_cast<TSocketDevice&>(*Device).SocketProtocol().SetReceiveTimeout(300);
+    if (GetParam() == TTransport::Tcp) static_cast<TSocketDevice&>(*Device).SocketProtocol().SetReceiveTimeout(300);
     Emu.TruncateNextAnswers(1);
     uint8_t Mode = 0;
     try {
@@ -160,8 +159,7 @@ TEST_P(DeviceOnEmulator, BrokenAnswersAreProtocolErrors) {
     EXPECT_EQ(Mode, 4);
 }
 
-INSTANTIATE_TEST_SUITE_P(Transports, DeviceOnEmulator, ::testing::Values(TLink::Pty, TLink::Tcp),
-                         [](const auto& I) { return I.param == TLink::Pty ? "Pty" : "Tcp"; });
+INSTANTIATE_TEST_SUITE_P(Transports, DeviceOnEmulator, test::BothTransports(), test::TransportName);
 
 }  // namespace
 }  // namespace fr

@@ -28,6 +28,7 @@ namespace fr::ops {
 
 using test::Bytes;
 using test::Hex;
+using test::TTransport;
 
 inline const std::string Pwd = Bytes({30, 0, 0, 0});
 
@@ -47,17 +48,11 @@ inline TCurrency Money(const char* AText) {
     return *TCurrency::Parse(AText);
 }
 
-enum class TLink { Pty, Tcp };
-
-inline std::string LinkName(const ::testing::TestParamInfo<TLink>& AInfo) {
-    return AInfo.param == TLink::Pty ? "Pty" : "Tcp";
-}
-
 #ifdef FR_OPS_WITH_EMULATOR
-class OpsOnEmulator : public ::testing::TestWithParam<TLink> {
+class OpsOnEmulator : public ::testing::TestWithParam<TTransport> {
 protected:
     void SetUp() override {
-        if (GetParam() == TLink::Pty) {
+        if (GetParam() == TTransport::Serial) {
             auto C = std::make_unique<TComDevice>();
             C->ComPort().SetDevicePath(Emu.StartSerial());
             C->SetConnectPwd(Pwd);
@@ -102,7 +97,7 @@ protected:
 class OpsScripted : public ::testing::Test {
 protected:
     void SetUp() override {
-        KKT = std::make_unique<test::TScriptedKKT>(test::TTransport::TCP,
+        KKT = std::make_unique<test::TScriptedKKT>(TTransport::Tcp,
                                                    [this](const std::string& P) { return Respond(P); });
         auto S = std::make_unique<TSocketDevice>();
         S->SetConnectPwd(Pwd);

@@ -15,11 +15,10 @@
 #include <string>
 #include <vector>
 
+#include "TestBytes.h"
 #include "link/LinkPeers.h"
 
 namespace fr::test {
-
-enum class TTransport { Serial, TCP };
 
 // Answer of one command from its result code on (the echoed code is added).
 using TResponder = std::function<std::string(const std::string& APayload)>;

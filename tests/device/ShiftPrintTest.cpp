@@ -220,7 +220,7 @@ TEST_P(OpsOnEmulator, TallGraphicTextIsPrintedInParts) {
     EXPECT_EQ(Printed, Rows);
 }
 
-INSTANTIATE_TEST_SUITE_P(Links, OpsOnEmulator, ::testing::Values(TLink::Pty, TLink::Tcp), LinkName);
+INSTANTIATE_TEST_SUITE_P(Links, OpsOnEmulator, test::BothTransports(), test::TransportName);
 
 // A register that never leaves its printing state: the wait gives up after
 // its limit with a reason, instead of holding the cash desk for good, and

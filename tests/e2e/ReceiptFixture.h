@@ -1,11 +1,12 @@
 // A driver loaded with dlopen and opened on this test's emulator, over
-// loopback TCP (parameter true) or a pseudo-terminal linked as /dev/com<n>;
-// helpers for check packages and the command payloads the emulator received.
+// loopback TCP or a pseudo-terminal linked as /dev/com<n>; helpers for check
+// packages and the command payloads the emulator received.
 #pragma once
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <memory>
 #include <pugixml.hpp>
 #include <string>
@@ -13,6 +14,7 @@
 
 #include "E2EDevice.h"
 #include "E2EEnvironment.h"
+#include "TestBytes.h"
 #include "uEmulator.h"
 #include "v8host/uV8Host.h"
 
@@ -23,16 +25,9 @@ using fr::TEmulator;
 using fr::host::TCallResult;
 using fr::host::TComponentHost;
 using V = fr::host::THostValue;
-
-inline std::string Hex(std::string_view ABytes) {
-    static const char* const Digits = "0123456789ABCDEF";
-    std::string S;
-    for (const char C : ABytes) {
-        S += Digits[uint8_t(C) >> 4];
-        S += Digits[uint8_t(C) & 15];
-    }
-    return S;
-}
+using fr::test::Hex;
+using fr::test::ShowHex;
+using fr::test::TTransport;
 
 inline const std::string kCashier =
     "<InputParameters><Parameters CashierName=\"Иванов И.И.\" CashierINN=\"500100732259\"/></InputParameters>";
@@ -53,7 +48,7 @@ inline std::string Item(const std::string& AName, const std::string& AQuantity, 
            "\" PaymentMethod=\"4\" CalculationSubject=\"1\" " + AExtra + ">" + AChildren + "</FiscalString>";
 }
 
-// The driver and the emulator of one test; FTcp selects the link.
+// The driver and the emulator of one test; FTransport selects the link.
 class TReceiptBase : public ::testing::Test {
 protected:
     void TearDown() override {
@@ -64,7 +59,7 @@ protected:
         }
         if (Emu) Emu->Stop();
     }
-    bool Tcp() const { return FTcp; }
+    bool Tcp() const { return FTransport == TTransport::Tcp; }
 
     // (Re)starts the emulator with AConfig and opens a session on it. The
     // printer reports no "printing" polls, so no printing wait sleeps.
@@ -126,14 +121,10 @@ protected:
         for (const auto& D : Emu->Device().Documents()) N += D.Type == 3 || D.Type == 31;
         return N;
     }
-    // The command payloads received since the last ClearCommands, as hex.
-    std::vector<std::string> Commands() const {
-        std::vector<std::string> Out;
-        for (const auto& C : Emu->Device().Commands()) Out.push_back(Hex(C));
-        return Out;
-    }
+    // The command payloads received since the last ClearCommands.
+    std::vector<std::string> Commands() const { return Emu->Device().Commands(); }
 
-    bool FTcp = true;
+    TTransport FTransport = TTransport::Tcp;
     std::vector<std::pair<std::string, V>> FSettings;  // set before every Open
     TComNumber Com;
     std::unique_ptr<TEmulator> Emu;
@@ -142,24 +133,35 @@ protected:
     std::string ID;
 };
 
-class TReceiptTest : public TReceiptBase, public ::testing::WithParamInterface<bool> {
+class TReceiptTest : public TReceiptBase, public ::testing::WithParamInterface<TTransport> {
 protected:
     void SetUp() override {
-        FTcp = GetParam();
+        FTransport = GetParam();
         Start();
     }
 };
 
-inline std::string LinkName(const ::testing::TestParamInfo<bool>& I) {
-    return I.param ? "Tcp" : "Serial";
-}
-
 // The connection password as the emulator records it (30, four bytes).
 inline const std::string kPwd = "1E000000";
 
-// "code + password + data" of a command as the emulator records it.
+// "code + password + data" of a command as the emulator records it, from
+// hex text.
 inline std::string Cmd(const std::string& ACode, const std::string& AData = "") {
-    return ACode + kPwd + AData;
+    return Hex(ACode + kPwd + AData);
+}
+
+// True when AActual holds exactly the payloads of AExpected, in this order.
+inline ::testing::AssertionResult Exactly(const std::vector<std::string>& AActual,
+                                          const std::vector<std::string>& AExpected) {
+    if (AActual == AExpected) return ::testing::AssertionSuccess();
+    auto Failure = ::testing::AssertionFailure() << "sent:";
+    for (size_t I = 0; I < std::max(AActual.size(), AExpected.size()); ++I) {
+        const std::string A = I < AActual.size() ? ShowHex(AActual[I]) : "(nothing)";
+        Failure << "\n  " << A;
+        if (I >= AExpected.size() || AActual[I] != AExpected[I])
+            Failure << "\n    expected " << (I < AExpected.size() ? ShowHex(AExpected[I]) : "(nothing)");
+    }
+    return Failure;
 }
 
 // True when every payload of AExpected occurs in AActual, in this order.
@@ -170,8 +172,8 @@ inline ::testing::AssertionResult InOrder(const std::vector<std::string>& AActua
         while (I < AActual.size() && AActual[I] != E) ++I;
         if (I == AActual.size()) {
             std::string All;
-            for (const std::string& A : AActual) All += "\n  " + A;
-            return ::testing::AssertionFailure() << "missing (or out of order): " << E << "\nsent:" << All;
+            for (const std::string& A : AActual) All += "\n  " + ShowHex(A);
+            return ::testing::AssertionFailure() << "missing (or out of order): " << ShowHex(E) << "\nsent:" << All;
         }
         ++I;
     }

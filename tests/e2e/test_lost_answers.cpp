@@ -22,7 +22,7 @@ protected:
         Emu->Device().ClearCommands();
         EXPECT_TRUE(ACall().Result.Bool) << LastError().second;
         const auto C = Commands();
-        const auto It = std::find_if(C.begin(), C.end(), [&](const std::string& S) { return S.rfind(ACode, 0) == 0; });
+        const auto It = std::find_if(C.begin(), C.end(), [&](const std::string& S) { return S.rfind(Hex(ACode), 0) == 0; });
         EXPECT_NE(It, C.end()) << ACode;
         return int(It - C.begin()) + 1;
     }
@@ -186,7 +186,7 @@ TEST_P(LostAnswers, LegacyCorrectionStoredIsReportedStored) {
     EXPECT_FALSE(Emu->Device().ReceiptOpen());
 }
 
-INSTANTIATE_TEST_SUITE_P(Link, LostAnswers, ::testing::Values(true, false), LinkName);
+INSTANTIATE_TEST_SUITE_P(Link, LostAnswers, fr::test::BothTransports(), fr::test::TransportName);
 
 }  // namespace
 }  // namespace rcpt

@@ -12,9 +12,9 @@ namespace {
 const std::string kBad = "Ошибка входных параметров команды. ";
 const std::string kBadAttr = kBad + "Недопустимое значение атрибута ";
 
-class TDocsTest : public TReceiptBase, public ::testing::WithParamInterface<bool> {
+class TDocsTest : public TReceiptBase, public ::testing::WithParamInterface<TTransport> {
 protected:
-    void SetUp() override { FTcp = GetParam(); }
+    void SetUp() override { FTransport = GetParam(); }
     void StartWith(fr::TEmuFFD AFFD) {
         TEmuConfig C = Config();
         C.FFD = AFFD;
@@ -60,7 +60,7 @@ TEST_P(Cash, InAndOutWithCounters) {
         {V::String("-500.00"), Cmd("51", "50C3000000")},
     };
     for (const TCase& C : Cases) {
-        SCOPED_TRACE(C.Payload);
+        SCOPED_TRACE(ShowHex(C.Payload));
         Emu->Device().ClearCommands();
         ASSERT_TRUE(Call("CashInOutcome", {V::String(ID), V::String(kCashier), C.Amount}).Result.Bool)
             << LastError().second;
@@ -153,7 +153,7 @@ TEST_P(Correction, LegacyCommandWithTotals) {
     // The storage keeps the cashier and the correction's base with the document.
     for (const char* Record :
          {"FD030B0088A2A0ADAEA220882E882E", "990405008AA0E1E1A0", "9A04040080BC0C6B", "9B04010037"})
-        EXPECT_NE(Hex(Stored.TLV).find(Record), std::string::npos) << Record;
+        EXPECT_NE(Stored.TLV.find(Hex(Record)), std::string::npos) << Record;
     const auto Info = Call("GetDocumentInformation", {V::String(ID), V::Int32(int32_t(Stored.Number)), V::Empty()});
     ASSERT_TRUE(Info.Result.Bool) << LastError().second;
     pugi::xml_document Read;
@@ -219,7 +219,7 @@ TEST_P(Correction, ReceiptPathWithItems) {
         EXPECT_FALSE(Emu->Device().ReceiptOpen());
         // Correction type, base date and number, and the cashier, stored with the document.
         for (const char* Record : {"9504010001", "9A04040080BC0C6B", "9B04010037", "FD030B0088A2A0ADAEA220882E882E"})
-            EXPECT_NE(Hex(Stored.TLV).find(Record), std::string::npos) << Record;
+            EXPECT_NE(Stored.TLV.find(Hex(Record)), std::string::npos) << Record;
     }
 }
 
@@ -277,7 +277,7 @@ TEST_P(Correction, RefusedPackagesBeginNothing) {
         EXPECT_EQ(CountSent(Cmd("FF35")) + CountSent(Cmd("FF4A")) + CountSent(Cmd("8D")), 0u);
         EXPECT_FALSE(Emu->Device().ReceiptOpen());
         EXPECT_EQ(StoredReceipts(), Before);
-        EXPECT_EQ(Hex(Emu->Device().TableField(17, 1, 7)), "00");
+        EXPECT_EQ(Emu->Device().TableField(17, 1, 7), Hex("00"));
     }
 }
 
@@ -537,9 +537,9 @@ TEST_P(MarkingFlow, OlderStorageFormat) {
     EXPECT_TRUE(Commands().empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Link, Cash, ::testing::Values(true, false), LinkName);
-INSTANTIATE_TEST_SUITE_P(Link, Correction, ::testing::Values(true, false), LinkName);
-INSTANTIATE_TEST_SUITE_P(Link, MarkingFlow, ::testing::Values(true, false), LinkName);
+INSTANTIATE_TEST_SUITE_P(Link, Cash, fr::test::BothTransports(), fr::test::TransportName);
+INSTANTIATE_TEST_SUITE_P(Link, Correction, fr::test::BothTransports(), fr::test::TransportName);
+INSTANTIATE_TEST_SUITE_P(Link, MarkingFlow, fr::test::BothTransports(), fr::test::TransportName);
 
 }  // namespace
 }  // namespace rcpt

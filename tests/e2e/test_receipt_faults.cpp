@@ -46,7 +46,7 @@ protected:
         EXPECT_TRUE(Check(kPackage).Result.Bool) << LastError().second;
         const int N = int(Emu->CommandFrameCount() - F0);
         const auto C = Commands();
-        const auto It = std::find_if(C.begin(), C.end(), [&](const std::string& S) { return S.rfind(ACode, 0) == 0; });
+        const auto It = std::find_if(C.begin(), C.end(), [&](const std::string& S) { return S.rfind(Hex(ACode), 0) == 0; });
         return {It == C.end() ? 0 : int(It - C.begin()) + 1, N};
     }
     TCallResult CheckWithFault(int AK, TEmuFault AKind, uint8_t AResult = 0) {
@@ -91,13 +91,14 @@ TEST_P(ReceiptFaults, DeviceErrorAtTheThirdItemAnnulsTheReceipt) {
     EXPECT_EQ(StoredReceipts(), Before + 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(Link, ReceiptFaults, ::testing::Values(true, false), LinkName);
+INSTANTIATE_TEST_SUITE_P(Link, ReceiptFaults, fr::test::BothTransports(), fr::test::TransportName);
 
 // The sweep: every command frame k of one receipt, one fault kind per test.
-class ReceiptFaultSweep : public TReceiptBase, public ::testing::WithParamInterface<std::tuple<bool, TEmuFault>> {
+class ReceiptFaultSweep : public TReceiptBase,
+                          public ::testing::WithParamInterface<std::tuple<TTransport, TEmuFault>> {
 protected:
     void SetUp() override {
-        FTcp = std::get<0>(GetParam());
+        FTransport = std::get<0>(GetParam());
         Start();
     }
 };
@@ -111,7 +112,7 @@ TEST_P(ReceiptFaultSweep, SlowEveryCommandOfAReceipt) {
     const int N = int(Emu->CommandFrameCount() - F0);
     const auto C = Commands();
     const int Close =
-        int(std::find_if(C.begin(), C.end(), [](const std::string& S) { return S.rfind("FF45", 0) == 0; }) -
+        int(std::find_if(C.begin(), C.end(), [](const std::string& S) { return S.rfind(Hex("FF45"), 0) == 0; }) -
             C.begin()) +
         1;
     // A silent or cut answer over TCP costs the link's 10-second limit per
@@ -139,14 +140,14 @@ TEST_P(ReceiptFaultSweep, SlowEveryCommandOfAReceipt) {
     EXPECT_EQ(StoredReceipts(), Before + 1);
 }
 
-std::string SweepName(const ::testing::TestParamInfo<std::tuple<bool, TEmuFault>>& I) {
+std::string SweepName(const ::testing::TestParamInfo<std::tuple<TTransport, TEmuFault>>& I) {
     static const char* const Names[] = {"Silence",        "Nak",        "BadChecksum", "CutAnswer", "ExtraBytes",
                                         "DropConnection", "DeviceError"};
-    return std::string(std::get<0>(I.param) ? "Tcp" : "Serial") + Names[int(std::get<1>(I.param))];
+    return std::string(std::get<0>(I.param) == TTransport::Tcp ? "Tcp" : "Serial") + Names[int(std::get<1>(I.param))];
 }
 
 INSTANTIATE_TEST_SUITE_P(Link, ReceiptFaultSweep,
-                         ::testing::Combine(::testing::Values(true, false),
+                         ::testing::Combine(fr::test::BothTransports(),
                                             ::testing::Values(TEmuFault::Silence, TEmuFault::Nak,
                                                               TEmuFault::BadChecksum, TEmuFault::CutAnswer,
                                                               TEmuFault::ExtraBytes, TEmuFault::DropConnection,

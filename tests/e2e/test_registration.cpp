@@ -16,6 +16,7 @@
 
 #include "E2EDevice.h"
 #include "E2EEnvironment.h"
+#include "TestBytes.h"
 #include "uEmulator.h"
 #include "v8host/uV8Host.h"
 
@@ -23,6 +24,8 @@ namespace {
 
 using fr::TEmuConfig;
 using fr::TEmulator;
+using fr::test::Hex;
+using fr::test::TTransport;
 using fr::host::TCallResult;
 using fr::host::TComponentHost;
 using V = fr::host::THostValue;
@@ -32,13 +35,6 @@ const std::string kBadInput = "Ошибка входных параметров 
 const std::string kFNState = "Неверное состояние ФН (Данная команда требует другого состояния ФН)";
 const std::string kCashier =
     "<InputParameters><Parameters CashierName=\"Иванов И.И.\" CashierINN=\"500100732259\"/></InputParameters>";
-
-std::string Hex(const std::string& ABytes) {
-    static const char* const Digits = "0123456789ABCDEF";
-    std::string Out;
-    for (unsigned char C : ABytes) Out += std::string{Digits[C >> 4], Digits[C & 15]};
-    return Out;
-}
 
 // The registration parameters as the host sends them; AChanges replace
 // attribute values, and the value "<absent>" leaves the attribute out.
@@ -117,11 +113,12 @@ struct TDeviceSnapshot {
     uint8_t Mode = 0;
 };
 
-class Registration : public ::testing::TestWithParam<bool> {
+class Registration : public ::testing::TestWithParam<TTransport> {
 protected:
+    bool Tcp() const { return GetParam() == TTransport::Tcp; }
     void SetUp() override {
         // The driver finds a serial cash register as /dev/com<n> only.
-        if (!GetParam() && access("/dev", W_OK) != 0) GTEST_SKIP() << "no write access to /dev for the /dev/com link";
+        if (!Tcp() && access("/dev", W_OK) != 0) GTEST_SKIP() << "no write access to /dev for the /dev/com link";
     }
     void TearDown() override {
         Host.Destroy();
@@ -132,7 +129,7 @@ protected:
     // Starts an emulator with AConfig on this test's link and opens a session.
     void Start(const TEmuConfig& AConfig = {}, bool AReportsUnprinted = false) {
         Emu = std::make_unique<TEmulator>(AConfig);
-        if (GetParam()) {
+        if (Tcp()) {
             Port = Emu->StartTCP();
         } else {
             ASSERT_NE(Com.Number, 0) << "no free /dev/com number";
@@ -140,8 +137,8 @@ protected:
         }
         Host.Load(FR_LIBRARY_PATH);
         ASSERT_TRUE(Host.Create("fr_orvalen1c8x3n"));
-        Set("PortNumber", V::Int32(GetParam() ? 9999 : Com.Number));
-        if (GetParam()) Set("IPPort", V::Int32(Port));
+        Set("PortNumber", V::Int32(Tcp() ? 9999 : Com.Number));
+        if (Tcp()) Set("IPPort", V::Int32(Port));
         if (AReportsUnprinted) Set("EnableReportPrinting", V::Int32(2));
         const auto R = Host.Call("Open", {V::Empty()});
         ASSERT_TRUE(R.Result.Bool) << Host.LastError().second;
@@ -156,7 +153,7 @@ protected:
         auto R = Host.Call(AName, AParams);
         EXPECT_TRUE(R.Called);
         EXPECT_TRUE(R.StringsInHostMemory);
-        if (GetParam()) {
+        if (Tcp()) {
             EXPECT_EQ(ClientConnections(Port), 0) << AName << " left its connection open";
         }
         return R;
@@ -184,13 +181,12 @@ protected:
         return ADoc.child("CheckPackage").child("Parameters");
     }
     // Payloads (code, password, data) of the registration and storage
-    // commands sent since the last ClearCommands, as hex.
+    // commands sent since the last ClearCommands.
     std::vector<std::string> StorageCommands() {
         std::vector<std::string> Out;
         for (const auto& C : Dev().Commands()) {
-            const std::string H = Hex(C);
             for (const char* Code : {"FF05", "FF06", "FF34", "FF3E"})
-                if (H.rfind(Code, 0) == 0) Out.push_back(H);
+                if (C.rfind(Hex(Code), 0) == 0) Out.push_back(C);
         }
         return Out;
     }
@@ -198,7 +194,7 @@ protected:
     size_t CommandIndex(const std::string& AHexPrefix) {
         const auto C = Dev().Commands();
         for (size_t I = 0; I < C.size(); ++I)
-            if (Hex(C[I]).rfind(AHexPrefix, 0) == 0) return I;
+            if (C[I].rfind(Hex(AHexPrefix), 0) == 0) return I;
         return size_t(-1);
     }
 
@@ -226,23 +222,23 @@ TEST_P(Registration, RegisterAndReadBack) {
 
     // Begin, then the report with INN (12 bytes), registration number
     // (20 bytes), taxation systems 0 and 2, work mode "automatic".
-    EXPECT_EQ(StorageCommands(), (std::vector<std::string>{"FF051E00000000",
-                                                           "FF061E000000"
-                                                           "373730313233343536302020"
-                                                           "3030303030303030303230323334353620202020"
-                                                           "05"
-                                                           "04"}));
+    EXPECT_EQ(StorageCommands(), (std::vector<std::string>{Hex("FF051E00000000"),
+                                                           Hex("FF061E000000"
+                                                               "373730313233343536302020"
+                                                               "3030303030303030303230323334353620202020"
+                                                               "05"
+                                                               "04")}));
     // The clock is set before the report; the cashier INN goes as tag 1203.
     EXPECT_LT(CommandIndex("221E000000"), CommandIndex("FF05"));
     EXPECT_NE(CommandIndex("FF0C1E000000B3040C00353030313030373332323539"), size_t(-1));
     // Table writes: company name as ANSI text, format 1.2, extended modes
     // (marking, insurance), 20 spaces for the automatic number; the agent
     // types are a 1.1 field and stay untouched.
-    EXPECT_EQ(Hex(Dev().TableField(18, 1, 7).substr(0, 14)), "CECECE20ABD0EEECE0F8EAE0BB00");
-    EXPECT_EQ(Hex(Dev().TableField(17, 1, 17)), "04");
-    EXPECT_EQ(Hex(Dev().TableField(18, 1, 21)), "50");
+    EXPECT_EQ(Dev().TableField(18, 1, 7).substr(0, 14), Hex("CECECE20ABD0EEECE0F8EAE0BB00"));
+    EXPECT_EQ(Dev().TableField(17, 1, 17), Hex("04"));
+    EXPECT_EQ(Dev().TableField(18, 1, 21), Hex("50"));
     EXPECT_EQ(Dev().TableField(24, 1, 1), std::string(20, ' '));
-    EXPECT_EQ(Hex(Dev().TableField(18, 1, 16)), "00");
+    EXPECT_EQ(Dev().TableField(18, 1, 16), Hex("00"));
     // The print setting of the session is back after the report.
     EXPECT_EQ(Dev().TableField(17, 1, 7), PrintSetting);
 
@@ -316,25 +312,25 @@ TEST_P(Registration, ReregistrationReasonsAndFormat) {
             2,
             FiscalXml({{"RegistrationLabelCodes", T.Codes}, {"FFDVersion", T.Version}, {"AutomaticNumber", "A-17"}}));
         ASSERT_TRUE(R.Result.Bool) << Host.LastError().second;
-        EXPECT_EQ(StorageCommands(), (std::vector<std::string>{std::string("FF051E000000") + T.ReportType,
-                                                               "FF341E000000"
-                                                               "373730313233343536302020"
-                                                               "3030303030303030303230323334353620202020"
-                                                               "0504" +
-                                                                   std::string(T.Reason)}));
+        EXPECT_EQ(StorageCommands(), (std::vector<std::string>{Hex(std::string("FF051E000000") + T.ReportType),
+                                                               Hex("FF341E000000"
+                                                                   "373730313233343536302020"
+                                                                   "3030303030303030303230323334353620202020"
+                                                                   "0504" +
+                                                                   std::string(T.Reason))}));
         const fr::TEmuDocument Stored = Dev().Documents().back();
         EXPECT_EQ(Stored.Type, 11);
         // The reason as a code before format 1.2 and as a 4-byte field from it
         // on; the automatic device's number; the agent types of format 1.1.
         const bool Older = std::string(T.Version) == "1.1";
-        EXPECT_EQ(Hex(Record(Stored, 1101)), Older ? T.Reason : Hex("<none>"));
-        EXPECT_EQ(Hex(Record(Stored, 1205)), Older ? Hex("<none>") : T.Reason + std::string("000000"));
+        EXPECT_EQ(Record(Stored, 1101), Older ? Hex(T.Reason) : "<none>");
+        EXPECT_EQ(Record(Stored, 1205), Older ? "<none>" : Hex(T.Reason + std::string("000000")));
         EXPECT_EQ(Record(Stored, 1036), "A-17");
-        EXPECT_EQ(Hex(Record(Stored, 1057)), Older ? "0A" : Hex("<none>"));
+        EXPECT_EQ(Record(Stored, 1057), Older ? Hex("0A") : "<none>");
         pugi::xml_document Doc;
         EXPECT_STREQ(Document(Doc, 0).attribute("DocumentType").value(), "11");
         // Agent types are written for format 1.1 only.
-        EXPECT_EQ(Hex(Dev().TableField(18, 1, 16)), Older ? "0A" : "00");
+        EXPECT_EQ(Dev().TableField(18, 1, 16), Hex(Older ? "0A" : "00"));
     }
     // The session works in the format registered last.
     pugi::xml_document Doc;
@@ -398,7 +394,7 @@ TEST_P(Registration, RefusedInputChangesNothing) {
     // Closing the storage sets the clock and sends no other storage command.
     Dev().ClearCommands();
     ASSERT_TRUE(OperationFN(3, FiscalXml()).Result.Bool) << Host.LastError().second;
-    EXPECT_EQ(StorageCommands(), (std::vector<std::string>{"FF3E1E000000"}));
+    EXPECT_EQ(StorageCommands(), (std::vector<std::string>{Hex("FF3E1E000000")}));
     EXPECT_LT(CommandIndex("221E000000"), CommandIndex("FF3E"));
     EXPECT_EQ(CommandIndex("1E1E00000012"), size_t(-1));  // no write to table 18
     EXPECT_EQ(Dev().FNLifeState(), 7);
@@ -456,8 +452,8 @@ TEST_P(Registration, StorageRefusals) {
     const std::string Change = std::string("\xFF\x34\x1E\x00\x00\x00", 6) + "7701234560  " + std::string(20, '0') +
                                std::string("\x01\x00\x04", 3);
     for (uint8_t Made = 2; Made < 30; ++Made) {
-        ASSERT_EQ(Hex(Dev().Execute(std::string("\xFF\x05\x1E\x00\x00\x00\x02", 7))), "FF0500");
-        ASSERT_EQ(Hex(Dev().Execute(Change)), "FF3400");
+        ASSERT_EQ(Dev().Execute(std::string("\xFF\x05\x1E\x00\x00\x00\x02", 7)), Hex("FF0500"));
+        ASSERT_EQ(Dev().Execute(Change), Hex("FF3400"));
     }
     ASSERT_TRUE(OperationFN(2, FiscalXml({{"FFDVersion", "1.1"}})).Result.Bool) << Host.LastError().second;
     EXPECT_EQ(Dev().Documents().size(), 30u);
@@ -525,9 +521,8 @@ TEST_P(Registration, DataKKTKeepsWhatItRead) {
     for (const auto& C : Dev().Commands()) {
         if (uint8_t(C[0]) != 0x1F) continue;
         ++Arrival;
-        if (Hex(C) ==
-            "1F1E000000120100"
-            "03")
+        if (C == Hex("1F1E000000120100"
+                     "03"))
             break;
     }
     Dev().FailCommand(0x1F, Arrival, 93);
@@ -583,7 +578,6 @@ TEST(DrvTest, RegistersFromFileAndPrintsDocuments) {
     EXPECT_EQ(Emu.Device().Documents().back().Type, 11);
 }
 
-INSTANTIATE_TEST_SUITE_P(Link, Registration, ::testing::Values(true, false),
-                         [](const auto& I) { return I.param ? "Tcp" : "Serial"; });
+INSTANTIATE_TEST_SUITE_P(Link, Registration, fr::test::BothTransports(), fr::test::TransportName);
 
 }  // namespace

@@ -22,7 +22,7 @@ namespace {
 // The stored records as "path=value": a path is the tags from the top
 // record down, "/"-separated, items numbered "1059[n]"; values are decoded
 // by the library's tag table, a tag it does not know is "#" and its bytes
-// in hex.
+// in hex pairs.
 void Flatten(std::string_view AData, const std::string& APrefix, std::vector<std::string>& AOut) {
     int Items = 0;
     int32_t Tag = 0;
@@ -32,7 +32,7 @@ void Flatten(std::string_view AData, const std::string& APrefix, std::vector<std
         if (Tag == 1059) Path += "[" + std::to_string(++Items) + "]";
         const fr::TFiscalTagInfo* Info = fr::FindFiscalTagInfo(Tag);
         if (!Info)
-            AOut.push_back(Path + "=#" + Hex(Value));
+            AOut.push_back(Path + "=#" + ShowHex(Value));
         else if (Info->DataType == fr::ffdSTLV)
             Flatten(Value, Path + "/", AOut);
         else
@@ -240,7 +240,7 @@ const std::vector<TRoundTrip>& Cases() {
               BackItem("Товар", "1", "100", "100", "16.67", kMethod4),
               "Cash=\"100\" ElectronicPayment=\"0\" PrePayment=\"0\" PostPayment=\"0\" Barter=\"0\""),
          {"1055=8", "1057=2", "1044=Приём", "1073=+79001234567", "1171=+74951112233", "1227=Петров П.П.",
-          "1228=500100732259", "1059[1]/1222=16", "1059[1]/1162=#58595A313233", "1059[1]/1197=шт", "1059[1]/1230=156",
+          "1228=500100732259", "1059[1]/1222=16", "1059[1]/1162=#58 59 5A 31 32 33", "1059[1]/1197=шт", "1059[1]/1230=156",
           "1059[1]/1226=500100732259", "1059[1]/1224/1171=+74950000003", "1059[1]/1224/1225=ИП Сидоров"},
          {"1256", "1225", "1059[1]/2108", "1059[1]/1223"}},
         {"SaleAdvanceAndMarkingFormat105",
@@ -257,7 +257,7 @@ const std::vector<TRoundTrip>& Cases() {
               BackItem("Товар", "1", "100", "100", "9.09", kMethod4) +
                   BackItem("", "1", "50", "50", "4.55", "CalculationSubject=\"10\" PaymentMethod=\"3\""),
               "Cash=\"100\" ElectronicPayment=\"50\" PrePayment=\"0\" PostPayment=\"0\" Barter=\"0\""),
-         {"1055=2", "1020=150", "1103=9.09", "1107=4.55", "1059[1]/1162=#444D042F1F96817841424344454647",
+         {"1055=2", "1020=150", "1103=9.09", "1107=4.55", "1059[1]/1162=#44 4D 04 2F 1F 96 81 78 41 42 43 44 45 46 47",
           "1059[2]/1199=32"},
          {"1059[2]/1030"}},
         {"MarkedSaleFormat12",
@@ -319,7 +319,7 @@ const std::vector<TRoundTrip>& Cases() {
          "</CheckCorrectionPackage>",
          Back("OperationType=\"1\" TaxationSystem=\"1\"", "",
               "Cash=\"100\" ElectronicPayment=\"50.25\" PrePayment=\"1\" PostPayment=\"2\" Barter=\"3\""),
-         {"1055=2", "1173=1", "1020=156.25", "1102=10", "1103=1.5", "1177=#8AA0E1E1A0", "1178=1795996800", "1179=7"},
+         {"1055=2", "1173=1", "1020=156.25", "1102=10", "1103=1.5", "1177=#8A A0 E1 E1 A0", "1178=1795996800", "1179=7"},
          {"1059", "1021"}},
     };
     return List;
@@ -327,7 +327,7 @@ const std::vector<TRoundTrip>& Cases() {
 
 class TRoundTripTest : public TReceiptTest {
 protected:
-    void SetUp() override { FTcp = GetParam(); }
+    void SetUp() override { FTransport = GetParam(); }
 
     // Registers the case's package and returns the number of the document
     // the output parameters report; FFiscalSign keeps the sign they report.
@@ -433,7 +433,7 @@ TEST_P(RoundTrip, CashDocumentsAddNoFiscalDocument) {
     EXPECT_EQ(Emu->Device().CashRegister(241), Drawer + 50000u - 12050u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Link, RoundTrip, ::testing::Values(true, false), LinkName);
+INSTANTIATE_TEST_SUITE_P(Link, RoundTrip, fr::test::BothTransports(), fr::test::TransportName);
 
 }  // namespace
 }  // namespace rcpt

@@ -13,12 +13,14 @@
 
 #include "E2EDevice.h"
 #include "E2EEnvironment.h"
+#include "TestBytes.h"
 #include "uEmulator.h"
 #include "v8host/uV8Host.h"
 
 namespace {
 
 using fr::TEmulator;
+using fr::test::TTransport;
 using fr::host::TComponentHost;
 using fr::host::THostValue;
 using V = THostValue;
@@ -37,10 +39,11 @@ std::vector<std::string> AttrNames(pugi::xml_node N) {
 const std::string kCashier =
     "<InputParameters><Parameters CashierName=\"Иванов И.И.\" CashierINN=\"500100732259\"/></InputParameters>";
 
-class Sessions : public ::testing::TestWithParam<bool> {
+class Sessions : public ::testing::TestWithParam<TTransport> {
 protected:
+    bool Tcp() const { return GetParam() == TTransport::Tcp; }
     void SetUp() override {
-        if (GetParam()) {
+        if (Tcp()) {
             Port = Emu.StartTCP();
         } else {
             // The driver finds a serial cash register as /dev/com<n> only.
@@ -63,7 +66,7 @@ protected:
     }
     // Sets the connection parameters of this test's emulator and opens it.
     std::string Open() {
-        if (GetParam()) {
+        if (Tcp()) {
             Set("PortNumber", V::Int32(9999));
             Set("IPPort", V::Int32(Port));
         } else {
@@ -78,7 +81,7 @@ protected:
         auto R = Host.Call(AName, AParams);
         EXPECT_TRUE(R.Called);
         EXPECT_TRUE(R.StringsInHostMemory);
-        if (GetParam()) {
+        if (Tcp()) {
             EXPECT_EQ(ClientConnections(Port), 0) << AName << " left its connection open";
         }
         return R;
@@ -221,7 +224,7 @@ TEST_P(Sessions, ClockAndSmallMethods) {
     // The test opens its own session with the parameters set now; a serial
     // port is held by its session, so that one is closed first.
     ASSERT_TRUE(Host.Call("Close", {V::String(ID)}).Result.Bool);
-    if (GetParam()) {
+    if (Tcp()) {
         Set("PortNumber", V::Int32(9999));
         Set("IPPort", V::Int32(Port));
     } else {
@@ -233,7 +236,7 @@ TEST_P(Sessions, ClockAndSmallMethods) {
 }
 
 TEST_P(Sessions, FailedOpenLeavesNoSession) {
-    if (GetParam()) {
+    if (Tcp()) {
         Emu.Stop();  // nobody listens any more
         Set("PortNumber", V::Int32(9999));
         Set("IPPort", V::Int32(Port));
@@ -306,8 +309,7 @@ TEST(SessionSettings, ValuesThatDoNotFitTheirField) {
     Host.Destroy();
 }
 
-INSTANTIATE_TEST_SUITE_P(Link, Sessions, ::testing::Values(true, false),
-                         [](const auto& I) { return I.param ? "Tcp" : "Serial"; });
+INSTANTIATE_TEST_SUITE_P(Link, Sessions, fr::test::BothTransports(), fr::test::TransportName);
 
 TEST(TwoSessions, EachTalksToItsOwnDevice) {
     TEmulator A, B;

@@ -10,7 +10,7 @@ namespace {
 class TStrictXmlTest : public TReceiptBase {
 protected:
     void SetUp() override {
-        FTcp = true;
+        FTransport = TTransport::Tcp;
         Start();
     }
     // Calls AMethod with ADocument in its document parameter.
@@ -68,7 +68,7 @@ TEST_F(TStrictXmlTest, PredefinedEntitiesAndCharacterReferencesAreDecoded) {
         << LastError().second;
     bool Found = false;
     for (const std::string& C : Commands())
-        Found |= C.find("FD030F004976616E6F76202620436F2E213C3E") != std::string::npos;
+        Found |= C.find(Hex("FD030F004976616E6F76202620436F2E213C3E")) != std::string::npos;
     EXPECT_TRUE(Found);
 }
 

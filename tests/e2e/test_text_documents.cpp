@@ -158,7 +158,7 @@ TEST_P(TextDocuments, Errors) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Link, TextDocuments, ::testing::Values(true, false), LinkName);
+INSTANTIATE_TEST_SUITE_P(Link, TextDocuments, fr::test::BothTransports(), fr::test::TransportName);
 
 }  // namespace
 }  // namespace rcpt

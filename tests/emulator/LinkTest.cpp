@@ -13,6 +13,7 @@
 #include <filesystem>
 
 #include "EmuTestUtil.h"
+#include "TestBytes.h"
 #include "link/uComProtocol.h"
 #include "link/uCommManager.h"
 #include "link/uSocketProtocol.h"
@@ -22,6 +23,7 @@ namespace fr {
 namespace {
 
 using namespace emutest;
+using test::TTransport;
 
 int ConnectTo(uint16_t APort) {
     int Fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -48,10 +50,11 @@ int OpenTerminal(const std::string& APath) {
 }
 
 // The same byte-level checks on both transports.
-class EmuLink : public ::testing::TestWithParam<bool> {
+class EmuLink : public ::testing::TestWithParam<TTransport> {
 protected:
+    bool Tcp() const { return GetParam() == TTransport::Tcp; }
     void SetUp() override {
-        if (GetParam()) {
+        if (Tcp()) {
             FClient = std::make_unique<TRawClient>(ConnectTo(FEmu.StartTCP(0)));
         } else {
             FClient = std::make_unique<TRawClient>(OpenTerminal(FEmu.StartSerial()));
@@ -192,7 +195,7 @@ TEST_P(EmuLink, FaultAtTheKthCommandFrame) {
         SCOPED_TRACE(K.Name);
         TEmulator E;
         std::unique_ptr<TRawClient> C;
-        if (GetParam()) {
+        if (Tcp()) {
             C = std::make_unique<TRawClient>(ConnectTo(E.StartTCP(0)));
         } else {
             C = std::make_unique<TRawClient>(OpenTerminal(E.StartSerial()));
@@ -244,7 +247,7 @@ TEST_P(EmuLink, FaultAtTheKthCommandFrame) {
                 C->Send("\x06");
                 break;
         }
-        if (K.Kind == TEmuFault::DropConnection && GetParam()) {
+        if (K.Kind == TEmuFault::DropConnection && Tcp()) {
             EXPECT_EQ(C->Read(1, 1000), "") << "closed";
             C = std::make_unique<TRawClient>(ConnectTo(E.TCPPort()));
         }
@@ -260,7 +263,7 @@ TEST_P(EmuLink, RestartKeepsTheDeviceAndForgetsTheLink) {
     std::string Status = Frame(B({0x11}) + Pwd());
     FClient->Send(Status.substr(0, 3));
     FEmu.Restart();
-    if (GetParam()) {
+    if (Tcp()) {
         EXPECT_EQ(FClient->Read(1, 1000), "") << "connection closed";
         FClient = std::make_unique<TRawClient>(ConnectTo(FEmu.TCPPort()));
     }
@@ -272,15 +275,14 @@ TEST_P(EmuLink, RestartKeepsTheDeviceAndForgetsTheLink) {
     ASSERT_EQ(FClient->Read(1), "\x06");
     FClient->ReadFrame();  // never acknowledged
     FEmu.Restart();
-    if (GetParam()) FClient = std::make_unique<TRawClient>(ConnectTo(FEmu.TCPPort()));
+    if (Tcp()) FClient = std::make_unique<TRawClient>(ConnectTo(FEmu.TCPPort()));
     FClient->Send("\x05");
     EXPECT_EQ(FClient->Read(1), "\x15") << "no answer pending after the cut";
     EXPECT_TRUE(FEmu.Device().ShiftOpen());
     EXPECT_EQ(FEmu.Device().Documents().size(), 2u) << "registration and shift open";
 }
 
-INSTANTIATE_TEST_SUITE_P(Transports, EmuLink, ::testing::Values(true, false),
-                         [](const auto& I) { return I.param ? "TCP" : "Pty"; });
+INSTANTIATE_TEST_SUITE_P(Transports, EmuLink, test::BothTransports(), test::TransportName);
 
 TEST(EmuLinkTCP, DroppedConnectionAndAFreshClient) {
     TEmulator E;

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "TestBytes.h"
 #include "base/uEquipmentErrors.h"
 #include "base/uStrings.h"
 #include "fiscal/uDriver.h"
@@ -16,15 +17,7 @@
 namespace fr {
 namespace {
 
-std::string Hex(std::string_view ABytes) {
-    static const char* const Digits = "0123456789ABCDEF";
-    std::string S;
-    for (const char C : ABytes) {
-        S += Digits[uint8_t(C) >> 4];
-        S += Digits[uint8_t(C) & 15];
-    }
-    return S;
-}
+using test::Hex;
 
 pugi::xml_node Node(pugi::xml_document& ADoc, const std::string& AXml) {
     EXPECT_TRUE(ADoc.load_string(AXml.c_str()));
@@ -85,10 +78,10 @@ TEST(ReceiptValues, PhonesAndTaxRates) {
 
 TEST(ReceiptValues, ProductCodeOfTheOlderFormats) {
     // "DM", the GTIN as six bytes (most significant first), the serial.
-    EXPECT_EQ(Hex(TDriver::MarkingCodeToProductCode("010460043993125621ABCDEFG\x1D"
-                                                    "93xyz")),
-              "444D042F1F96817841424344454647");
-    EXPECT_EQ(Hex(TDriver::MarkingCodeToProductCode("x010460043993125621ABC9200")), "444D042F1F968178414243");
+    EXPECT_EQ(TDriver::MarkingCodeToProductCode("010460043993125621ABCDEFG\x1D"
+                                                "93xyz"),
+              Hex("444D042F1F96817841424344454647"));
+    EXPECT_EQ(TDriver::MarkingCodeToProductCode("x010460043993125621ABC9200"), Hex("444D042F1F968178414243"));
     for (const char* Bad : {"XX0460043993125621ABC\x1D", "0104600439931256ZZABC\x1D", "010460043993125621ABC",
                             "0104600439931x5621ABC\x1D"}) {
         try {
@@ -151,15 +144,15 @@ TEST(CheckedMarkingCodes, AreBoundToTheirItems) {
         Drv.ProcessCheck(false, Check, Result, false);
         std::vector<std::string> Sent;
         for (const auto& C : Emu.Device().Commands())
-            if (uint8_t(C[0]) == 0xFF && (uint8_t(C[1]) == 0x67 || uint8_t(C[1]) == 0x4D)) Sent.push_back(Hex(C));
+            if (uint8_t(C[0]) == 0xFF && (uint8_t(C[1]) == 0x67 || uint8_t(C[1]) == 0x4D)) Sent.push_back(C);
         EXPECT_EQ(Sent, (std::vector<std::string>{
-                            "FF4D1E0000003C08010000",
-                            "FF671E00000024" + Hex(Checked),           // bound, sale not by GTIN
-                            "FF4D1E000000EE040300303330",              // 1262 of the item's industry requisite
-                            "FF4D1E000000F10409006D6F64653D74657374",  // 1265
-                            "FF4D1E0000003C08010000",
+                            Hex("FF4D1E0000003C08010000"),
+                            Hex("FF671E00000024") + Checked,                // bound, sale not by GTIN
+                            Hex("FF4D1E000000EE040300303330"),              // 1262 of the item's industry requisite
+                            Hex("FF4D1E000000F10409006D6F64653D74657374"),  // 1265
+                            Hex("FF4D1E0000003C08010000"),
                             // 1163 with 1305: the unchecked code up to its group separator
-                            "FF4D1E0000008B041D001905190030313034363030343339393331323536323158585858585858",
+                            Hex("FF4D1E0000008B041D001905190030313034363030343339393331323536323158585858585858"),
                         }));
         const auto Docs = Emu.Device().Documents();
         EXPECT_EQ(Docs.back().Type, 3);

@@ -8,6 +8,7 @@
 #include <memory>
 #include <sstream>
 
+#include "TestBytes.h"
 #include "base/uCommonUtils.h"
 #include "base/uStrings.h"
 #include "link/LinkPeers.h"
@@ -81,10 +82,10 @@ std::string ServeOne(TPeerIO& P, const std::string& AAnswer) {
     return Frame;
 }
 
-class Protocol : public ::testing::TestWithParam<bool> {
+class Protocol : public ::testing::TestWithParam<TTransport> {
 protected:
     void SetUp() override {
-        if (GetParam())
+        if (GetParam() == TTransport::Serial)
             Link = std::make_unique<TSerialLink>();
         else
             Link = std::make_unique<TTcpLink>();
@@ -93,8 +94,7 @@ protected:
     std::unique_ptr<TLink> Link;
 };
 
-INSTANTIATE_TEST_SUITE_P(Link, Protocol, ::testing::Values(true, false),
-                         [](const auto& I) { return I.param ? "Pty" : "Tcp"; });
+INSTANTIATE_TEST_SUITE_P(Link, Protocol, BothTransports(), TransportName);
 
 TEST_P(Protocol, CommandFrameCarriesPasswordAndAnswerLosesItsCode) {
     std::string Frame;
