@@ -139,4 +139,8 @@ void RaiseEquError(int32_t ACode) {
     throw EquException(ACode, GetEquipmentErrorText(ACode));
 }
 
+void RaiseDeviceError(int32_t ADeviceCode, const std::string& AMessage) {
+    throw EquException(1001, AMessage, ADeviceCode);
+}
+
 }  // namespace fr

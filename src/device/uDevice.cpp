@@ -62,10 +62,7 @@ int32_t TDevice::CheckResultCode(int32_t ErrorCode) const {
 void TDevice::Execute(uint16_t ACode, const std::string& AData, const char* AFailText, int32_t ATimeout,
                       bool ASendPwd) {
     const int32_t Code = CheckResultCode(RunCommand(CommandCode(ACode), AData, ATimeout, ASendPwd, true));
-    if (Code == 0) return;
-    const std::string Message = std::string(AFailText) + ". " + GetDeviceErrorDescription(Code);
-    WriteLog("TDevice", Message, llError);
-    throw std::runtime_error(Message);
+    if (Code != 0) RaiseCommandError(AFailText, Code);
 }
 
 void TDevice::NeedLength(size_t ALength) const {
@@ -175,7 +172,7 @@ void TDevice::GetOperationReg(uint8_t ARegNum, std::string& AData) {
 void TDevice::GetOperationRegAsInt(uint8_t ARegNum, int32_t& AData) {
     using L = TOperationRegLayout;
     Execute(0x1B, std::string(1, char(ARegNum)), OperRegFailText);
-    if (FResponse.size() < L::Size) throw std::runtime_error(ProtocolErrorText);
+    if (FResponse.size() < L::Size) RaiseDeviceError(1014, ProtocolErrorText);
     AData = int32_t(AnswerLE(L::Value, L::ValueSize));
 }
 
@@ -199,6 +196,8 @@ void TDevice::WaitForEndPrinting() {
     for (;;) {
         try {
             GetECRState(Flag, Mode, Submode);
+        } catch (const EquException& E) {
+            RaiseDeviceError(E.DeviceCode, EndPrintingFailText + std::string(E.what()));
         } catch (const std::exception& E) {
             throw std::runtime_error(EndPrintingFailText + std::string(E.what()));
         }

@@ -3,10 +3,10 @@
 // result code and decodes the answers with bounds-checked reads.
 //
 // Command procedure: the answer's result code (offset 0 of FResponse) or the
-// link's code is checked; a failure raises std::runtime_error with the
-// operation's failure text, ". " and the code's description; an answer too
-// short for the fields read raises EquException 1014 "Ошибка протокола
-// обмена". Dates and times are seconds since 1970 in the device's own local
+// link's code is checked; a failure raises EquException 1001 with the
+// operation's failure text, ". " and the code's description, and keeps the
+// code as its DeviceCode; an answer too short for the fields read raises
+// EquException 1014 "Ошибка протокола обмена". Dates and times are seconds since 1970 in the device's own local
 // time (no time-zone conversion).
 #pragma once
 

@@ -174,7 +174,7 @@ constexpr TDeviceErrorEntry DeviceErrors[] = {
 }  // namespace
 
 void RaiseProtocolError() {
-    RaiseEquError(1014);
+    throw EquException(1014, GetEquipmentErrorText(1014), 1014);
 }
 
 size_t DeviceErrorTableSize() {

@@ -15,8 +15,8 @@ namespace fr {
 // empty. Unknown codes give "Неизвестная ошибка". Never throws.
 std::string GetDeviceErrorDescription(int32_t ACode, int32_t AExtCode = 0, std::string_view AExtText = {});
 
-// EquException 1014 "Ошибка протокола обмена": an answer that cannot be
-// read as its command's answer.
+// EquException 1014 "Ошибка протокола обмена" (the device code 1014 too):
+// an answer that cannot be read as its command's answer.
 [[noreturn]] void RaiseProtocolError();
 
 // Number of entries of the fixed table (device and link codes).

@@ -1,6 +1,7 @@
 // Shift, report and registration commands.
 #include <stdexcept>
 
+#include "base/uEquipmentErrors.h"
 #include "device/uDevice.h"
 #include "device/uDeviceCommon.h"
 #include "device/uDeviceFields.h"
@@ -11,7 +12,7 @@ namespace fr {
 void TDevice::RaiseCommandError(const char* AFailText, int32_t ACode) {
     const std::string Message = std::string(AFailText) + ". " + GetDeviceErrorDescription(ACode);
     WriteLog("TDevice", Message, llError);
-    throw std::runtime_error(Message);
+    RaiseDeviceError(ACode, Message);
 }
 
 int32_t TDevice::ExecuteAllowing(uint16_t ACode, const std::string& AData, const char* AFailText, int32_t AAlsoSuccess,

@@ -184,7 +184,7 @@ void TDevice::GetDocumentFromFN(int32_t ADocNumber, pugi::xml_node AOutputParame
     GetFNCurrentStatus(Status);
     int32_t DocType = 0;
     const int32_t R = GetFiscalTagList(ADocNumber > 0 ? ADocNumber : Status.DocumentNumber, DocType);
-    if (R != 0) throw std::runtime_error("Ошибка извлечения данных из ФН. " + GetDeviceErrorDescription(R));
+    if (R != 0) RaiseDeviceError(R, "Ошибка извлечения данных из ФН. " + GetDeviceErrorDescription(R));
     BuildCheckPackage(FDocElementList, DocType, AOutputParameters);
 }
 

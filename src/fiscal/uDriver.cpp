@@ -142,7 +142,7 @@ void TDriver::Open() {
         try {
             const int32_t R = IsTCP ? D.Enable(S.FSettings.IPAddress, S.FSettings.IPPort)
                                     : D.Enable(S.FSettings.PortNumber, S.FSettings.BaudRate);
-            if (R != 0) throw EquException(R, "Ошибка соединения с ККТ");
+            if (R != 0) RaiseDeviceError(R, "Ошибка соединения с ККТ");
             D.SetConnectionType(IsTCP ? 1 : 0);
 
             D.SetFeedCount(S.FSettings.FeedCount);

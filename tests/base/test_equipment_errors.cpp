@@ -54,7 +54,16 @@ TEST(EquipmentErrors, RaiseCarriesCodeAndStandardText) {
     } catch (const EquException& E) {
         EXPECT_EQ(E.Code, 3005);
         EXPECT_STREQ(E.what(), "Смена закрыта");
-        EXPECT_TRUE(E.StrCode.empty());
+        EXPECT_EQ(E.DeviceCode, 0);
+    }
+    // A command the device refused: the host's code is the general one.
+    try {
+        RaiseDeviceError(0x73, "Ошибка команды");
+        FAIL() << "no exception";
+    } catch (const EquException& E) {
+        EXPECT_EQ(E.Code, 1001);
+        EXPECT_EQ(E.DeviceCode, 0x73);
+        EXPECT_STREQ(E.what(), "Ошибка команды");
     }
 }
 

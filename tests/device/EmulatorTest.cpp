@@ -152,7 +152,10 @@ TEST_P(DeviceOnEmulator, BrokenAnswersAreProtocolErrors) {
     try {
         Device->GetStateKKT(Mode);
         ADD_FAILURE();
-    } catch (const std::runtime_error& E) {
+    } catch (const EquException& E) {
+        // The link's code stays in the driver; the host gets the general code.
+        EXPECT_EQ(E.Code, 1001);
+        EXPECT_EQ(E.DeviceCode, 1014);
         EXPECT_EQ(std::string(E.what()), "Ошибка команды запроса состояния ККТ. " + GetEquipmentErrorText(1014));
     }
     Device->GetStateKKT(Mode);  // the next exchange works again
