@@ -4,12 +4,25 @@
 // so names, captions and defaults stand in one place.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 
 #include "frame/uCustomDriver.h"
 
 namespace fr {
+
+// One graphic-text font slot, chosen by the tags [gt1] .. [gt5] of a text
+// document.
+struct TGraphicTextFont {
+    std::string Name = "Arial";
+    int32_t Size = 40;
+    bool IsBold = false;
+    bool IsItalic = false;
+    bool IsStrikeout = false;
+    bool IsUnderline = false;
+};
+inline constexpr size_t GraphicTextFontSlots = 5;
 
 struct TDriverSettings {
     int32_t PortNumber = 0;  // serial port number; 9999 means TCP/IP
@@ -27,16 +40,8 @@ struct TDriverSettings {
     int32_t EnablePrinting = 0;
     int32_t EnableReportPrinting = 0;
     int32_t ReceiptFontNumber = 1;
-    // Graphic-text font slots 1 to 5.
-    std::string GTFontName1 = "Arial", GTFontName2 = "Arial", GTFontName3 = "Arial", GTFontName4 = "Arial",
-                GTFontName5 = "Arial";
-    int32_t GTFontSize1 = 40, GTFontSize2 = 40, GTFontSize3 = 40, GTFontSize4 = 40, GTFontSize5 = 40;
-    bool GTIsBold1 = false, GTIsBold2 = false, GTIsBold3 = false, GTIsBold4 = false, GTIsBold5 = false;
-    bool GTIsItalic1 = false, GTIsItalic2 = false, GTIsItalic3 = false, GTIsItalic4 = false, GTIsItalic5 = false;
-    bool GTIsStrikeout1 = false, GTIsStrikeout2 = false, GTIsStrikeout3 = false, GTIsStrikeout4 = false,
-         GTIsStrikeout5 = false;
-    bool GTIsUnderline1 = false, GTIsUnderline2 = false, GTIsUnderline3 = false, GTIsUnderline4 = false,
-         GTIsUnderline5 = false;
+    // Slot I is the host's settings GTFontName<I+1>, GTFontSize<I+1>, ...
+    std::array<TGraphicTextFont, GraphicTextFontSlots> GTFonts;
     bool ReceiptTextAvailable = true;
 };
 
@@ -60,25 +65,19 @@ void DeclareSettings(TDeclBuilder<C>& B, TDriverSettings C::*AField) {
            &S::EnableReportPrinting);
     B.Prop("ReceiptFontNumber", "НомерШрифтаЧека", "Номер шрифта чека", "1", false, AField, &S::ReceiptFontNumber);
 
-    std::string S::*const Names[] = {&S::GTFontName1, &S::GTFontName2, &S::GTFontName3, &S::GTFontName4,
-                                     &S::GTFontName5};
-    int32_t S::*const Sizes[] = {&S::GTFontSize1, &S::GTFontSize2, &S::GTFontSize3, &S::GTFontSize4,
-                                 &S::GTFontSize5};
-    bool S::*const Bold[] = {&S::GTIsBold1, &S::GTIsBold2, &S::GTIsBold3, &S::GTIsBold4, &S::GTIsBold5};
-    bool S::*const Italic[] = {&S::GTIsItalic1, &S::GTIsItalic2, &S::GTIsItalic3, &S::GTIsItalic4,
-                               &S::GTIsItalic5};
-    bool S::*const Strikeout[] = {&S::GTIsStrikeout1, &S::GTIsStrikeout2, &S::GTIsStrikeout3, &S::GTIsStrikeout4,
-                                  &S::GTIsStrikeout5};
-    bool S::*const Underline[] = {&S::GTIsUnderline1, &S::GTIsUnderline2, &S::GTIsUnderline3, &S::GTIsUnderline4,
-                                  &S::GTIsUnderline5};
-    for (int I = 0; I < 5; ++I) {
+    using F = TGraphicTextFont;
+    for (size_t I = 0; I < GraphicTextFontSlots; ++I) {
         const std::string N = std::to_string(I + 1);
-        B.Prop("GTFontName" + N, "НазваниеШрифта" + N, "Название шрифта", "Arial", false, AField, Names[I]);
-        B.Prop("GTFontSize" + N, "РазмерШрифта" + N, "Размер шрифта", "40", false, AField, Sizes[I]);
-        B.Prop("GTIsBold" + N, "СтильBold" + N, "Стиль Bold", "false", false, AField, Bold[I]);
-        B.Prop("GTIsItalic" + N, "СтильItalic" + N, "Стиль Italic", "false", false, AField, Italic[I]);
-        B.Prop("GTIsStrikeout" + N, "СтильStrikeout" + N, "Стиль Strikeout", "false", false, AField, Strikeout[I]);
-        B.Prop("GTIsUnderline" + N, "СтильUnderline" + N, "Стиль Underline", "false", false, AField, Underline[I]);
+        const auto Slot = [&](const std::string& AName, const std::string& ANameLoc, const std::string& ACaption,
+                              const std::string& ADefault, auto F::*AInner) {
+            B.Prop(AName + N, ANameLoc + N, ACaption, ADefault, false, AField, &S::GTFonts, I, AInner);
+        };
+        Slot("GTFontName", "НазваниеШрифта", "Название шрифта", "Arial", &F::Name);
+        Slot("GTFontSize", "РазмерШрифта", "Размер шрифта", "40", &F::Size);
+        Slot("GTIsBold", "СтильBold", "Стиль Bold", "false", &F::IsBold);
+        Slot("GTIsItalic", "СтильItalic", "Стиль Italic", "false", &F::IsItalic);
+        Slot("GTIsStrikeout", "СтильStrikeout", "Стиль Strikeout", "false", &F::IsStrikeout);
+        Slot("GTIsUnderline", "СтильUnderline", "Стиль Underline", "false", &F::IsUnderline);
     }
     B.Prop("ReceiptTextAvailable", "ПоддержкаПечатиТекста", "Поддержка печати текста", "true", false, AField,
            &S::ReceiptTextAvailable);

@@ -68,30 +68,17 @@ bool IsEAN13(std::string_view S) {
 }  // namespace
 
 void TDriver::GetGraphicTextFont(int32_t ASlot, std::string& AFontName, std::string& AFontStyle, int32_t& AFontSize) {
-    using S = TDriverSettings;
-    static std::string S::*const Names[] = {&S::GTFontName1, &S::GTFontName2, &S::GTFontName3, &S::GTFontName4,
-                                            &S::GTFontName5};
-    static int32_t S::*const Sizes[] = {&S::GTFontSize1, &S::GTFontSize2, &S::GTFontSize3, &S::GTFontSize4,
-                                        &S::GTFontSize5};
-    static bool S::*const Bold[] = {&S::GTIsBold1, &S::GTIsBold2, &S::GTIsBold3, &S::GTIsBold4, &S::GTIsBold5};
-    static bool S::*const Italic[] = {&S::GTIsItalic1, &S::GTIsItalic2, &S::GTIsItalic3, &S::GTIsItalic4,
-                                      &S::GTIsItalic5};
-    static bool S::*const Strikeout[] = {&S::GTIsStrikeout1, &S::GTIsStrikeout2, &S::GTIsStrikeout3, &S::GTIsStrikeout4,
-                                         &S::GTIsStrikeout5};
-    static bool S::*const Underline[] = {&S::GTIsUnderline1, &S::GTIsUnderline2, &S::GTIsUnderline3, &S::GTIsUnderline4,
-                                         &S::GTIsUnderline5};
     AFontName.clear();
     AFontStyle.clear();
     AFontSize = 0;
-    if (ASlot < 1 || ASlot > 5) return;
-    const TDriverSettings& Set = Session().FSettings;
-    const int I = ASlot - 1;
-    AFontName = Set.*Names[I];
-    AFontSize = Set.*Sizes[I];
-    if (Set.*Bold[I]) AFontStyle += "bold ";
-    if (Set.*Italic[I]) AFontStyle += "italic ";
-    if (Set.*Strikeout[I]) AFontStyle += "strikeout ";
-    if (Set.*Underline[I]) AFontStyle += "underline";
+    if (ASlot < 1 || ASlot > int32_t(GraphicTextFontSlots)) return;
+    const TGraphicTextFont& F = Session().FSettings.GTFonts[size_t(ASlot - 1)];
+    AFontName = F.Name;
+    AFontSize = F.Size;
+    if (F.IsBold) AFontStyle += "bold ";
+    if (F.IsItalic) AFontStyle += "italic ";
+    if (F.IsStrikeout) AFontStyle += "strikeout ";
+    if (F.IsUnderline) AFontStyle += "underline";
 }
 
 bool TDriver::PrintGraphicTextTag(const std::string& ALine) {

@@ -4,6 +4,8 @@
 // last call's result that GetLastError reports.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <type_traits>
@@ -113,6 +115,31 @@ public:
         D.Set = [](TPropertyHolder& O, const TPropDecl& P, const TValue& V) {
             const auto& A = *static_cast<const TPair*>(P.Accessor.get());
             static_cast<C&>(O).*A.first.*A.second = FromValue<T>(V);
+        };
+        FDecl.Props.push_back(std::move(D));
+    }
+
+    // A setting stored in a field of one element of an array of records in
+    // a member record (numbered settings of one kind: "Name1" .. "NameN").
+    template <class S, class E, size_t N, class T>
+    void Prop(std::string AName, std::string ANameLoc, std::string ACaption, std::string ADefValue, bool AReadOnly,
+              S C::*AOuter, std::array<E, N> S::*AArray, size_t AIndex, T E::*AInner) {
+        struct TPath {
+            S C::*Outer;
+            std::array<E, N> S::*Array;
+            size_t Index;
+            T E::*Inner;
+        };
+        TPropDecl D = Make(std::move(AName), std::move(ANameLoc), std::move(ACaption), std::move(ADefValue),
+                           AReadOnly, KindOf<T>());
+        D.Accessor = std::make_shared<TPath>(TPath{AOuter, AArray, AIndex, AInner});
+        D.Get = [](const TPropertyHolder& O, const TPropDecl& P) {
+            const auto& A = *static_cast<const TPath*>(P.Accessor.get());
+            return ToValue((static_cast<const C&>(O).*A.Outer.*A.Array).at(A.Index).*A.Inner);
+        };
+        D.Set = [](TPropertyHolder& O, const TPropDecl& P, const TValue& V) {
+            const auto& A = *static_cast<const TPath*>(P.Accessor.get());
+            (static_cast<C&>(O).*A.Outer.*A.Array).at(A.Index).*A.Inner = FromValue<T>(V);
         };
         FDecl.Props.push_back(std::move(D));
     }
