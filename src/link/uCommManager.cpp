@@ -22,11 +22,8 @@ bool SetCustomSpeed(int AHandle, uint32_t ASpeed);  // uCommSpeed.cpp
 namespace {
 
 constexpr const char* kWriteFailed = "Не удалось записать данные в порт";
-constexpr const char* kNotOpen = "Порт не открыт";
-constexpr const char* kNoData = "Данные в буфере отсутствуют";
 constexpr const char* kNoAnswer = "Устройство не отвечает";
 constexpr const char* kReadFailed = "Ошибка при чтении данных из порта";
-constexpr const char* kProtocolError = "Ошибка протокола обмена";
 
 constexpr uint32_t kSpeeds[] = {110, 300, 600, 1200, 2400, 4800, 9600, 14400, 19200, 38400, 56000, 57600, 115200};
 
@@ -178,13 +175,11 @@ bool TCommManager::Open() {
         StoreError(E);
         return false;
     }
-    if (FOverlappedMode) SetMask();
     return true;
 }
 
 bool TCommManager::Close() {
     if (!Opened()) return true;
-    StopEventWaiting();
     SetCommDTR(false);
     Purge(true);
     // Nothing must hold up the close: output that could not leave is dropped.
@@ -215,19 +210,6 @@ void TCommManager::SetModemLine(int ABit, bool AValue, bool AReport) {
 void TCommManager::SetCommDTR(bool Value) {
     if (!EnsureOpen()) return;
     SetModemLine(TIOCM_DTR, Value, true);
-}
-
-void TCommManager::SetCommRTS(bool Value) {
-    if (!EnsureOpen()) return;
-    SetModemLine(TIOCM_RTS, Value, true);
-}
-
-void TCommManager::SetMask() {
-    FEventMask = FEvtChar != 0 ? 2 : 1;
-}
-
-void TCommManager::StopEventWaiting() {
-    if (FOverlappedMode) FEventMask = 0;
 }
 
 bool TCommManager::ApplyTimeouts() {
@@ -313,27 +295,10 @@ bool TCommManager::ApplyLineSettings() {
         return false;
     }
 
-    int32_t Flags = 1;  // binary mode
-    if (FParity != prNone) Flags |= 1 << 1;
-    if (FFlowControl.FOutCtsFlow) Flags |= 1 << 2;
-    if (FFlowControl.FOutDsrFlow) Flags |= 1 << 3;
-    Flags |= (int32_t(FFlowControl.FControlDtr) & 3) << 4;
-    if (FFlowControl.FXonXoffOut) Flags |= 1 << 8;
-    if (FFlowControl.FXonXoffIn) Flags |= 1 << 9;
-    Flags |= (int32_t(FFlowControl.FControlRts) & 3) << 12;
-    if (FAbortOnError) Flags |= 1 << 14;
-    FDCBFlags = Flags;
-
     // Modem lines; ports without them (pseudo-terminals) simply keep none.
     SetModemLine(TIOCM_DTR, FFlowControl.FControlDtr != dtrDisable, false);
     if (FFlowControl.FControlRts != rtsHandshake) SetModemLine(TIOCM_RTS, FFlowControl.FControlRts == rtsEnable, false);
     return true;
-}
-
-void TCommManager::SetBaudRate(TBaudRate AValue) {
-    if (AValue == FBaudRate) return;
-    FBaudRate = AValue;
-    if (Opened()) ApplyLineSettings();
 }
 
 void TCommManager::SetBaudRateAsInt(uint32_t AValue) {
@@ -354,14 +319,6 @@ bool TCommManager::WaitInput(TClock::time_point ADeadline) {
         return false;
     }
     return PollInput(FHandle, &ADeadline) == TWait::Ready;
-}
-
-bool TCommManager::WaitInputForever() {
-    if (FHandle < 0) {
-        errno = EBADF;
-        return false;
-    }
-    return PollInput(FHandle, nullptr) == TWait::Ready;
 }
 
 bool TCommManager::ReadQueued(size_t ACount, std::string& AOut) {
@@ -461,10 +418,9 @@ int64_t TCommManager::WriteBlocking(const char* AData, size_t ACount) {
     return int64_t(Done);
 }
 
-bool TCommManager::WriteByte(uint8_t Value) {
+bool TCommManager::WriteChar(char Value) {
     if (!EnsureOpen()) return false;
-    const char C = char(Value);
-    const int64_t N = WriteBlocking(&C, 1);
+    const int64_t N = WriteBlocking(&Value, 1);
     if (N < 0) {
         StoreLastError();
         return false;
@@ -474,10 +430,6 @@ bool TCommManager::WriteByte(uint8_t Value) {
         return false;
     }
     return true;
-}
-
-bool TCommManager::WriteChar(char Value) {
-    return WriteByte(uint8_t(Value));
 }
 
 bool TCommManager::WriteStr(const std::string& Data, uint32_t SleepTime) {
@@ -494,28 +446,6 @@ bool TCommManager::WriteStr(const std::string& Data, uint32_t SleepTime) {
     }
     if (SleepTime > 0) std::this_thread::sleep_for(Ms(SleepTime));
     return true;
-}
-
-bool TCommManager::WriteBytes(const uint8_t* Buff, uint32_t dwBuffSize) {
-    if (!Opened()) {
-        FExtResultDescription = kNotOpen;
-        return false;
-    }
-    if (dwBuffSize == 0) return true;
-    const int64_t N = WriteBlocking(reinterpret_cast<const char*>(Buff), dwBuffSize);
-    if (N < 0) {
-        StoreLastError();
-        return false;
-    }
-    if (uint64_t(N) < dwBuffSize) {
-        FExtResultDescription = kWriteFailed;
-        return false;
-    }
-    return true;
-}
-
-bool TCommManager::WriteBytes(const std::vector<uint8_t>& Buff) {
-    return WriteBytes(Buff.data(), uint32_t(Buff.size()));
 }
 
 bool TCommManager::ReadByte(uint8_t& Value) {
@@ -552,13 +482,6 @@ bool TCommManager::ReadChar(char& Ch, uint32_t Timeout) {
     return Ok;
 }
 
-bool TCommManager::ReadChar(char& Value) {
-    uint8_t B = 0;
-    const bool Ok = ReadByte(B);
-    if (Ok) Value = char(B);
-    return Ok;
-}
-
 bool TCommManager::ReadString(int32_t Count, std::string& Buff) {
     Buff.clear();
     if (Count <= 0) return true;
@@ -567,222 +490,6 @@ bool TCommManager::ReadString(int32_t Count, std::string& Buff) {
         return false;
     }
     return true;
-}
-
-// --- the wider read interface ----------------------------------------------
-
-int32_t TCommManager::iReadByte(uint8_t& Value) {
-    if (ReadByte(Value)) return 0;
-    FExtResultDescription = std::string(kReadFailed) + ". " + FExtResultDescription;
-    return 1017;
-}
-
-bool TCommManager::ReadBytes(uint8_t* Buff, uint32_t dwBuffSize, uint32_t& dwRead, uint32_t Timeout,
-                      uint32_t ANumberOfBytesToRead) {
-    dwRead = 0;
-    if (!Opened()) {
-        FExtResultDescription = kNotOpen;
-        return false;
-    }
-    // Overlapped mode waits for the communication event, 0 meaning without
-    // limit; the blocking form polls the queue up to Timeout.
-    const bool Forever = FOverlappedMode && Timeout == 0;
-    if (InQueueCount() == 0) {
-        const bool Arrived = Forever ? WaitInputForever() : WaitInput(TClock::now() + TickWait(Timeout));
-        if (!Arrived) {
-            FExtResultDescription = kNoData;
-            return false;
-        }
-    }
-    std::string S;
-    bool Ok;
-    if (ANumberOfBytesToRead == 0)
-        Ok = ReadQueued(std::min(InQueueCount(), dwBuffSize), S);
-    else
-        Ok = ReadBlocking(std::min(ANumberOfBytesToRead, dwBuffSize), S);
-    if (!Ok) {
-        StoreLastError();
-        return false;
-    }
-    if (S.empty()) {
-        FExtResultDescription = kNoData;
-        return false;
-    }
-    std::memcpy(Buff, S.data(), S.size());
-    dwRead = uint32_t(S.size());
-    return true;
-}
-
-bool TCommManager::ReadBytes(int32_t Count, std::string& Buff) {
-    Buff.clear();
-    if (Count <= 0) return true;
-    if (!ReadBlocking(size_t(Count), Buff)) {
-        StoreLastError();
-        return false;
-    }
-    if (Buff.size() < size_t(Count)) {
-        FExtResultDescription = kProtocolError;
-        return false;
-    }
-    return true;
-}
-
-bool TCommManager::ReadBytes(std::vector<uint8_t>& ABuff, int32_t ACount) {
-    ABuff.assign(size_t(std::max(ACount, 0)), 0);
-    if (ACount <= 0) return true;
-    std::string S;
-    if (!ReadBlocking(size_t(ACount), S)) {
-        StoreLastError();
-        return false;
-    }
-    std::copy(S.begin(), S.end(), ABuff.begin());
-    if (S.empty()) {
-        FExtResultDescription = kNoAnswer;
-        return false;
-    }
-    if (S.size() < size_t(ACount)) {
-        FExtResultDescription = kProtocolError;
-        return false;
-    }
-    return true;
-}
-
-bool TCommManager::ReadChar(char16_t& Value, uint32_t Timeout) {
-    uint8_t B = 0;
-    do {
-        if (!ReadByte(B, Timeout)) return false;
-    } while ((B & 0xC0) == 0x80);
-    const int Extra = B < 0x80 ? 0 : (B & 0xE0) == 0xC0 ? 1 : (B & 0xF0) == 0xE0 ? 2 : (B & 0xF8) == 0xF0 ? 3 : 0;
-    std::string S(1, char(B));
-    for (int I = 0; I < Extra; ++I) {
-        if (!ReadByte(B, Timeout)) return false;
-        S += char(B);
-    }
-    const std::u16string U = Utf8ToUtf16(S);
-    Value = U.empty() ? char16_t(0xFFFD) : U[0];
-    return true;
-}
-
-bool TCommManager::ReadText(std::string& Buff, uint32_t Timeout) {
-    std::u16string U;
-    char16_t C = 0;
-    while (ReadChar(C, Timeout)) {
-        U += C;
-        if (C == 10) break;
-    }
-    Buff = Utf16ToUtf8(U);
-    return !U.empty();
-}
-
-bool TCommManager::ReadString(std::string& Buff, uint32_t Timeout) {
-    Buff.clear();
-    if (!Opened()) {
-        FExtResultDescription = kNotOpen;
-        return false;
-    }
-    if (FOverlappedMode && InQueueCount() == 0) WaitInput(TClock::now() + Ms(Timeout));
-    if (!ReadQueued(InQueueCount(), Buff)) {
-        StoreLastError();
-        return false;
-    }
-    if (Buff.empty()) {
-        FExtResultDescription = kNoData;
-        return false;
-    }
-    return true;
-}
-
-int32_t TCommManager::ReadStr(int32_t Count, std::string& Data, bool ControlLength) {
-    Data.clear();
-    if (Count <= 0) return 0;
-    if (!ReadBlocking(size_t(Count), Data)) {
-        StoreLastError();
-        return 1001;
-    }
-    return (ControlLength && Data.size() < size_t(Count)) ? 1001 : 0;
-}
-
-int32_t TCommManager::ReadStr(std::string& Data, const std::string& EndSymb, uint32_t Timeout) {
-    Data.clear();
-    if (!Opened()) {
-        StoreError(EBADF);
-        return 1007;
-    }
-    const auto Deadline = TClock::now() + Ms(Timeout);
-    for (;;) {
-        const size_t Before = Data.size();
-        if (!ReadQueued(std::min<uint32_t>(InQueueCount(), 255), Data)) break;
-        if (Data.size() > Before) {
-            const size_t P = Data.find(EndSymb);
-            if (P != std::string::npos && P + EndSymb.size() == Data.size()) return 0;
-        }
-        if (TClock::now() > Deadline || !WaitInput(Deadline)) break;
-    }
-    return Data.empty() ? 1007 : 1014;
-}
-
-int32_t TCommManager::ReadStr(int32_t Count, std::string& Data, const std::string& EndSymb) {
-    FEndSymbol = EndSymb;
-    return ReadStr(Count, Data, false);
-}
-
-int32_t TCommManager::ReadStr(std::string& Data, uint32_t Timeout) {
-    Data.clear();
-    if (!Opened()) {
-        StoreError(EBADF);
-        return 1007;
-    }
-    const auto Deadline = TClock::now() + Ms(Timeout);
-    do {
-        if (InQueueCount() > 0) {
-            if (!ReadQueued(std::min<uint32_t>(InQueueCount(), 255), Data)) break;
-            if (!Data.empty()) return 0;
-        }
-    } while (WaitInput(Deadline));
-    return 1007;
-}
-
-int32_t TCommManager::RunCmd(const std::string& InData, std::string& OutData, int32_t MaxLen, uint32_t Timeout,
-                      int32_t CountAfterEnd) {
-    OutData.clear();
-    if (!WriteStr(InData, 0)) return 1007;
-    const auto Deadline = TClock::now() + Ms(Timeout);
-    for (;;) {
-        if (MaxLen > 0 && InQueueCount() > 0) {
-            std::string Chunk;
-            ReadStr(MaxLen, Chunk, false);
-            if (!Chunk.empty()) {
-                OutData += Chunk;
-                if (!FEndSymbol.empty()) {
-                    if (CountAfterEnd == 0 && Chunk.find(FEndSymbol) != std::string::npos) break;
-                    const size_t P = OutData.find(FEndSymbol);
-                    if (P != std::string::npos &&
-                        P + FEndSymbol.size() + size_t(std::max(CountAfterEnd, 0)) == OutData.size())
-                        break;
-                }
-            }
-        }
-        if (TClock::now() > Deadline) break;
-        if (MaxLen > 0) {
-            if (!WaitInput(Deadline)) break;
-        } else {
-            // Nothing is ever read; the call just lasts its time limit.
-            std::this_thread::sleep_until(Deadline);
-        }
-    }
-    return (MaxLen == 0 || !OutData.empty()) ? 0 : 1007;
-}
-
-int32_t TCommManager::RunCmd(const std::string& InData, std::string& OutData, const std::string& EndSymb, int32_t MaxLen,
-                      uint32_t Timeout, int32_t CountAfterEnd) {
-    FEndSymbol = EndSymb;
-    const int32_t R = RunCmd(InData, OutData, MaxLen, Timeout, CountAfterEnd);
-    if (R == 0 && OutData.find(EndSymb) == std::string::npos) return 1014;
-    return R;
-}
-
-int32_t TCommManager::SendCmd(const std::string& Data) {
-    return WriteStr(Data, 0) ? 0 : 1001;
 }
 
 // --- TComPort --------------------------------------------------------------

@@ -7,7 +7,6 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
-#include <vector>
 
 namespace fr {
 
@@ -70,114 +69,42 @@ public:
     bool Open();
     bool Close();  // always true
     bool Purge(bool Abort);
-    void SetCommDTR(bool Value);
-    void SetCommRTS(bool Value);
-    void SetMask();
-    void StopEventWaiting();
 
-    bool WriteByte(uint8_t Value);
     bool WriteChar(char Value);
     bool WriteStr(const std::string& Data, uint32_t SleepTime);
-    bool WriteBytes(const uint8_t* Buff, uint32_t dwBuffSize);
-    bool WriteBytes(const std::vector<uint8_t>& Buff);
-
-    bool ReadByte(uint8_t& Value);
-    bool ReadByte(uint8_t& Value, uint32_t Timeout);
+    // One byte, waiting up to Timeout ms for it to arrive.
     bool ReadChar(char& Ch, uint32_t Timeout);
-    bool ReadChar(char& Value);
     // One blocking read bounded by the time limits; Buff holds what arrived.
     bool ReadString(int32_t Count, std::string& Buff);
 
-    // Wider read interface of the port (not used by the framings).
-    int32_t iReadByte(uint8_t& Value);
-    bool ReadBytes(uint8_t* Buff, uint32_t dwBuffSize, uint32_t& dwRead, uint32_t Timeout,
-                   uint32_t ANumberOfBytesToRead);
-    bool ReadBytes(int32_t Count, std::string& Buff);
-    bool ReadBytes(std::vector<uint8_t>& ABuff, int32_t ACount);
-    // One UTF-16 unit of UTF-8 input (the first unit of the decoded character).
-    bool ReadChar(char16_t& Value, uint32_t Timeout);
-    // Characters up to and including a line feed, as UTF-8.
-    bool ReadText(std::string& Buff, uint32_t Timeout);
-    // All queued bytes (waiting up to Timeout for an event in overlapped mode).
-    bool ReadString(std::string& Buff, uint32_t Timeout);
-    int32_t ReadStr(int32_t Count, std::string& Data, bool ControlLength);
-    int32_t ReadStr(std::string& Data, const std::string& EndSymb, uint32_t Timeout);
-    int32_t ReadStr(int32_t Count, std::string& Data, const std::string& EndSymb);
-    int32_t ReadStr(int32_t Count, std::string& Data, const char* EndSymb) {
-        return ReadStr(Count, Data, std::string(EndSymb));
-    }
-    int32_t ReadStr(std::string& Data, uint32_t Timeout);
-    int32_t RunCmd(const std::string& InData, std::string& OutData, int32_t MaxLen, uint32_t Timeout,
-                   int32_t CountAfterEnd);
-    int32_t RunCmd(const std::string& InData, std::string& OutData, const std::string& EndSymb, int32_t MaxLen,
-                   uint32_t Timeout, int32_t CountAfterEnd);
-    int32_t SendCmd(const std::string& Data);
-
     // Properties.
     bool Opened() const { return FHandle >= 0; }
-    TBaudRate BaudRate() const { return FBaudRate; }
-    void SetBaudRate(TBaudRate AValue);
     uint32_t BaudRateAsInt() const { return BaudRateToInt(FBaudRate); }
+    // Only the speeds of TBaudRate; any other value leaves the speed as it is.
     void SetBaudRateAsInt(uint32_t AValue);
     int32_t PortNumber() const { return FPortNumber; }
     void SetPortNumber(int32_t AValue) { FPortNumber = AValue; }
-    const TCommTimeouts& Timeouts() const { return FTimeouts; }
     void SetTimeouts(const TCommTimeouts& AValue);
     const std::string& ExtResultDescription() const { return FExtResultDescription; }
-    TParity Parity() const { return FParity; }
-    void SetParity(TParity AValue) { FParity = AValue; }
-    const TFlowControl& FlowControl() const { return FFlowControl; }
-    void SetFlowControl(const TFlowControl& AValue) { FFlowControl = AValue; }
-    uint8_t DataBits() const { return FDataBits; }
-    void SetDataBits(uint8_t AValue) { FDataBits = AValue; }
-    TStopBits StopBits() const { return FStopBits; }
-    void SetStopBits(TStopBits AValue) { FStopBits = AValue; }
-    const std::string& EndSymbol() const { return FEndSymbol; }
-    void SetEndSymbol(const std::string& AValue) { FEndSymbol = AValue; }
-    bool OverlappedMode() const { return FOverlappedMode; }
-    void SetOverlappedMode(bool AValue) { FOverlappedMode = AValue; }
-    char EvtChar() const { return FEvtChar; }
-    void SetEvtChar(char AValue) { FEvtChar = AValue; }
-    bool AbortOnError() const { return FAbortOnError; }
-    void SetAbortOnError(bool AValue) { FAbortOnError = AValue; }
-    uint16_t XonLimit() const { return FXonLimit; }
-    void SetXonLimit(uint16_t AValue) { FXonLimit = AValue; }
-    uint16_t XoffLimit() const { return FXoffLimit; }
-    void SetXoffLimit(uint16_t AValue) { FXoffLimit = AValue; }
-    uint8_t ReadAfterEndSymbol() const { return FReadAfterEndSymbol; }
-    void SetReadAfterEndSymbol(uint8_t AValue) { FReadAfterEndSymbol = AValue; }
 
-    // The Windows line-settings flag word last built for the port
-    // (binary mode, parity check, CTS/DSR flow, DTR, XON/XOFF, RTS, abort).
-    int32_t DCBFlags() const { return FDCBFlags; }
-    // Event mask last set by SetMask (1 any character, 2 the event character).
-    uint32_t EventMask() const { return FEventMask; }
     // Device path used instead of the port number when not empty (ports
     // without a /dev/com<n> link, pseudo-terminals of tests and tools).
-    const std::string& DevicePath() const { return FDevicePath; }
     void SetDevicePath(const std::string& AValue) { FDevicePath = AValue; }
     // The path Open uses for the current settings.
     std::string DeviceName() const;
 
 protected:
-    char FEvtChar = 0;
-    uint16_t FXonLimit = 256;
-    uint16_t FXoffLimit = 256;
     int FHandle = -1;
-    bool FOverlappedMode = false;
     TBaudRate FBaudRate = br9600;
     int32_t FPortNumber = 1;
     TCommTimeouts FTimeouts;
+    // The line settings Open applies: 8 data bits, no parity, one stop bit,
+    // no flow control.
     TParity FParity = prNone;
     TFlowControl FFlowControl;
-    bool FAbortOnError = false;
     uint8_t FDataBits = 8;
     TStopBits FStopBits = sbOneStopBit;
-    std::string FEndSymbol;
-    uint8_t FReadAfterEndSymbol = 0;
     std::string FExtResultDescription;
-    int32_t FDCBFlags = 1;
-    uint32_t FEventMask = 0;
     std::string FDevicePath;
 
 private:
@@ -191,6 +118,10 @@ private:
     bool ApplyTimeouts();
     bool ApplyLineSettings();
     void SetModemLine(int ABit, bool AValue, bool AReport);
+    // Drops or raises DTR (dropped when the port closes).
+    void SetCommDTR(bool Value);
+    bool ReadByte(uint8_t& Value);
+    bool ReadByte(uint8_t& Value, uint32_t Timeout);
 
     // Blocking read of up to ACount bytes bounded by the time limits. False
     // only when the system call fails (errno kept); fewer bytes is success.
@@ -201,7 +132,6 @@ private:
     // Waits until input is queued or ADeadline passes; false on expiry or
     // when the port reports an error or hang-up without data.
     bool WaitInput(TClock::time_point ADeadline);
-    bool WaitInputForever();
     // Non-blocking read of up to ACount queued bytes appended to AOut;
     // false when the read call fails.
     bool ReadQueued(size_t ACount, std::string& AOut);
