@@ -130,8 +130,8 @@ public:
             size_t Index;
             T E::*Inner;
         };
-        TPropDecl D = Make(std::move(AName), std::move(ANameLoc), std::move(ACaption), std::move(ADefValue),
-                           AReadOnly, KindOf<T>());
+        TPropDecl D = Make(std::move(AName), std::move(ANameLoc), std::move(ACaption), std::move(ADefValue), AReadOnly,
+                           KindOf<T>());
         D.Accessor = std::make_shared<TPath>(TPath{AOuter, AArray, AIndex, AInner});
         D.Get = [](const TPropertyHolder& O, const TPropDecl& P) {
             const auto& A = *static_cast<const TPath*>(P.Accessor.get());

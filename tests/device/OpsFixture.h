@@ -97,8 +97,8 @@ protected:
 class OpsScripted : public ::testing::Test {
 protected:
     void SetUp() override {
-        KKT = std::make_unique<test::TScriptedKKT>(TTransport::Tcp,
-                                                   [this](const std::string& P) { return Respond(P); });
+        KKT =
+            std::make_unique<test::TScriptedKKT>(TTransport::Tcp, [this](const std::string& P) { return Respond(P); });
         auto S = std::make_unique<TSocketDevice>();
         S->SetConnectPwd(Pwd);
         ASSERT_EQ(S->Enable("127.0.0.1", KKT->Port()), 0);

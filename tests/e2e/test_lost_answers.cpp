@@ -22,7 +22,8 @@ protected:
         Emu->Device().ClearCommands();
         EXPECT_TRUE(ACall().Result.Bool) << LastError().second;
         const auto C = Commands();
-        const auto It = std::find_if(C.begin(), C.end(), [&](const std::string& S) { return S.rfind(Hex(ACode), 0) == 0; });
+        const auto It =
+            std::find_if(C.begin(), C.end(), [&](const std::string& S) { return S.rfind(Hex(ACode), 0) == 0; });
         EXPECT_NE(It, C.end()) << ACode;
         return int(It - C.begin()) + 1;
     }

@@ -46,7 +46,8 @@ protected:
         EXPECT_TRUE(Check(kPackage).Result.Bool) << LastError().second;
         const int N = int(Emu->CommandFrameCount() - F0);
         const auto C = Commands();
-        const auto It = std::find_if(C.begin(), C.end(), [&](const std::string& S) { return S.rfind(Hex(ACode), 0) == 0; });
+        const auto It =
+            std::find_if(C.begin(), C.end(), [&](const std::string& S) { return S.rfind(Hex(ACode), 0) == 0; });
         return {It == C.end() ? 0 : int(It - C.begin()) + 1, N};
     }
     TCallResult CheckWithFault(int AK, TEmuFault AKind, uint8_t AResult = 0) {
@@ -94,8 +95,7 @@ TEST_P(ReceiptFaults, DeviceErrorAtTheThirdItemAnnulsTheReceipt) {
 INSTANTIATE_TEST_SUITE_P(Link, ReceiptFaults, fr::test::BothTransports(), fr::test::TransportName);
 
 // The sweep: every command frame k of one receipt, one fault kind per test.
-class ReceiptFaultSweep : public TReceiptBase,
-                          public ::testing::WithParamInterface<std::tuple<TTransport, TEmuFault>> {
+class ReceiptFaultSweep : public TReceiptBase, public ::testing::WithParamInterface<std::tuple<TTransport, TEmuFault>> {
 protected:
     void SetUp() override {
         FTransport = std::get<0>(GetParam());

@@ -325,9 +325,9 @@ TEST_P(Receipts, BadInputTable) {
     const auto R = Check(Package("CashierName=\"" + std::string(70, 'c') + "\" OperationType=\"1\">",
                                  Item(std::string(130, 'x'), "1,5", "10,00", "15", "20", "2,5"), "Cash=\"15,00\""));
     ASSERT_TRUE(R.Result.Bool) << LastError().second;
-    EXPECT_TRUE(InOrder(
-        Commands(), {Cmd("FF46", "0160E316000000E803000000DC05000000FA0000000001000401") + std::string(126, 'x'),
-                     Cmd("FF0C", "FD034000") + std::string(64, 'c')}));
+    EXPECT_TRUE(InOrder(Commands(),
+                        {Cmd("FF46", "0160E316000000E803000000DC05000000FA0000000001000401") + std::string(126, 'x'),
+                         Cmd("FF0C", "FD034000") + std::string(64, 'c')}));
 }
 
 // A closed shift is refused before anything is opened.

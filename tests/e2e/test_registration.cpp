@@ -24,10 +24,10 @@ namespace {
 
 using fr::TEmuConfig;
 using fr::TEmulator;
-using fr::test::Hex;
-using fr::test::TTransport;
 using fr::host::TCallResult;
 using fr::host::TComponentHost;
+using fr::test::Hex;
+using fr::test::TTransport;
 using V = fr::host::THostValue;
 using TAttrs = std::vector<std::pair<std::string, std::string>>;
 
@@ -222,12 +222,12 @@ TEST_P(Registration, RegisterAndReadBack) {
 
     // Begin, then the report with INN (12 bytes), registration number
     // (20 bytes), taxation systems 0 and 2, work mode "automatic".
-    EXPECT_EQ(StorageCommands(), (std::vector<std::string>{Hex("FF051E00000000"),
-                                                           Hex("FF061E000000"
-                                                               "373730313233343536302020"
-                                                               "3030303030303030303230323334353620202020"
-                                                               "05"
-                                                               "04")}));
+    EXPECT_EQ(StorageCommands(),
+              (std::vector<std::string>{Hex("FF051E00000000"), Hex("FF061E000000"
+                                                                   "373730313233343536302020"
+                                                                   "3030303030303030303230323334353620202020"
+                                                                   "05"
+                                                                   "04")}));
     // The clock is set before the report; the cashier INN goes as tag 1203.
     EXPECT_LT(CommandIndex("221E000000"), CommandIndex("FF05"));
     EXPECT_NE(CommandIndex("FF0C1E000000B3040C00353030313030373332323539"), size_t(-1));

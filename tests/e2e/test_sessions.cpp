@@ -20,9 +20,9 @@
 namespace {
 
 using fr::TEmulator;
-using fr::test::TTransport;
 using fr::host::TComponentHost;
 using fr::host::THostValue;
+using fr::test::TTransport;
 using V = THostValue;
 
 pugi::xml_node Params(pugi::xml_document& Doc, const std::string& Text) {
