@@ -175,9 +175,7 @@ std::string FormatKKTDateTime(const std::string& AIsoText, const TDateTimeFormat
         return AIsoText;
     }
     // The device's date-times carry no zone: they are shown as they stand.
-    const time_t T = time_t(Seconds);
-    struct tm Tm {};
-    if (!gmtime_r(&T, &Tm)) return AIsoText;
+    const struct tm Tm = UtcTimeOf(Seconds);
     const std::string Pattern = AFormat.Date + " " + AFormat.Time;
     char Buf[256];
     const size_t N = strftime(Buf, sizeof Buf, Pattern.c_str(), &Tm);
