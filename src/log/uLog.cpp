@@ -135,18 +135,29 @@ private:
     int FFd = -1;
 };
 
-// Waits a bounded time for other processes appending to the same file.
+// Takes the write lock at once when nobody else holds it.
 // File systems without flock support are written without it.
-void LockForAppend(int AFd, const std::string& APath) {
-    const auto Deadline = std::chrono::steady_clock::now() + LockWaitLimit;
+bool TryLockForAppend(int AFd) {
     for (;;) {
-        if (flock(AFd, LOCK_EX | LOCK_NB) == 0) return;
-        if (errno == EINTR) continue;
-        if (errno != EWOULDBLOCK) return;
+        if (flock(AFd, LOCK_EX | LOCK_NB) == 0) return true;
+        if (errno != EINTR) return errno != EWOULDBLOCK;
+    }
+}
+
+// Waits a bounded time for other processes appending to the same file.
+void WaitLockForAppend(int AFd, const std::string& APath) {
+    const auto Deadline = std::chrono::steady_clock::now() + LockWaitLimit;
+    while (!TryLockForAppend(AFd)) {
         if (std::chrono::steady_clock::now() >= Deadline)
             throw ELogFileError("Файл журнала занят другим процессом:", APath, EWOULDBLOCK);
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
+}
+
+struct stat StatOpenFile(int AFd, const std::string& APath) {
+    struct stat St{};
+    if (::fstat(AFd, &St) != 0) throw ELogFileError("Не удалось открыть файл журнала", APath, errno);
+    return St;
 }
 
 // A folder the group writes to (the package's setgid log folder).
@@ -156,12 +167,20 @@ bool DirectoryIsShared(const std::string& AFileName) {
     return ::stat(Dir.empty() ? "." : Dir.c_str(), &St) == 0 && (St.st_mode & S_IWGRP) != 0;
 }
 
+// A log file open for appending with its write lock held, and its size.
+struct TOpenLog {
+    TFileHandle Handle;
+    off_t Size = 0;
+};
+
 // Opens (or creates) a log file for appending and takes its write lock.
 // Never follows a symbolic link at the file name and refuses anything but a
 // plain file with a single name, so nobody can redirect our lines into a
-// file of theirs. Returns the handle of the file that bears the name once the
+// file of theirs. The open itself refuses a symbolic link (O_NOFOLLOW), a
+// FIFO nobody reads (O_NONBLOCK) and a directory (O_WRONLY); one fstat under
+// the lock checks the rest. Returns the file that bears the name once the
 // lock is held: a writer that rotated it meanwhile makes us reopen.
-TFileHandle OpenForAppend(const std::string& AFileName) {
+TOpenLog OpenForAppend(const std::string& AFileName, off_t AMaxSize) {
     const int Flags = O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
     for (int Attempt = 0;; ++Attempt) {
         bool Created = false;
@@ -171,28 +190,34 @@ TFileHandle OpenForAppend(const std::string& AFileName) {
             if (Fd >= 0) Created = true;
             else if (errno == EEXIST && Attempt < 5) continue;
         }
-        // A symbolic link (O_NOFOLLOW) or a FIFO nobody reads (O_NONBLOCK).
-        if (Fd < 0 && (errno == ELOOP || errno == ENXIO)) throw PlantedObject(AFileName);
+        if (Fd < 0 && (errno == ELOOP || errno == ENXIO || errno == EISDIR)) throw PlantedObject(AFileName);
         if (Fd < 0) throw ELogFileError("Не удалось открыть файл журнала", AFileName, errno);
-        TFileHandle H(Fd);
-        struct stat St{};
-        if (::fstat(Fd, &St) != 0) throw ELogFileError("Не удалось открыть файл журнала", AFileName, errno);
-        if (!S_ISREG(St.st_mode)) throw PlantedObject(AFileName);
+        TOpenLog R{TFileHandle(Fd)};
         // The logs hold cashier INNs, marking codes and passwords: other
         // accounts never get access; the group of a shared folder appends.
         if (Created && DirectoryIsShared(AFileName)) (void)::fchmod(Fd, 0660);
-        LockForAppend(Fd, AFileName);
-        // The link count is read under the lock: a rotation that links the
-        // file to its new name before unlinking the old one holds the lock
-        // meanwhile, so only a planted name shows a second link here.
-        if (::fstat(Fd, &St) != 0) throw ELogFileError("Не удалось открыть файл журнала", AFileName, errno);
-        struct stat Named{};
-        const bool Same = ::lstat(AFileName.c_str(), &Named) == 0 && Named.st_ino == St.st_ino &&
-                          Named.st_dev == St.st_dev;
-        if (Same || Attempt >= 5) {
-            if (St.st_nlink != 1) throw PlantedObject(AFileName);
-            return H;
+        if (!TryLockForAppend(Fd)) {
+            // Somebody holds the lock: wait only for a plain file (a FIFO
+            // with a reader must not keep the host waiting).
+            if (!S_ISREG(StatOpenFile(Fd, AFileName).st_mode)) throw PlantedObject(AFileName);
+            WaitLockForAppend(Fd, AFileName);
         }
+        // Type, link count and size are read under the lock: a rotation that
+        // links the file to its new name before unlinking the old one holds
+        // the lock meanwhile, so only a planted name shows a second link.
+        const struct stat St = StatOpenFile(Fd, AFileName);
+        if (!S_ISREG(St.st_mode)) throw PlantedObject(AFileName);
+        R.Size = St.st_size;
+        // Only a file over the limit can have been rotated away from the name
+        // while we waited (the rotating writer appends its mark first), so
+        // the name is looked at only then.
+        if (St.st_size > AMaxSize && Attempt < 5) {
+            struct stat Named{};
+            if (::lstat(AFileName.c_str(), &Named) != 0 || Named.st_ino != St.st_ino || Named.st_dev != St.st_dev)
+                continue;
+        }
+        if (St.st_nlink != 1) throw PlantedObject(AFileName);
+        return R;
     }
 }
 
@@ -304,6 +329,7 @@ TLog::~TLog() {
 void TLog::SetLogDirectory(const std::string& ADirectory) {
     std::lock_guard G(FConfigLock);
     FLogDirectory = ADirectory;
+    FReadyDirectory.clear();
     FUseUserFolder.store(false);
 }
 
@@ -376,12 +402,14 @@ std::string TLog::ResolveDirectory(const TNameConfig& AConfig, const std::string
     return Dir;
 }
 
-std::string TLog::FileNameAt(const struct timespec& ATime, bool ADirectoryOnly) {
+std::string TLog::FileNameAt(const struct timespec& ATime, bool ADirectoryOnly, bool ATrustReadyDirectory) {
     TNameConfig C;
+    std::string Ready;
     {
         std::lock_guard G(FConfigLock);
         C.Directory = FLogDirectory;
         C.BaseName = FLogBaseName;
+        if (ATrustReadyDirectory) Ready = FReadyDirectory;
     }
     std::string Base;
     if (C.BaseName.empty()) {
@@ -394,7 +422,7 @@ std::string TLog::FileNameAt(const struct timespec& ATime, bool ADirectoryOnly) 
     }
     bool PerUser = false;
     std::string Dir = ResolveDirectory(C, Base, PerUser);
-    if (!DirectoryExists(Dir)) {
+    if (Dir != Ready && !DirectoryExists(Dir)) {
         const std::string Common = CommonAppDataFolder();
         try {
             // Only this account writes under its own data folder.
@@ -406,12 +434,16 @@ std::string TLog::FileNameAt(const struct timespec& ATime, bool ADirectoryOnly) 
             if (!DirectoryExists(Dir)) CreateLogDirectory(Dir, false);
         }
     }
+    if (Dir != Ready) {
+        std::lock_guard G(FConfigLock);
+        FReadyDirectory = Dir;
+    }
     return ADirectoryOnly ? Dir : Dir + Base + "_" + DateText(ATime) + ".log";
 }
 
-std::string TLog::GetLogFileName(bool ADirectoryOnly) { return FileNameAt(Now(), ADirectoryOnly); }
+std::string TLog::GetLogFileName(bool ADirectoryOnly) { return FileNameAt(Now(), ADirectoryOnly, false); }
 
-void TLog::Rotate(const std::string& AFileName) {
+bool TLog::Rotate(const std::string& AFileName) {
     const size_t Slash = AFileName.rfind('/');
     const std::string Dir = AFileName.substr(0, Slash + 1);
     const std::string Name = AFileName.substr(Slash + 1);
@@ -432,42 +464,51 @@ void TLog::Rotate(const std::string& AFileName) {
     const std::string Target = Dir + Stem + "_" + std::to_string(Index) + Ext;
     // Never replace an existing file; a failed rename leaves the lines in the
     // current file.
-    if (::renameat2(AT_FDCWD, AFileName.c_str(), AT_FDCWD, Target.c_str(), RENAME_NOREPLACE) != 0 &&
-        errno == EINVAL) {
-        // File systems without the no-replace rename: a hard link fails just
-        // as well when the target exists.
-        if (::link(AFileName.c_str(), Target.c_str()) == 0) ::unlink(AFileName.c_str());
-    }
+    if (::renameat2(AT_FDCWD, AFileName.c_str(), AT_FDCWD, Target.c_str(), RENAME_NOREPLACE) == 0) return true;
+    // File systems without the no-replace rename: a hard link fails just as
+    // well when the target exists.
+    return errno == EINVAL && ::link(AFileName.c_str(), Target.c_str()) == 0 && ::unlink(AFileName.c_str()) == 0;
 }
 
 void TLog::AppendLocked(const std::string& AFileName, const struct timespec& ATime, const std::string& ABytes) {
-    TFileHandle Old = OpenForAppend(AFileName);
-    struct stat St{};
-    if (::fstat(Old.Get(), &St) != 0) throw ELogFileError("Не удалось открыть файл журнала", AFileName, errno);
-    if (St.st_size <= LogMaxFileSize) {
-        WriteAll(Old.Get(), ABytes, AFileName);
+    TOpenLog Old = OpenForAppend(AFileName, LogMaxFileSize);
+    if (Old.Size <= LogMaxFileSize) {
+        WriteAll(Old.Handle.Get(), ABytes, AFileName);
         return;
     }
-    WriteAll(Old.Get(), FormatLine(ATime, RotationStartText, {}, llDebug) + std::string(LineEnd), AFileName);
+    WriteAll(Old.Handle.Get(), FormatLine(ATime, RotationStartText, {}, llDebug) + std::string(LineEnd), AFileName);
     // The old file stays locked until renamed, so other writers waiting on it
-    // notice the new file under the name.
-    Rotate(AFileName);
-    TFileHandle New = OpenForAppend(AFileName);
-    Old.Close();
-    WriteAll(New.Get(), FormatLine(ATime, RotationEndText, {}, llDebug) + std::string(LineEnd) + ABytes, AFileName);
+    // notice the new file under the name. A file that keeps its name takes
+    // the line: opening the name again would wait for our own lock.
+    if (!Rotate(AFileName)) {
+        WriteAll(Old.Handle.Get(), ABytes, AFileName);
+        return;
+    }
+    TOpenLog New = OpenForAppend(AFileName, LogMaxFileSize);
+    Old.Handle.Close();
+    WriteAll(New.Handle.Get(), FormatLine(ATime, RotationEndText, {}, llDebug) + std::string(LineEnd) + ABytes,
+             AFileName);
 }
 
 void TLog::WriteRaw(const struct timespec& ATime, const std::string& ABytes) {
-    std::string Name = FileNameAt(ATime, false);
+    // The folder is looked at only when it is new to this log; a folder
+    // removed since then shows as a missing path and is made again.
+    std::string Name = FileNameAt(ATime, false, true);
     try {
         std::lock_guard G(FLock);
         AppendLocked(Name, ATime, ABytes);
     } catch (const ELogFileError& E) {
+        if (E.Errno == ENOENT) {
+            Name = FileNameAt(ATime, false, false);
+            std::lock_guard G(FLock);
+            AppendLocked(Name, ATime, ABytes);
+            return;
+        }
         const std::string Common = CommonAppDataFolder();
         if (!IsAccessError(E.Errno) || FUseUserFolder.load() || !StartsWith(Name, Common)) throw;
         // The machine-wide folder exists but this account may not write there.
         FUseUserFolder.store(true);
-        Name = FileNameAt(ATime, false);
+        Name = FileNameAt(ATime, false, false);
         std::lock_guard G(FLock);
         AppendLocked(Name, ATime, ABytes);
     }
