@@ -5,7 +5,6 @@
 #include "base/uCommonUtils.h"
 #include "base/uStrings.h"
 
-#include <knownfolders.h>
 #include <rpc.h>
 #include <shlobj.h>
 #include <windows.h>
