@@ -269,10 +269,18 @@ typedef int (*TGetAttachType)(void);
 
 static void* Lang;
 
+/* Text for the report: msvcrt's %ls stops at the first non-ASCII character. */
+static const char* Utf8(const wchar_t* S) {
+    static char Buf[4096];
+    if (!S || !WideCharToMultiByte(CP_UTF8, 0, S, -1, Buf, sizeof Buf, NULL, NULL))
+        return "(null)";
+    return Buf;
+}
+
 static long Method(const wchar_t* AName) {
     long N = CALL(((TFind)Slot(Lang, SLOT_FINDMETHOD))(Lang, AName));
     if (N < 0)
-        fprintf(stderr, "FAIL: no method %ls\n", AName), Failures++;
+        fprintf(stderr, "FAIL: no method %s\n", Utf8(AName)), Failures++;
     return N;
 }
 
@@ -398,8 +406,13 @@ int wmain(int argc, wchar_t** argv) {
                 Fail("a method name is not a block of the host's memory manager");
                 continue;
             }
-            if (CALL(((TFind)Slot(Lang, SLOT_FINDMETHOD))(Lang, N)) != I)
-                fprintf(stderr, "FAIL: FindMethod(%ls) is not %ld\n", N, I), Failures++;
+            /* A name declared twice (GetInterfaceRevision) finds the lower
+             * index; that entry carries the same name. */
+            long J = CALL(((TFind)Slot(Lang, SLOT_FINDMETHOD))(Lang, N));
+            const wchar_t* M = J >= 0 && J <= I ? CALL(((TGetName)Slot(Lang, SLOT_GETMETHODNAME))(Lang, J, Alias)) : NULL;
+            if (!M || wcscmp(M, N) != 0)
+                fprintf(stderr, "FAIL: FindMethod(%s) gives %ld for method %ld\n", Utf8(N), J, I), Failures++;
+            HostFree((void*)M);
             HostFree((void*)N);
         }
     for (long I = 0; I < NProps; I++) {
@@ -462,7 +475,7 @@ int wmain(int argc, wchar_t** argv) {
     CHECK(VarType(&Ret) == VT_I4_ && VarI4(&Ret) != 0);
     CHECK(VarType(&P[0]) == VT_PWSTR_ && VarWLen(&P[0]) > 0);
     if (VarType(&P[0]) == VT_PWSTR_)
-        printf("Open on a closed port: %d %ls\n", (int)VarI4(&Ret), VarWStr(&P[0]));
+        printf("Open on a closed port: %d %s\n", (int)VarI4(&Ret), Utf8(VarWStr(&P[0])));
     ClearVar(&P[0]);
 
     CALLV(((TDone)Slot(Init, SLOT_DONE))(Init));
