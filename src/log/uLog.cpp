@@ -1,11 +1,5 @@
 #include "log/uLog.h"
 
-#include <fcntl.h>
-#include <pwd.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -21,6 +15,8 @@
 
 #include "base/uCommonUtils.h"
 #include "base/uStrings.h"
+#include "base/uSystem.h"
+#include "log/uLogFile.h"
 #include "log/uSystemInfo.h"
 
 namespace fr {
@@ -33,8 +29,6 @@ constexpr std::string_view LineEnd = "\r\n";
 constexpr std::string_view RotationStartText = "--- Начало формирования индекса лог-файла ---";
 constexpr std::string_view RotationEndText = "--- Окончание формирования индекса лог-файла ---";
 constexpr std::string_view FooterText = "============Stop log===============";
-// How long a line waits for another process that is appending to the file.
-constexpr auto LockWaitLimit = std::chrono::seconds(1);
 
 bool IsActive(TLogMode M) { return M == lmErrors || M == lmInfoAndErrors || M == lmAll; }
 
@@ -77,9 +71,8 @@ std::optional<int64_t> ParseIndex(std::string_view S) {
 }
 
 struct tm LocalTime(const struct timespec& T) {
-    const time_t S = T.tv_sec;
     struct tm R{};
-    localtime_r(&S, &R);
+    LocalTimeOf(T.tv_sec, R);
     return R;
 }
 
@@ -90,174 +83,6 @@ std::string DateText(const struct timespec& T) {
     return Buf;
 }
 
-// A failure to prepare or open a log file, with the system error that
-// decides whether the per-user folder is worth a try (0: a refusal that no
-// other folder mends).
-class ELogFileError : public std::runtime_error {
-public:
-    ELogFileError(const std::string& AWhat, const std::string& APath, int AErrno)
-        : std::runtime_error(AWhat + " " + APath + ": " + std::system_category().message(AErrno)),
-          Errno(AErrno) {}
-    explicit ELogFileError(const std::string& AText) : std::runtime_error(AText), Errno(0) {}
-    int Errno;
-};
-
-// Something planted at the log file's name: refused where it stands. Moving
-// to the per-user folder would let anybody who may write in the shared
-// folder send the day's lines away from it.
-ELogFileError PlantedObject(const std::string& APath) {
-    return ELogFileError("На месте файла журнала " + APath +
-                         " не обычный файл с одним именем (ссылка, канал или каталог): запись отклонена");
-}
-
-bool IsAccessError(int AErrno) { return AErrno == EACCES || AErrno == EPERM || AErrno == EROFS; }
-
-class TFileHandle {
-public:
-    TFileHandle() = default;
-    explicit TFileHandle(int AFd) : FFd(AFd) {}
-    TFileHandle(TFileHandle&& O) noexcept : FFd(std::exchange(O.FFd, -1)) {}
-    TFileHandle& operator=(TFileHandle&& O) noexcept {
-        if (this != &O) {
-            Close();
-            FFd = std::exchange(O.FFd, -1);
-        }
-        return *this;
-    }
-    ~TFileHandle() { Close(); }
-    int Get() const { return FFd; }
-    void Close() {
-        if (FFd >= 0) ::close(FFd);  // also drops the flock
-        FFd = -1;
-    }
-
-private:
-    int FFd = -1;
-};
-
-// Takes the write lock at once when nobody else holds it.
-// File systems without flock support are written without it.
-bool TryLockForAppend(int AFd) {
-    for (;;) {
-        if (flock(AFd, LOCK_EX | LOCK_NB) == 0) return true;
-        if (errno != EINTR) return errno != EWOULDBLOCK;
-    }
-}
-
-// Waits a bounded time for other processes appending to the same file.
-void WaitLockForAppend(int AFd, const std::string& APath) {
-    const auto Deadline = std::chrono::steady_clock::now() + LockWaitLimit;
-    while (!TryLockForAppend(AFd)) {
-        if (std::chrono::steady_clock::now() >= Deadline)
-            throw ELogFileError("Файл журнала занят другим процессом:", APath, EWOULDBLOCK);
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-}
-
-struct stat StatOpenFile(int AFd, const std::string& APath) {
-    struct stat St{};
-    if (::fstat(AFd, &St) != 0) throw ELogFileError("Не удалось открыть файл журнала", APath, errno);
-    return St;
-}
-
-// A folder the group writes to (the package's setgid log folder).
-bool DirectoryIsShared(const std::string& AFileName) {
-    struct stat St{};
-    const std::string Dir = AFileName.substr(0, AFileName.rfind('/') + 1);
-    return ::stat(Dir.empty() ? "." : Dir.c_str(), &St) == 0 && (St.st_mode & S_IWGRP) != 0;
-}
-
-// A log file open for appending with its write lock held, and its size.
-struct TOpenLog {
-    TFileHandle Handle;
-    off_t Size = 0;
-};
-
-// Opens (or creates) a log file for appending and takes its write lock.
-// Never follows a symbolic link at the file name and refuses anything but a
-// plain file with a single name, so nobody can redirect our lines into a
-// file of theirs. The open itself refuses a symbolic link (O_NOFOLLOW), a
-// FIFO nobody reads (O_NONBLOCK) and a directory (O_WRONLY); one fstat under
-// the lock checks the rest. Returns the file that bears the name once the
-// lock is held: a writer that rotated it meanwhile makes us reopen.
-TOpenLog OpenForAppend(const std::string& AFileName, off_t AMaxSize) {
-    const int Flags = O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
-    for (int Attempt = 0;; ++Attempt) {
-        bool Created = false;
-        int Fd = ::open(AFileName.c_str(), Flags);
-        if (Fd < 0 && errno == ENOENT) {
-            Fd = ::open(AFileName.c_str(), Flags | O_CREAT | O_EXCL, 0660);
-            if (Fd >= 0) Created = true;
-            else if (errno == EEXIST && Attempt < 5) continue;
-        }
-        if (Fd < 0 && (errno == ELOOP || errno == ENXIO || errno == EISDIR)) throw PlantedObject(AFileName);
-        if (Fd < 0) throw ELogFileError("Не удалось открыть файл журнала", AFileName, errno);
-        TOpenLog R{TFileHandle(Fd)};
-        // The logs hold cashier INNs, marking codes and passwords: other
-        // accounts never get access; the group of a shared folder appends.
-        if (Created && DirectoryIsShared(AFileName)) (void)::fchmod(Fd, 0660);
-        if (!TryLockForAppend(Fd)) {
-            // Somebody holds the lock: wait only for a plain file (a FIFO
-            // with a reader must not keep the host waiting).
-            if (!S_ISREG(StatOpenFile(Fd, AFileName).st_mode)) throw PlantedObject(AFileName);
-            WaitLockForAppend(Fd, AFileName);
-        }
-        // Type, link count and size are read under the lock: a rotation that
-        // links the file to its new name before unlinking the old one holds
-        // the lock meanwhile, so only a planted name shows a second link.
-        const struct stat St = StatOpenFile(Fd, AFileName);
-        if (!S_ISREG(St.st_mode)) throw PlantedObject(AFileName);
-        R.Size = St.st_size;
-        // Only a file over the limit can have been rotated away from the name
-        // while we waited (the rotating writer appends its mark first), so
-        // the name is looked at only then.
-        if (St.st_size > AMaxSize && Attempt < 5) {
-            struct stat Named{};
-            if (::lstat(AFileName.c_str(), &Named) != 0 || Named.st_ino != St.st_ino || Named.st_dev != St.st_dev)
-                continue;
-        }
-        if (St.st_nlink != 1) throw PlantedObject(AFileName);
-        return R;
-    }
-}
-
-void WriteAll(int AFd, std::string_view ABytes, const std::string& AFileName) {
-    while (!ABytes.empty()) {
-        const ssize_t N = ::write(AFd, ABytes.data(), ABytes.size());
-        if (N < 0) {
-            if (errno == EINTR) continue;
-            throw ELogFileError("Не удалось записать в файл журнала", AFileName, errno);
-        }
-        ABytes.remove_prefix(size_t(N));
-    }
-}
-
-// Creates the log directory with its missing parents. Parents get ordinary
-// modes; a shared log directory gets 02770 whatever the umask: its group
-// (new files inherit it) can create, append, rotate and purge log files,
-// other accounts have no access. A directory that exists is left alone.
-void CreateLogDirectory(const std::string& ADirectory, bool AShared) {
-    const std::string Path = WithoutSlash(ADirectory);
-    const fs::path Parent = fs::path(Path).parent_path();
-    std::error_code Ec;
-    if (!Parent.empty()) fs::create_directories(Parent, Ec);
-    if (Ec) throw ELogFileError("Не удалось создать каталог журнала", Parent.string(), Ec.value());
-    if (::mkdir(Path.c_str(), AShared ? 0770 : 0777) == 0) {
-        if (AShared && ::chmod(Path.c_str(), 02770) != 0)
-            throw ELogFileError("Не удалось открыть доступ к каталогу журнала", Path, errno);
-        return;
-    }
-    const int Err = errno;
-    struct stat St{};
-    if (Err == EEXIST && ::stat(Path.c_str(), &St) == 0 && S_ISDIR(St.st_mode)) return;
-    throw ELogFileError("Не удалось создать каталог журнала", Path, Err);
-}
-
-bool DirectoryExists(const std::string& ADirectory) {
-    struct stat St{};
-    return ::stat(ADirectory.c_str(), &St) == 0 && S_ISDIR(St.st_mode);
-}
-
 // Deletes the oldest names of AFiles until ALimit remain, never the file
 // named AKeep (the file being written).
 void DeleteOldest(const std::string& ADirectory, std::vector<std::string>& AFiles, size_t ALimit,
@@ -265,7 +90,7 @@ void DeleteOldest(const std::string& ADirectory, std::vector<std::string>& AFile
     while (AFiles.size() > ALimit) {
         auto It = std::find_if(AFiles.begin(), AFiles.end(), [&](const std::string& N) { return N != AKeep; });
         if (It == AFiles.end()) break;
-        (void)::unlink((ADirectory + *It).c_str());  // a file that stays is simply not counted
+        RemoveLogFile(ADirectory + *It);  // a file that stays is simply not counted
         AFiles.erase(It);
     }
 }
@@ -284,10 +109,10 @@ struct TGlobalLogHolder {
 std::vector<std::string> ListLogFilesOldestFirst(const std::string& ADirectory) {
     std::vector<std::pair<fs::file_time_type, std::string>> Found;
     std::error_code Ec;
-    for (fs::directory_iterator It(ADirectory, Ec), End; !Ec && It != End; It.increment(Ec)) {
+    for (fs::directory_iterator It(PathFromUtf8(ADirectory), Ec), End; !Ec && It != End; It.increment(Ec)) {
         std::error_code E2;
         if (!It->is_regular_file(E2) || It->is_symlink(E2)) continue;
-        std::string Name = It->path().filename().string();
+        std::string Name = Utf8FromPath(It->path().filename());
         if (!HasLogExtension(Name)) continue;
         const auto Time = It->last_write_time(E2);
         if (E2) continue;
@@ -328,14 +153,14 @@ TLog::~TLog() {
 
 void TLog::SetLogDirectory(const std::string& ADirectory) {
     std::lock_guard G(FConfigLock);
-    FLogDirectory = ADirectory;
+    FLogDirectory = PortablePath(ADirectory);
     FReadyDirectory.clear();
     FUseUserFolder.store(false);
 }
 
 void TLog::SetLogBaseName(const std::string& ABaseName) {
     std::lock_guard G(FConfigLock);
-    FLogBaseName = ABaseName;
+    FLogBaseName = PortablePath(ABaseName);
 }
 
 std::string TLog::LogDirectory() const {
@@ -350,8 +175,11 @@ std::string TLog::LogBaseName() const {
 
 struct timespec TLog::Now() const {
     if (FClock) return FClock();
+    const auto Since = std::chrono::system_clock::now().time_since_epoch();
+    const auto Seconds = std::chrono::duration_cast<std::chrono::seconds>(Since);
     struct timespec T{};
-    clock_gettime(CLOCK_REALTIME, &T);
+    T.tv_sec = time_t(Seconds.count());
+    T.tv_nsec = long(std::chrono::duration_cast<std::chrono::nanoseconds>(Since - Seconds).count());
     return T;
 }
 
@@ -392,7 +220,7 @@ std::string TLog::ResolveDirectory(const TNameConfig& AConfig, const std::string
     std::string Dir;
     if (AConfig.Directory.empty())
         Dir = Common + LogCompanyFolder + "/" + ABase + "/logs";
-    else if (AConfig.Directory.front() == '/')
+    else if (IsAbsolutePath(AConfig.Directory))
         Dir = AConfig.Directory;
     else
         Dir = Common + AConfig.Directory;
@@ -414,7 +242,7 @@ std::string TLog::FileNameAt(const struct timespec& ATime, bool ADirectoryOnly, 
     std::string Base;
     if (C.BaseName.empty()) {
         Base = WithoutExtension(FileNameOnly(LibraryFileName()));
-    } else if (C.BaseName.front() == '/') {
+    } else if (IsAbsolutePath(C.BaseName)) {
         // A full file name is used as it stands; its folder is the directory.
         return ADirectoryOnly ? C.BaseName.substr(0, C.BaseName.rfind('/') + 1) : C.BaseName;
     } else {
@@ -464,30 +292,26 @@ bool TLog::Rotate(const std::string& AFileName) {
     const std::string Target = Dir + Stem + "_" + std::to_string(Index) + Ext;
     // Never replace an existing file; a failed rename leaves the lines in the
     // current file.
-    if (::renameat2(AT_FDCWD, AFileName.c_str(), AT_FDCWD, Target.c_str(), RENAME_NOREPLACE) == 0) return true;
-    // File systems without the no-replace rename: a hard link fails just as
-    // well when the target exists.
-    return errno == EINVAL && ::link(AFileName.c_str(), Target.c_str()) == 0 && ::unlink(AFileName.c_str()) == 0;
+    return RenameLogFile(AFileName, Target);
 }
 
 void TLog::AppendLocked(const std::string& AFileName, const struct timespec& ATime, const std::string& ABytes) {
-    TOpenLog Old = OpenForAppend(AFileName, LogMaxFileSize);
-    if (Old.Size <= LogMaxFileSize) {
-        WriteAll(Old.Handle.Get(), ABytes, AFileName);
+    TLogFile Old = TLogFile::OpenForAppend(AFileName, LogMaxFileSize);
+    if (Old.Size() <= LogMaxFileSize) {
+        Old.Write(ABytes, AFileName);
         return;
     }
-    WriteAll(Old.Handle.Get(), FormatLine(ATime, RotationStartText, {}, llDebug) + std::string(LineEnd), AFileName);
+    Old.Write(FormatLine(ATime, RotationStartText, {}, llDebug) + std::string(LineEnd), AFileName);
     // The old file stays locked until renamed, so other writers waiting on it
     // notice the new file under the name. A file that keeps its name takes
     // the line: opening the name again would wait for our own lock.
     if (!Rotate(AFileName)) {
-        WriteAll(Old.Handle.Get(), ABytes, AFileName);
+        Old.Write(ABytes, AFileName);
         return;
     }
-    TOpenLog New = OpenForAppend(AFileName, LogMaxFileSize);
-    Old.Handle.Close();
-    WriteAll(New.Handle.Get(), FormatLine(ATime, RotationEndText, {}, llDebug) + std::string(LineEnd) + ABytes,
-             AFileName);
+    TLogFile New = TLogFile::OpenForAppend(AFileName, LogMaxFileSize);
+    Old.Close();
+    New.Write(FormatLine(ATime, RotationEndText, {}, llDebug) + std::string(LineEnd) + ABytes, AFileName);
 }
 
 void TLog::WriteRaw(const struct timespec& ATime, const std::string& ABytes) {
@@ -498,7 +322,7 @@ void TLog::WriteRaw(const struct timespec& ATime, const std::string& ABytes) {
         std::lock_guard G(FLock);
         AppendLocked(Name, ATime, ABytes);
     } catch (const ELogFileError& E) {
-        if (E.Errno == ENOENT) {
+        if (IsMissingError(E.Errno)) {
             Name = FileNameAt(ATime, false, false);
             std::lock_guard G(FLock);
             AppendLocked(Name, ATime, ABytes);
