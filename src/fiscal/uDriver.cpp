@@ -78,7 +78,9 @@ const TClassDecl& TDriver::Decl() {
     return D;
 }
 
-void TDriver::HostGetInterfaceRevision(TV8Call& ACall) { ACall.SetResultInt(3004); }
+void TDriver::HostGetInterfaceRevision(TV8Call& ACall) {
+    ACall.SetResultInt(3004);
+}
 
 // ----------------------------------------------------------------- sessions
 
@@ -103,7 +105,9 @@ void TDriver::SelectDevice(const std::string& ADeviceID) {
     FDeviceDriver = It->second.get();
 }
 
-std::unique_ptr<TDeviceDriver> TDriver::NewSession() { return std::make_unique<TDeviceDriver>(); }
+std::unique_ptr<TDeviceDriver> TDriver::NewSession() {
+    return std::make_unique<TDeviceDriver>();
+}
 
 TDeviceDriver& TDriver::Session() const {
     if (!FDeviceDriver) throw std::runtime_error("Устройство не включено");
@@ -237,7 +241,7 @@ void TDriver::DeviceTest(std::string& ADescription, std::string& ADemoModeIsActi
             std::string ModelName;
             D.GetDeviceType(Version, Subversion, Lng, Model, ModelName);
             ADescription = ModelName + ", № " + Trim(Serial) + ", " + (Fiscal ? "ФИСК" : "НЕ ФИСК");
-            ApplyEnablePrinting();
+            SetPrintSwitch(DocumentPrintSwitch());
             D.PrintString(Utf8ToAnsi(ADescription));
             CutReceipt(false, false, D.FeedCount());
         });
@@ -320,12 +324,33 @@ std::string TDriver::NormalizeINN(const std::string& AValue) {
     return V;
 }
 
-void TDriver::ApplyEnablePrinting() {
-    Device().SetFieldAsByte(PrintSwitchCell, Session().FSettings.EnablePrinting == 2 ? 2 : 0);
+void TDriver::SetPrintSwitch(uint8_t AValue) {
+    Device().SetFieldAsByte(PrintSwitchCell, AValue);
 }
 
-void TDriver::ApplyEnableReportPrinting() {
-    Device().SetFieldAsByte(PrintSwitchCell, Session().FSettings.EnableReportPrinting == 2 ? 2 : 0);
+uint8_t TDriver::DocumentPrintSwitch() const {
+    return Session().FSettings.EnablePrinting == 2 ? PrintSwitchOff : PrintSwitchOn;
+}
+
+uint8_t TDriver::ReportPrintSwitch() const {
+    return Session().FSettings.EnableReportPrinting == 2 ? PrintSwitchOff : PrintSwitchOn;
+}
+
+TPrintSwitch::~TPrintSwitch() {
+    if (FRestored) return;
+    try {
+        Restore();
+    } catch (const std::exception& E) {
+        WriteLog("TDriver", std::string("Настройка печати не восстановлена: ") + E.what(), llError);
+    } catch (...) {
+        WriteLog("TDriver", "Настройка печати не восстановлена", llError);
+    }
+}
+
+void TPrintSwitch::Restore() {
+    // Tried once: a second try after a failure would only repeat it.
+    FRestored = true;
+    FDriver.SetPrintSwitch(FDriver.Session().FInitPrintSetting);
 }
 
 std::string TDriver::GetAdditionalActions() {

@@ -1,5 +1,6 @@
 #include "fiscal/uReceiptValues.h"
 
+#include <ctime>
 #include <map>
 
 #include "base/uCommonUtils.h"
@@ -76,7 +77,6 @@ double AttrQuantity(pugi::xml_node ANode, const char* AName, double ADefault) {
 
 // ---- Base64 ---------------------------------------------------------------------
 
-
 std::string AttrBase64(pugi::xml_node ANode, const char* AName) {
     const std::string Text = AttrText(ANode, AName);
     const std::optional<std::string> V = DecodeBase64(Text);
@@ -104,6 +104,24 @@ uint8_t TTaxValues::TaxByte(int32_t AGroup) {
     if (AGroup >= 1 && AGroup <= 6) return uint8_t(1u << (AGroup - 1));
     if (AGroup >= 7 && AGroup <= 10) return uint8_t(0x80 | (1u << (AGroup - 7)));
     return 0;
+}
+
+int64_t CorrectionDate(const std::string& AText) {
+    const std::string T = Trim(AText);
+    int64_t Seconds = 0;
+    if (T.empty()) {
+        const time_t Now = time(nullptr);
+        struct tm Tm {};
+        localtime_r(&Now, &Tm);
+        Tm.tm_hour = Tm.tm_min = Tm.tm_sec = 0;
+        Seconds = int64_t(timegm(&Tm));
+    } else {
+        Seconds = ISODateToUnix(T.size() == 10 ? T + "T00:00:00" : T);
+    }
+    int64_t Day = Seconds / 86400;
+    if (Seconds % 86400 < 0) --Day;
+    if (Day < 0 || Day * 86400 > int64_t(0xFFFFFFFF)) RaiseBadAttribute("Date", AText);
+    return Day * 86400;
 }
 
 // ---- texts --------------------------------------------------------------------

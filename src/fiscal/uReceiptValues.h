@@ -34,6 +34,11 @@ double AttrQuantity(pugi::xml_node ANode, const char* AName, double ADefault);
 // атрибута <AName>: «<AValue>»".
 [[noreturn]] void RaiseBadAttribute(std::string_view AName, std::string_view AValue);
 
+// The date of an ISO 8601 date ("2026-12-01") or date-time as seconds since
+// 1970 at its midnight; a blank text is today. A date the 4 bytes of the
+// storage cannot hold raises the 1004 of RaiseBadAttribute naming Date.
+int64_t CorrectionDate(const std::string& AText);
+
 // ---- Base64 ---------------------------------------------------------------------
 
 // The decoded bytes of attribute AName; a value that does not decode raises
