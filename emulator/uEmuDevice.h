@@ -305,8 +305,27 @@ private:
         int64_t FirstTime = 0;
     };
     TUnsent UnsentDocuments() const;
-    std::string ReceiptTLV(const TReceipt& AReceipt, const std::vector<uint64_t>& APayments,
-                           const std::vector<uint64_t>& ATaxes, uint8_t ATaxSystem, uint64_t ATotal) const;
+    // A receipt's close: the command's fields and what the items and the
+    // payments give.
+    struct TClose {
+        std::vector<uint64_t> Pay = std::vector<uint64_t>(16);  // payment slots 1..16, kopecks
+        std::vector<uint64_t> Tax = std::vector<uint64_t>(10);  // tax sums by group; computed once checked
+        uint8_t Rounding = 0, TaxSystem = 0;
+        std::string Text;
+        // By tax group (index 0 unused): the items' tax, or their turnover at 0% and without VAT.
+        std::vector<uint64_t> ByGroup = std::vector<uint64_t>(11);
+        uint64_t Due = 0, Change = 0, NetCash = 0, Electronic = 0;
+        uint8_t Sign = 0;  // calculation sign 1..4
+        bool Correction = false;
+    };
+    static TClose ReadClose(std::string_view AData);
+    // The result code of the close in the order a register checks it, 0 when
+    // it may close; fills the sums of AC.
+    uint8_t CheckClose(TClose& AC) const;
+    void CountClose(const TClose& AC);   // registers and shift counters
+    std::string PendingCashier() const;  // tag 1021 sent for the document, UTF-8
+    void PrintReceiptEnd(const TClose& AC, const TEmuDocument& ADoc, const std::string& ACashier);
+    std::string ReceiptTLV(const TReceipt& AReceipt, const TClose& AC) const;
     std::string ShiftCountersTLV() const;
     void PrintTaxLines(const std::vector<uint64_t>& ATaxes);
     std::string ItemTLV(const TItem& AItem) const;
