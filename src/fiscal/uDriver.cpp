@@ -133,43 +133,7 @@ void TDriver::Open() {
         for (const TPropDecl* P : ClassDecl().AllProps()) CopyPropertyTo(*P, GetPropertyValue(*P), S);
         SetLogMode(S.FLogEnabled ? lmAll : lmOff);
         CheckSessionSettings(S.FSettings);
-
-        const bool IsTCP = S.FSettings.PortNumber == 9999;
-        if (!FInSingleSessionMode || !S.FDevice) {
-            if (IsTCP)
-                S.FDevice = std::make_unique<TSocketDevice>();
-            else
-                S.FDevice = std::make_unique<TComDevice>();
-        }
-        TDevice& D = *S.FDevice;
-        D.SetConnectPwd(IntToLEBytesN(uint32_t(S.FSettings.ConnectPwd), 4));
-        try {
-            const int32_t R = IsTCP ? D.Enable(S.FSettings.IPAddress, S.FSettings.IPPort)
-                                    : D.Enable(S.FSettings.PortNumber, S.FSettings.BaudRate);
-            if (R != 0) throw EquException(R, "Ошибка соединения с ККТ");
-            D.SetConnectionType(IsTCP ? 1 : 0);
-
-            D.SetFeedCount(S.FSettings.FeedCount);
-            D.SetDisableCut(S.FSettings.DisableCut);
-            S.FCutMarker = UpperCase(S.FSettings.CutString);
-            try {
-                D.SetFieldAsByte(17, 1, 41, S.FSettings.ReceiveAllKT ? 2 : 0);
-            } catch (...) {
-                // Devices without this field still open.
-            }
-            D.SetFieldAsByte(1, 1, 14, 0);
-            D.GetFieldAsByte(PrintSwitchCell, S.FInitPrintSetting);
-            D.GetFieldAsByte(1, 1, 7, AutoCut);
-            S.FLineLen = GetLineLength();
-            ConnectTCP();
-            PrepareDevice();
-            S.FFFDVersion = D.GetFFD();
-            D.SetFFDVersion(S.FFFDVersion);
-        } catch (...) {
-            DisconnectTCP();
-            throw;
-        }
-        DisconnectTCP();
+        AutoCut = ConnectSession(S);
     } catch (...) {
         // A failed Open leaves no session behind (freeing it closes the port)
         // and no log flag for an identifier the host never gets.
@@ -195,6 +159,50 @@ void TDriver::Open() {
     // DeviceTest can repeat) replaces the first: keeping the old one would
     // leave FDeviceDriver pointing at a freed session.
     FDeviceDriverList.insert_or_assign(FDeviceID, std::move(Created));
+}
+
+// The session's device: created (kept in single-session mode), connected,
+// its settings written and read, the format version read. The value of the
+// auto-cut field is returned.
+uint8_t TDriver::ConnectSession(TDeviceDriver& S) {
+    const bool IsTCP = S.FSettings.PortNumber == 9999;
+    if (!FInSingleSessionMode || !S.FDevice) {
+        if (IsTCP)
+            S.FDevice = std::make_unique<TSocketDevice>();
+        else
+            S.FDevice = std::make_unique<TComDevice>();
+    }
+    TDevice& D = *S.FDevice;
+    D.SetConnectPwd(IntToLEBytesN(uint32_t(S.FSettings.ConnectPwd), 4));
+    uint8_t AutoCut = 0;
+    try {
+        const int32_t R = IsTCP ? D.Enable(S.FSettings.IPAddress, S.FSettings.IPPort)
+                                : D.Enable(S.FSettings.PortNumber, S.FSettings.BaudRate);
+        if (R != 0) throw EquException(R, "Ошибка соединения с ККТ");
+        D.SetConnectionType(IsTCP ? 1 : 0);
+
+        D.SetFeedCount(S.FSettings.FeedCount);
+        D.SetDisableCut(S.FSettings.DisableCut);
+        S.FCutMarker = UpperCase(S.FSettings.CutString);
+        try {
+            D.SetFieldAsByte(17, 1, 41, S.FSettings.ReceiveAllKT ? 2 : 0);
+        } catch (...) {
+            // Devices without this field still open.
+        }
+        D.SetFieldAsByte(1, 1, 14, 0);
+        D.GetFieldAsByte(PrintSwitchCell, S.FInitPrintSetting);
+        D.GetFieldAsByte(1, 1, 7, AutoCut);
+        S.FLineLen = GetLineLength();
+        ConnectTCP();
+        PrepareDevice();
+        S.FFFDVersion = D.GetFFD();
+        D.SetFFDVersion(S.FFFDVersion);
+    } catch (...) {
+        DisconnectTCP();
+        throw;
+    }
+    DisconnectTCP();
+    return AutoCut;
 }
 
 void TDriver::Close(const std::string& ADeviceID) {

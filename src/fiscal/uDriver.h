@@ -174,6 +174,7 @@ private:
     template <class F>
     void WithReportBracket(bool ARaiseRestoreError, F ABody);
     std::unique_ptr<TDeviceDriver> NewSession();
+    uint8_t ConnectSession(TDeviceDriver& S);
     void ProcessFiscalString(pugi::xml_node AElement, TReceiptState& AState);
     // Its steps: the item read and checked, then its product and marking
     // codes on format 1.2 and on the older formats.
