@@ -42,11 +42,11 @@ constexpr uint8_t CashOutCounter = 154;
 // and of the output document after it.
 constexpr int DocumentReadAttempts = 3;
 
-// The cash document's amount: zero registers nothing and the device field
-// holds 5 bytes of kopecks.
+// The cash document's amount: the device field holds 5 bytes of kopecks,
+// and an amount that is not zero but rounds to no kopeck would vanish.
 void CheckCashAmount(TCurrency AAmount) {
     const int64_t Kopecks = AAmount.ToKopecks();
-    if (Kopecks == 0 || Kopecks > MaxFieldKopecks || Kopecks < -MaxFieldKopecks)
+    if ((Kopecks == 0 && AAmount != TCurrency{}) || Kopecks > MaxFieldKopecks || Kopecks < -MaxFieldKopecks)
         throw EquException(
             1004, "Ошибка входных параметров команды. Недопустимая сумма внесения/выемки: «" + AAmount.ToText() + "»");
 }
@@ -116,6 +116,14 @@ void TDriver::CashInOutcome(pugi::xml_document&, TCurrency AAmount) {
         TPrintSwitch Switch(*this, DocumentPrintSwitch());
         Device().UnlockDataOutputMode();
         PrepareDevice();
+        if (AAmount == TCurrency{}) {
+            // An opening float of nothing: no cash command and no document,
+            // the print wait and the cut as after one.
+            WriteLog("TDriver", "Сумма внесения/выемки 0: документ не формируется", llInfo);
+            Device().WaitForPrint();
+            CutReceipt(false, true, -1);
+            return;
+        }
         RegisterCashDocument(AAmount);
         // The document is registered: printing and the cut no longer decide
         // the result, or the cashier would register it a second time.

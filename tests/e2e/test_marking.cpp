@@ -94,15 +94,10 @@ TEST_P(Cash, RefusedAmountsSendNothing) {
         std::string Text;  // empty: only the code is checked
     };
     const TCase Cases[] = {
-        {V::Double(0), Bad + "0»"},
-        {V::Double(0.004), Bad + "0.004»"},  // rounds to no kopeck at all
-        {V::Empty(), Bad + "0»"},
-        {V::String("сто"), Bad + "сто»"},
-        {V::String(""), Bad + "»"},
-        {V::Double(std::nan("")), ""},
+        {V::Double(0.004), Bad + "0.004»"},  // not zero, but rounds to no kopeck at all
+        {V::String("сто"), Bad + "сто»"},          {V::String(""), Bad + "»"}, {V::Double(std::nan("")), ""},
         {V::Double(2e10), Bad + "20000000000»"},  // beyond the 5 bytes of kopecks
-        {V::Double(-2e10), Bad + "-20000000000»"},
-        {V::Double(1e300), ""},
+        {V::Double(-2e10), Bad + "-20000000000»"}, {V::Double(1e300), ""},
     };
     for (const TCase& C : Cases) {
         SCOPED_TRACE(C.Text);
@@ -111,6 +106,26 @@ TEST_P(Cash, RefusedAmountsSendNothing) {
         ExpectLastError(1004, C.Text);
         EXPECT_TRUE(Commands().empty());
     }
+}
+
+// An amount of 0 (an opening float of nothing) makes no cash document: no
+// cash command, the print wait and the cut as after one, and the counters
+// show no document.
+TEST_P(Cash, ZeroMakesNoDocument) {
+    Start();
+    OpenShift();
+    for (const V& Amount : {V::Double(0), V::Double(-0.0), V::String("0.00"), V::Empty()}) {
+        Emu->Device().ClearCommands();
+        Emu->Device().ClearTape();
+        ASSERT_TRUE(Call("CashInOutcome", {V::String(ID), V::String(kCashier), Amount}).Result.Bool)
+            << LastError().second;
+        EXPECT_EQ(CountSent(Cmd("50")) + CountSent(Cmd("51")) + CountSent(Cmd("1B")), 0u);
+        EXPECT_TRUE(
+            InOrder(Commands(), {Cmd("1E", "1101000700"), Cmd("10"), Cmd("25", "01"), Cmd("1E", "1101000700")}));
+        EXPECT_TRUE(Emu->Device().Tape().Lines().empty());
+    }
+    EXPECT_EQ(Emu->Device().OperationRegister(153) + Emu->Device().OperationRegister(154), 0u);
+    EXPECT_EQ(Emu->Device().CashRegister(241), 0u);
 }
 
 // ---- correction receipts -----------------------------------------------------------
