@@ -30,23 +30,15 @@ constexpr uint8_t rcZeroTotal = 0x8E;
 constexpr size_t kMaxRecord = 252;           // one record per answer: 255 minus code and result
 constexpr uint64_t kMax5 = 0xFFFFFFFFFFull;  // the largest 5-byte money field
 
-// Tax byte of an item to its tax group 1 to 10, 0 when it names none. Groups
+// Tax byte of an item to its tax group 1 to 12, 0 when it names none. Groups
 // 1 to 6 are bits 0 to 5 (with several bits set the lowest counts), groups 7
-// to 10 the bytes 81h, 82h, 84h, 88h.
+// to 12 the bytes 81h, 82h, 84h, 88h, 90h, A0h.
 uint8_t TaxGroup(uint8_t AByte) {
-    switch (AByte) {
-        case 0x81:
-            return 7;
-        case 0x82:
-            return 8;
-        case 0x84:
-            return 9;
-        case 0x88:
-            return 10;
-        default:
-            break;
+    if (AByte & 0x80) {
+        for (uint8_t G = 7; G <= EmuTaxGroups; ++G)
+            if (AByte == (0x80 | (1u << (G - 7)))) return G;
+        return 0;
     }
-    if (AByte & 0x80) return 0;
     for (uint8_t G = 0; G < 6; ++G)
         if (AByte & (1u << G)) return uint8_t(G + 1);
     return 0;
@@ -54,7 +46,12 @@ uint8_t TaxGroup(uint8_t AByte) {
 
 // VAT rate of a tax group in percent (0 for 0% and for "no VAT"). The price
 // includes the tax, so an item's tax is its sum x rate / (100 + rate).
-constexpr uint64_t kRate[11] = {0, 20, 10, 0, 0, 20, 10, 5, 7, 5, 7};
+constexpr uint64_t kRate[EmuTaxGroups + 1] = {0, 20, 10, 0, 0, 20, 10, 5, 7, 5, 7, 22, 22};
+
+// The value of tag 1199 (the item's VAT rate) for each tax group: 1 20%,
+// 2 10%, 3 20/120, 4 10/110, 5 0%, 6 without VAT, 7 5%, 8 7%, 9 5/105,
+// 10 7/107, 11 22%, 12 22/122.
+constexpr uint8_t kTag1199[EmuTaxGroups + 1] = {0, 1, 2, 5, 6, 3, 4, 7, 8, 9, 10, 11, 12};
 
 bool IsVATGroup(uint8_t AGroup) {
     return kRate[AGroup] != 0;
@@ -139,9 +136,10 @@ uint8_t CalculationSign(uint8_t AType) {
 }
 
 std::string TaxName(uint8_t AGroup) {
-    static const char* const Names[11] = {"",           "НДС 20%", "НДС 10%", "НДС 0%",    "БЕЗ НДС",  "НДС 20/120",
-                                          "НДС 10/110", "НДС 5%",  "НДС 7%",  "НДС 5/105", "НДС 7/107"};
-    return AGroup <= 10 ? Names[AGroup] : "";
+    static const char* const Names[EmuTaxGroups + 1] = {"",           "НДС 20%",    "НДС 10%",   "НДС 0%", "БЕЗ НДС",
+                                                        "НДС 20/120", "НДС 10/110", "НДС 5%",    "НДС 7%", "НДС 5/105",
+                                                        "НДС 7/107",  "НДС 22%",    "НДС 22/122"};
+    return AGroup <= EmuTaxGroups ? Names[AGroup] : "";
 }
 
 const char* SignName(uint8_t ASign) {
@@ -206,7 +204,7 @@ std::string TEmuDevice::ItemTLV(const TItem& AItem) const {
     Fixed += TLV(1079, VLN(AItem.Price));
     Fixed += TLV(1023, FVLN(AItem.Quantity));
     Fixed += TLV(1043, VLN(AItem.Sum));
-    Fixed += TLV(1199, std::string(1, char(AItem.Tax)));
+    Fixed += TLV(1199, std::string(1, char(kTag1199[AItem.Group])));
     if (AItem.ItemTax) Fixed += TLV(1200, VLN(AItem.ItemTax));
     Fixed += TLV(1212, std::string(1, char(AItem.Subject)));
     Fixed += TLV(1214, std::string(1, char(AItem.Method)));
@@ -298,7 +296,7 @@ std::string TEmuDevice::ShiftCountersTLV() const {
 
 void TEmuDevice::PrintTaxLines(const std::vector<uint64_t>& ATaxes) {
     size_t W = FConfig.LineLen;
-    for (uint8_t G = 1; G <= 10 && G <= ATaxes.size(); ++G) {
+    for (uint8_t G = 1; G <= EmuTaxGroups && G <= ATaxes.size(); ++G) {
         if (!ATaxes[G - 1]) continue;
         std::string Label = IsVATGroup(G) ? "СУММА " + TaxName(G) : "СУММА С " + TaxName(G);
         if (G == 4) Label = "СУММА БЕЗ НДС";
@@ -569,11 +567,11 @@ std::string TEmuDevice::CmdCancelReceipt(uint16_t, std::string_view, uint8_t& AR
 std::string TEmuDevice::CmdCorrection(uint16_t, std::string_view AData, uint8_t& AResult) {
     TEmuReader R(AData);
     uint8_t Type = R.Byte(), Sign = R.Byte();
-    std::vector<uint64_t> Sums(6), Tax(10);
+    std::vector<uint64_t> Sums(6), Tax(EmuTaxGroups);
     for (auto& S : Sums) S = R.Int(5);
     for (size_t I = 0; I < 6; ++I) Tax[I] = R.Int(5);
     uint8_t TaxSystem = R.Byte();
-    for (size_t I = 6; I < 10 && R.Left() >= 5; ++I) Tax[I] = R.Int(5);
+    for (size_t I = 6; I < Tax.size() && R.Left() >= 5; ++I) Tax[I] = R.Int(5);
     // The correction begun with 0xFF 0x35 is the document this command forms;
     // until it is formed it stays begun, also when this command fails.
     const bool Begun = std::exchange(FCorrectionBegun, false);
@@ -603,7 +601,7 @@ std::string TEmuDevice::CmdCorrection(uint16_t, std::string_view AData, uint8_t&
     C.Prepaid += Sums[3];
     C.Credit += Sums[4];
     C.Barter += Sums[5];
-    for (size_t G = 1; G <= 10; ++G) C.Tax[G] += Tax[G - 1];
+    for (size_t G = 1; G <= EmuTaxGroups; ++G) C.Tax[G] += Tax[G - 1];
     FCorrectionBegun = false;
     ++FReceiptNumber;
     std::string S;

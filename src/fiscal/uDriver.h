@@ -145,7 +145,7 @@ public:
     struct TReceiptState {
         int32_t OperationType = 0;  // 1..4
         bool IsCorrection = false;
-        std::array<TCurrency, 10> Taxes{};
+        TTaxSums Taxes{};
     };
     void WriteDocumentOutputParameters(pugi::xml_document& ADocumentOutputParameters);
     void ProcessPositions(pugi::xml_node APositions, TReceiptState& AState);
@@ -219,7 +219,7 @@ private:
     TReceiptPackage ReadReceiptPackage(const pugi::xml_document& ACheckPackage, bool AIsCorrection);
     void SendReceiptHeader(const TReceiptPackage& AP, bool AIsCorrection);
     void SendReceiptClosingRequisites(const TReceiptPackage& AP);
-    void CloseReceipt(const TReceiptPackage& AP, const std::array<TCurrency, 10>& ATaxes);
+    void CloseReceipt(const TReceiptPackage& AP, const TTaxSums& ATaxes);
     // After a failed close: true when the device did store the receipt as
     // the document after ADocumentBefore (its fiscal sign and time are then
     // in the session); false when it did not or cannot tell.

@@ -24,7 +24,7 @@ struct TLegacyCorrection {
     int64_t Date = 0;
     std::array<TCurrency, 5> Paid{};  // cash, electronic, prepayment, postpayment, barter
     TCurrency Total;
-    std::array<TCurrency, 10> Taxes{};
+    TTaxSums Taxes{};
 };
 
 namespace {
@@ -53,8 +53,8 @@ void CheckCashAmount(TCurrency AAmount) {
 
 // Tax sums by group of the correction's positions; a second position at a
 // rate replaces the first.
-std::array<TCurrency, 10> ReadLegacyTaxes(pugi::xml_node APositions, const TTaxValues& ATaxValues) {
-    std::array<TCurrency, 10> Taxes{};
+TTaxSums ReadLegacyTaxes(pugi::xml_node APositions, const TTaxValues& ATaxValues) {
+    TTaxSums Taxes{};
     for (const pugi::xml_node P : APositions.children()) {
         if (!SameText(P.name(), "FiscalString")) continue;
         const int32_t ID = ATaxValues.IDOfTax(AttrTrim(P, "VATRate"));
@@ -204,12 +204,10 @@ void TDriver::FormLegacyCorrection(const TLegacyCorrection& AC) {
     D.GetFNCurrentStatus(Before);
     S.FFiscalSign.clear();
     int64_t DocumentNumber = 0;
-    const std::array<TCurrency, 10>& T = AC.Taxes;
     try {
         D.ProcessCorrectionCheck(S.FFiscalSign, DocumentNumber, AC.Type, AC.OperationType, AC.TaxationByte, AC.Total,
-                                 AC.Paid[0], AC.Paid[1], AC.Paid[2], AC.Paid[3], AC.Paid[4], T[0], T[1], T[2], T[3],
-                                 T[4], T[5], T[6], T[7], T[8], T[9], AC.Description, AC.Number, AC.Date, AC.CashierName,
-                                 AC.CashierINN);
+                                 AC.Paid[0], AC.Paid[1], AC.Paid[2], AC.Paid[3], AC.Paid[4], AC.Taxes, AC.Description,
+                                 AC.Number, AC.Date, AC.CashierName, AC.CashierINN);
     } catch (const std::exception& E) {
         WriteLog("TDriver", std::string("Чек коррекции не подтверждён: ") + E.what(), llError);
         if (RecoverClose(Before.DocumentNumber)) return;

@@ -246,7 +246,7 @@ void TDriver::SendReceiptClosingRequisites(const TReceiptPackage& AP) {
     }
 }
 
-void TDriver::CloseReceipt(const TReceiptPackage& AP, const std::array<TCurrency, 10>& ATaxes) {
+void TDriver::CloseReceipt(const TReceiptPackage& AP, const TTaxSums& ATaxes) {
     TDeviceDriver& S = Session();
     TDevice& D = Device();
     // The number of the last stored document tells afterwards whether a

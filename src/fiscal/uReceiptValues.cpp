@@ -87,7 +87,8 @@ std::string AttrBase64(pugi::xml_node ANode, const char* AName) {
 // ---- VAT rates ------------------------------------------------------------------
 
 TTaxValues::TTaxValues()
-    : FValues{"20", "18", "10", "0", "none", "20/120", "18/118", "10/110", "5", "7", "5/105", "7/107"} {}
+    : FValues{"20", "18", "10", "0", "none", "20/120", "18/118", "10/110", "5", "7", "5/105", "7/107", "22", "22/122"} {
+}
 
 int32_t TTaxValues::IDOfTax(std::string_view ATaxValue) const {
     for (size_t I = 0; I < FValues.size(); ++I)
@@ -96,13 +97,14 @@ int32_t TTaxValues::IDOfTax(std::string_view ATaxValue) const {
 }
 
 int32_t TTaxValues::TaxGroup(int32_t AID) {
-    static const int32_t Groups[] = {0, 1, 1, 2, 3, 4, 5, 5, 6, 7, 8, 9, 10};
-    return AID >= 0 && AID <= 12 ? Groups[AID] : 0;
+    static const int32_t Groups[] = {0, 1, 1, 2, 3, 4, 5, 5, 6, 7, 8, 9, 10, 11, 12};
+    return AID >= 0 && AID <= 14 ? Groups[AID] : 0;
 }
 
 uint8_t TTaxValues::TaxByte(int32_t AGroup) {
     if (AGroup >= 1 && AGroup <= 6) return uint8_t(1u << (AGroup - 1));
-    if (AGroup >= 7 && AGroup <= 10) return uint8_t(0x80 | (1u << (AGroup - 7)));
+    // Groups 11 and 12 (VAT 22% and 22/122) go on as 7 to 10 do: 90h, A0h.
+    if (AGroup >= 7 && AGroup <= 12) return uint8_t(0x80 | (1u << (AGroup - 7)));
     return 0;
 }
 

@@ -53,9 +53,10 @@ public:
     TTaxValues();
     // Position of ATaxValue (compared ignoring case), 0 when it is not there.
     int32_t IDOfTax(std::string_view ATaxValue) const;
-    // Tax group 1..10 of a position (0 for 0).
+    // Tax group 1..12 of a position (0 for 0).
     static int32_t TaxGroup(int32_t AID);
-    // Tax byte of an item: groups 1..6 one bit each, 7..10 81h, 82h, 84h, 88h.
+    // Tax byte of an item: groups 1..6 one bit each, 7..12 81h, 82h, 84h,
+    // 88h, 90h, A0h.
     static uint8_t TaxByte(int32_t AGroup);
     // Rates "0" and "none" add the item sum to their tax sum, the others the
     // item's tax amount.
