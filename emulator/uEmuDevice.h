@@ -35,7 +35,7 @@ struct TEmuConfig {
     bool Fiscalised = true;
     TEmuFFD FFD = efFFD12;
     std::string FNSerial = "9999078900012345";
-    std::string INN = "7700000000";  // company INN (10 or 12 digits)
+    std::string INN = "7700000009";  // company INN (10 digits, or 12 for a person)
     std::string RegNumber = "0000000001012345";
     std::string CompanyName = "ООО \"ЭМУЛЯТОР\"";
     std::string Address = "г. Москва, ул. Тестовая, д. 1";
