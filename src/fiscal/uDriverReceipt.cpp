@@ -25,7 +25,7 @@ namespace {
 
 // Attempts of the reads that decide whether a receipt was closed.
 constexpr int CloseReadAttempts = 3;
-// Reads of the output document of a stored shift document or correction.
+// Reads of the output document of a stored document.
 constexpr int StoredDocumentReadAttempts = 3;
 // Tries of the clean-up after a receipt.
 constexpr int CleanUpAttempts = 2;
