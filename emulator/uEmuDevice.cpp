@@ -150,7 +150,7 @@ void TEmuDevice::InitTables() {
     Set(T18.Fields[8], "Адрес расчетов", 128, true, Ansi(FConfig.Address));
     Set(T18.Fields[9], "Наименование ОФД", 64, true, Ansi("ООО \"ОФД\""));
     Set(T18.Fields[10], "Адрес сервера ОФД", 64, true, "ofd.example");
-    Set(T18.Fields[11], "ИНН ОФД", 12, true, "7700000001  ");
+    Set(T18.Fields[11], "ИНН ОФД", 12, true, "7700000016  ");
     Set(T18.Fields[12], "Сайт ФНС", 64, true, "www.nalog.gov.ru");
     Set(T18.Fields[13], "Место расчетов", 128, true, Ansi("Магазин"));
     Set(T18.Fields[14], "Адрес электронной почты отправителя чека", 64, true, "kkt@example.ru");

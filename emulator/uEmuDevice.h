@@ -35,7 +35,7 @@ struct TEmuConfig {
     bool Fiscalised = true;
     TEmuFFD FFD = efFFD12;
     std::string FNSerial = "9999078900012345";
-    std::string INN = "7700000000";  // company INN (10 or 12 digits)
+    std::string INN = "7700000009";  // company INN (10 digits, or 12 for a person)
     std::string RegNumber = "0000000001012345";
     std::string CompanyName = "ООО \"ЭМУЛЯТОР\"";
     std::string Address = "г. Москва, ул. Тестовая, д. 1";
@@ -53,14 +53,18 @@ struct TEmuConfig {
     int Baud = 0;
 };
 
+// Tax groups of the device: VAT 20%, 10%, 0%, without VAT, 20/120, 10/110,
+// 5%, 7%, 5/105, 7/107, 22%, 22/122.
+inline constexpr uint8_t EmuTaxGroups = 12;
+
 // Shift counters of one calculation sign (sale, sale return, purchase,
 // purchase return), for receipts or for correction receipts.
 struct TEmuCounters {
     uint32_t Count = 0;
     uint64_t Total = 0, Cash = 0, Electronic = 0, Prepaid = 0, Credit = 0, Barter = 0;  // kopecks
-    // By tax group 1 to 10 (index 0 unused): the tax for the VAT groups, the
+    // By tax group 1 to 12 (index 0 unused): the tax for the VAT groups, the
     // turnover for group 3 (0%) and group 4 (no VAT).
-    uint64_t Tax[11] = {};
+    uint64_t Tax[EmuTaxGroups + 1] = {};
 };
 
 // One stored fiscal document: its type, number and TLV records.
@@ -195,7 +199,7 @@ private:
         uint64_t Quantity = 0;  // millionths
         uint64_t Price = 0, Sum = 0, TaxSum = 0;
         uint8_t Tax = 0, Department = 0, Method = 0, Subject = 0;
-        uint8_t Group = 0;     // tax group 1 to 10 named by Tax
+        uint8_t Group = 0;     // tax group 1 to 12 named by Tax
         uint64_t ItemTax = 0;  // the tax sum as sent, or as computed when sent as zero
         std::string Name;
         std::string ExtraTLV;  // requisites bound to the item
@@ -305,8 +309,27 @@ private:
         int64_t FirstTime = 0;
     };
     TUnsent UnsentDocuments() const;
-    std::string ReceiptTLV(const TReceipt& AReceipt, const std::vector<uint64_t>& APayments,
-                           const std::vector<uint64_t>& ATaxes, uint8_t ATaxSystem, uint64_t ATotal) const;
+    // A receipt's close: the command's fields and what the items and the
+    // payments give.
+    struct TClose {
+        std::vector<uint64_t> Pay = std::vector<uint64_t>(16);            // payment slots 1..16, kopecks
+        std::vector<uint64_t> Tax = std::vector<uint64_t>(EmuTaxGroups);  // by group; computed once checked
+        uint8_t Rounding = 0, TaxSystem = 0;
+        std::string Text;
+        // By tax group (index 0 unused): the items' tax, or their turnover at 0% and without VAT.
+        std::vector<uint64_t> ByGroup = std::vector<uint64_t>(EmuTaxGroups + 1);
+        uint64_t Due = 0, Change = 0, NetCash = 0, Electronic = 0;
+        uint8_t Sign = 0;  // calculation sign 1..4
+        bool Correction = false;
+    };
+    static TClose ReadClose(std::string_view AData);
+    // The result code of the close in the order a register checks it, 0 when
+    // it may close; fills the sums of AC.
+    uint8_t CheckClose(TClose& AC) const;
+    void CountClose(const TClose& AC);   // registers and shift counters
+    std::string PendingCashier() const;  // tag 1021 sent for the document, UTF-8
+    void PrintReceiptEnd(const TClose& AC, const TEmuDocument& ADoc, const std::string& ACashier);
+    std::string ReceiptTLV(const TReceipt& AReceipt, const TClose& AC) const;
     std::string ShiftCountersTLV() const;
     void PrintTaxLines(const std::vector<uint64_t>& ATaxes);
     std::string ItemTLV(const TItem& AItem) const;

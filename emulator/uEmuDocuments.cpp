@@ -30,23 +30,15 @@ constexpr uint8_t rcZeroTotal = 0x8E;
 constexpr size_t kMaxRecord = 252;           // one record per answer: 255 minus code and result
 constexpr uint64_t kMax5 = 0xFFFFFFFFFFull;  // the largest 5-byte money field
 
-// Tax byte of an item to its tax group 1 to 10, 0 when it names none. Groups
+// Tax byte of an item to its tax group 1 to 12, 0 when it names none. Groups
 // 1 to 6 are bits 0 to 5 (with several bits set the lowest counts), groups 7
-// to 10 the bytes 81h, 82h, 84h, 88h.
+// to 12 the bytes 81h, 82h, 84h, 88h, 90h, A0h.
 uint8_t TaxGroup(uint8_t AByte) {
-    switch (AByte) {
-        case 0x81:
-            return 7;
-        case 0x82:
-            return 8;
-        case 0x84:
-            return 9;
-        case 0x88:
-            return 10;
-        default:
-            break;
+    if (AByte & 0x80) {
+        for (uint8_t G = 7; G <= EmuTaxGroups; ++G)
+            if (AByte == (0x80 | (1u << (G - 7)))) return G;
+        return 0;
     }
-    if (AByte & 0x80) return 0;
     for (uint8_t G = 0; G < 6; ++G)
         if (AByte & (1u << G)) return uint8_t(G + 1);
     return 0;
@@ -54,7 +46,12 @@ uint8_t TaxGroup(uint8_t AByte) {
 
 // VAT rate of a tax group in percent (0 for 0% and for "no VAT"). The price
 // includes the tax, so an item's tax is its sum x rate / (100 + rate).
-constexpr uint64_t kRate[11] = {0, 20, 10, 0, 0, 20, 10, 5, 7, 5, 7};
+constexpr uint64_t kRate[EmuTaxGroups + 1] = {0, 20, 10, 0, 0, 20, 10, 5, 7, 5, 7, 22, 22};
+
+// The value of tag 1199 (the item's VAT rate) for each tax group: 1 20%,
+// 2 10%, 3 20/120, 4 10/110, 5 0%, 6 without VAT, 7 5%, 8 7%, 9 5/105,
+// 10 7/107, 11 22%, 12 22/122.
+constexpr uint8_t kTag1199[EmuTaxGroups + 1] = {0, 1, 2, 5, 6, 3, 4, 7, 8, 9, 10, 11, 12};
 
 bool IsVATGroup(uint8_t AGroup) {
     return kRate[AGroup] != 0;
@@ -139,9 +136,10 @@ uint8_t CalculationSign(uint8_t AType) {
 }
 
 std::string TaxName(uint8_t AGroup) {
-    static const char* const Names[11] = {"",           "НДС 20%", "НДС 10%", "НДС 0%",    "БЕЗ НДС",  "НДС 20/120",
-                                          "НДС 10/110", "НДС 5%",  "НДС 7%",  "НДС 5/105", "НДС 7/107"};
-    return AGroup <= 10 ? Names[AGroup] : "";
+    static const char* const Names[EmuTaxGroups + 1] = {"",           "НДС 20%",    "НДС 10%",   "НДС 0%", "БЕЗ НДС",
+                                                        "НДС 20/120", "НДС 10/110", "НДС 5%",    "НДС 7%", "НДС 5/105",
+                                                        "НДС 7/107",  "НДС 22%",    "НДС 22/122"};
+    return AGroup <= EmuTaxGroups ? Names[AGroup] : "";
 }
 
 const char* SignName(uint8_t ASign) {
@@ -206,7 +204,7 @@ std::string TEmuDevice::ItemTLV(const TItem& AItem) const {
     Fixed += TLV(1079, VLN(AItem.Price));
     Fixed += TLV(1023, FVLN(AItem.Quantity));
     Fixed += TLV(1043, VLN(AItem.Sum));
-    Fixed += TLV(1199, std::string(1, char(AItem.Tax)));
+    Fixed += TLV(1199, std::string(1, char(kTag1199[AItem.Group])));
     if (AItem.ItemTax) Fixed += TLV(1200, VLN(AItem.ItemTax));
     Fixed += TLV(1212, std::string(1, char(AItem.Subject)));
     Fixed += TLV(1214, std::string(1, char(AItem.Method)));
@@ -227,26 +225,24 @@ std::string TEmuDevice::ItemTLV(const TItem& AItem) const {
     return TLV(1059, (Name.empty() ? std::string() : TLV(1030, Name)) + Fixed);
 }
 
-std::string TEmuDevice::ReceiptTLV(const TReceipt& AReceipt, const std::vector<uint64_t>& APayments,
-                                   const std::vector<uint64_t>& ATaxes, uint8_t ATaxSystem, uint64_t ATotal) const {
+std::string TEmuDevice::ReceiptTLV(const TReceipt& AReceipt, const TClose& AC) const {
     std::string S;
     S += TLV(1042, U32(FReceiptNumber));
     S += TLV(1038, U32(FShiftNumber));
     S += TLV(1054, std::string(1, char(CalculationSign(AReceipt.Type))));
-    S += TLV(1055, std::string(1, char(ATaxSystem)));
+    S += TLV(1055, std::string(1, char(AC.TaxSystem)));
     for (const auto& I : AReceipt.Items) S += ItemTLV(I);
-    S += TLV(1020, VLN(ATotal));
-    uint64_t Electronic = 0;
-    for (size_t I = 1; I < 13 && I < APayments.size(); ++I) Electronic += APayments[I];
-    S += TLV(1031, VLN(APayments[0]));
-    S += TLV(1081, VLN(Electronic));
-    S += TLV(1215, VLN(APayments[13]));
-    S += TLV(1216, VLN(APayments[14]));
-    S += TLV(1217, VLN(APayments[15]));
+    S += TLV(1020, VLN(AC.Due));
+    // The stored cash is what stays in the drawer, so the payments add up to the total.
+    S += TLV(1031, VLN(AC.NetCash));
+    S += TLV(1081, VLN(AC.Electronic));
+    S += TLV(1215, VLN(AC.Pay[13]));
+    S += TLV(1216, VLN(AC.Pay[14]));
+    S += TLV(1217, VLN(AC.Pay[15]));
     // Tax sums in the order of the close command: 20%, 10%, 0%, none, 20/120, 10/110.
     const uint16_t TaxTags[6] = {1102, 1103, 1104, 1105, 1106, 1107};
-    for (size_t I = 0; I < 6 && I < ATaxes.size(); ++I)
-        if (ATaxes[I]) S += TLV(TaxTags[I], VLN(ATaxes[I]));
+    for (size_t I = 0; I < 6; ++I)
+        if (AC.Tax[I]) S += TLV(TaxTags[I], VLN(AC.Tax[I]));
     return S;
 }
 
@@ -300,7 +296,7 @@ std::string TEmuDevice::ShiftCountersTLV() const {
 
 void TEmuDevice::PrintTaxLines(const std::vector<uint64_t>& ATaxes) {
     size_t W = FConfig.LineLen;
-    for (uint8_t G = 1; G <= 10 && G <= ATaxes.size(); ++G) {
+    for (uint8_t G = 1; G <= EmuTaxGroups && G <= ATaxes.size(); ++G) {
         if (!ATaxes[G - 1]) continue;
         std::string Label = IsVATGroup(G) ? "СУММА " + TaxName(G) : "СУММА С " + TaxName(G);
         if (G == 4) Label = "СУММА БЕЗ НДС";
@@ -419,146 +415,138 @@ std::string TEmuDevice::CmdRequisite(uint16_t ACode, std::string_view AData, uin
 }
 
 std::string TEmuDevice::CmdCloseReceipt(uint16_t, std::string_view AData, uint8_t& AResult) {
+    TClose C = ReadClose(AData);
+    AResult = CheckClose(C);
+    if (AResult != 0) return {};
+    CountClose(C);
+    ++FReceiptNumber;
+    const std::string Cashier = PendingCashier();
+    TEmuDocument& D = StoreDocument(C.Correction ? 31 : 3, ReceiptTLV(FReceipt, C));
+    FReceipt = TReceipt{};
+    MarkingReceiptEnded(true);
+    PrintReceiptEnd(C, D, Cashier);
+
+    std::string A;
+    PutLE(A, C.Change, 5);              // 1-5 change
+    PutLE(A, D.Number, 4);              // 6-9 document number
+    PutLE(A, D.FiscalSign, 4);          // 10-13 fiscal sign
+    A += DateTimeBytes(D.Time, false);  // 14-18 date and time
+    return A;
+}
+
+TEmuDevice::TClose TEmuDevice::ReadClose(std::string_view AData) {
     TEmuReader R(AData);
-    std::vector<uint64_t> Pay(16), Tax(10);
-    for (auto& P : Pay) P = R.Int(5);
-    uint8_t Rounding = R.Byte();
-    for (size_t I = 0; I < 6; ++I) Tax[I] = R.Int(5);
-    uint8_t TaxSystem = R.Byte();
-    std::string Text(R.Take(64));
-    Text = Text.substr(0, Text.find('\0'));
-    for (size_t I = 6; I < 10 && R.Left() >= 5; ++I) Tax[I] = R.Int(5);
-    if (!FReceipt.Open) {
-        AResult = rcReceiptClosed;
-        return {};
-    }
+    TClose C;
+    for (auto& P : C.Pay) P = R.Int(5);
+    C.Rounding = R.Byte();
+    for (size_t I = 0; I < 6; ++I) C.Tax[I] = R.Int(5);
+    C.TaxSystem = R.Byte();
+    C.Text = std::string(R.Take(64));
+    C.Text = C.Text.substr(0, C.Text.find('\0'));
+    // The further tax sums are optional.
+    for (size_t I = 6; I < C.Tax.size() && R.Left() >= 5; ++I) C.Tax[I] = R.Int(5);
+    return C;
+}
+
+uint8_t TEmuDevice::CheckClose(TClose& AC) const {
+    if (!FReceipt.Open) return rcReceiptClosed;
+    if (FReceipt.Items.empty()) return rcZeroTotal;
     uint64_t Total = 0;
-    // What the items give for each tax group: the tax, or the turnover for 0% and no VAT.
-    std::vector<uint64_t> ByGroup(11);
     for (const auto& I : FReceipt.Items) {
         Total += I.Sum;
-        ByGroup[I.Group] += IsVATGroup(I.Group) ? I.ItemTax : I.Sum;
+        AC.ByGroup[I.Group] += IsVATGroup(I.Group) ? I.ItemTax : I.Sum;
     }
-    if (FReceipt.Items.empty()) {
-        AResult = rcZeroTotal;
-        return {};
-    }
-    if (Rounding > Total) {
-        AResult = rcNegativeTotal;
-        return {};
-    }
-    const uint64_t Due = Total - Rounding;
-    if (Due == 0) {
-        AResult = rcZeroTotal;
-        return {};
-    }
+    if (AC.Rounding > Total) return rcNegativeTotal;
+    AC.Due = Total - AC.Rounding;
+    if (AC.Due == 0) return rcZeroTotal;
     // A tax sum sent as zero is the device's to compute; any other must match the items.
-    for (size_t G = 1; G <= 10 && FConfig.CheckArithmetic; ++G)
-        if (Tax[G - 1] && Tax[G - 1] != ByGroup[G]) {
-            AResult = rcBadValue;
-            return {};
-        }
-    for (size_t G = 1; G <= 10; ++G) Tax[G - 1] = ByGroup[G];
-    uint64_t NonCash = 0, Paid = Pay[0];
-    for (size_t I = 1; I < 16; ++I) NonCash += Pay[I];
-    Paid += NonCash;
-    if (NonCash > Due) {
-        AResult = rcNonCashTooBig;
-        return {};
+    for (size_t G = 1; G <= AC.Tax.size(); ++G) {
+        if (FConfig.CheckArithmetic && AC.Tax[G - 1] && AC.Tax[G - 1] != AC.ByGroup[G]) return rcBadValue;
+        AC.Tax[G - 1] = AC.ByGroup[G];
     }
-    if (Paid < Due) {
-        AResult = rcPaymentsShort;
-        return {};
-    }
-    uint64_t Change = Paid - Due;
-    uint64_t NetCash = Pay[0] - Change;
-    uint8_t Sign = CalculationSign(FReceipt.Type);
-    bool CashOut = Sign == 2 || Sign == 3;
-    if (CashOut && FCashRegs[241] < NetCash) {
-        AResult = rcNoCash;
-        return {};
-    }
+    uint64_t NonCash = 0;
+    for (size_t I = 1; I < 16; ++I) NonCash += AC.Pay[I];
+    for (size_t I = 1; I < 13; ++I) AC.Electronic += AC.Pay[I];
+    if (NonCash > AC.Due) return rcNonCashTooBig;
+    if (AC.Pay[0] + NonCash < AC.Due) return rcPaymentsShort;
+    AC.Change = AC.Pay[0] + NonCash - AC.Due;
+    AC.NetCash = AC.Pay[0] - AC.Change;
+    AC.Sign = CalculationSign(FReceipt.Type);
+    AC.Correction = FReceipt.Type & 0x80;
+    const bool CashOut = AC.Sign == 2 || AC.Sign == 3;
+    const auto Drawer = FCashRegs.find(241);
+    if (CashOut && (Drawer == FCashRegs.end() ? 0 : Drawer->second) < AC.NetCash) return rcNoCash;
+    return 0;
+}
 
+void TEmuDevice::CountClose(const TClose& AC) {
     // Registers by calculation sign: cash, electronic, prepayment, credit, barter.
     static const uint16_t Regs[5][5] = {{0, 0, 0, 0, 0},
                                         {193, 197, 4180, 4184, 4188},
                                         {195, 199, 4182, 4186, 4190},
                                         {194, 198, 4181, 4185, 4189},
                                         {196, 200, 4183, 4187, 4191}};
-    const uint16_t* Reg = Regs[Sign];
-    uint64_t Electronic = 0;
-    for (size_t I = 1; I < 13; ++I) Electronic += Pay[I];
-    bool Correction = FReceipt.Type & 0x80;
-    if (!Correction) {
-        AddCash(Reg[0], int64_t(NetCash));
-        AddCash(Reg[1], int64_t(Electronic));
-        AddCash(Reg[2], int64_t(Pay[13]));
-        AddCash(Reg[3], int64_t(Pay[14]));
-        AddCash(Reg[4], int64_t(Pay[15]));
+    const uint16_t* Reg = Regs[AC.Sign];
+    if (!AC.Correction) {
+        AddCash(Reg[0], int64_t(AC.NetCash));
+        AddCash(Reg[1], int64_t(AC.Electronic));
+        AddCash(Reg[2], int64_t(AC.Pay[13]));
+        AddCash(Reg[3], int64_t(AC.Pay[14]));
+        AddCash(Reg[4], int64_t(AC.Pay[15]));
         static const uint8_t Ops[5] = {0, 144, 146, 145, 147};
-        ++FOperRegs[Ops[Sign]];
+        ++FOperRegs[Ops[AC.Sign]];
     }
-    AddCash(241, CashOut ? -int64_t(NetCash) : int64_t(NetCash));
-    TEmuCounters& C = (Correction ? FCorrectionCounters : FCounters)[Sign];
+    const bool CashOut = AC.Sign == 2 || AC.Sign == 3;
+    AddCash(241, CashOut ? -int64_t(AC.NetCash) : int64_t(AC.NetCash));
+    TEmuCounters& C = (AC.Correction ? FCorrectionCounters : FCounters)[AC.Sign];
     ++C.Count;
-    C.Total += Due;
-    C.Cash += NetCash;
-    C.Electronic += Electronic;
-    C.Prepaid += Pay[13];
-    C.Credit += Pay[14];
-    C.Barter += Pay[15];
-    for (size_t G = 1; G <= 10; ++G) C.Tax[G] += ByGroup[G];
+    C.Total += AC.Due;
+    C.Cash += AC.NetCash;
+    C.Electronic += AC.Electronic;
+    C.Prepaid += AC.Pay[13];
+    C.Credit += AC.Pay[14];
+    C.Barter += AC.Pay[15];
+    for (size_t G = 1; G < AC.ByGroup.size(); ++G) C.Tax[G] += AC.ByGroup[G];
+}
 
-    ++FReceiptNumber;
-    // The stored cash is what stays in the drawer, so the payments add up to the total.
-    std::vector<uint64_t> Stored = Pay;
-    Stored[0] = NetCash;
-    std::string Body = ReceiptTLV(FReceipt, Stored, Tax, TaxSystem, Due);
-    // The cashier sent for this receipt, for the printout.
+std::string TEmuDevice::PendingCashier() const {
     std::string Cashier;
     for (std::string_view P = FPendingTLV; P.size() >= 4;) {
         size_t N = std::min<size_t>(4 + GetLE(P.substr(2, 2)), P.size());
         if (GetLE(P.substr(0, 2)) == 1021) Cashier = AnsiToUtf8(OemToAnsi(P.substr(4, N - 4)));
         P.remove_prefix(N);
     }
-    TEmuDocument& D = StoreDocument(Correction ? 31 : 3, Body);
-    FReceipt = TReceipt{};
-    MarkingReceiptEnded(true);
+    return Cashier;
+}
 
+void TEmuDevice::PrintReceiptEnd(const TClose& AC, const TEmuDocument& ADoc, const std::string& ACashier) {
     size_t W = FConfig.LineLen;
-    if (!Text.empty()) PrintUtf8(AnsiToUtf8(Text));
-    if (Rounding) PrintUtf8(Columns("ОКРУГЛЕНИЕ", "=" + Money(Rounding), W));
-    PrintUtf8(Columns("ИТОГ", "=" + Money(Due), W), TEmuTextStyle::tsBold);
-    if (Pay[0]) PrintUtf8(Columns("НАЛИЧНЫМИ", "=" + Money(Pay[0]), W));
-    if (Electronic) PrintUtf8(Columns("БЕЗНАЛИЧНЫМИ", "=" + Money(Electronic), W));
-    if (Pay[13]) PrintUtf8(Columns("ПРЕДВАРИТЕЛЬНАЯ ОПЛАТА (АВАНС)", "=" + Money(Pay[13]), W));
-    if (Pay[14]) PrintUtf8(Columns("ПОСЛЕДУЮЩАЯ ОПЛАТА (КРЕДИТ)", "=" + Money(Pay[14]), W));
-    if (Pay[15]) PrintUtf8(Columns("ИНАЯ ФОРМА ОПЛАТЫ", "=" + Money(Pay[15]), W));
-    if (Change) PrintUtf8(Columns("СДАЧА", "=" + Money(Change), W));
-    PrintTaxLines(Tax);
-    if (!Cashier.empty()) PrintUtf8(Columns("КАССИР", Cashier, W));
-    PrintDocumentFooter(D);
+    if (!AC.Text.empty()) PrintUtf8(AnsiToUtf8(AC.Text));
+    if (AC.Rounding) PrintUtf8(Columns("ОКРУГЛЕНИЕ", "=" + Money(AC.Rounding), W));
+    PrintUtf8(Columns("ИТОГ", "=" + Money(AC.Due), W), TEmuTextStyle::tsBold);
+    if (AC.Pay[0]) PrintUtf8(Columns("НАЛИЧНЫМИ", "=" + Money(AC.Pay[0]), W));
+    if (AC.Electronic) PrintUtf8(Columns("БЕЗНАЛИЧНЫМИ", "=" + Money(AC.Electronic), W));
+    if (AC.Pay[13]) PrintUtf8(Columns("ПРЕДВАРИТЕЛЬНАЯ ОПЛАТА (АВАНС)", "=" + Money(AC.Pay[13]), W));
+    if (AC.Pay[14]) PrintUtf8(Columns("ПОСЛЕДУЮЩАЯ ОПЛАТА (КРЕДИТ)", "=" + Money(AC.Pay[14]), W));
+    if (AC.Pay[15]) PrintUtf8(Columns("ИНАЯ ФОРМА ОПЛАТЫ", "=" + Money(AC.Pay[15]), W));
+    if (AC.Change) PrintUtf8(Columns("СДАЧА", "=" + Money(AC.Change), W));
+    PrintTaxLines(AC.Tax);
+    if (!ACashier.empty()) PrintUtf8(Columns("КАССИР", ACashier, W));
+    PrintDocumentFooter(ADoc);
     if (PrintingEnabled()) {
-        std::time_t TT = std::time_t(D.Time);
+        std::time_t TT = std::time_t(ADoc.Time);
         std::tm T{};
         gmtime_r(&TT, &T);
         char Q[160];
         std::snprintf(Q, sizeof Q, "t=%04d%02d%02dT%02d%02d&s=%s&fn=%s&i=%u&fp=%u&n=%u", T.tm_year + 1900, T.tm_mon + 1,
-                      T.tm_mday, T.tm_hour, T.tm_min, Money(Due).c_str(), FConfig.FNSerial.c_str(), D.Number,
-                      D.FiscalSign, unsigned(Sign));
+                      T.tm_mday, T.tm_hour, T.tm_min, Money(AC.Due).c_str(), FConfig.FNSerial.c_str(), ADoc.Number,
+                      ADoc.FiscalSign, unsigned(AC.Sign));
         TEmuTapeEntry E;
         E.Kind = TEmuTapeKind::tkQR;
         E.Text = Q;
         Output(std::move(E));
     }
     EndDocumentPrint();
-
-    std::string A;
-    PutLE(A, Change, 5);                // 1-5 change
-    PutLE(A, D.Number, 4);              // 6-9 document number
-    PutLE(A, D.FiscalSign, 4);          // 10-13 fiscal sign
-    A += DateTimeBytes(D.Time, false);  // 14-18 date and time
-    return A;
 }
 
 std::string TEmuDevice::CmdCancelReceipt(uint16_t, std::string_view, uint8_t& AResult) {
@@ -579,11 +567,11 @@ std::string TEmuDevice::CmdCancelReceipt(uint16_t, std::string_view, uint8_t& AR
 std::string TEmuDevice::CmdCorrection(uint16_t, std::string_view AData, uint8_t& AResult) {
     TEmuReader R(AData);
     uint8_t Type = R.Byte(), Sign = R.Byte();
-    std::vector<uint64_t> Sums(6), Tax(10);
+    std::vector<uint64_t> Sums(6), Tax(EmuTaxGroups);
     for (auto& S : Sums) S = R.Int(5);
     for (size_t I = 0; I < 6; ++I) Tax[I] = R.Int(5);
     uint8_t TaxSystem = R.Byte();
-    for (size_t I = 6; I < 10 && R.Left() >= 5; ++I) Tax[I] = R.Int(5);
+    for (size_t I = 6; I < Tax.size() && R.Left() >= 5; ++I) Tax[I] = R.Int(5);
     // The correction begun with 0xFF 0x35 is the document this command forms;
     // until it is formed it stays begun, also when this command fails.
     const bool Begun = std::exchange(FCorrectionBegun, false);
@@ -613,7 +601,7 @@ std::string TEmuDevice::CmdCorrection(uint16_t, std::string_view AData, uint8_t&
     C.Prepaid += Sums[3];
     C.Credit += Sums[4];
     C.Barter += Sums[5];
-    for (size_t G = 1; G <= 10; ++G) C.Tax[G] += Tax[G - 1];
+    for (size_t G = 1; G <= EmuTaxGroups; ++G) C.Tax[G] += Tax[G - 1];
     FCorrectionBegun = false;
     ++FReceiptNumber;
     std::string S;

@@ -121,7 +121,7 @@ void Query(TFuzzDevice& D, uint8_t AWhich) {
         }
         case 23: {
             std::array<fr::TCurrency, 16> Sums{};
-            std::array<fr::TCurrency, 10> Taxes{};
+            fr::TTaxSums Taxes{};
             D.CloseCheckEx(Sums, fr::TCurrency(), Taxes, 0, "", S1, L1);
             break;
         }

@@ -52,6 +52,11 @@ struct TKMResult {
     int32_t RequestStatus = 0;
 };
 
+// Tax sums of a receipt by the device's tax group 1..12: VAT 20%, 10%, 0%,
+// without VAT, 20/120, 10/110, 5%, 7%, 5/105, 7/107, 22%, 22/122.
+inline constexpr size_t TaxGroupCount = 12;
+using TTaxSums = std::array<TCurrency, TaxGroupCount>;
+
 // State of the fiscal storage.
 struct TFNCurrentStatus {
     uint8_t FNLifeState = 0;
@@ -253,10 +258,10 @@ public:
     // The same with a UTF-8 text, converted to the device code page.
     void SetFNOperationRequisiteUtf8(int32_t ATag, const std::string& AValue);
     // Closes the receipt: payment sums 1..16, the rounding in kopecks (0..255),
-    // tax sums 1..10, the taxation system and up to 64 bytes of text. Result
+    // tax sums 1..12, the taxation system and up to 64 bytes of text. Result
     // 80 (still printing) counts as success. AFiscalSign: decimal digits;
     // ADateTime: the device clock after closing.
-    void CloseCheckEx(const std::array<TCurrency, 16>& ASum, TCurrency ARoundSum, const std::array<TCurrency, 10>& ATax,
+    void CloseCheckEx(const std::array<TCurrency, 16>& ASum, TCurrency ARoundSum, const TTaxSums& ATax,
                       uint8_t ATaxVariant, const std::string& AText, std::string& AFiscalSign, int64_t& ADateTime);
     // Cancels the open document, if the short state says one is open.
     void CancelReceipt();
@@ -266,12 +271,9 @@ public:
     void ProcessCorrectionCheck(std::string& AFiscalSign, int64_t& ADocumentNumber, uint8_t ACorrectionType,
                                 uint8_t APaymentType, uint8_t ATaxVariant, TCurrency ACorrectionSum, TCurrency ACash,
                                 TCurrency AElectronicPayment, TCurrency APrePayment, TCurrency APostPayment,
-                                TCurrency ABarter, TCurrency ASumTAX20, TCurrency ASumTAX10, TCurrency ASumTAX0,
-                                TCurrency ASumTAXNone, TCurrency ASumTAX120, TCurrency ASumTAX110, TCurrency ASumTAX5,
-                                TCurrency ASumTAX7, TCurrency ASumTAX105, TCurrency ASumTAX107,
-                                const std::string& ABaseCorrection, const std::string& ADocNumberCorrection,
-                                int64_t ACorrectionBaseDate, const std::string& ACashierName,
-                                const std::string& ACashierVATIN);
+                                TCurrency ABarter, const TTaxSums& ATax, const std::string& ABaseCorrection,
+                                const std::string& ADocNumberCorrection, int64_t ACorrectionBaseDate,
+                                const std::string& ACashierName, const std::string& ACashierVATIN);
     // Cash in (positive Summ) or out (negative); zero sends nothing.
     void Encash(TCurrency Summ);
 

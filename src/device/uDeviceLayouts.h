@@ -20,6 +20,8 @@ struct TTableCell {
 inline constexpr TTableCell LineLengthCell{9, 1, 3};
 // Printing switch of fiscal documents (byte): 0 printed, non-zero not printed.
 inline constexpr TTableCell PrintSwitchCell{17, 1, 7};
+// The values of it the driver writes.
+inline constexpr uint8_t PrintSwitchOn = 0, PrintSwitchOff = 2;
 // Fiscal data format number (byte): 2 = 1.05, 3 = 1.1, 4 = 1.2.
 inline constexpr TTableCell FFDNumberCell{17, 1, 17};
 

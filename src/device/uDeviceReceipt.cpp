@@ -17,6 +17,21 @@ std::string TagFailText(const char* AText, int32_t ATag) {
     return std::string(AText) + std::to_string(ATag);
 }
 
+// Tax sums 1 to 6 and 7 to 10 of the close and correction commands.
+void AddTaxSums(std::string& AData, const TTaxSums& ATax, size_t AFirst, size_t AEnd) {
+    for (size_t I = AFirst; I < AEnd; ++I) AData += MoneyToBytes(ATax[I]);
+}
+
+// Tax groups 11 and 12 (VAT 22% and 22/122) extend the close and correction
+// commands the way groups 7 to 10 did: their two sums follow the tenth. They
+// are sent only when one of them is not zero, so the command of a document
+// without them stays as a device of ten groups knows it. docs/device.md is
+// the place that records this encoding.
+void AddNewRateTaxSums(std::string& AData, const TTaxSums& ATax) {
+    if (ATax[10] == TCurrency{} && ATax[11] == TCurrency{}) return;
+    AddTaxSums(AData, ATax, 10, 12);
+}
+
 }  // namespace
 
 void TDevice::OpenReceipt(uint8_t APaymentType) {
@@ -72,9 +87,9 @@ void TDevice::SetFNOperationRequisiteUtf8(int32_t ATag, const std::string& AValu
     SetFNOperationRequisite(ATag, Utf8ToAnsi(AValue));
 }
 
-void TDevice::CloseCheckEx(const std::array<TCurrency, 16>& ASum, TCurrency ARoundSum,
-                           const std::array<TCurrency, 10>& ATax, uint8_t ATaxVariant, const std::string& AText,
-                           std::string& AFiscalSign, int64_t& ADateTime) {
+void TDevice::CloseCheckEx(const std::array<TCurrency, 16>& ASum, TCurrency ARoundSum, const TTaxSums& ATax,
+                           uint8_t ATaxVariant, const std::string& AText, std::string& AFiscalSign,
+                           int64_t& ADateTime) {
     AFiscalSign.clear();
     const int64_t Round = ARoundSum.ToKopecks();
     // One byte of kopecks: a larger rounding would be sent as another amount.
@@ -82,10 +97,11 @@ void TDevice::CloseCheckEx(const std::array<TCurrency, 16>& ASum, TCurrency ARou
     std::string Data;
     for (const TCurrency& S : ASum) Data += MoneyToBytes(S);
     Data += char(Round);
-    for (size_t I = 0; I < 6; ++I) Data += MoneyToBytes(ATax[I]);
+    AddTaxSums(Data, ATax, 0, 6);
     Data += char(ATaxVariant);
     Data += PadAnsiWith(AText, CloseTextSize, '\0');
-    for (size_t I = 6; I < 10; ++I) Data += MoneyToBytes(ATax[I]);
+    AddTaxSums(Data, ATax, 6, 10);
+    AddNewRateTaxSums(Data, ATax);
     WaitForEndPrinting();
     ExecuteAllowing(0xFF45, Data, "Ошибка команды закрытия чека", 80);
     using L = TCloseCheckLayout;
@@ -106,12 +122,10 @@ void TDevice::CancelReceipt() {
 void TDevice::ProcessCorrectionCheck(std::string& AFiscalSign, int64_t& ADocumentNumber, uint8_t ACorrectionType,
                                      uint8_t APaymentType, uint8_t ATaxVariant, TCurrency ACorrectionSum,
                                      TCurrency ACash, TCurrency AElectronicPayment, TCurrency APrePayment,
-                                     TCurrency APostPayment, TCurrency ABarter, TCurrency ASumTAX20,
-                                     TCurrency ASumTAX10, TCurrency ASumTAX0, TCurrency ASumTAXNone,
-                                     TCurrency ASumTAX120, TCurrency ASumTAX110, TCurrency ASumTAX5, TCurrency ASumTAX7,
-                                     TCurrency ASumTAX105, TCurrency ASumTAX107, const std::string& ABaseCorrection,
-                                     const std::string& ADocNumberCorrection, int64_t ACorrectionBaseDate,
-                                     const std::string& ACashierName, const std::string& ACashierVATIN) {
+                                     TCurrency APostPayment, TCurrency ABarter, const TTaxSums& ATax,
+                                     const std::string& ABaseCorrection, const std::string& ADocNumberCorrection,
+                                     int64_t ACorrectionBaseDate, const std::string& ACashierName,
+                                     const std::string& ACashierVATIN) {
     // The date as whole days since 1970; a 4-byte field holds 1970..2106.
     int64_t Day = ACorrectionBaseDate / 86400;
     if (ACorrectionBaseDate % 86400 < 0) --Day;
@@ -120,11 +134,12 @@ void TDevice::ProcessCorrectionCheck(std::string& AFiscalSign, int64_t& ADocumen
         throw std::out_of_range("Дата документа основания коррекции вне диапазона");
 
     std::string Data{char(ACorrectionType), char(APaymentType)};
-    for (TCurrency V : {ACorrectionSum, ACash, AElectronicPayment, APrePayment, APostPayment, ABarter, ASumTAX20,
-                        ASumTAX10, ASumTAX0, ASumTAXNone, ASumTAX120, ASumTAX110})
+    for (TCurrency V : {ACorrectionSum, ACash, AElectronicPayment, APrePayment, APostPayment, ABarter})
         Data += MoneyToBytes(V);
+    AddTaxSums(Data, ATax, 0, 6);
     Data += char(ATaxVariant);
-    for (TCurrency V : {ASumTAX5, ASumTAX7, ASumTAX105, ASumTAX107}) Data += MoneyToBytes(V);
+    AddTaxSums(Data, ATax, 6, 10);
+    AddNewRateTaxSums(Data, ATax);
 
     // The begin command fails on devices that need none; the document is
     // formed all the same.

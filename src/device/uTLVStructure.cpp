@@ -431,10 +431,15 @@ constexpr TCheckField CheckMainFields[] = {
     {1059, TCheckPlace::NewItem, nullptr},
 };
 constexpr TCheckField CheckItemFields[] = {
-    {1023, TCheckPlace::Item, "Quantity"},           {1030, TCheckPlace::Item, "Name"},
-    {1043, TCheckPlace::Item, "AmountWithDiscount"}, {1079, TCheckPlace::Item, "PriceWithDiscount"},
-    {1200, TCheckPlace::Item, "VATAmount"},          {1212, TCheckPlace::Item, "CalculationSubject"},
-    {1214, TCheckPlace::Item, "PaymentMethod"},      {1305, TCheckPlace::Item, "MarkingCode"},
+    {1023, TCheckPlace::Item, "Quantity"},
+    {1030, TCheckPlace::Item, "Name"},
+    {1043, TCheckPlace::Item, "AmountWithDiscount"},
+    {1079, TCheckPlace::Item, "PriceWithDiscount"},
+    {1200, TCheckPlace::Item, "VATAmount"},
+    {1212, TCheckPlace::Item, "CalculationSubject"},
+    {1214, TCheckPlace::Item, "PaymentMethod"},
+    {1305, TCheckPlace::Item, "MarkingCode"},
+    {1199, TCheckPlace::Item, "VATRate"},
 };
 
 template <size_t N>
@@ -461,15 +466,26 @@ std::string TaxationSystemNumber(const std::string& AValue) {
     return std::to_string(Bit);
 }
 
+// The VAT rate of an item as the receipt package spells it, from the
+// storage's number in tag 1199; nothing for a number without a rate.
+std::optional<std::string> VATRateText(const std::string& AValue) {
+    static const char* const Rates[] = {"20", "10", "20/120", "10/110", "0",  "none",
+                                        "5",  "7",  "5/105",  "7/107",  "22", "22/122"};
+    const std::optional<int64_t> N = ParseInt(AValue);
+    if (!N || *N < 1 || *N > int64_t(std::size(Rates))) return std::nullopt;
+    return Rates[*N - 1];
+}
+
 // The attribute text of a requisite: dates as XML date-times, the taxation
-// system as its number, marking codes as Base64 of their ANSI bytes,
-// everything else as it stands.
-std::string CheckAttributeValue(uint16_t ATag, const std::string& AValue) {
+// system as its number, the VAT rate as its text, marking codes as Base64 of
+// their ANSI bytes, everything else as it stands. Nothing: no attribute.
+std::optional<std::string> CheckAttributeValue(uint16_t ATag, const std::string& AValue) {
     if (ATag == 1012) {
         const std::optional<int64_t> S = ParseInt(AValue);
         return S ? UnixTimeToXmlDateTime(*S) : AValue;
     }
     if (ATag == 1055) return TaxationSystemNumber(AValue);
+    if (ATag == 1199) return VATRateText(AValue);
     if (ATag == 1305) return EncodeBase64Lines(Utf8ToAnsi(AValue));
     return AValue;
 }
@@ -498,10 +514,9 @@ void BuildCheckPackage(const TDocElementList& AList, int32_t ADocumentType, pugi
                 SetCheckAttribute(Payments, F->Attribute, E.Value.AsText());
                 continue;
             case TCheckPlace::Parameters:
-                SetCheckAttribute(Parameters, F->Attribute, CheckAttributeValue(F->Tag, E.Value.AsText()));
-                continue;
             case TCheckPlace::Item:
-                SetCheckAttribute(Item, F->Attribute, CheckAttributeValue(F->Tag, E.Value.AsText()));
+                if (const std::optional<std::string> V = CheckAttributeValue(F->Tag, E.Value.AsText()))
+                    SetCheckAttribute(F->Place == TCheckPlace::Item ? Item : Parameters, F->Attribute, *V);
                 continue;
         }
     }

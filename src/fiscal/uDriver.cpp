@@ -78,7 +78,9 @@ const TClassDecl& TDriver::Decl() {
     return D;
 }
 
-void TDriver::HostGetInterfaceRevision(TV8Call& ACall) { ACall.SetResultInt(3004); }
+void TDriver::HostGetInterfaceRevision(TV8Call& ACall) {
+    ACall.SetResultInt(3004);
+}
 
 // ----------------------------------------------------------------- sessions
 
@@ -103,7 +105,9 @@ void TDriver::SelectDevice(const std::string& ADeviceID) {
     FDeviceDriver = It->second.get();
 }
 
-std::unique_ptr<TDeviceDriver> TDriver::NewSession() { return std::make_unique<TDeviceDriver>(); }
+std::unique_ptr<TDeviceDriver> TDriver::NewSession() {
+    return std::make_unique<TDeviceDriver>();
+}
 
 TDeviceDriver& TDriver::Session() const {
     if (!FDeviceDriver) throw std::runtime_error("Устройство не включено");
@@ -129,43 +133,7 @@ void TDriver::Open() {
         for (const TPropDecl* P : ClassDecl().AllProps()) CopyPropertyTo(*P, GetPropertyValue(*P), S);
         SetLogMode(S.FLogEnabled ? lmAll : lmOff);
         CheckSessionSettings(S.FSettings);
-
-        const bool IsTCP = S.FSettings.PortNumber == 9999;
-        if (!FInSingleSessionMode || !S.FDevice) {
-            if (IsTCP)
-                S.FDevice = std::make_unique<TSocketDevice>();
-            else
-                S.FDevice = std::make_unique<TComDevice>();
-        }
-        TDevice& D = *S.FDevice;
-        D.SetConnectPwd(IntToLEBytesN(uint32_t(S.FSettings.ConnectPwd), 4));
-        try {
-            const int32_t R = IsTCP ? D.Enable(S.FSettings.IPAddress, S.FSettings.IPPort)
-                                    : D.Enable(S.FSettings.PortNumber, S.FSettings.BaudRate);
-            if (R != 0) RaiseDeviceError(R, "Ошибка соединения с ККТ");
-            D.SetConnectionType(IsTCP ? 1 : 0);
-
-            D.SetFeedCount(S.FSettings.FeedCount);
-            D.SetDisableCut(S.FSettings.DisableCut);
-            S.FCutMarker = UpperCase(S.FSettings.CutString);
-            try {
-                D.SetFieldAsByte(17, 1, 41, S.FSettings.ReceiveAllKT ? 2 : 0);
-            } catch (...) {
-                // Devices without this field still open.
-            }
-            D.SetFieldAsByte(1, 1, 14, 0);
-            D.GetFieldAsByte(PrintSwitchCell, S.FInitPrintSetting);
-            D.GetFieldAsByte(1, 1, 7, AutoCut);
-            S.FLineLen = GetLineLength();
-            ConnectTCP();
-            PrepareDevice();
-            S.FFFDVersion = D.GetFFD();
-            D.SetFFDVersion(S.FFFDVersion);
-        } catch (...) {
-            DisconnectTCP();
-            throw;
-        }
-        DisconnectTCP();
+        AutoCut = ConnectSession(S);
     } catch (...) {
         // A failed Open leaves no session behind (freeing it closes the port)
         // and no log flag for an identifier the host never gets.
@@ -191,6 +159,50 @@ void TDriver::Open() {
     // DeviceTest can repeat) replaces the first: keeping the old one would
     // leave FDeviceDriver pointing at a freed session.
     FDeviceDriverList.insert_or_assign(FDeviceID, std::move(Created));
+}
+
+// The session's device: created (kept in single-session mode), connected,
+// its settings written and read, the format version read. The value of the
+// auto-cut field is returned.
+uint8_t TDriver::ConnectSession(TDeviceDriver& S) {
+    const bool IsTCP = S.FSettings.PortNumber == 9999;
+    if (!FInSingleSessionMode || !S.FDevice) {
+        if (IsTCP)
+            S.FDevice = std::make_unique<TSocketDevice>();
+        else
+            S.FDevice = std::make_unique<TComDevice>();
+    }
+    TDevice& D = *S.FDevice;
+    D.SetConnectPwd(IntToLEBytesN(uint32_t(S.FSettings.ConnectPwd), 4));
+    uint8_t AutoCut = 0;
+    try {
+        const int32_t R = IsTCP ? D.Enable(S.FSettings.IPAddress, S.FSettings.IPPort)
+                                : D.Enable(S.FSettings.PortNumber, S.FSettings.BaudRate);
+        if (R != 0) RaiseDeviceError(R, "Ошибка соединения с ККТ");
+        D.SetConnectionType(IsTCP ? 1 : 0);
+
+        D.SetFeedCount(S.FSettings.FeedCount);
+        D.SetDisableCut(S.FSettings.DisableCut);
+        S.FCutMarker = UpperCase(S.FSettings.CutString);
+        try {
+            D.SetFieldAsByte(17, 1, 41, S.FSettings.ReceiveAllKT ? 2 : 0);
+        } catch (...) {
+            // Devices without this field still open.
+        }
+        D.SetFieldAsByte(1, 1, 14, 0);
+        D.GetFieldAsByte(PrintSwitchCell, S.FInitPrintSetting);
+        D.GetFieldAsByte(1, 1, 7, AutoCut);
+        S.FLineLen = GetLineLength();
+        ConnectTCP();
+        PrepareDevice();
+        S.FFFDVersion = D.GetFFD();
+        D.SetFFDVersion(S.FFFDVersion);
+    } catch (...) {
+        DisconnectTCP();
+        throw;
+    }
+    DisconnectTCP();
+    return AutoCut;
 }
 
 void TDriver::Close(const std::string& ADeviceID) {
@@ -237,7 +249,7 @@ void TDriver::DeviceTest(std::string& ADescription, std::string& ADemoModeIsActi
             std::string ModelName;
             D.GetDeviceType(Version, Subversion, Lng, Model, ModelName);
             ADescription = ModelName + ", № " + Trim(Serial) + ", " + (Fiscal ? "ФИСК" : "НЕ ФИСК");
-            ApplyEnablePrinting();
+            SetPrintSwitch(DocumentPrintSwitch());
             D.PrintString(Utf8ToAnsi(ADescription));
             CutReceipt(false, false, D.FeedCount());
         });
@@ -320,12 +332,33 @@ std::string TDriver::NormalizeINN(const std::string& AValue) {
     return V;
 }
 
-void TDriver::ApplyEnablePrinting() {
-    Device().SetFieldAsByte(PrintSwitchCell, Session().FSettings.EnablePrinting == 2 ? 2 : 0);
+void TDriver::SetPrintSwitch(uint8_t AValue) {
+    Device().SetFieldAsByte(PrintSwitchCell, AValue);
 }
 
-void TDriver::ApplyEnableReportPrinting() {
-    Device().SetFieldAsByte(PrintSwitchCell, Session().FSettings.EnableReportPrinting == 2 ? 2 : 0);
+uint8_t TDriver::DocumentPrintSwitch() const {
+    return Session().FSettings.EnablePrinting == 2 ? PrintSwitchOff : PrintSwitchOn;
+}
+
+uint8_t TDriver::ReportPrintSwitch() const {
+    return Session().FSettings.EnableReportPrinting == 2 ? PrintSwitchOff : PrintSwitchOn;
+}
+
+TPrintSwitch::~TPrintSwitch() {
+    if (FRestored) return;
+    try {
+        Restore();
+    } catch (const std::exception& E) {
+        WriteLog("TDriver", std::string("Настройка печати не восстановлена: ") + E.what(), llError);
+    } catch (...) {
+        WriteLog("TDriver", "Настройка печати не восстановлена", llError);
+    }
+}
+
+void TPrintSwitch::Restore() {
+    // Tried once: a second try after a failure would only repeat it.
+    FRestored = true;
+    FDriver.SetPrintSwitch(FDriver.Session().FInitPrintSetting);
 }
 
 std::string TDriver::GetAdditionalActions() {

@@ -16,6 +16,12 @@
 
 namespace fr {
 
+// Host packages, read and checked whole before their first command (each
+// defined beside the operation that reads it).
+struct TReceiptPackage;
+struct TFiscalItem;
+struct TLegacyCorrection;
+
 // One opened cash register: its device object, the settings copied at Open
 // and the state of the operation in progress.
 class TDeviceDriver : public TPropertyHolder {
@@ -111,8 +117,13 @@ public:
     void ReadCashier(const pugi::xml_document& AInputParameters);
     static std::string CheckCashierINN(const std::string& AValue);
     static std::string NormalizeINN(const std::string& AValue);
-    void ApplyEnablePrinting();
-    void ApplyEnableReportPrinting();
+    // The print switch (PrintSwitchCell) := AValue; TPrintSwitch sets it for
+    // one document and puts it back.
+    void SetPrintSwitch(uint8_t AValue);
+    // The value of the print switch for documents (EnablePrinting) and for
+    // reports (EnableReportPrinting): 2 keeps them off paper.
+    uint8_t DocumentPrintSwitch() const;
+    uint8_t ReportPrintSwitch() const;
     // Text of a format version code (1 to 4: "1.0", "1.0.5", "1.1", "1.2");
     // any other code raises "Неизвестная версия ФФД".
     static std::string FFDVersionText(int32_t ACode);
@@ -134,7 +145,7 @@ public:
     struct TReceiptState {
         int32_t OperationType = 0;  // 1..4
         bool IsCorrection = false;
-        std::array<TCurrency, 10> Taxes{};
+        TTaxSums Taxes{};
     };
     void WriteDocumentOutputParameters(pugi::xml_document& ADocumentOutputParameters);
     void ProcessPositions(pugi::xml_node APositions, TReceiptState& AState);
@@ -157,17 +168,26 @@ private:
     // Runs ABody between ConnectTCP and DisconnectTCP (also on failure).
     template <class F>
     void WithTCP(F ABody);
-    // The report bracket: print setting for reports, data output unlocked;
-    // afterwards the print setting of Open is restored (a failed restore is
-    // ignored when AIgnoreRestoreError) and TCP disconnected.
+    // The report bracket: print switch for reports, data output unlocked;
+    // afterwards the print switch of Open is restored (a failed restore only
+    // logged unless ARaiseRestoreError) and TCP disconnected.
     template <class F>
-    void WithReportBracket(bool AIgnoreRestoreError, F ABody);
+    void WithReportBracket(bool ARaiseRestoreError, F ABody);
     std::unique_ptr<TDeviceDriver> NewSession();
+    uint8_t ConnectSession(TDeviceDriver& S);
     void ProcessFiscalString(pugi::xml_node AElement, TReceiptState& AState);
+    // Its steps: the item read and checked, then its product and marking
+    // codes on format 1.2 and on the older formats.
+    TFiscalItem ReadFiscalItem(pugi::xml_node AElement) const;
+    void SendItemCodes12(const TFiscalItem& AI, bool AIsCorrection);
+    void SendItemCodesBefore12(const TFiscalItem& AI);
     // Correction receipts and cash documents (uDriverCorrection.cpp).
     void ProcessLegacyCorrectionCheck(pugi::xml_document& AIn, pugi::xml_document& AOut);
-    // Table 17 field 7 back to its value at Open; a failure is only logged.
-    void RestorePrintSetting();
+    // The device's correction command; a correction begun and neither formed
+    // nor found stored is annulled.
+    void FormLegacyCorrection(const TLegacyCorrection& AC);
+    // The cash command, confirmed by the register's count after a failure.
+    void RegisterCashDocument(TCurrency AAmount);
     // After a failed cash command: true when operation register ACounter
     // moved on by one from ABefore, so the device did the document.
     bool CashDocumentDone(uint8_t ACounter, int32_t ABefore);
@@ -184,6 +204,9 @@ private:
     // emptied and AReadFailedText with the last error is raised.
     void FinishStoredDocument(pugi::xml_document& AOut, const std::function<void()>& AWriteOutput,
                               const std::string& APrintFailedLog, const std::string& AReadFailedText);
+    // The print wait and the cut after a registered document; a failure is
+    // only logged, after AFailedLog.
+    void FinishPrinting(const std::string& AFailedLog);
     // Marking codes (uDriverMarking.cpp): clears the storage's buffer of
     // checked codes and the session's list.
     void ResetMarkingSession();
@@ -191,6 +214,12 @@ private:
     // AClosed is set once the device has closed the receipt.
     void RegisterReceipt(bool AElectronically, pugi::xml_document& ACheckPackage,
                          pugi::xml_document& ADocumentOutputParameters, bool AIsCorrection, bool& AClosed);
+    // Its steps: the package read and checked, the requisites after the
+    // receipt is opened, those before its close, and the close.
+    TReceiptPackage ReadReceiptPackage(const pugi::xml_document& ACheckPackage, bool AIsCorrection);
+    void SendReceiptHeader(const TReceiptPackage& AP, bool AIsCorrection);
+    void SendReceiptClosingRequisites(const TReceiptPackage& AP);
+    void CloseReceipt(const TReceiptPackage& AP, const TTaxSums& ATaxes);
     // After a failed close: true when the device did store the receipt as
     // the document after ADocumentBefore (its fiscal sign and time are then
     // in the session); false when it did not or cannot tell.
@@ -214,6 +243,31 @@ private:
     std::unique_ptr<TDeviceDriver> FSingleSession;
 };
 
+// The print switch of the device for one document: set for it and put back
+// to the value read at Open when the document is done, also after a failure,
+// so that a "do not print" never outlives its document. Restore() puts it
+// back on the way out and raises when that fails; otherwise the destructor
+// puts it back and a failure is only logged (after a failure, or once a
+// document is registered and a failed restore must not fail it).
+class TPrintSwitch {
+public:
+    // From here on the value of Open goes back at the end; nothing is set yet.
+    explicit TPrintSwitch(TDriver& ADriver) : FDriver(ADriver) {}
+    // The same, with AValue set at once (put back also when setting it fails:
+    // the device may have taken it though its answer was lost).
+    TPrintSwitch(TDriver& ADriver, uint8_t AValue) : TPrintSwitch(ADriver) { Set(AValue); }
+    ~TPrintSwitch();
+    TPrintSwitch(const TPrintSwitch&) = delete;
+    TPrintSwitch& operator=(const TPrintSwitch&) = delete;
+
+    void Set(uint8_t AValue) { FDriver.SetPrintSwitch(AValue); }
+    void Restore();
+
+private:
+    TDriver& FDriver;
+    bool FRestored = false;
+};
+
 template <class F>
 void TDriver::WithTCP(F ABody) {
     ConnectTCP();
@@ -227,26 +281,12 @@ void TDriver::WithTCP(F ABody) {
 }
 
 template <class F>
-void TDriver::WithReportBracket(bool AIgnoreRestoreError, F ABody) {
+void TDriver::WithReportBracket(bool ARaiseRestoreError, F ABody) {
     WithTCP([&] {
-        TDeviceDriver& S = Session();
-        try {
-            ApplyEnableReportPrinting();
-            Device().UnlockDataOutputMode();
-            ABody();
-        } catch (...) {
-            try {
-                S.GetDevice().SetFieldAsByte(PrintSwitchCell, S.FInitPrintSetting);
-            } catch (...) {
-                // The operation's own error is the one to report.
-            }
-            throw;
-        }
-        try {
-            S.GetDevice().SetFieldAsByte(PrintSwitchCell, S.FInitPrintSetting);
-        } catch (...) {
-            if (!AIgnoreRestoreError) throw;
-        }
+        TPrintSwitch Switch(*this, ReportPrintSwitch());
+        Device().UnlockDataOutputMode();
+        ABody();
+        if (ARaiseRestoreError) Switch.Restore();
     });
 }
 

@@ -1,8 +1,9 @@
 // Marking codes: the host checks a code with the fiscal storage (RequestKM),
-// reads the result, and accepts or rejects it (ConfirmKM) before the next
-// code is checked. Accepted codes stay in the device object's list of
-// checked codes, from which a receipt binds them to their items; a rejected
-// code leaves the list. Only fiscal storage format 1.2 knows these checks.
+// reads the result, and accepts or rejects it (ConfirmKM); a new request
+// supersedes one left unconfirmed, which counts as rejected. Accepted codes
+// stay in the device object's list of checked codes, from which a receipt
+// binds them to their items; a rejected code leaves the list. Only fiscal
+// storage format 1.2 knows these checks.
 #include <cstdint>
 #include <optional>
 #include <stdexcept>
@@ -49,10 +50,6 @@ const char* Bool(bool AValue) {
 void TDriver::RequestKM(pugi::xml_document& AIn, pugi::xml_document& AOut) {
     TDeviceDriver& S = Session();
     RequireFormat12(S);
-    // A code checked but neither accepted nor rejected would otherwise stay
-    // undecided in the storage while the next one is checked.
-    if (S.FRequestCounter == 1)
-        RaiseBadInput("Код маркировки предыдущего запроса не подтвержден, запрос", S.FKMResult.GUID);
 
     const pugi::xml_node Request = AIn.child("RequestKM");
     if (!Request) throw EquException(1004, "Не найдена структура RequestKM");
@@ -73,6 +70,15 @@ void TDriver::RequestKM(pugi::xml_document& AIn, pugi::xml_document& AOut) {
     WithTCP([&] {
         CheckShift(false);
         TDevice& D = Device();
+        // A request never confirmed is superseded: its code leaves the
+        // checked list, so a receipt sends it as a product code and never
+        // binds it, and the storage is told it is rejected, as it takes no
+        // further check while a code waits for its decision.
+        if (S.FRequestCounter == 1) {
+            D.AcceptMarkingCode(false);
+            D.KMListResult().erase(S.FCurrentKM);
+            S.FRequestCounter = 0;
+        }
         S.FCurrentKM = Code;
         D.SetCheckMarkCount(0);
         TKMResult Result;

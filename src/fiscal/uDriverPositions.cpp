@@ -8,6 +8,7 @@
 #include "base/uEquipmentErrors.h"
 #include "base/uStrings.h"
 #include "fiscal/uDriver.h"
+#include "fiscal/uReceiptRequisites.h"
 
 namespace fr {
 
@@ -15,38 +16,6 @@ namespace {
 
 constexpr size_t ItemNameLength = 126;
 constexpr size_t MarkingCodeInTag1163 = 32;
-
-// Item requisites (0xFF 0x4D), each within one command frame.
-void ItemRequisite(TDevice& D, int32_t ATag, const std::string& AValue) {
-    CheckRequisiteSize(ATag, AValue);
-    D.SetFNOperationRequisite(ATag, AValue);
-}
-
-std::string TextTLV(int32_t ATag, const std::string& AText, bool AOem) {
-    return TDevice::SetTLV(ATag, RequisiteText(ATag, AText, AOem));
-}
-
-bool Blank(const std::string& S) {
-    return Trim(S).empty();
-}
-
-// The industry requisite of one item.
-struct TIndustryAttribute {
-    std::string IdentifierFOIV, DocumentDate, DocumentNumber, AttributeValue;
-};
-
-TIndustryAttribute ReadIndustry(pugi::xml_node ANode) {
-    if (!ANode) return {};
-    return {AttrTrim(ANode, "IdentifierFOIV"), AttrTrim(ANode, "DocumentDate"), AttrTrim(ANode, "DocumentNumber"),
-            AttrTrim(ANode, "AttributeValue")};
-}
-
-void SendIndustryAttributes(TDevice& D, const TIndustryAttribute& A) {
-    if (!A.IdentifierFOIV.empty()) ItemRequisite(D, 1262, RequisiteText(1262, A.IdentifierFOIV, true));
-    if (!A.DocumentDate.empty()) ItemRequisite(D, 1263, RequisiteText(1263, A.DocumentDate, false));
-    if (!A.DocumentNumber.empty()) ItemRequisite(D, 1264, RequisiteText(1264, A.DocumentNumber, true));
-    if (!A.AttributeValue.empty()) ItemRequisite(D, 1265, RequisiteText(1265, A.AttributeValue, true));
-}
 
 // Product-code attributes of GoodCodeData with their tags.
 struct TCodeKind {
@@ -77,12 +46,12 @@ void BindProductCode(TDevice& D, pugi::xml_node AGoodCodeData, const std::string
         if (AttrText(AGoodCodeData, Name).empty()) continue;
         const std::string Value = CodeValue(AGoodCodeData, Name);
         if (std::string_view(Name) == "NotIdentified")
-            ItemRequisite(D, 1300, Value);
+            SendItemRequisite(D, 1300, Value);
         else
             D.BindMarkingCode(Value, false);
         return;
     }
-    if (!AProductCode.empty()) ItemRequisite(D, 1163, AProductCode);
+    if (!AProductCode.empty()) SendItemRequisite(D, 1163, AProductCode);
 }
 
 std::string AmountText(TCurrency AAmount) {
@@ -160,10 +129,7 @@ void TDriver::SendAgentData(pugi::xml_node AAgentData, pugi::xml_node AVendorDat
 
     if (AForReceipt) {
         if (Session().FFFDVersion == ffd12) return;
-        const auto Send = [&D](int32_t ATag, const std::string& AValue) {
-            CheckRequisiteSize(ATag, AValue);
-            D.SetFNRequisite(ATag, AValue);
-        };
+        const auto Send = [&D](int32_t ATag, const std::string& AValue) { SendRequisite(D, ATag, AValue); };
         if (!Blank(AgentOperation)) Send(1044, RequisiteText(1044, AgentOperation, true));
         SetHeaderAgentPhones(1073, AgentPhone);
         SetHeaderAgentPhones(1074, ProcessorPhone);
@@ -177,7 +143,7 @@ void TDriver::SendAgentData(pugi::xml_node AAgentData, pugi::xml_node AVendorDat
 
     if (ACalculationAgent != -1) {
         if (ACalculationAgent < 0 || ACalculationAgent > 6) RaiseEquError(3023);
-        ItemRequisite(D, 1222, std::string(1, char(1 << ACalculationAgent)));
+        SendItemRequisite(D, 1222, std::string(1, char(1 << ACalculationAgent)));
     }
     std::string Agent;
     if (!Blank(AgentOperation)) Agent += TextTLV(1044, AgentOperation, true);
@@ -187,11 +153,11 @@ void TDriver::SendAgentData(pugi::xml_node AAgentData, pugi::xml_node AVendorDat
     if (!Blank(AcquirerName)) Agent += TextTLV(1026, AcquirerName, true);
     if (!Blank(AcquirerAddress)) Agent += TextTLV(1005, AcquirerAddress, true);
     if (!Blank(AcquirerINN)) Agent += TextTLV(1016, NormalizeINN(AcquirerINN), false);
-    if (!Agent.empty()) ItemRequisite(D, 1223, Agent);
-    if (!Blank(VendorINN)) ItemRequisite(D, 1226, RequisiteText(1226, NormalizeINN(VendorINN), false));
+    if (!Agent.empty()) SendItemRequisite(D, 1223, Agent);
+    if (!Blank(VendorINN)) SendItemRequisite(D, 1226, RequisiteText(1226, NormalizeINN(VendorINN), false));
     std::string Vendor = SetAgentPhones(1171, VendorPhone);
     if (!Blank(VendorName)) Vendor += TextTLV(1225, VendorName, true);
-    if (!Vendor.empty()) ItemRequisite(D, 1224, Vendor);
+    if (!Vendor.empty()) SendItemRequisite(D, 1224, Vendor);
 }
 
 void TDriver::ProcessPositions(pugi::xml_node APositions, TReceiptState& AState) {
@@ -210,123 +176,136 @@ void TDriver::ProcessPositions(pugi::xml_node APositions, TReceiptState& AState)
     }
 }
 
+// One FiscalString: its child elements and values, read and checked before
+// anything of the item is sent.
+struct TFiscalItem {
+    pugi::xml_node AgentData, VendorData, GoodCodeData, IndustryAttribute;
+    int64_t Subject = -1, Method = -1, CalculationAgent = -1;
+    std::string Name;  // UTF-8, cut to the item name's length
+    double Quantity = 0;
+    TCurrency Price, Amount, Discount, VATAmount, ExciseAmount;
+    int64_t Department = 0, MeasureOfQuantity = 0;
+    int32_t TaxID = 0;  // position of the rate in TTaxValues
+    std::string MeasurementUnit, CountryOfOrigin, CustomsDeclaration, AdditionalAttribute;
+    std::string MarkingCode;  // decoded, ANSI bytes
+    std::string ProductCode;  // from GoodCodeData
+};
+
 void TDriver::ProcessFiscalString(pugi::xml_node AElement, TReceiptState& AState) {
+    TDevice& D = Device();
+    const TFiscalItem I = ReadFiscalItem(AElement);
+
+    // Tax: the group's sum grows by the item's tax, at 0% and without VAT by its sum.
+    const int32_t Group = TTaxValues::TaxGroup(I.TaxID);
+    AState.Taxes[size_t(Group - 1)] += TTaxValues::AddsItemSum(I.TaxID) ? I.Amount : I.VATAmount;
+    D.RegisterItem(uint8_t(AState.OperationType), I.Quantity, I.Price, I.Amount, I.VATAmount,
+                   TTaxValues::TaxByte(Group), uint8_t(I.Department), uint8_t(I.Method), uint8_t(I.Subject),
+                   Utf8ToAnsi(I.Name));
+    if (Session().FFFDVersion == ffd12)
+        SendItemCodes12(I, AState.IsCorrection);
+    else
+        SendItemCodesBefore12(I);
+
+    if (!I.CountryOfOrigin.empty()) SendItemRequisite(D, 1230, RequisiteText(1230, I.CountryOfOrigin, false));
+    if (!I.CustomsDeclaration.empty()) SendItemRequisite(D, 1231, RequisiteText(1231, I.CustomsDeclaration, true));
+    if (I.ExciseAmount != TCurrency{}) SendItemRequisite(D, 1229, MoneyToBytes6(I.ExciseAmount.ToDouble()));
+    if (!I.AdditionalAttribute.empty()) SendItemRequisite(D, 1191, RequisiteText(1191, I.AdditionalAttribute, true));
+    // A value beyond 32 bits must not wrap into "no agent".
+    const int64_t A = I.CalculationAgent;
+    SendAgentData(I.AgentData, I.VendorData, false, A >= -1 && A <= 6 ? int32_t(A) : 7);
+
+    if (I.Discount > TCurrency{})
+        D.PrintString(Utf8ToAnsi(FormatAmountLine("СКИДКА", I.Discount, 0)));
+    else if (I.Discount < TCurrency{})
+        D.PrintString(Utf8ToAnsi(FormatAmountLine("НАЦЕНКА", -I.Discount, 0)));
+}
+
+TFiscalItem TDriver::ReadFiscalItem(pugi::xml_node AElement) const {
+    TFiscalItem I;
+    I.AgentData = AElement.child("AgentData");
+    I.VendorData = AElement.child("VendorData");
+    I.GoodCodeData = AElement.child("GoodCodeData");
+    I.IndustryAttribute = AElement.child("IndustryAttribute");
+    I.Subject = AttrInt(AElement, "CalculationSubject", -1);
+    I.Method = AttrInt(AElement, "PaymentMethod", -1);
+    I.CalculationAgent = AttrInt(AElement, "CalculationAgent", -1);
+    if (I.Subject < 1 || I.Subject > 33) RaiseEquError(3020);
+    if (I.Method < 1 || I.Method > 7) RaiseEquError(3021);
+
+    // Amounts that the device would refuse or misread are input errors.
+    I.Name = CutUtf8(AttrText(AElement, "Name"), ItemNameLength);
+    I.Quantity = AttrQuantity(AElement, "Quantity", 0);
+    I.Price = AttrMoney(AElement, "PriceWithDiscount");
+    I.Amount = AttrMoney(AElement, "AmountWithDiscount");
+    I.Discount = AttrMoney(AElement, "DiscountAmount");
+    I.Department = AttrInt(AElement, "Department", 0);
+    const std::string VATRate = AttrText(AElement, "VATRate");
+    I.VATAmount = AttrMoney(AElement, "VATAmount");
+    I.MeasureOfQuantity = AttrInt(AElement, "MeasureOfQuantity", 0);
+    I.MeasurementUnit = AttrTrim(AElement, "MeasurementUnit");
+    I.CountryOfOrigin = AttrTrim(AElement, "CountryOfOrigin");
+    I.CustomsDeclaration = AttrTrim(AElement, "CustomsDeclaration");
+    I.ExciseAmount = AttrMoney(AElement, "ExciseAmount");
+    I.AdditionalAttribute = AttrTrim(AElement, "AdditionalAttribute");
+    I.MarkingCode = AttrBase64(AElement, "MarkingCode");
+    const auto Refuse = [&AElement](const char* AName) { RaiseBadAttribute(AName, AttrText(AElement, AName)); };
+    if (!(I.Quantity > 0)) Refuse("Quantity");
+    if (I.Price < TCurrency{}) Refuse("PriceWithDiscount");
+    if (I.Amount < TCurrency{}) Refuse("AmountWithDiscount");
+    if (I.VATAmount < TCurrency{}) Refuse("VATAmount");
+    if (I.ExciseAmount < TCurrency{}) Refuse("ExciseAmount");
+    if (I.Department < 0 || I.Department > 255) Refuse("Department");
+    if (I.MeasureOfQuantity < 0 || I.MeasureOfQuantity > 255) Refuse("MeasureOfQuantity");
+    // An item without a known rate would go to the storage with no VAT rate.
+    I.TaxID = Session().FTaxValues.IDOfTax(VATRate);
+    if (I.TaxID == 0) RaiseBadAttribute("VATRate", VATRate);
+
+    if (I.GoodCodeData) {
+        if (Session().FFFDVersion == ffd12)
+            I.ProductCode = BuildProductCode(I.GoodCodeData);
+        else if (!AttrText(I.GoodCodeData, "MarkingCode").empty())
+            I.ProductCode = AttrBase64(I.GoodCodeData, "MarkingCode");
+    }
+    return I;
+}
+
+void TDriver::SendItemCodes12(const TFiscalItem& AI, bool AIsCorrection) {
     TDeviceDriver& S = Session();
     TDevice& D = Device();
-    const bool Format12 = S.FFFDVersion == ffd12;
-
-    // 1. Child elements.
-    const pugi::xml_node AgentData = AElement.child("AgentData");
-    const pugi::xml_node VendorData = AElement.child("VendorData");
-    const pugi::xml_node GoodCodeData = AElement.child("GoodCodeData");
-    const TIndustryAttribute Industry = ReadIndustry(AElement.child("IndustryAttribute"));
-
-    // 2. Calculation subject, method and agent sign.
-    const int64_t Subject = AttrInt(AElement, "CalculationSubject", -1);
-    const int64_t Method = AttrInt(AElement, "PaymentMethod", -1);
-    const int64_t CalculationAgent = AttrInt(AElement, "CalculationAgent", -1);
-    if (Subject < 1 || Subject > 33) RaiseEquError(3020);
-    if (Method < 1 || Method > 7) RaiseEquError(3021);
-
-    // 3. The other attributes. Amounts that the device would refuse or
-    // misread are input errors, reported before anything of the item is sent.
-    const std::string Name = CutUtf8(AttrText(AElement, "Name"), ItemNameLength);
-    const double Quantity = AttrQuantity(AElement, "Quantity", 0);
-    const TCurrency Price = AttrMoney(AElement, "PriceWithDiscount");
-    const TCurrency Amount = AttrMoney(AElement, "AmountWithDiscount");
-    const TCurrency Discount = AttrMoney(AElement, "DiscountAmount");
-    const int64_t Department = AttrInt(AElement, "Department", 0);
-    const std::string VATRate = AttrText(AElement, "VATRate");
-    const TCurrency VATAmount = AttrMoney(AElement, "VATAmount");
-    const int64_t MeasureOfQuantity = AttrInt(AElement, "MeasureOfQuantity", 0);
-    const std::string MeasurementUnit = AttrTrim(AElement, "MeasurementUnit");
-    const std::string CountryOfOrigin = AttrTrim(AElement, "CountryOfOrigin");
-    const std::string CustomsDeclaration = AttrTrim(AElement, "CustomsDeclaration");
-    const TCurrency ExciseAmount = AttrMoney(AElement, "ExciseAmount");
-    const std::string AdditionalAttribute = AttrTrim(AElement, "AdditionalAttribute");
-    const std::string MarkingCode = AttrBase64(AElement, "MarkingCode");
-
-    if (!(Quantity > 0)) RaiseBadAttribute("Quantity", AttrText(AElement, "Quantity"));
-    if (Price < TCurrency{}) RaiseBadAttribute("PriceWithDiscount", AttrText(AElement, "PriceWithDiscount"));
-    if (Amount < TCurrency{}) RaiseBadAttribute("AmountWithDiscount", AttrText(AElement, "AmountWithDiscount"));
-    if (VATAmount < TCurrency{}) RaiseBadAttribute("VATAmount", AttrText(AElement, "VATAmount"));
-    if (ExciseAmount < TCurrency{}) RaiseBadAttribute("ExciseAmount", AttrText(AElement, "ExciseAmount"));
-    if (Department < 0 || Department > 255) RaiseBadAttribute("Department", AttrText(AElement, "Department"));
-    if (MeasureOfQuantity < 0 || MeasureOfQuantity > 255)
-        RaiseBadAttribute("MeasureOfQuantity", AttrText(AElement, "MeasureOfQuantity"));
-    // An item without a known rate would go to the storage with no VAT rate.
-    const int32_t TaxID = S.FTaxValues.IDOfTax(VATRate);
-    if (TaxID == 0) RaiseBadAttribute("VATRate", VATRate);
-
-    // 4. Product code.
-    std::string ProductCode;
-    if (GoodCodeData) {
-        if (Format12)
-            ProductCode = BuildProductCode(GoodCodeData);
-        else if (!AttrText(GoodCodeData, "MarkingCode").empty())
-            ProductCode = AttrBase64(GoodCodeData, "MarkingCode");
-    }
-
-    // 5. Tax.
-    const int32_t Group = TTaxValues::TaxGroup(TaxID);
-    AState.Taxes[size_t(Group - 1)] += TTaxValues::AddsItemSum(TaxID) ? Amount : VATAmount;
-
-    // 6. The item.
-    D.RegisterItem(uint8_t(AState.OperationType), Quantity, Price, Amount, VATAmount, TTaxValues::TaxByte(Group),
-                   uint8_t(Department), uint8_t(Method), uint8_t(Subject), Utf8ToAnsi(Name));
-
-    if (Format12) {
-        // 7.
-        D.SetFNOperationRequisite(2108, int32_t(MeasureOfQuantity));
-        const std::string ITF14 = AttrText(GoodCodeData, "ITF14");
-        if (AState.IsCorrection) {
-            BindProductCode(D, GoodCodeData, ProductCode);
-        } else if (!ITF14.empty() && SameText(Industry.AttributeValue, "mode=horeca")) {
-            D.BindMarkingCode(AttrBase64(GoodCodeData, "ITF14"), true);
-            SendIndustryAttributes(D, Industry);
-        } else if (!MarkingCode.empty()) {
-            // Only a code checked in the current marking session and confirmed
-            // by the host can be bound: the storage takes no other. The code of
-            // the request still waiting for ConfirmKM is in the list but not yet
-            // accepted, so it goes out, like any other, as the item's product code.
-            const bool Unconfirmed = S.FRequestCounter == 1 && S.FCurrentKM == MarkingCode;
-            if (D.KMListResult().count(MarkingCode) != 0 && !Unconfirmed) {
-                D.BindMarkingCode(MarkingCode, false);
-                SendIndustryAttributes(D, Industry);
-            } else {
-                // The product code ends at the first group separator: what
-                // follows it is the next field of the code, not the serial.
-                const std::string Code = MarkingCode.substr(0, MarkingCode.find('\x1D'));
-                ItemRequisite(D, 1163, TDevice::SetTLV(1305, Code.substr(0, MarkingCodeInTag1163)));
-            }
-        } else if (!Blank(ProductCode)) {
-            BindProductCode(D, GoodCodeData, ProductCode);
+    D.SetFNOperationRequisite(2108, int32_t(AI.MeasureOfQuantity));
+    const std::string ITF14 = AttrText(AI.GoodCodeData, "ITF14");
+    if (AIsCorrection) {
+        BindProductCode(D, AI.GoodCodeData, AI.ProductCode);
+    } else if (!ITF14.empty() && SameText(AttrTrim(AI.IndustryAttribute, "AttributeValue"), "mode=horeca")) {
+        D.BindMarkingCode(AttrBase64(AI.GoodCodeData, "ITF14"), true);
+        SendItemIndustryAttributes(D, AI.IndustryAttribute);
+    } else if (!AI.MarkingCode.empty()) {
+        // Only a code checked in the current marking session and confirmed
+        // by the host can be bound: the storage takes no other. The code of
+        // the request still waiting for ConfirmKM is in the list but not yet
+        // accepted, so it goes out, like any other, as the item's product code.
+        const bool Unconfirmed = S.FRequestCounter == 1 && S.FCurrentKM == AI.MarkingCode;
+        if (D.KMListResult().count(AI.MarkingCode) != 0 && !Unconfirmed) {
+            D.BindMarkingCode(AI.MarkingCode, false);
+            SendItemIndustryAttributes(D, AI.IndustryAttribute);
+        } else {
+            // The product code ends at the first group separator: what
+            // follows it is the next field of the code, not the serial.
+            const std::string Code = AI.MarkingCode.substr(0, AI.MarkingCode.find('\x1D'));
+            SendItemRequisite(D, 1163, TDevice::SetTLV(1305, Code.substr(0, MarkingCodeInTag1163)));
         }
-    } else {
-        // 8.
-        if (!ProductCode.empty())
-            ItemRequisite(D, 1162, ProductCode);
-        else if (!Blank(MarkingCode))
-            ItemRequisite(D, 1162, MarkingCodeToProductCode(MarkingCode));
-        if (!MeasurementUnit.empty()) ItemRequisite(D, 1197, RequisiteText(1197, MeasurementUnit, true));
+    } else if (!Blank(AI.ProductCode)) {
+        BindProductCode(D, AI.GoodCodeData, AI.ProductCode);
     }
+}
 
-    // 9.
-    if (!CountryOfOrigin.empty()) ItemRequisite(D, 1230, RequisiteText(1230, CountryOfOrigin, false));
-    if (!CustomsDeclaration.empty()) ItemRequisite(D, 1231, RequisiteText(1231, CustomsDeclaration, true));
-    if (ExciseAmount != TCurrency{}) ItemRequisite(D, 1229, MoneyToBytes6(ExciseAmount.ToDouble()));
-    if (!AdditionalAttribute.empty()) ItemRequisite(D, 1191, RequisiteText(1191, AdditionalAttribute, true));
-
-    // 10.
-    // A value beyond 32 bits must not wrap into "no agent".
-    const int32_t Agent = CalculationAgent >= -1 && CalculationAgent <= 6 ? int32_t(CalculationAgent) : 7;
-    SendAgentData(AgentData, VendorData, false, Agent);
-
-    // 11.
-    if (Discount > TCurrency{})
-        D.PrintString(Utf8ToAnsi(FormatAmountLine("СКИДКА", Discount, 0)));
-    else if (Discount < TCurrency{})
-        D.PrintString(Utf8ToAnsi(FormatAmountLine("НАЦЕНКА", -Discount, 0)));
+void TDriver::SendItemCodesBefore12(const TFiscalItem& AI) {
+    TDevice& D = Device();
+    if (!AI.ProductCode.empty())
+        SendItemRequisite(D, 1162, AI.ProductCode);
+    else if (!Blank(AI.MarkingCode))
+        SendItemRequisite(D, 1162, MarkingCodeToProductCode(AI.MarkingCode));
+    if (!AI.MeasurementUnit.empty()) SendItemRequisite(D, 1197, RequisiteText(1197, AI.MeasurementUnit, true));
 }
 
 }  // namespace fr

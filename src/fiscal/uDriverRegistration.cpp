@@ -233,7 +233,7 @@ void TDriver::OperationFN(uint8_t AOperationType, pugi::xml_document& AIn) {
     // refused call leaves the device as it was.
     if (AOperationType < 1 || AOperationType > 3) RaiseBadInput();
     const TFiscalInput In = ReadFiscalInput(AIn, AOperationType != 3);
-    WithReportBracket(false, [&] {
+    WithReportBracket(true, [&] {
         TDeviceDriver& S = Session();
         TDevice& D = S.GetDevice();
         // Changing the registration needs a closed shift; a storage waiting for

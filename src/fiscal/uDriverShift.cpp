@@ -191,7 +191,7 @@ void TDriver::FillOutputParameters(pugi::xml_document& AOutputParameters, uint32
 }
 
 void TDriver::OpenShift(pugi::xml_document& AIn, pugi::xml_document& AOut) {
-    WithReportBracket(true, [&] {
+    WithReportBracket(false, [&] {
         TDevice& D = Device();
         uint8_t State = 0;
         int64_t Number = 0, Receipt = 0;
@@ -215,7 +215,7 @@ void TDriver::OpenShift(pugi::xml_document& AIn, pugi::xml_document& AOut) {
 void TDriver::CloseShift(pugi::xml_document& AIn, pugi::xml_document& AOut) {
     // Once the shift is closed, a failed restore of the print setting is
     // only logged: the report is made and must not be reported as failed.
-    WithReportBracket(true, [&] {
+    WithReportBracket(false, [&] {
         TDevice& D = Device();
         uint8_t State = 0;
         D.IsDayOpened(State);
@@ -252,7 +252,7 @@ bool TDriver::ShiftStateIs(bool AOpen) {
 }
 
 void TDriver::PrintXReport(pugi::xml_document& AIn) {
-    WithReportBracket(false, [&] {
+    WithReportBracket(true, [&] {
         PrepareDevice();
         ReadCashier(AIn);  // the INN is checked though the report does not carry it
         Device().XReport();
@@ -264,7 +264,7 @@ void TDriver::PrintXReport(pugi::xml_document& AIn) {
 void TDriver::ReportCurrentStatusOfSettlements(pugi::xml_document& AIn, pugi::xml_document& AOut) {
     // The report is a fiscal document: once stored, as with the shift
     // documents, a failed restore of the print setting is only logged.
-    WithReportBracket(true, [&] {
+    WithReportBracket(false, [&] {
         ReadCashier(AIn);
         PrepareDevice();
         TDevice& D = Device();
@@ -309,7 +309,7 @@ void TDriver::PrintCheckCopy(const std::string& ACheckNumber) {
     const int64_t Number = ParseInt(ACheckNumber).value_or(-1);
     if (Number > 0 || Number == -1)
         throw std::runtime_error("Печать по номеру документа не поддерживается устройством");
-    WithReportBracket(false, [&] {
+    WithReportBracket(true, [&] {
         PrepareDevice();
         Device().PrintDocCopy();
         Device().WaitForPrint();

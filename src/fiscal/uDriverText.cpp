@@ -9,7 +9,6 @@
 #include "base/uEquipmentErrors.h"
 #include "base/uStrings.h"
 #include "fiscal/uDriver.h"
-#include "log/uLog.h"
 
 namespace fr {
 
@@ -129,13 +128,13 @@ void TDriver::PrintGraphicTextElement(pugi::xml_node AElement) {
 
 void TDriver::PrintTextDocument(pugi::xml_document& AIn) {
     TDeviceDriver& S = Session();
-    try {
-        ConnectTCP();
+    WithTCP([&] {
+        TPrintSwitch Switch(*this);
         TDevice& D = Device();
         D.UnlockDataOutputMode();
         D.PrintPrevDoc();
         // A text document is printed whatever the receipt print setting says.
-        D.SetFieldAsByte(17, 1, 7, 0);
+        Switch.Set(PrintSwitchOn);
         const pugi::xml_node Document = AIn.child("Document");
         const pugi::xml_node Positions = Document.child("Positions");
         if (!Document || !Positions) RaiseEquError(1004);
@@ -158,22 +157,8 @@ void TDriver::PrintTextDocument(pugi::xml_document& AIn) {
         }
         D.WaitForPrint();
         CutReceipt(NoCut, false, D.FeedCount());
-    } catch (...) {
-        try {
-            S.GetDevice().SetFieldAsByte(17, 1, 7, S.FInitPrintSetting);
-        } catch (const std::exception& E) {
-            WriteLog("TDriver", std::string("Настройка печати не восстановлена: ") + E.what(), llError);
-        }
-        DisconnectTCP();
-        throw;
-    }
-    try {
-        S.GetDevice().SetFieldAsByte(17, 1, 7, S.FInitPrintSetting);
-    } catch (...) {
-        DisconnectTCP();
-        throw;
-    }
-    DisconnectTCP();
+        Switch.Restore();
+    });
 }
 
 }  // namespace fr

@@ -1,5 +1,6 @@
 #include "fiscal/uReceiptValues.h"
 
+#include <ctime>
 #include <map>
 
 #include "base/uCommonUtils.h"
@@ -76,7 +77,6 @@ double AttrQuantity(pugi::xml_node ANode, const char* AName, double ADefault) {
 
 // ---- Base64 ---------------------------------------------------------------------
 
-
 std::string AttrBase64(pugi::xml_node ANode, const char* AName) {
     const std::string Text = AttrText(ANode, AName);
     const std::optional<std::string> V = DecodeBase64(Text);
@@ -87,7 +87,8 @@ std::string AttrBase64(pugi::xml_node ANode, const char* AName) {
 // ---- VAT rates ------------------------------------------------------------------
 
 TTaxValues::TTaxValues()
-    : FValues{"20", "18", "10", "0", "none", "20/120", "18/118", "10/110", "5", "7", "5/105", "7/107"} {}
+    : FValues{"20", "18", "10", "0", "none", "20/120", "18/118", "10/110", "5", "7", "5/105", "7/107", "22", "22/122"} {
+}
 
 int32_t TTaxValues::IDOfTax(std::string_view ATaxValue) const {
     for (size_t I = 0; I < FValues.size(); ++I)
@@ -96,14 +97,30 @@ int32_t TTaxValues::IDOfTax(std::string_view ATaxValue) const {
 }
 
 int32_t TTaxValues::TaxGroup(int32_t AID) {
-    static const int32_t Groups[] = {0, 1, 1, 2, 3, 4, 5, 5, 6, 7, 8, 9, 10};
-    return AID >= 0 && AID <= 12 ? Groups[AID] : 0;
+    static const int32_t Groups[] = {0, 1, 1, 2, 3, 4, 5, 5, 6, 7, 8, 9, 10, 11, 12};
+    return AID >= 0 && AID <= 14 ? Groups[AID] : 0;
 }
 
 uint8_t TTaxValues::TaxByte(int32_t AGroup) {
     if (AGroup >= 1 && AGroup <= 6) return uint8_t(1u << (AGroup - 1));
-    if (AGroup >= 7 && AGroup <= 10) return uint8_t(0x80 | (1u << (AGroup - 7)));
+    // Groups 11 and 12 (VAT 22% and 22/122) go on as 7 to 10 do: 90h, A0h.
+    if (AGroup >= 7 && AGroup <= 12) return uint8_t(0x80 | (1u << (AGroup - 7)));
     return 0;
+}
+
+int64_t CorrectionDate(const std::string& AText) {
+    const std::string T = Trim(AText);
+    int64_t Seconds = 0;
+    if (T.empty()) {
+        const int64_t Now = LocalNow();
+        Seconds = Now - ((Now % 86400) + 86400) % 86400;
+    } else {
+        Seconds = ISODateToUnix(T.size() == 10 ? T + "T00:00:00" : T);
+    }
+    int64_t Day = Seconds / 86400;
+    if (Seconds % 86400 < 0) --Day;
+    if (Day < 0 || Day * 86400 > int64_t(0xFFFFFFFF)) RaiseBadAttribute("Date", AText);
+    return Day * 86400;
 }
 
 // ---- texts --------------------------------------------------------------------

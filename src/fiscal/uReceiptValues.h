@@ -34,6 +34,11 @@ double AttrQuantity(pugi::xml_node ANode, const char* AName, double ADefault);
 // атрибута <AName>: «<AValue>»".
 [[noreturn]] void RaiseBadAttribute(std::string_view AName, std::string_view AValue);
 
+// The date of an ISO 8601 date ("2026-12-01") or date-time as seconds since
+// 1970 at its midnight; a blank text is today. A date the 4 bytes of the
+// storage cannot hold raises the 1004 of RaiseBadAttribute naming Date.
+int64_t CorrectionDate(const std::string& AText);
+
 // ---- Base64 ---------------------------------------------------------------------
 
 // The decoded bytes of attribute AName; a value that does not decode raises
@@ -48,9 +53,10 @@ public:
     TTaxValues();
     // Position of ATaxValue (compared ignoring case), 0 when it is not there.
     int32_t IDOfTax(std::string_view ATaxValue) const;
-    // Tax group 1..10 of a position (0 for 0).
+    // Tax group 1..12 of a position (0 for 0).
     static int32_t TaxGroup(int32_t AID);
-    // Tax byte of an item: groups 1..6 one bit each, 7..10 81h, 82h, 84h, 88h.
+    // Tax byte of an item: groups 1..6 one bit each, 7..12 81h, 82h, 84h,
+    // 88h, 90h, A0h.
     static uint8_t TaxByte(int32_t AGroup);
     // Rates "0" and "none" add the item sum to their tax sum, the others the
     // item's tax amount.

@@ -76,6 +76,48 @@ TEST_P(OpsOnEmulator, CloseWithEmptyTextAndBadRounding) {
     EXPECT_FALSE(Sign.empty());
 }
 
+// VAT 22% and 22/122 are tax groups 11 and 12: tax bytes 90h and A0h, and
+// their tax sums follow the tenth in the close and correction commands, only
+// when one of them is not zero. The storage keeps the rates as 1199 = 11, 12.
+TEST_P(OpsOnEmulator, NewRatesAreGroupsElevenAndTwelve) {
+    OpenShift();
+    Device->OpenReceipt(0);
+    Device->RegisterItem(1, 1, Money("122"), Money("122"), Money("22"), 0x90, 1, 4, 1, "A");
+    Device->RegisterItem(1, 1, Money("61"), Money("61"), Money("11"), 0xA0, 1, 4, 1, "B");
+    TTaxSums Taxes{};
+    Taxes[10] = Money("22");
+    Taxes[11] = Money("11");
+    std::string Sign;
+    int64_t When = 0;
+    Device->CloseCheckEx(Payments("183"), {}, Taxes, 1, {}, Sign, When);
+    std::vector<std::string> S = Sent();
+    ASSERT_EQ(S.size(), 5u);  // and the clock read after the close
+    EXPECT_EQ(S[1], Cmd(0xFF46, Hex("01 40420F000000 A82F000000 A82F000000 9808000000 90010401") + "A"));
+    EXPECT_EQ(S[2], Cmd(0xFF46, Hex("01 40420F000000 D417000000 D417000000 4C04000000 A0010401") + "B"));
+    EXPECT_EQ(S[3], Cmd(0xFF45, Hex("7C47000000") + std::string(15 * 5 + 1 + 6 * 5, '\0') + Bytes({1}) +
+                                    std::string(64 + 4 * 5, '\0') + Hex("9808000000 4C04000000")));
+    const std::string Stored = Emu.Device().Documents().back().TLV;
+    EXPECT_NE(Stored.find(Hex("AF04 0100 0B")), std::string::npos);  // 1199 = 11
+    EXPECT_NE(Stored.find(Hex("AF04 0100 0C")), std::string::npos);  // 1199 = 12
+    std::string Tape;
+    for (const std::string& L : Emu.Device().Tape().Lines()) Tape += L + "\n";
+    for (const char* Line : {"НДС 22%", "НДС 22/122", "СУММА НДС 22%", "СУММА НДС 22/122"})
+        EXPECT_NE(Tape.find(Line), std::string::npos) << Line << "\n" << Tape;
+
+    // A correction of the older form with only a 22/122 sum.
+    Forget();
+    Taxes = {};
+    Taxes[11] = Money("11");
+    int64_t DocNumber = 0;
+    Device->ProcessCorrectionCheck(Sign, DocNumber, 0, 1, 1, Money("61"), Money("61"), {}, {}, {}, {}, Taxes, {}, {},
+                                   *EncodeDeviceDateTime(2024, 3, 5, 0, 0, 0), {}, {});
+    S = Sent();
+    ASSERT_EQ(S.size(), 3u);
+    EXPECT_EQ(S[2], Cmd(0xFF4A, Hex("0001 D417000000 D417000000") + std::string(4 * 5 + 6 * 5, '\0') + Bytes({1}) +
+                                    std::string(4 * 5, '\0') + Hex("0000000000 4C04000000")));
+    EXPECT_EQ(Emu.Device().Documents().back().Type, 31);
+}
+
 TEST_P(OpsOnEmulator, CancelOnlyWhatIsOpen) {
     OpenShift();
     Device->CancelReceipt();
@@ -114,9 +156,10 @@ TEST_P(OpsOnEmulator, CorrectionGoesOnAfterAFailedBegin) {
     const int64_t BaseDate = *EncodeDeviceDateTime(2024, 3, 5, 14, 30, 0);
     std::string Sign;
     int64_t DocNumber = 0;
-    Device->ProcessCorrectionCheck(Sign, DocNumber, 0, 1, 1, Money("100"), Money("100"), {}, {}, {}, {}, Money("16.67"),
-                                   {}, {}, {}, {}, {}, {}, {}, {}, {}, Base, Number, BaseDate, Utf8ToAnsi("Иванов"),
-                                   "771234567890");
+    TTaxSums Taxes{};
+    Taxes[0] = Money("16.67");
+    Device->ProcessCorrectionCheck(Sign, DocNumber, 0, 1, 1, Money("100"), Money("100"), {}, {}, {}, {}, Taxes, Base,
+                                   Number, BaseDate, Utf8ToAnsi("Иванов"), "771234567890");
     const std::vector<std::string> S = Sent();
     ASSERT_EQ(S.size(), 7u);
     EXPECT_EQ(S[0], Cmd(0xFF35));
@@ -138,8 +181,8 @@ TEST_P(OpsOnEmulator, CorrectionGoesOnAfterAFailedBegin) {
     Forget();
     Device->WaitForPrint();
     Forget();
-    Device->ProcessCorrectionCheck(Sign, DocNumber, 0, 1, 1, Money("1"), Money("1"), {}, {}, {}, {}, {}, {}, {}, {}, {},
-                                   {}, {}, {}, {}, {}, {}, {}, BaseDate, {}, {});
+    Device->ProcessCorrectionCheck(Sign, DocNumber, 0, 1, 1, Money("1"), Money("1"), {}, {}, {}, {}, {}, {}, {},
+                                   BaseDate, {}, {});
     const std::vector<std::string> T = Sent();
     ASSERT_EQ(T.size(), 3u);
     EXPECT_EQ(T[1], Cmd(0xFF0C, Hex("9A04 0400 8060E665")));

@@ -229,5 +229,30 @@ TEST(TLVDocument, ReceiptBecomesCheckPackage) {
     EXPECT_FALSE(P.attribute("Total"));  // 1020 is not part of the package
 }
 
+// Every rate number of tag 1199 reads back as the receipt package spells the
+// rate; a number without a rate gives no VATRate.
+TEST(TLVDocument, VATRateReadsBackAsThePackageSpellsIt) {
+    const std::pair<int, const char*> Cases[] = {
+        {1, "20"}, {2, "10"},    {3, "20/120"}, {4, "10/110"}, {5, "0"},       {6, "none"},  {7, "5"},
+        {8, "7"},  {9, "5/105"}, {10, "7/107"}, {11, "22"},    {12, "22/122"}, {0, nullptr}, {13, nullptr},
+    };
+    TDocElementList L;
+    for (const auto& [Value, Rate] : Cases)
+        AddDocumentRecord(TDevice::SetTLV(1059, TDevice::SetTLV(1199, Bytes({uint8_t(Value)}))), L);
+    pugi::xml_document Doc;
+    NewXmlDocument(Doc);
+    BuildCheckPackage(L, 3, Doc);
+    pugi::xml_node Item = Doc.child("CheckPackage").child("Positions").first_child();
+    for (const auto& [Value, Rate] : Cases) {
+        SCOPED_TRACE(Value);
+        ASSERT_TRUE(Item);
+        if (Rate)
+            EXPECT_STREQ(Item.attribute("VATRate").value(), Rate);
+        else
+            EXPECT_FALSE(Item.attribute("VATRate"));
+        Item = Item.next_sibling();
+    }
+}
+
 }  // namespace
 }  // namespace fr

@@ -94,15 +94,10 @@ TEST_P(Cash, RefusedAmountsSendNothing) {
         std::string Text;  // empty: only the code is checked
     };
     const TCase Cases[] = {
-        {V::Double(0), Bad + "0»"},
-        {V::Double(0.004), Bad + "0.004»"},  // rounds to no kopeck at all
-        {V::Empty(), Bad + "0»"},
-        {V::String("сто"), Bad + "сто»"},
-        {V::String(""), Bad + "»"},
-        {V::Double(std::nan("")), ""},
+        {V::Double(0.004), Bad + "0.004»"},  // not zero, but rounds to no kopeck at all
+        {V::String("сто"), Bad + "сто»"},          {V::String(""), Bad + "»"}, {V::Double(std::nan("")), ""},
         {V::Double(2e10), Bad + "20000000000»"},  // beyond the 5 bytes of kopecks
-        {V::Double(-2e10), Bad + "-20000000000»"},
-        {V::Double(1e300), ""},
+        {V::Double(-2e10), Bad + "-20000000000»"}, {V::Double(1e300), ""},
     };
     for (const TCase& C : Cases) {
         SCOPED_TRACE(C.Text);
@@ -111,6 +106,26 @@ TEST_P(Cash, RefusedAmountsSendNothing) {
         ExpectLastError(1004, C.Text);
         EXPECT_TRUE(Commands().empty());
     }
+}
+
+// An amount of 0 (an opening float of nothing) makes no cash document: no
+// cash command, the print wait and the cut as after one, and the counters
+// show no document.
+TEST_P(Cash, ZeroMakesNoDocument) {
+    Start();
+    OpenShift();
+    for (const V& Amount : {V::Double(0), V::Double(-0.0), V::String("0.00"), V::Empty()}) {
+        Emu->Device().ClearCommands();
+        Emu->Device().ClearTape();
+        ASSERT_TRUE(Call("CashInOutcome", {V::String(ID), V::String(kCashier), Amount}).Result.Bool)
+            << LastError().second;
+        EXPECT_EQ(CountSent(Cmd("50")) + CountSent(Cmd("51")) + CountSent(Cmd("1B")), 0u);
+        EXPECT_TRUE(
+            InOrder(Commands(), {Cmd("1E", "1101000700"), Cmd("10"), Cmd("25", "01"), Cmd("1E", "1101000700")}));
+        EXPECT_TRUE(Emu->Device().Tape().Lines().empty());
+    }
+    EXPECT_EQ(Emu->Device().OperationRegister(153) + Emu->Device().OperationRegister(154), 0u);
+    EXPECT_EQ(Emu->Device().CashRegister(241), 0u);
 }
 
 // ---- correction receipts -----------------------------------------------------------
@@ -463,6 +478,52 @@ TEST_P(MarkingFlow, OnlyConfirmedCodesAreBound) {
     EXPECT_EQ(Emu->Device().MarkingCodeState(kCodeA), fr::TEmuMarkState::None) << "sold";
 }
 
+// A new request before ConfirmKM supersedes the one waiting: the storage is
+// told that code is rejected before the new one is checked, and a receipt
+// with both codes binds only the confirmed one; the superseded code goes out
+// as the item's product code.
+TEST_P(MarkingFlow, NewRequestSupersedesAnUnconfirmedOne) {
+    StartWith(fr::efFFD12);
+    OpenShift();
+    Request(RequestDoc("g-1", kA64));
+    Emu->Device().ClearCommands();
+    EXPECT_EQ(Request(RequestDoc("g-2", kB64)), std::make_pair(std::string("true"), std::string("true")));
+    EXPECT_TRUE(InOrder(Commands(), {Cmd("FF69", "00"), Cmd("FF61", "01001800" + kBHex)}));
+    EXPECT_EQ(Emu->Device().MarkingCodeState(kCodeA), fr::TEmuMarkState::None);
+    EXPECT_EQ(Result(), "GUID=g-2 Result=true ResultCode=15 StatusInfo=1 HandleCode=0 status=0");
+    EXPECT_FALSE(Confirm("g-1", 0));
+    ExpectLastError(1004, kBad + "Нет неподтвержденного запроса кода маркировки с идентификатором: «g-1»");
+    ASSERT_TRUE(Confirm("g-2", 0)) << LastError().second;
+
+    Emu->Device().ClearCommands();
+    ASSERT_TRUE(Check(Package("CashierName=\"К\" OperationType=\"1\">",
+                              Item("А", "1", "100", "100", "20", "16.67", "MarkingCode=\"" + kA64 + "\"") +
+                                  Item("Б", "1", "100", "100", "20", "16.67", "MarkingCode=\"" + kB64 + "\""),
+                              "Cash=\"200\""))
+                    .Result.Bool)
+        << LastError().second;
+    EXPECT_TRUE(InOrder(Commands(), {Cmd("FF4D", "8B041C0019051800" + kAHex), Cmd("FF67", "18" + kBHex)}));
+    EXPECT_EQ(CountSent(Cmd("FF67")), 1u);
+    EXPECT_EQ(StoredReceipts(), 1u);
+}
+
+// The shift is checked first: with the shift closed a new request is refused
+// with 3005 before the storage hears of it, and the request waiting stays
+// the one to confirm.
+TEST_P(MarkingFlow, ClosedShiftKeepsTheUnconfirmedRequest) {
+    StartWith(fr::efFFD12);
+    OpenShift();
+    Request(RequestDoc("g-1", kA64));
+    ASSERT_TRUE(Call("CloseShift", {V::String(ID), V::String(kCashier), V::Empty()}).Result.Bool) << LastError().second;
+    Emu->Device().ClearCommands();
+    EXPECT_FALSE(Call("RequestKM", {V::String(ID), V::String(RequestDoc("g-2", kB64)), V::Empty()}).Result.Bool);
+    ExpectLastError(3005, "Смена закрыта");
+    EXPECT_EQ(CountSent(Cmd("FF69")) + CountSent(Cmd("FF61")), 0u);
+    EXPECT_EQ(Emu->Device().MarkingCodeState(kCodeA), fr::TEmuMarkState::Pending);
+    ASSERT_TRUE(Confirm("g-1", 1)) << LastError().second;
+    EXPECT_TRUE(InOrder(Commands(), {Cmd("FF69", "00")}));
+}
+
 TEST_P(MarkingFlow, RefusedRequestsAndConfirmations) {
     StartWith(fr::efFFD12);
     // A closed shift is refused before the storage is asked.
@@ -497,8 +558,6 @@ TEST_P(MarkingFlow, RefusedRequestsAndConfirmations) {
 
     Request(RequestDoc("g-1", kA64));
     Emu->Device().ClearCommands();
-    EXPECT_FALSE(Call("RequestKM", {V::String(ID), V::String(RequestDoc("g-2", kB64)), V::Empty()}).Result.Bool);
-    ExpectLastError(1004, kBad + "Код маркировки предыдущего запроса не подтвержден, запрос: «g-1»");
     EXPECT_FALSE(Confirm("g-2", 0));
     ExpectLastError(1004, kBad + "Нет неподтвержденного запроса кода маркировки с идентификатором: «g-2»");
     EXPECT_FALSE(Confirm("g-1", 2));

@@ -4,9 +4,9 @@
 // with GetDocumentInformation and compared with what the package sent.
 //
 // The host's read-back document carries the header, the payments and the
-// items' name, price, quantity, sum, tax, subject, method and marking code.
-// Everything else the package sent (the total, the tax sums, each item's
-// rate, agent and supplier data, customer data, the other requisites) is
+// items' name, price, quantity, sum, VAT rate and tax, subject, method and
+// marking code. Everything else the package sent (the total, the tax sums,
+// the stored rate numbers, agent and supplier data, customer data, the other requisites) is
 // compared in the records the device stored, decoded with the library's own
 // tag table: every "path=value" listed must be there.
 #include <algorithm>
@@ -98,11 +98,13 @@ std::string Back(const std::string& AParameters, const std::string& APositions, 
            "/></CheckPackage>";
 }
 
+// An item as it reads back; its rate as the receipt package spells it.
 std::string BackItem(const std::string& AName, const std::string& AQuantity, const std::string& APrice,
-                     const std::string& AAmount, const std::string& AVATAmount, const std::string& AExtra = "") {
+                     const std::string& AAmount, const std::string& AVATRate, const std::string& AVATAmount,
+                     const std::string& AExtra = "") {
     return "<FiscalString " + (AName.empty() ? "" : "Name=\"" + AName + "\" ") + "Quantity=\"" + AQuantity +
-           "\" PriceWithDiscount=\"" + APrice + "\" AmountWithDiscount=\"" + AAmount + "\" " +
-           (AVATAmount.empty() ? "" : "VATAmount=\"" + AVATAmount + "\" ") + AExtra + "/>";
+           "\" PriceWithDiscount=\"" + APrice + "\" AmountWithDiscount=\"" + AAmount + "\" VATRate=\"" + AVATRate +
+           "\" " + (AVATAmount.empty() ? "" : "VATAmount=\"" + AVATAmount + "\" ") + AExtra + "/>";
 }
 
 const std::string kMethod4 = "CalculationSubject=\"1\" PaymentMethod=\"4\"";
@@ -129,8 +131,8 @@ const std::vector<TRoundTrip>& Cases() {
                      Item("Сыр", "1.5", "240,50", "360.75", "20", "60.12", "MeasureOfQuantity=\"11\""),
                  "Cash=\"200\" ElectronicPayment=\"260.75\""),
          Back(kCashierAttrs + "OperationType=\"1\" TaxationSystem=\"0\"",
-              BackItem("Хлеб", "2", "50", "100", "9.09", kMethod4) +
-                  BackItem("Сыр", "1.5", "240.5", "360.75", "60.12", kMethod4),
+              BackItem("Хлеб", "2", "50", "100", "10", "9.09", kMethod4) +
+                  BackItem("Сыр", "1.5", "240.5", "360.75", "20", "60.12", kMethod4),
               "Cash=\"200\" ElectronicPayment=\"260.75\" PrePayment=\"0\" PostPayment=\"0\" Barter=\"0\""),
          {"1020=460.75",
           "1102=60.12",
@@ -172,9 +174,10 @@ const std::vector<TRoundTrip>& Cases() {
                  Item("А", "1", "100", "100", "0", "0") + Item("Б", "3", "16.67", "50", "NONE", "0"),
                  "ElectronicPayment=\"150\""),
          Back("CashierName=\"Петрова\" OperationType=\"2\" TaxationSystem=\"2\"",
-              BackItem("А", "1", "100", "100", "", kMethod4) + BackItem("Б", "3", "16.67", "50", "", kMethod4),
+              BackItem("А", "1", "100", "100", "0", "", kMethod4) +
+                  BackItem("Б", "3", "16.67", "50", "none", "", kMethod4),
               "Cash=\"0\" ElectronicPayment=\"150\" PrePayment=\"0\" PostPayment=\"0\" Barter=\"0\""),
-         {"1055=4", "1020=150", "1104=100", "1105=50", "1059[1]/1199=4", "1059[2]/1199=8", "1008=+79001112233"},
+         {"1055=4", "1020=150", "1104=100", "1105=50", "1059[1]/1199=5", "1059[2]/1199=6", "1008=+79001112233"},
          {"1059[1]/1200", "1059[2]/1200", "1203"}},
         {"PurchaseSplitRatesOtherPaymentsFormat12",
          fr::efFFD12,
@@ -186,14 +189,30 @@ const std::vector<TRoundTrip>& Cases() {
                  "PrePayment=\"100\" PostPayment=\"100\" Barter=\"54\" Payment6=\"80\" Payment7=\"80\" "
                  "Payment8=\"80\" Payment9=\"80\" Payment10=\"80\""),
          Back(kCashierAttrs + "OperationType=\"3\" TaxationSystem=\"5\"",
-              BackItem("А", "1", "120", "120", "20", kMethod4) + BackItem("Б", "1", "110", "110", "10", kMethod4) +
-                  BackItem("В", "1", "105", "105", "5", kMethod4) + BackItem("Г", "1", "107", "107", "7", kMethod4) +
-                  BackItem("Д", "1", "107", "107", "7", kMethod4) + BackItem("Е", "1", "105", "105", "5", kMethod4),
+              BackItem("А", "1", "120", "120", "20/120", "20", kMethod4) +
+                  BackItem("Б", "1", "110", "110", "10/110", "10", kMethod4) +
+                  BackItem("В", "1", "105", "105", "5", "5", kMethod4) +
+                  BackItem("Г", "1", "107", "107", "7/107", "7", kMethod4) +
+                  BackItem("Д", "1", "107", "107", "7", "7", kMethod4) +
+                  BackItem("Е", "1", "105", "105", "5/105", "5", kMethod4),
               // Payment6 to Payment10 are electronic payments of the storage.
               "Cash=\"0\" ElectronicPayment=\"400\" PrePayment=\"100\" PostPayment=\"100\" Barter=\"54\""),
-         {"1055=32", "1020=654", "1106=20", "1107=10", "1059[1]/1199=16", "1059[2]/1199=32", "1059[3]/1199=129",
-          "1059[4]/1199=136", "1059[5]/1199=130", "1059[6]/1199=132"},
+         {"1055=32", "1020=654", "1106=20", "1107=10", "1059[1]/1199=3", "1059[2]/1199=4", "1059[3]/1199=7",
+          "1059[4]/1199=10", "1059[5]/1199=8", "1059[6]/1199=9"},
          {}},
+        {"SaleAtTheRatesOf2026Format12",
+         fr::efFFD12,
+         TKind::Receipt,
+         Package(kCashierAttrs + "OperationType=\"1\" TaxationSystem=\"0\">",
+                 Item("А", "1", "122", "122", "22", "22") + Item("Б", "2", "30.50", "61", "22/122", "11"),
+                 "Cash=\"183\""),
+         Back(kCashierAttrs + "OperationType=\"1\" TaxationSystem=\"0\"",
+              BackItem("А", "1", "122", "122", "22", "22", kMethod4) +
+                  BackItem("Б", "2", "30.5", "61", "22/122", "11", kMethod4),
+              "Cash=\"183\" ElectronicPayment=\"0\" PrePayment=\"0\" PostPayment=\"0\" Barter=\"0\""),
+         // The storage has no tax-sum tag of its own for the new rates.
+         {"1020=183", "1059[1]/1199=11", "1059[1]/1200=22", "1059[2]/1199=12", "1059[2]/1200=11"},
+         {"1102", "1103", "1106", "1107"}},
         {"PurchaseReturnAgentAndMarkingFormat12",
          fr::efFFD12,
          TKind::Receipt,
@@ -209,17 +228,17 @@ const std::vector<TRoundTrip>& Cases() {
                      Item("В", "2", "5", "10", "20", "1.67", "", "<GoodCodeData EAN13=\"NDYwNzAwNDY1MDY0Mg==\"/>"),
                  "Cash=\"250\""),
          Back(kCashierAttrs + "OperationType=\"4\" TaxationSystem=\"1\"",
-              BackItem("А", "1", "120", "120", "20", kMethod4) +
+              BackItem("А", "1", "120", "120", "20", "20", kMethod4) +
                   // An unchecked code goes out as a product code: up to its group separator.
-                  BackItem("Б", "1", "120", "120", "20",
+                  BackItem("Б", "1", "120", "120", "20/120", "20",
                            kMethod4 + " MarkingCode=\"MDEwNDYwMDQzOTkzMTI1NjIxSmdYSjUuVA==\"") +
-                  BackItem("В", "2", "5", "10", "1.67", kMethod4),
+                  BackItem("В", "2", "5", "10", "20", "1.67", kMethod4),
               "Cash=\"250\" ElectronicPayment=\"0\" PrePayment=\"0\" PostPayment=\"0\" Barter=\"0\""),
          {"1020=250", "1102=21.67", "1106=20", "1059[1]/1199=1", "1059[1]/1222=4", "1059[1]/1223/1044=Оплата",
           "1059[1]/1223/1073=+79001234567", "1059[1]/1223/1073=+79007654321", "1059[1]/1223/1074=+74950000001",
           "1059[1]/1223/1075=+74950000002", "1059[1]/1223/1026=ООО Оператор", "1059[1]/1223/1005=Москва, ул. 1",
           "1059[1]/1223/1016=7707083893  ", "1059[1]/1226=7701234567  ", "1059[1]/1224/1171=+74951112233",
-          "1059[1]/1224/1225=ООО Поставщик", "1059[2]/1199=16", "1059[2]/1163/1305=010460043993125621JgXJ5.T",
+          "1059[1]/1224/1225=ООО Поставщик", "1059[2]/1199=3", "1059[2]/1163/1305=010460043993125621JgXJ5.T",
           "1059[3]/1163/1302=4607004650642"},
          // Format 1.2 sends agent data only with the items.
          {"1044", "1073", "1057"}},
@@ -237,7 +256,7 @@ const std::vector<TRoundTrip>& Cases() {
                  // The storage keeps the cash of the receipt: the change given back is not part of it.
                  "Cash=\"150\""),
          Back(kCashierAttrs + "OperationType=\"1\" TaxationSystem=\"3\"",
-              BackItem("Товар", "1", "100", "100", "16.67", kMethod4),
+              BackItem("Товар", "1", "100", "100", "20", "16.67", kMethod4),
               "Cash=\"100\" ElectronicPayment=\"0\" PrePayment=\"0\" PostPayment=\"0\" Barter=\"0\""),
          {"1055=8", "1057=2", "1044=Приём", "1073=+79001234567", "1171=+74951112233", "1227=Петров П.П.",
           "1228=500100732259", "1059[1]/1222=16", "1059[1]/1162=#58 59 5A 31 32 33", "1059[1]/1197=шт",
@@ -255,11 +274,11 @@ const std::vector<TRoundTrip>& Cases() {
                      "CalculationSubject=\"10\"/>",
                  "Cash=\"100\" ElectronicPayment=\"50\""),
          Back(kCashierAttrs + "OperationType=\"1\" TaxationSystem=\"1\"",
-              BackItem("Товар", "1", "100", "100", "9.09", kMethod4) +
-                  BackItem("", "1", "50", "50", "4.55", "CalculationSubject=\"10\" PaymentMethod=\"3\""),
+              BackItem("Товар", "1", "100", "100", "10", "9.09", kMethod4) +
+                  BackItem("", "1", "50", "50", "10/110", "4.55", "CalculationSubject=\"10\" PaymentMethod=\"3\""),
               "Cash=\"100\" ElectronicPayment=\"50\" PrePayment=\"0\" PostPayment=\"0\" Barter=\"0\""),
          {"1055=2", "1020=150", "1103=9.09", "1107=4.55", "1059[1]/1162=#44 4D 04 2F 1F 96 81 78 41 42 43 44 45 46 47",
-          "1059[2]/1199=32"},
+          "1059[2]/1199=4"},
          {"1059[2]/1030"}},
         {"MarkedSaleFormat12",
          fr::efFFD12,
@@ -273,8 +292,8 @@ const std::vector<TRoundTrip>& Cases() {
                           "<IndustryAttribute IdentifierFOIV=\"030\" AttributeValue=\"mode=horeca\"/>"),
                  "Cash=\"140\""),
          Back(kCashierAttrs + "OperationType=\"1\" TaxationSystem=\"0\"",
-              BackItem("Молоко", "1", "80", "80", "7.27", kMethod4 + " MarkingCode=\"" + kShortCode + "\"") +
-                  BackItem("Вода", "1", "60", "60", "10", kMethod4),
+              BackItem("Молоко", "1", "80", "80", "10", "7.27", kMethod4 + " MarkingCode=\"" + kShortCode + "\"") +
+                  BackItem("Вода", "1", "60", "60", "20", "10", kMethod4),
               "Cash=\"140\" ElectronicPayment=\"0\" PrePayment=\"0\" PostPayment=\"0\" Barter=\"0\""),
          {"1059[1]/1163/1305=0104600439931256215Kfcm3", "1059[1]/1262=030", "1059[1]/1263=26.03.2022",
           "1059[1]/1264=477", "1059[1]/1265=mode=test", "1059[2]/1163/1303=14600439931256", "1059[2]/1262=030",
@@ -292,7 +311,7 @@ const std::vector<TRoundTrip>& Cases() {
              "</Positions><Payments ElectronicPayment=\"100\"/></CheckCorrectionPackage>",
          // The correction package names the taxation system in the plural.
          Back(kCashierAttrs + "OperationType=\"2\" TaxationSystem=\"2\"",
-              BackItem("Хлеб", "2", "50", "100", "9.09", kMethod4),
+              BackItem("Хлеб", "2", "50", "100", "10", "9.09", kMethod4),
               "Cash=\"0\" ElectronicPayment=\"100\" PrePayment=\"0\" PostPayment=\"0\" Barter=\"0\""),
          {"1055=4", "1173=1", "1178=1795996800", "1179=7/П", "1020=100", "1103=9.09"},
          {}},
@@ -305,7 +324,7 @@ const std::vector<TRoundTrip>& Cases() {
              Item("Сыр", "1", "240.50", "240.50", "20", "40.08") +
              "</Positions><Payments Cash=\"240.50\"/></CheckCorrectionPackage>",
          Back(kCashierAttrs + "OperationType=\"4\" TaxationSystem=\"0\"",
-              BackItem("Сыр", "1", "240.5", "240.5", "40.08", kMethod4),
+              BackItem("Сыр", "1", "240.5", "240.5", "20", "40.08", kMethod4),
               "Cash=\"240.5\" ElectronicPayment=\"0\" PrePayment=\"0\" PostPayment=\"0\" Barter=\"0\""),
          {"1173=0", "1020=240.5", "1102=40.08"},
          {"1178", "1179"}},

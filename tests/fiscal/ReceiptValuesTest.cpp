@@ -69,9 +69,9 @@ TEST(ReceiptValues, PhonesAndTaxRates) {
     const struct {
         const char* Rate;
         uint8_t Byte;
-    } Rates[] = {{"20", 0x01},     {"18", 0x01},     {"10", 0x02},     {"0", 0x04}, {"NONE", 0x08},
-                 {"20/120", 0x10}, {"18/118", 0x10}, {"10/110", 0x20}, {"5", 0x81}, {"7", 0x82},
-                 {"5/105", 0x84},  {"7/107", 0x88},  {"21", 0x00}};
+    } Rates[] = {{"20", 0x01},     {"18", 0x01},     {"10", 0x02},     {"0", 0x04},      {"NONE", 0x08},
+                 {"20/120", 0x10}, {"18/118", 0x10}, {"10/110", 0x20}, {"5", 0x81},      {"7", 0x82},
+                 {"5/105", 0x84},  {"7/107", 0x88},  {"22", 0x90},     {"22/122", 0xA0}, {"21", 0x00}};
     for (const auto& R : Rates)
         EXPECT_EQ(TTaxValues::TaxByte(TTaxValues::TaxGroup(T.IDOfTax(R.Rate))), R.Byte) << R.Rate;
 }
