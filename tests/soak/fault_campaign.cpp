@@ -342,9 +342,7 @@ void TCampaign::EndFaults() {
     FCutDone = FCut && FCut->Done();
     FCut.reset();
     FOpFrames = FEmu->CommandFrameCount() - FFrame0;
-    fr::TEmuDevice& D = FEmu->Device();
-    auto L = D.Lock();
-    D.LinkFaults().Scheduled.clear();
+    FEmu->ClearFaultsAtCommand();
 }
 
 void TCampaign::Start() {
