@@ -563,7 +563,7 @@ TEST(DrvTest, RegistersFromFileAndPrintsDocuments) {
     C.Fiscalised = false;
     TEmulator Emu(C);
     const uint16_t Port = Emu.StartTCP();
-    const std::filesystem::path Examples = std::filesystem::path(__FILE__).parent_path() / "../../tools/examples";
+    const std::filesystem::path Examples = std::filesystem::path(FR_SOURCE_DIR) / "tools/examples";
     const auto [Out, Status] =
         RunProgram(std::string(FR_BINARY_DIR) + "/tools/drvtest --lib '" + FR_LIBRARY_PATH +
                    "' call SetParameter s:НомерПорта i:9999 -- call SetParameter s:IPПорт i:" + std::to_string(Port) +
