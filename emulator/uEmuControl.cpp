@@ -16,6 +16,7 @@
 #include <fstream>
 #include <iterator>
 #include <limits>
+#include <optional>
 #include <stdexcept>
 
 #include "uEmuWire.h"
@@ -81,12 +82,16 @@ std::string List(const std::vector<T>& AItems, F AText) {
     return S;
 }
 
+// What follows "ok": nothing for a call without a result, else its result,
+// which may be an empty token (an empty byte string).
+using TResult = std::optional<std::string>;
+
 // One request of the channel: the call's name, its least and most argument
-// counts and what it does; the handler returns the answer after "ok".
+// counts and what it does.
 struct TCommand {
     const char* Name;
     size_t MinArgs, MaxArgs;
-    std::string (*Run)(TEmuControlSession& S, const TArgs& A);
+    TResult (*Run)(TEmuControlSession& S, const TArgs& A);
 };
 
 constexpr size_t kAny = std::numeric_limits<size_t>::max();
@@ -99,23 +104,23 @@ constexpr int kFreeComFirst = 30, kFreeComLast = 59;
 const TCommand kCommands[] = {
     // The device and its transports.
     {"Reset", 0, kAny,
-     [](TEmuControlSession& S, const TArgs& A) {
+     [](TEmuControlSession& S, const TArgs& A) -> TResult {
          TEmuConfig C = S.Defaults();
          std::string Error;
          for (size_t I = 0; I < A.Size(); ++I)
              if (!emuwire::SetConfigField(C, A.Token(I), Error)) throw TRequestError("Reset: " + Error);
          S.Reset(C);
-         return std::string();
+         return TResult();
      }},
     {"StartTCP", 0, 2,
-     [](TEmuControlSession& S, const TArgs& A) {
+     [](TEmuControlSession& S, const TArgs& A) -> TResult {
          const uint16_t Port = A.Has(0) ? uint16_t(A.Int(0, 0, 65535)) : 0;
          return std::to_string(S.Emu().StartTCP(Port, A.Has(1) ? A.Bytes(1) : "127.0.0.1"));
      }},
     // Port number 0: a bare pseudo-terminal; n: linked as com<n> in the
     // folder given or the program's link folder; -1: linked under a free number.
     {"StartSerial", 0, 2,
-     [](TEmuControlSession& S, const TArgs& A) {
+     [](TEmuControlSession& S, const TArgs& A) -> TResult {
          int N = A.Has(0) ? int(A.Int(0, -1, 255)) : 0;
          const std::string Dir = A.Has(1) && !A.Token(1).empty() ? A.Bytes(1) : S.LinkDir();
          if (N < 0 && (N = S.ClaimComNumber(Dir, kFreeComFirst, kFreeComLast)) == 0)
@@ -127,52 +132,59 @@ const TCommand kCommands[] = {
          const std::string Number = Link.empty() ? "0" : Link.substr(Digits);
          return Hex(Path) + " " + Hex(Link) + " " + Number;
      }},
-    {"Stop", 0, 0, [](TEmuControlSession& S, const TArgs&) { return S.Emu().Stop(), std::string(); }},
+    {"Stop", 0, 0, [](TEmuControlSession& S, const TArgs&) -> TResult { return S.Emu().Stop(), TResult(); }},
     // Link faults.
     {"NakNextFrames", 1, 1,
-     [](TEmuControlSession& S, const TArgs& A) { return S.Emu().NakNextFrames(A.Count(0)), std::string(); }},
+     [](TEmuControlSession& S, const TArgs& A) -> TResult { return S.Emu().NakNextFrames(A.Count(0)), TResult(); }},
     {"CorruptNextAnswers", 1, 1,
-     [](TEmuControlSession& S, const TArgs& A) { return S.Emu().CorruptNextAnswers(A.Count(0)), std::string(); }},
+     [](TEmuControlSession& S, const TArgs& A) -> TResult {
+         return S.Emu().CorruptNextAnswers(A.Count(0)), TResult();
+     }},
     {"TruncateNextAnswers", 1, 1,
-     [](TEmuControlSession& S, const TArgs& A) { return S.Emu().TruncateNextAnswers(A.Count(0)), std::string(); }},
+     [](TEmuControlSession& S, const TArgs& A) -> TResult {
+         return S.Emu().TruncateNextAnswers(A.Count(0)), TResult();
+     }},
     {"SilenceNext", 1, 1,
-     [](TEmuControlSession& S, const TArgs& A) { return S.Emu().SilenceNext(A.Count(0)), std::string(); }},
+     [](TEmuControlSession& S, const TArgs& A) -> TResult { return S.Emu().SilenceNext(A.Count(0)), TResult(); }},
     {"DropNextConnection", 1, 1,
-     [](TEmuControlSession& S, const TArgs& A) { return S.Emu().DropNextConnection(A.Count(0)), std::string(); }},
+     [](TEmuControlSession& S, const TArgs& A) -> TResult {
+         return S.Emu().DropNextConnection(A.Count(0)), TResult();
+     }},
     {"SetAnswerDelay", 1, 1,
-     [](TEmuControlSession& S, const TArgs& A) { return S.Emu().SetAnswerDelay(A.Count(0)), std::string(); }},
+     [](TEmuControlSession& S, const TArgs& A) -> TResult { return S.Emu().SetAnswerDelay(A.Count(0)), TResult(); }},
     {"FaultAtCommand", 2, 3,
-     [](TEmuControlSession& S, const TArgs& A) {
+     [](TEmuControlSession& S, const TArgs& A) -> TResult {
          S.Emu().FaultAtCommand(int(A.Int(0, kMinInt, kMaxInt)), A.Enum(1, emuwire::ParseFault),
                                 A.Has(2) ? uint8_t(A.Int(2, 0, 255)) : 0);
-         return std::string();
+         return TResult();
      }},
     {"ClearFaultsAtCommand", 0, 0,
-     [](TEmuControlSession& S, const TArgs&) { return S.Emu().ClearFaultsAtCommand(), std::string(); }},
+     [](TEmuControlSession& S, const TArgs&) -> TResult { return S.Emu().ClearFaultsAtCommand(), TResult(); }},
     {"CommandFrameCount", 0, 0,
-     [](TEmuControlSession& S, const TArgs&) { return std::to_string(S.Emu().CommandFrameCount()); }},
+     [](TEmuControlSession& S, const TArgs&) -> TResult { return std::to_string(S.Emu().CommandFrameCount()); }},
     {"BytesReceived", 0, 0,
-     [](TEmuControlSession& S, const TArgs&) { return std::to_string(S.Emu().BytesReceived()); }},
-    {"BytesSent", 0, 0, [](TEmuControlSession& S, const TArgs&) { return std::to_string(S.Emu().BytesSent()); }},
-    {"Restart", 0, 0, [](TEmuControlSession& S, const TArgs&) { return S.Emu().Restart(), std::string(); }},
+     [](TEmuControlSession& S, const TArgs&) -> TResult { return std::to_string(S.Emu().BytesReceived()); }},
+    {"BytesSent", 0, 0,
+     [](TEmuControlSession& S, const TArgs&) -> TResult { return std::to_string(S.Emu().BytesSent()); }},
+    {"Restart", 0, 0, [](TEmuControlSession& S, const TArgs&) -> TResult { return S.Emu().Restart(), TResult(); }},
     // The device: commands, state readers and controls.
     {"Execute", 1, 2,
-     [](TEmuControlSession& S, const TArgs& A) {
+     [](TEmuControlSession& S, const TArgs& A) -> TResult {
          return Hex(S.Emu().Device().Execute(A.Bytes(0), A.Has(1) ? int(A.Int(1, -1, 255)) : -1));
      }},
     {"Commands", 0, 0,
-     [](TEmuControlSession& S, const TArgs&) {
+     [](TEmuControlSession& S, const TArgs&) -> TResult {
          return List(S.Emu().Device().Commands(), [](const std::string& C) { return Hex(C); });
      }},
     {"ClearCommands", 0, 0,
-     [](TEmuControlSession& S, const TArgs&) { return S.Emu().Device().ClearCommands(), std::string(); }},
+     [](TEmuControlSession& S, const TArgs&) -> TResult { return S.Emu().Device().ClearCommands(), TResult(); }},
     {"Tape", 0, 0,
-     [](TEmuControlSession& S, const TArgs&) {
+     [](TEmuControlSession& S, const TArgs&) -> TResult {
          return List(S.Emu().Device().Tape().Entries(), emuwire::TapeEntryText);
      }},
     // A tape given entry by entry, as a PNG picture (TEmuTape::WritePNG of the client).
     {"TapePNG", 0, kAny,
-     [](TEmuControlSession&, const TArgs& A) {
+     [](TEmuControlSession&, const TArgs& A) -> TResult {
          TEmuTape Tape;
          for (size_t I = 0; I < A.Size(); ++I) {
              auto E = emuwire::ParseTapeEntry(A.Token(I));
@@ -196,87 +208,99 @@ const TCommand kCommands[] = {
          return Hex(Png);
      }},
     {"ClearTape", 0, 0,
-     [](TEmuControlSession& S, const TArgs&) { return S.Emu().Device().ClearTape(), std::string(); }},
-    {"Mode", 0, 0, [](TEmuControlSession& S, const TArgs&) { return std::to_string(S.Emu().Device().Mode()); }},
-    {"Submode", 0, 0, [](TEmuControlSession& S, const TArgs&) { return std::to_string(S.Emu().Device().Submode()); }},
-    {"ShiftOpen", 0, 0, [](TEmuControlSession& S, const TArgs&) { return Flag(S.Emu().Device().ShiftOpen()); }},
+     [](TEmuControlSession& S, const TArgs&) -> TResult { return S.Emu().Device().ClearTape(), TResult(); }},
+    {"Mode", 0, 0,
+     [](TEmuControlSession& S, const TArgs&) -> TResult { return std::to_string(S.Emu().Device().Mode()); }},
+    {"Submode", 0, 0,
+     [](TEmuControlSession& S, const TArgs&) -> TResult { return std::to_string(S.Emu().Device().Submode()); }},
+    {"ShiftOpen", 0, 0,
+     [](TEmuControlSession& S, const TArgs&) -> TResult { return Flag(S.Emu().Device().ShiftOpen()); }},
     {"ShiftNumber", 0, 0,
-     [](TEmuControlSession& S, const TArgs&) { return std::to_string(S.Emu().Device().ShiftNumber()); }},
-    {"ReceiptOpen", 0, 0, [](TEmuControlSession& S, const TArgs&) { return Flag(S.Emu().Device().ReceiptOpen()); }},
-    {"Fiscalised", 0, 0, [](TEmuControlSession& S, const TArgs&) { return Flag(S.Emu().Device().Fiscalised()); }},
+     [](TEmuControlSession& S, const TArgs&) -> TResult { return std::to_string(S.Emu().Device().ShiftNumber()); }},
+    {"ReceiptOpen", 0, 0,
+     [](TEmuControlSession& S, const TArgs&) -> TResult { return Flag(S.Emu().Device().ReceiptOpen()); }},
+    {"Fiscalised", 0, 0,
+     [](TEmuControlSession& S, const TArgs&) -> TResult { return Flag(S.Emu().Device().Fiscalised()); }},
     {"FNLifeState", 0, 0,
-     [](TEmuControlSession& S, const TArgs&) { return std::to_string(S.Emu().Device().FNLifeState()); }},
+     [](TEmuControlSession& S, const TArgs&) -> TResult { return std::to_string(S.Emu().Device().FNLifeState()); }},
     {"CashRegister", 1, 1,
-     [](TEmuControlSession& S, const TArgs& A) {
+     [](TEmuControlSession& S, const TArgs& A) -> TResult {
          return std::to_string(S.Emu().Device().CashRegister(uint16_t(A.Int(0, 0, 0xFFFF))));
      }},
     {"OperationRegister", 1, 1,
-     [](TEmuControlSession& S, const TArgs& A) {
+     [](TEmuControlSession& S, const TArgs& A) -> TResult {
          return std::to_string(S.Emu().Device().OperationRegister(uint8_t(A.Int(0, 0, 255))));
      }},
     {"Documents", 0, 0,
-     [](TEmuControlSession& S, const TArgs&) { return List(S.Emu().Device().Documents(), emuwire::DocumentText); }},
+     [](TEmuControlSession& S, const TArgs&) -> TResult {
+         return List(S.Emu().Device().Documents(), emuwire::DocumentText);
+     }},
     {"LastDocumentNumber", 0, 0,
-     [](TEmuControlSession& S, const TArgs&) { return std::to_string(S.Emu().Device().LastDocumentNumber()); }},
+     [](TEmuControlSession& S, const TArgs&) -> TResult {
+         return std::to_string(S.Emu().Device().LastDocumentNumber());
+     }},
     {"TableField", 3, 3,
-     [](TEmuControlSession& S, const TArgs& A) {
+     [](TEmuControlSession& S, const TArgs& A) -> TResult {
          return Hex(S.Emu().Device().TableField(uint8_t(A.Int(0, 0, 255)), uint16_t(A.Int(1, 0, 0xFFFF)),
                                                 uint8_t(A.Int(2, 0, 255))));
      }},
-    {"Clock", 0, 0, [](TEmuControlSession& S, const TArgs&) { return std::to_string(S.Emu().Device().Clock()); }},
+    {"Clock", 0, 0,
+     [](TEmuControlSession& S, const TArgs&) -> TResult { return std::to_string(S.Emu().Device().Clock()); }},
     {"FailCommand", 3, 3,
-     [](TEmuControlSession& S, const TArgs& A) {
+     [](TEmuControlSession& S, const TArgs& A) -> TResult {
          S.Emu().Device().FailCommand(uint16_t(A.Int(0, 0, 0xFFFF)), int(A.Int(1, kMinInt, kMaxInt)),
                                       uint8_t(A.Int(2, 0, 255)));
-         return std::string();
+         return TResult();
      }},
     {"SetPaperOut", 0, 1,
-     [](TEmuControlSession& S, const TArgs& A) {
+     [](TEmuControlSession& S, const TArgs& A) -> TResult {
          S.Emu().Device().SetPaperOut(A.Has(0) ? int(A.Int(0, -1, kMaxInt)) : -1);
-         return std::string();
+         return TResult();
      }},
     {"LoadPaper", 0, 0,
-     [](TEmuControlSession& S, const TArgs&) { return S.Emu().Device().LoadPaper(), std::string(); }},
+     [](TEmuControlSession& S, const TArgs&) -> TResult { return S.Emu().Device().LoadPaper(), TResult(); }},
     {"SetClock", 1, 1,
-     [](TEmuControlSession& S, const TArgs& A) {
+     [](TEmuControlSession& S, const TArgs& A) -> TResult {
          S.Emu().Device().SetClock(A.Int(0, std::numeric_limits<int64_t>::min(), std::numeric_limits<int64_t>::max()));
-         return std::string();
+         return TResult();
      }},
     {"AgeShift", 1, 1,
-     [](TEmuControlSession& S, const TArgs& A) {
+     [](TEmuControlSession& S, const TArgs& A) -> TResult {
          S.Emu().Device().AgeShift(A.Int(0, std::numeric_limits<int64_t>::min(), std::numeric_limits<int64_t>::max()));
-         return std::string();
+         return TResult();
      }},
     {"SetFNWarningFlags", 1, 1,
-     [](TEmuControlSession& S, const TArgs& A) {
-         return S.Emu().Device().SetFNWarningFlags(uint8_t(A.Int(0, 0, 255))), std::string();
+     [](TEmuControlSession& S, const TArgs& A) -> TResult {
+         return S.Emu().Device().SetFNWarningFlags(uint8_t(A.Int(0, 0, 255))), TResult();
      }},
     {"MarkDocumentsSent", 0, 0,
-     [](TEmuControlSession& S, const TArgs&) { return S.Emu().Device().MarkDocumentsSent(), std::string(); }},
+     [](TEmuControlSession& S, const TArgs&) -> TResult { return S.Emu().Device().MarkDocumentsSent(), TResult(); }},
     {"SetMarkingCodeInvalid", 1, 1,
-     [](TEmuControlSession& S, const TArgs& A) {
-         return S.Emu().Device().SetMarkingCodeInvalid(A.Bytes(0)), std::string();
+     [](TEmuControlSession& S, const TArgs& A) -> TResult {
+         return S.Emu().Device().SetMarkingCodeInvalid(A.Bytes(0)), TResult();
      }},
     {"SetMarkingAnswer", 1, 2,
-     [](TEmuControlSession& S, const TArgs& A) {
+     [](TEmuControlSession& S, const TArgs& A) -> TResult {
          S.Emu().Device().SetMarkingAnswer(A.Enum(0, emuwire::ParseMarkAnswer), A.Has(1) ? A.Bytes(1) : "");
-         return std::string();
+         return TResult();
      }},
     {"SetMarkingBusy", 1, 1,
-     [](TEmuControlSession& S, const TArgs& A) { return S.Emu().Device().SetMarkingBusy(A.Count(0)), std::string(); }},
+     [](TEmuControlSession& S, const TArgs& A) -> TResult {
+         return S.Emu().Device().SetMarkingBusy(A.Count(0)), TResult();
+     }},
     {"MarkingCodeState", 1, 1,
-     [](TEmuControlSession& S, const TArgs& A) {
+     [](TEmuControlSession& S, const TArgs& A) -> TResult {
          return std::string(emuwire::MarkStateName(S.Emu().Device().MarkingCodeState(A.Bytes(0))));
      }},
     {"SetTableField", 4, 4,
-     [](TEmuControlSession& S, const TArgs& A) {
+     [](TEmuControlSession& S, const TArgs& A) -> TResult {
          S.Emu().Device().SetTableField(uint8_t(A.Int(0, 0, 255)), uint16_t(A.Int(1, 0, 0xFFFF)),
                                         uint8_t(A.Int(2, 0, 255)), A.Bytes(3));
-         return std::string();
+         return TResult();
      }},
     {"SetArithmeticChecks", 1, 1,
-     [](TEmuControlSession& S, const TArgs& A) {
-         return S.Emu().Device().SetArithmeticChecks(A.Int(0, 0, 1) != 0), std::string();
+     [](TEmuControlSession& S, const TArgs& A) -> TResult {
+         return S.Emu().Device().SetArithmeticChecks(A.Int(0, 0, 1) != 0), TResult();
      }},
 };
 
@@ -340,8 +364,8 @@ std::string TEmuControlSession::Answer(const std::string& ALine) {
                                                             : " to " + std::to_string(It->MaxArgs)) +
                                 " arguments, not " + std::to_string(Tokens.size()));
         const TArgs Args(Name, std::move(Tokens));
-        const std::string Result = It->Run(*this, Args);
-        return Result.empty() ? "ok" : "ok " + Result;
+        const TResult Result = It->Run(*this, Args);
+        return Result ? "ok " + *Result : "ok";
     } catch (const std::exception& E) {
         std::string Text = E.what();
         std::replace(Text.begin(), Text.end(), '\n', ' ');

@@ -112,6 +112,8 @@ TEST_F(EmuControl, DocumentsReadBackWithTheirRecords) {
     EXPECT_NEAR(double(Shift->Time), double(Number(C("Clock"))), 5);
     EXPECT_NE(emuwire::Hex(Shift->TLV).find("0E04040001000000"), std::string::npos) << "1038: shift 1";
     EXPECT_EQ(C("LastDocumentNumber"), "ok 2");
+    EXPECT_EQ(C("TableField 99 1 1"), "ok ") << "an empty value is an empty token, not none";
+    EXPECT_EQ(C("ClearTape"), "ok") << "no result at all";
 }
 
 TEST_F(EmuControl, BadRequestsAreRefusedWithTheirReason) {
