@@ -13,7 +13,7 @@ namespace {
 
 class TFuzzPort : public fr::TComPort {
 public:
-    explicit TFuzzPort(int AFd) { FHandle = AFd; }
+    explicit TFuzzPort(int AFd) { AdoptHandle(AFd); }
 };
 
 }  // namespace

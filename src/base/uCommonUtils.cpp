@@ -1,11 +1,5 @@
 #include "base/uCommonUtils.h"
 
-#include <glib.h>
-#include <iconv.h>
-#include <pwd.h>
-#include <unistd.h>
-#include <uuid/uuid.h>
-
 #include <array>
 #include <cerrno>
 #include <cmath>
@@ -19,6 +13,8 @@
 
 #include "base/uEquipmentErrors.h"
 #include "base/uStrings.h"
+#include "base/uSystem.h"
+#include "base/uTextCodec.h"
 
 namespace fr {
 
@@ -39,47 +35,19 @@ bool IsXmlChar(char32_t C) {
 
 // ---- Code pages ---------------------------------------------------------------
 // Both code pages are single-byte, so each is described once by the Unicode
-// character of every byte, taken from iconv. Conversions are then table
+// character of every byte, taken from the system. Conversions are then table
 // look-ups that cannot fail or change the length.
 
-class TIconv {
-public:
-    TIconv(const char* ATo, const char* AFrom) : FHandle(iconv_open(ATo, AFrom)) {}
-    ~TIconv() {
-        if (Valid()) iconv_close(FHandle);
-    }
-    TIconv(const TIconv&) = delete;
-    TIconv& operator=(const TIconv&) = delete;
-    bool Valid() const { return FHandle != iconv_t(-1); }
-    iconv_t Get() const { return FHandle; }
-
-private:
-    iconv_t FHandle;
-};
-
-constexpr char32_t kNoChar = 0xFFFFFFFF;
+constexpr char32_t kNoChar = codec::NoChar;
 
 struct TCodePage {
     std::array<char32_t, 256> ToUnicode{};
     std::unordered_map<char32_t, uint8_t> FromUnicode;
 
-    explicit TCodePage(const char* AName) {
-        TIconv Cd("UTF-32LE", AName);
+    explicit TCodePage(unsigned ACodePage) : ToUnicode(codec::CodePageTable(ACodePage)) {
         for (int B = 0; B < 256; ++B) {
-            char32_t C = kNoChar;
-            if (B < 0x80) {
-                C = char32_t(B);  // both code pages are ASCII-compatible
-            } else if (Cd.Valid()) {
-                char In = char(B);
-                unsigned char Out[8] = {};
-                char* InP = &In;
-                char* OutP = reinterpret_cast<char*>(Out);
-                size_t InLeft = 1, OutLeft = sizeof Out;
-                iconv(Cd.Get(), nullptr, nullptr, nullptr, nullptr);
-                if (iconv(Cd.Get(), &InP, &InLeft, &OutP, &OutLeft) != size_t(-1) && OutLeft == sizeof Out - 4)
-                    C = char32_t(Out[0]) | char32_t(Out[1]) << 8 | char32_t(Out[2]) << 16 | char32_t(Out[3]) << 24;
-            }
-            ToUnicode[size_t(B)] = C;
+            char32_t& C = ToUnicode[size_t(B)];
+            if (B < 0x80) C = char32_t(B);  // both code pages are ASCII-compatible
             if (C != kNoChar) FromUnicode.emplace(C, uint8_t(B));
         }
     }
@@ -93,12 +61,12 @@ struct TCodePage {
 };
 
 const TCodePage& AnsiPage() {
-    static const TCodePage P("CP1251");
+    static const TCodePage P(1251);
     return P;
 }
 
 const TCodePage& OemPage() {
-    static const TCodePage P("CP866");
+    static const TCodePage P(866);
     return P;
 }
 
@@ -139,6 +107,19 @@ int64_t DaysFromCivil(int64_t Y, unsigned M, unsigned D) {
     return Era * 146097 + int64_t(Doe) - 719468;
 }
 
+// The civil date of a day count from 1970-01-01 (the inverse of the above).
+void CivilFromDays(int64_t ADays, int64_t& Y, unsigned& M, unsigned& D) {
+    ADays += 719468;
+    const int64_t Era = (ADays >= 0 ? ADays : ADays - 146096) / 146097;
+    const auto Doe = unsigned(ADays - Era * 146097);
+    const unsigned Yoe = (Doe - Doe / 1460 + Doe / 36524 - Doe / 146096) / 365;
+    const unsigned Doy = Doe - (365 * Yoe + Yoe / 4 - Yoe / 100);
+    const unsigned Mp = (5 * Doy + 2) / 153;
+    D = Doy - (153 * Mp + 2) / 5 + 1;
+    M = Mp < 10 ? Mp + 3 : Mp - 9;
+    Y = int64_t(Yoe) + Era * 400 + (M <= 2);
+}
+
 unsigned DaysInMonth(int64_t Y, unsigned M) {
     static constexpr unsigned kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     const bool Leap = (Y % 4 == 0 && Y % 100 != 0) || Y % 400 == 0;
@@ -171,8 +152,9 @@ bool Expect(std::string_view S, size_t& APos, char AChar) {
 // APath itself, created when missing; raises when that is not possible.
 std::string EnsureFolder(const std::string& APath) {
     std::error_code Ec;
-    std::filesystem::create_directories(APath, Ec);
-    if (!Ec && !std::filesystem::is_directory(APath, Ec) && !Ec) Ec = std::make_error_code(std::errc::not_a_directory);
+    const std::filesystem::path P = PathFromUtf8(APath);
+    std::filesystem::create_directories(P, Ec);
+    if (!Ec && !std::filesystem::is_directory(P, Ec) && !Ec) Ec = std::make_error_code(std::errc::not_a_directory);
     if (Ec) throw std::runtime_error("Не удалось создать папку " + APath + ": " + Ec.message());
     return APath;
 }
@@ -317,17 +299,35 @@ std::string MoneyToBytes6(double AValue) {
 
 // ---- Base64 ----------------------------------------------------------------------
 
+namespace {
+
+constexpr char kBase64Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+int Base64Value(char C) {
+    if (C >= 'A' && C <= 'Z') return C - 'A';
+    if (C >= 'a' && C <= 'z') return C - 'a' + 26;
+    if (C >= '0' && C <= '9') return C - '0' + 52;
+    if (C == '+') return 62;
+    if (C == '/') return 63;
+    return -1;
+}
+
+}  // namespace
+
 std::string EncodeBase64(std::string_view AData) {
-    if (AData.empty()) return {};
-    gchar* Text = g_base64_encode(reinterpret_cast<const guchar*>(AData.data()), AData.size());
-    std::string Out(Text);
-    g_free(Text);
+    std::string Out;
+    Out.reserve((AData.size() + 2) / 3 * 4);
+    for (size_t I = 0; I < AData.size(); I += 3) {
+        const size_t N = std::min<size_t>(3, AData.size() - I);
+        uint32_t Group = 0;
+        for (size_t J = 0; J < 3; ++J) Group = Group << 8 | (J < N ? uint8_t(AData[I + J]) : 0u);
+        for (size_t J = 0; J < 4; ++J) Out += J <= N ? kBase64Alphabet[(Group >> (18 - 6 * J)) & 0x3F] : '=';
+    }
     return Out;
 }
 
 std::optional<std::string> DecodeBase64(std::string_view AText) {
-    // GLib decodes whatever it is given, skipping what is not in the
-    // alphabet; the shape is checked here so that a malformed text is refused.
+    // The shape is checked first, so that a malformed text is refused.
     std::string Clean;
     Clean.reserve(AText.size() + 3);
     size_t Padding = 0;
@@ -335,7 +335,7 @@ std::optional<std::string> DecodeBase64(std::string_view AText) {
         if (C == '\r' || C == '\n' || C == '\t' || C == ' ') continue;
         if (C == '=') {
             ++Padding;
-        } else if (Padding > 0 || !(g_ascii_isalnum(C) || C == '+' || C == '/')) {
+        } else if (Padding > 0 || Base64Value(C) < 0) {
             return std::nullopt;
         }
         Clean += C;
@@ -343,11 +343,27 @@ std::optional<std::string> DecodeBase64(std::string_view AText) {
     const size_t Data = Clean.size() - Padding;
     if (Data % 4 == 1 || Padding > 2 || (Padding > 0 && Clean.size() % 4 != 0)) return std::nullopt;
     if (Clean.empty()) return std::string();
-    while (Clean.size() % 4 != 0) Clean += '=';
-    gsize Length = 0;
-    guchar* Bytes = g_base64_decode(Clean.c_str(), &Length);
-    std::string Out(reinterpret_cast<const char*>(Bytes), Length);
-    g_free(Bytes);
+    // Groups of four characters give three bytes; a last group of two or
+    // three characters gives one or two.
+    std::string Out;
+    Out.reserve(Data / 4 * 3 + 2);
+    uint32_t Bits = 0;
+    int Count = 0;
+    for (size_t I = 0; I < Data; ++I) {
+        Bits = Bits << 6 | uint32_t(Base64Value(Clean[I]));
+        if (++Count == 4) {
+            Out += char(Bits >> 16);
+            Out += char(Bits >> 8);
+            Out += char(Bits);
+            Bits = 0;
+            Count = 0;
+        }
+    }
+    if (Count == 2) Out += char(Bits >> 4);
+    if (Count == 3) {
+        Out += char(Bits >> 10);
+        Out += char(Bits >> 2);
+    }
     return Out;
 }
 
@@ -472,29 +488,6 @@ bool VarToBoolDef(const TValue& V, bool ADefault) {
 
 // ---- Files, dates, identifiers -----------------------------------------------------------
 
-std::string CommonAppDataFolder() {
-    const char* E = std::getenv("FR_ORVALEN1C8X3N_DATA_DIR");
-    // A relative folder would depend on the host's working directory.
-    return WithSlash((E && E[0] == '/') ? std::string(E) : std::string("/var/lib"));
-}
-
-std::string UserAppDataFolder() {
-    const char* Xdg = std::getenv("XDG_DATA_HOME");
-    if (Xdg && Xdg[0] == '/') return WithSlash(Xdg);
-    std::string Home;
-    if (const char* H = std::getenv("HOME"); H && H[0] == '/') {
-        Home = H;
-    } else {
-        struct passwd Pw {};
-        struct passwd* Res = nullptr;
-        std::vector<char> Buf(16384);
-        if (getpwuid_r(getuid(), &Pw, Buf.data(), Buf.size(), &Res) == 0 && Res && Res->pw_dir && Res->pw_dir[0] == '/')
-            Home = Res->pw_dir;
-    }
-    if (Home.empty()) throw std::runtime_error("Не удалось определить папку данных пользователя");
-    return WithSlash(WithoutSlash(Home)) + ".local/share/";
-}
-
 std::string GetSpecialFolder(int ACSIDL) {
     if (ACSIDL == CSIDL_COMMON_APPDATA) {
         try {
@@ -541,11 +534,26 @@ int64_t ISODateToUnix(std::string_view S) {
     return DaysFromCivil(Year, Month, Day) * 86400 + Hour * 3600 + Minute * 60 + Second - Offset;
 }
 
-int64_t LocalNow() {
-    const time_t T = time(nullptr);
-    struct tm L {};
-    localtime_r(&T, &L);
-    return int64_t(T) + L.tm_gmtoff;
+struct tm UtcTimeOf(int64_t ASeconds) {
+    int64_t Days = ASeconds / 86400;
+    int64_t Rest = ASeconds % 86400;
+    if (Rest < 0) {
+        Rest += 86400;
+        --Days;
+    }
+    int64_t Y = 0;
+    unsigned M = 0, D = 0;
+    CivilFromDays(Days, Y, M, D);
+    struct tm T {};
+    T.tm_year = int(Y - 1900);
+    T.tm_mon = int(M) - 1;
+    T.tm_mday = int(D);
+    T.tm_hour = int(Rest / 3600);
+    T.tm_min = int(Rest / 60 % 60);
+    T.tm_sec = int(Rest % 60);
+    T.tm_wday = int(((Days % 7) + 11) % 7);  // 1970-01-01 was a Thursday
+    T.tm_yday = int(Days - DaysFromCivil(Y, 1, 1));
+    return T;
 }
 
 // ---- Text layout ---------------------------------------------------------------------------
@@ -591,14 +599,6 @@ void WrapText(std::string_view AText, size_t AWidth, std::vector<std::string>& A
         K = 0;
     }
     ALines.push_back(Utf32ToUtf8(R));
-}
-
-std::string CreateGUIDString() {
-    uuid_t Id;
-    uuid_generate(Id);
-    char Text[37];
-    uuid_unparse_upper(Id, Text);
-    return Text;
 }
 
 }  // namespace fr

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -161,6 +162,11 @@ int64_t ISODateToUnix(std::string_view S);
 // The computer's local time as seconds counted as if it were UTC, the way
 // the device keeps its clock.
 int64_t LocalNow();
+// Seconds since 1970 (UTC) broken down into a calendar date and time of the
+// proleptic Gregorian calendar, for any year (tm_year may be negative):
+// computed here, since the systems' own gmtime refuses times before 1970
+// or after 3000 on some of them.
+struct tm UtcTimeOf(int64_t ASeconds);
 
 // ---- Text layout -----------------------------------------------------------------
 

@@ -1,8 +1,5 @@
 #include "base/uStrings.h"
 
-#include <glib.h>
-#include <locale.h>
-
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -10,33 +7,18 @@
 #include <cstdlib>
 #include <memory>
 
+#include "base/uTextCodec.h"
+
 namespace fr {
 
 namespace {
 
-// Runs AFn with the "C" locale on this thread only, so that numbers use "."
-// whatever locale the host process set.
-template <class F>
-auto WithCLocale(F AFn) {
-    static const locale_t C = newlocale(LC_ALL_MASK, "C", locale_t(0));
-    struct TRestore {
-        locale_t Old;
-        ~TRestore() { uselocale(Old); }
-    } Restore{C ? uselocale(C) : uselocale(locale_t(0))};
-    return AFn();
-}
-
 constexpr char32_t kReplacement = 0xFFFD;
 
-struct TGFree {
-    void operator()(void* P) const { g_free(P); }
-};
-template <class T>
-using TGlibPtr = std::unique_ptr<T, TGFree>;
-
-// GLib's converters end a text at its first NUL character, while host and
-// device texts may carry one inside: the text is converted piece by piece
-// between NULs, each NUL kept as it is.
+// The system's converters end a text at its first NUL character (GLib) or
+// take it for the end (length -1), while host and device texts may carry one
+// inside: the text is converted piece by piece between NULs, each NUL kept as
+// it is.
 template <class TOut, class TIn, class F>
 TOut ConvertByPieces(std::basic_string_view<TIn> S, F AConvert) {
     TOut Out;
@@ -51,10 +33,14 @@ TOut ConvertByPieces(std::basic_string_view<TIn> S, F AConvert) {
     }
 }
 
-// Invalid UTF-8 bytes become U+FFFD, one per byte that starts no valid
-// sequence (overlong forms, surrogates and truncated sequences included).
-TGlibPtr<gchar> ValidUtf8(std::string_view APiece) {
-    return TGlibPtr<gchar>(g_utf8_make_valid(APiece.data(), gssize(APiece.size())));
+// The code point of the valid UTF-8 sequence at P, and P moved past it.
+char32_t NextValidChar(const char*& P) {
+    const auto C = static_cast<unsigned char>(*P++);
+    if (C < 0x80) return C;
+    const int Extra = C >= 0xF0 ? 3 : C >= 0xE0 ? 2 : 1;
+    char32_t V = C & (0x3F >> Extra);
+    for (int I = 0; I < Extra; ++I) V = V << 6 | (static_cast<unsigned char>(*P++) & 0x3F);
+    return V;
 }
 
 char32_t FoldLower(char32_t C) {
@@ -89,7 +75,7 @@ std::string_view TrimView(std::string_view S) {
 
 std::string Utf16ToUtf8(std::u16string_view S) {
     return ConvertByPieces<std::string>(S, [](std::u16string_view APiece, std::string& AOut) {
-        // GLib refuses a text with an unpaired surrogate; it becomes U+FFFD.
+        // The converters refuse a text with an unpaired surrogate; it becomes U+FFFD.
         std::u16string Paired(APiece);
         for (size_t I = 0; I < Paired.size(); ++I) {
             const char16_t C = Paired[I];
@@ -99,19 +85,12 @@ std::string Utf16ToUtf8(std::u16string_view S) {
             else if (C >= 0xD800 && C <= 0xDFFF)
                 Paired[I] = char16_t(kReplacement);
         }
-        glong Written = 0;
-        const TGlibPtr<gchar> R(g_utf16_to_utf8(reinterpret_cast<const gunichar2*>(Paired.data()), glong(Paired.size()),
-                                                nullptr, &Written, nullptr));
-        if (R) AOut.append(R.get(), size_t(Written));
+        codec::AppendUtf8FromUtf16(Paired, AOut);
     });
 }
 
 std::u16string Utf8ToUtf16(std::string_view S) {
-    return ConvertByPieces<std::u16string>(S, [](std::string_view APiece, std::u16string& AOut) {
-        glong Written = 0;
-        const TGlibPtr<gunichar2> R(g_utf8_to_utf16(ValidUtf8(APiece).get(), -1, nullptr, &Written, nullptr));
-        if (R) AOut.append(reinterpret_cast<const char16_t*>(R.get()), size_t(Written));
-    });
+    return ConvertByPieces<std::u16string>(S, codec::AppendUtf16FromUtf8);
 }
 
 size_t Utf16Length(const char16_t* S) {
@@ -122,11 +101,7 @@ size_t Utf16Length(const char16_t* S) {
 }
 
 std::u32string Utf8ToUtf32(std::string_view S) {
-    return ConvertByPieces<std::u32string>(S, [](std::string_view APiece, std::u32string& AOut) {
-        glong Written = 0;
-        const TGlibPtr<gunichar> R(g_utf8_to_ucs4_fast(ValidUtf8(APiece).get(), -1, &Written));
-        if (R) AOut.append(reinterpret_cast<const char32_t*>(R.get()), size_t(Written));
-    });
+    return ConvertByPieces<std::u32string>(S, codec::AppendUtf32FromUtf8);
 }
 
 std::string Utf32ToUtf8(std::u32string_view S) {
@@ -135,10 +110,7 @@ std::string Utf32ToUtf8(std::u32string_view S) {
         std::u32string Valid(APiece);
         for (char32_t& C : Valid)
             if (C > 0x10FFFF || (C >= 0xD800 && C <= 0xDFFF)) C = kReplacement;
-        glong Written = 0;
-        const TGlibPtr<gchar> R(g_ucs4_to_utf8(reinterpret_cast<const gunichar*>(Valid.data()), glong(Valid.size()),
-                                               nullptr, &Written, nullptr));
-        if (R) AOut.append(R.get(), size_t(Written));
+        codec::AppendUtf8FromUtf32(Valid, AOut);
     });
 }
 
@@ -161,18 +133,14 @@ std::string UpperCase(std::string_view S) {
 // invalid byte into U+FFFD first.
 bool SameText(std::string_view A, std::string_view B) {
     if (A.empty() || B.empty()) return A.empty() && B.empty();
-    const bool Valid = g_utf8_validate_len(A.data(), gsize(A.size()), nullptr) &&
-                       g_utf8_validate_len(B.data(), gsize(B.size()), nullptr);
+    const bool Valid = codec::IsValidUtf8(A) && codec::IsValidUtf8(B);
     if (!Valid) return LowerCase(A) == LowerCase(B);
     if (A.size() != B.size()) return false;
     const char* P = A.data();
     const char* Q = B.data();
     const char* const End = P + A.size();
-    while (P < End) {
-        if (FoldLower(g_utf8_get_char(P)) != FoldLower(g_utf8_get_char(Q))) return false;
-        P = g_utf8_next_char(P);
-        Q = g_utf8_next_char(Q);
-    }
+    while (P < End)
+        if (FoldLower(NextValidChar(P)) != FoldLower(NextValidChar(Q))) return false;
     return true;
 }
 
@@ -208,29 +176,13 @@ std::optional<double> ParseDouble(std::string_view S) {
     // Decimal digits, point, exponent and signs only: no hexadecimal form,
     // no "inf" or "nan", no second leading sign.
     if (S[0] == '+' || S.find_first_not_of("0123456789.eE+-") != std::string_view::npos) return std::nullopt;
-    const std::string T(S);
-    char* End = nullptr;
-    int Err = 0;
-    const double V = WithCLocale([&] {
-        errno = 0;
-        const double R = std::strtod(T.c_str(), &End);
-        Err = errno;
-        return R;
-    });
-    if (End != T.c_str() + T.size() || Err == ERANGE || !std::isfinite(V)) return std::nullopt;
+    const std::optional<double> V = codec::ParseDecimal(std::string(S));
+    if (!V || !std::isfinite(*V)) return std::nullopt;
     return V;
 }
 
 std::string ShortestScientific(double V) {
-    char Buf[64];
-    WithCLocale([&] {
-        for (int Precision = 0; Precision <= 17; ++Precision) {
-            std::snprintf(Buf, sizeof Buf, "%.*e", Precision, V);
-            if (!std::isfinite(V) || std::strtod(Buf, nullptr) == V) break;
-        }
-        return 0;
-    });
-    return Buf;
+    return codec::ShortestScientific(V);
 }
 
 std::string FormatDouble(double V, int ADigits) {

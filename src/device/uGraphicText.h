@@ -1,10 +1,9 @@
 // Graphic text: text drawn in a chosen font into a one-bit bitmap and turned
 // into the byte rows the cash register loads into its graphics memory.
 //
-// Drawing uses Pango with Cairo into an image surface with antialiasing off,
-// thresholded to one bit per dot. Font names resolve through fontconfig, so
-// "Arial", "Times New Roman" and "Courier New" find their metric-compatible
-// faces. Text is UTF-8.
+// The drawing itself is the system's (TGraphicText::Render): Pango with Cairo
+// on Linux (uGraphicTextPosix.cpp), GDI on Windows (uGraphicTextWin32.cpp).
+// Text is UTF-8.
 #pragma once
 
 #include <cstdint>
@@ -82,6 +81,12 @@ struct TGraphicFont {
 // Style words separated by spaces: "bold", "italic", "underline" and
 // "strikeout" in any letter case add their style; other words are ignored.
 uint32_t ParseGraphicFontStyle(const std::string& AFontStyle);
+
+// The text as the renderers draw it: valid UTF-8 without NUL characters
+// (Pango drops a text with either; GDI would stop at a NUL), and for a single
+// line every line break turned into a space, so the whole text stays on its
+// one line.
+std::string GraphicTextToDraw(const std::string& AText, bool ASingleLine);
 
 // The renderer: draws FData into FBitMap with FFont and FTextFormat.
 class TGraphicText {

@@ -388,9 +388,7 @@ void AddDocumentRecord(std::string_view ARecord, TDocElementList& AList) {
 }
 
 std::string UnixTimeToXmlDateTime(int64_t ASeconds) {
-    const time_t T = time_t(ASeconds);
-    struct tm TM {};
-    if (!gmtime_r(&T, &TM)) return {};
+    const struct tm TM = UtcTimeOf(ASeconds);
     char Buf[32];
     const size_t N = strftime(Buf, sizeof Buf, "%Y-%m-%dT%H:%M:%S", &TM);
     return std::string(Buf, N);

@@ -87,4 +87,7 @@ namespace fr {
 // window reports a failure.
 void RunServiceWindow(TFrWindowRequest& ARequest);
 
+// The failure of an action whose windows this build does not carry.
+inline constexpr const char* ServiceWindowsNotShippedText = "Окна драйвера не входят в эту сборку библиотеки";
+
 }  // namespace fr

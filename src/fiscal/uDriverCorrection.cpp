@@ -38,11 +38,8 @@ int64_t CorrectionDate(const std::string& AText) {
     const std::string T = Trim(AText);
     int64_t Seconds = 0;
     if (T.empty()) {
-        const time_t Now = time(nullptr);
-        struct tm Tm {};
-        localtime_r(&Now, &Tm);
-        Tm.tm_hour = Tm.tm_min = Tm.tm_sec = 0;
-        Seconds = int64_t(timegm(&Tm));
+        const int64_t Now = LocalNow();
+        Seconds = Now - ((Now % 86400) + 86400) % 86400;
     } else {
         Seconds = ISODateToUnix(T.size() == 10 ? T + "T00:00:00" : T);
     }

@@ -60,11 +60,8 @@ int64_t IsoDateDay(const std::string& AText) {
 }
 
 int64_t Today() {
-    const time_t Now = time(nullptr);
-    struct tm Tm {};
-    localtime_r(&Now, &Tm);
-    Tm.tm_hour = Tm.tm_min = Tm.tm_sec = 0;
-    return int64_t(timegm(&Tm));
+    const int64_t Now = LocalNow();
+    return Now - ((Now % 86400) + 86400) % 86400;
 }
 
 void LogError(const std::string& AText) {

@@ -1,8 +1,5 @@
 #include "fiscal/uKKTParams.h"
 
-#include <langinfo.h>
-#include <locale.h>
-
 #include <cstdlib>
 #include <ctime>
 #include <exception>
@@ -145,27 +142,6 @@ void AddRows(TKKTRows& ARows, const TRowDecl (&ADecl)[N], pugi::xml_node AParame
 
 }  // namespace
 
-TDateTimeFormat DesktopDateTimeFormat() {
-    const char* Name = nullptr;
-    for (const char* Variable : {"LC_ALL", "LC_TIME", "LANG"}) {
-        const char* V = std::getenv(Variable);
-        if (V && *V) {
-            Name = V;
-            break;
-        }
-    }
-    const std::string N = Name ? Name : "";
-    if (!N.empty() && N != "C" && N != "POSIX" && N.rfind("C.", 0) != 0) {
-        if (const locale_t L = newlocale(LC_TIME_MASK, Name, locale_t(nullptr))) {
-            const std::string Date = nl_langinfo_l(D_FMT, L);
-            const std::string Time = nl_langinfo_l(T_FMT, L);
-            freelocale(L);
-            if (!Date.empty() && !Time.empty()) return {Date, Time};
-        }
-    }
-    return {"%d.%m.%Y", "%H:%M:%S"};
-}
-
 std::string FormatKKTDateTime(const std::string& AIsoText, const TDateTimeFormat& AFormat) {
     if (Trim(AIsoText).empty()) return "";
     int64_t Seconds = 0;
@@ -175,9 +151,7 @@ std::string FormatKKTDateTime(const std::string& AIsoText, const TDateTimeFormat
         return AIsoText;
     }
     // The device's date-times carry no zone: they are shown as they stand.
-    const time_t T = time_t(Seconds);
-    struct tm Tm {};
-    if (!gmtime_r(&T, &Tm)) return AIsoText;
+    const struct tm Tm = UtcTimeOf(Seconds);
     const std::string Pattern = AFormat.Date + " " + AFormat.Time;
     char Buf[256];
     const size_t N = strftime(Buf, sizeof Buf, Pattern.c_str(), &Tm);

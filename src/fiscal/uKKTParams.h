@@ -27,10 +27,11 @@ struct TDateTimeFormat {
     std::string Time;
 };
 
-// The patterns of the user's time locale (LC_ALL, LC_TIME, LANG), read
-// without changing the process locale. Without a locale of its own ("C",
-// "POSIX", "C.UTF-8", or one that is not installed) the desktop gets the
-// Russian "dd.mm.yyyy" and "hh:mm:ss".
+// The patterns of the user's time locale (LC_ALL, LC_TIME, LANG on Linux,
+// the user's regional format on Windows), read without changing the process
+// locale. Without a locale of its own ("C", "POSIX", "C.UTF-8", or one that
+// is not installed) the desktop gets the Russian "dd.mm.yyyy" and
+// "hh:mm:ss".
 TDateTimeFormat DesktopDateTimeFormat();
 
 // "yyyy-mm-ddThh:nn:ss" (as the driver's documents hold date-times) as the

@@ -10,6 +10,7 @@
 #include <exception>
 #include <stdexcept>
 
+#include "base/uCommonUtils.h"
 #include "base/uStrings.h"
 #include "log/uLog.h"
 
@@ -124,6 +125,7 @@ TClassReg& TClassRegList::RegisterClass(TObjectFactory AUserClass, std::u16strin
     R->NatApiClassName = std::move(ANatApiClassName);
     if (!FClassNames.empty()) FClassNames += u'|';
     FClassNames += R->NatApiClassName;
+    FHostClassNames = ToHostText(FClassNames);
     ClassList.push_back(std::move(R));
     return *ClassList.back();
 }
@@ -137,13 +139,43 @@ const TClassReg* TClassRegList::Find(std::u16string_view ANatApiClassName) const
 void TClassRegList::Clear() {
     ClassList.clear();
     FClassNames.clear();
+    FHostClassNames.clear();
+}
+
+// ------------------------------------------------------------ host text
+
+std::u16string FromHostText(const WCHAR_T* AText) {
+    if (!AText) return {};
+    size_t N = 0;
+    while (AText[N]) ++N;
+    return FromHostText(AText, N);
+}
+
+std::u16string FromHostText(const WCHAR_T* AText, size_t ALength) {
+    if (!AText) return {};
+    std::u16string S(ALength, u'\0');
+    for (size_t I = 0; I < ALength; ++I) S[I] = char16_t(AText[I]);
+    return S;
+}
+
+std::basic_string<WCHAR_T> ToHostText(std::u16string_view AText) {
+    std::basic_string<WCHAR_T> S(AText.size(), WCHAR_T(0));
+    for (size_t I = 0; I < AText.size(); ++I) S[I] = WCHAR_T(AText[I]);
+    return S;
+}
+
+bool SameHostText(std::u16string_view AText, const WCHAR_T* AHost) {
+    if (!AHost) return false;
+    for (const char16_t C : AText)
+        if (*AHost == 0 || char16_t(*AHost++) != C) return false;
+    return *AHost == 0;
 }
 
 // ------------------------------------------------------------ host values
 
 std::string V8GetWString(const tVariant* V) {
     if (!V || (V->vt & VTYPE_TYPEMASK) != VTYPE_PWSTR || (V->vt & ~VTYPE_TYPEMASK) || !V->pwstrVal) return {};
-    return Utf16ToUtf8(std::u16string_view(V->pwstrVal, V->wstrLen));
+    return Utf16ToUtf8(FromHostText(V->pwstrVal, V->wstrLen));
 }
 
 bool V8IsString(const tVariant* V) { return V && (V->vt == VTYPE_PSTR || V->vt == VTYPE_PWSTR); }
@@ -249,10 +281,7 @@ std::string DateToText(double ADays) {
     const double Seconds = std::round((ADays - kEpochDays) * 86400.0);
     // Years 1 to 9999 only; anything else is shown as the number it is.
     if (!(Seconds >= -62135596800.0 && Seconds <= 253402300799.0)) return FormatDouble(ADays);
-    const time_t T = time_t(Seconds);
-    struct tm Tm {};
-    if (!gmtime_r(&T, &Tm)) return FormatDouble(ADays);
-    return TmToText(Tm);
+    return TmToText(UtcTimeOf(int64_t(Seconds)));
 }
 
 }  // namespace
@@ -419,7 +448,7 @@ void* TV8UserObject::HostAlloc(size_t ABytes) {
 WCHAR_T* TV8UserObject::HostWString(std::u16string_view AText) {
     auto* W = static_cast<WCHAR_T*>(HostAlloc((AText.size() + 1) * sizeof(WCHAR_T)));
     if (!W) return nullptr;
-    std::memcpy(W, AText.data(), AText.size() * sizeof(WCHAR_T));
+    for (size_t I = 0; I < AText.size(); ++I) W[I] = WCHAR_T(AText[I]);
     W[AText.size()] = 0;
     return W;
 }
@@ -502,76 +531,79 @@ class TComponentShell final : public IComponentBase {
 public:
     explicit TComponentShell(std::unique_ptr<TV8UserObject> ADriver) : FDriver(std::move(ADriver)) {}
 
-    bool Init(void* disp) override {
+    bool ADDIN_API Init(void* disp) override {
         FDriver->V8 = static_cast<IAddInDefBase*>(disp);
         return FDriver->Init(FDriver->V8);
     }
-    bool setMemManager(void* mem) override {
+    bool ADDIN_API setMemManager(void* mem) override {
         FDriver->V8MM = static_cast<IMemoryManager*>(mem);
         return FDriver->SetMemManager(FDriver->V8MM);
     }
-    long GetInfo() override { return FDriver->GetInfo(); }
-    void Done() override { FDriver->Done(); }
+    long ADDIN_API GetInfo() override { return FDriver->GetInfo(); }
+    void ADDIN_API Done() override { FDriver->Done(); }
 
-    void SetLocale(const WCHAR_T* loc) override {
+    void ADDIN_API SetLocale(const WCHAR_T* loc) override {
         try {
-            FDriver->locale = loc ? std::u16string(loc) : std::u16string();
+            FDriver->locale = FromHostText(loc);
             FDriver->SetLocale();
         } catch (...) {
             // Only memory can run out here; the locale is not used.
         }
     }
 
-    bool RegisterExtensionAs(WCHAR_T** wsExtensionName) override {
+    bool ADDIN_API RegisterExtensionAs(WCHAR_T** wsExtensionName) override {
         // HostWString never throws: a failed allocation gives null.
         if (wsExtensionName) *wsExtensionName = FDriver->HostWString(Reg().RegisterExtensionAs);
         return true;
     }
 
-    long GetNProps() override { return Reg().PropCount(); }
-    long FindProp(const WCHAR_T* wsPropName) override {
+    long ADDIN_API GetNProps() override { return Reg().PropCount(); }
+    long ADDIN_API FindProp(const WCHAR_T* wsPropName) override {
         if (!wsPropName) return -1;
-        const std::u16string_view N(wsPropName);
         const auto& L = Reg().PropList;
         for (size_t I = 0; I < L.size(); ++I)
-            if (L[I].PropNameLoc == N || L[I].PropName == N) return long(I);
+            if (SameHostText(L[I].PropNameLoc, wsPropName) || SameHostText(L[I].PropName, wsPropName)) return long(I);
         return -1;
     }
-    const WCHAR_T* GetPropName(long lPropNum, long lPropAlias) override {
+    const WCHAR_T* ADDIN_API GetPropName(long lPropNum, long lPropAlias) override {
         const TPropReg* P = Prop(lPropNum);
         if (!P) return nullptr;
         return FDriver->HostWString(lPropAlias ? P->PropNameLoc : P->PropName);
     }
-    bool GetPropVal(const long lPropNum, tVariant* pvarPropVal) override { return PropCall(lPropNum, pvarPropVal, true); }
-    bool SetPropVal(const long lPropNum, tVariant* varPropVal) override { return PropCall(lPropNum, varPropVal, false); }
-    bool IsPropReadable(const long lPropNum) override {
+    bool ADDIN_API GetPropVal(const long lPropNum, tVariant* pvarPropVal) override {
+        return PropCall(lPropNum, pvarPropVal, true);
+    }
+    bool ADDIN_API SetPropVal(const long lPropNum, tVariant* varPropVal) override {
+        return PropCall(lPropNum, varPropVal, false);
+    }
+    bool ADDIN_API IsPropReadable(const long lPropNum) override {
         const TPropReg* P = Prop(lPropNum);
         return P && P->IsReadable;
     }
-    bool IsPropWritable(const long lPropNum) override {
+    bool ADDIN_API IsPropWritable(const long lPropNum) override {
         const TPropReg* P = Prop(lPropNum);
         return P && P->IsWritable;
     }
 
-    long GetNMethods() override { return Reg().MethCount(); }
-    long FindMethod(const WCHAR_T* wsMethodName) override {
+    long ADDIN_API GetNMethods() override { return Reg().MethCount(); }
+    long ADDIN_API FindMethod(const WCHAR_T* wsMethodName) override {
         if (!wsMethodName) return -1;
-        const std::u16string_view N(wsMethodName);
         const auto& L = Reg().MethList;
         for (size_t I = 0; I < L.size(); ++I)
-            if (L[I].MethNameLoc == N || L[I].MethName == N) return long(I);
+            if (SameHostText(L[I].MethNameLoc, wsMethodName) || SameHostText(L[I].MethName, wsMethodName))
+                return long(I);
         return -1;
     }
-    const WCHAR_T* GetMethodName(const long lMethodNum, const long lMethodAlias) override {
+    const WCHAR_T* ADDIN_API GetMethodName(const long lMethodNum, const long lMethodAlias) override {
         const TMethReg* M = Meth(lMethodNum);
         if (!M) return nullptr;
         return FDriver->HostWString(lMethodAlias ? M->MethNameLoc : M->MethName);
     }
-    long GetNParams(const long lMethodNum) override {
+    long ADDIN_API GetNParams(const long lMethodNum) override {
         const TMethReg* M = Meth(lMethodNum);
         return M ? M->ParamCount : 0;
     }
-    bool GetParamDefValue(const long lMethodNum, const long lParamNum, tVariant* pvarParamDefValue) override {
+    bool ADDIN_API GetParamDefValue(const long lMethodNum, const long lParamNum, tVariant* pvarParamDefValue) override {
         const TMethReg* M = Meth(lMethodNum);
         if (!M || !M->DefParams || !pvarParamDefValue) return false;
         const TDefParamValue* D = M->DefParams->Find(int32_t(lParamNum));
@@ -579,8 +611,8 @@ public:
         // Strings go to the host as its own copies, never as library memory.
         const tVariant& Def = D->Value;
         if (Def.vt == VTYPE_PWSTR)
-            return FDriver->V8SetWString(pvarParamDefValue, std::u16string_view(Def.pwstrVal ? Def.pwstrVal : u"",
-                                                                                 Def.pwstrVal ? Def.wstrLen : 0));
+            return FDriver->V8SetWString(
+                pvarParamDefValue, std::u16string_view(FromHostText(Def.pwstrVal, Def.pwstrVal ? Def.wstrLen : 0)));
         if (Def.vt == VTYPE_PSTR) {
             const std::string Text(Def.pstrVal ? Def.pstrVal : "", Def.pstrVal ? Def.strLen : 0);
             return FDriver->V8SetString(pvarParamDefValue, Text);
@@ -588,14 +620,15 @@ public:
         *pvarParamDefValue = Def;
         return true;
     }
-    bool HasRetVal(const long lMethodNum) override {
+    bool ADDIN_API HasRetVal(const long lMethodNum) override {
         const TMethReg* M = Meth(lMethodNum);
         return M && M->IsFunction;
     }
-    bool CallAsProc(const long lMethodNum, tVariant* paParams, const long lSizeArray) override {
+    bool ADDIN_API CallAsProc(const long lMethodNum, tVariant* paParams, const long lSizeArray) override {
         return Call(lMethodNum, nullptr, paParams, lSizeArray, false);
     }
-    bool CallAsFunc(const long lMethodNum, tVariant* pvarRetValue, tVariant* paParams, const long lSizeArray) override {
+    bool ADDIN_API CallAsFunc(const long lMethodNum, tVariant* pvarRetValue, tVariant* paParams,
+                              const long lSizeArray) override {
         return Call(lMethodNum, pvarRetValue, paParams, lSizeArray, true);
     }
 
@@ -619,7 +652,7 @@ private:
         try {
             if (FDriver->V8) {
                 const std::u16string M = Utf8ToUtf16(AMessage);
-                FDriver->V8->AddError(1006, kErrorSource, FDriver->HostWString(M), kFailResult);
+                FDriver->V8->AddError(1006, ToHostText(kErrorSource).c_str(), FDriver->HostWString(M), kFailResult);
             }
             WriteLog("EXCEPTION", AMessage, llError);
         } catch (...) {
@@ -680,14 +713,18 @@ private:
 
 // ----------------------------------------------------------- entry points
 
-#define FR_EXPORT extern "C" __attribute__((visibility("default")))
+// Exported by name: the Linux version script and the Windows .def file list
+// these four and nothing else.
+#define FR_EXPORT extern "C" FR_V8_EXPORT_VISIBILITY
 
-FR_EXPORT const WCHAR_T* GetClassNames() { return fr::ClassRegList().ClassNames().c_str(); }
+FR_EXPORT const WCHAR_T* GetClassNames() {
+    return fr::ClassRegList().HostClassNames();
+}
 
 FR_EXPORT long GetClassObject(const WCHAR_T* wsName, IComponentBase** pIntf) {
     if (!wsName || !pIntf) return 0;
     try {
-        const fr::TClassReg* Reg = fr::ClassRegList().Find(std::u16string_view(wsName));
+        const fr::TClassReg* Reg = fr::ClassRegList().Find(fr::FromHostText(wsName));
         if (!Reg || !Reg->UserClass) return 0;
         std::unique_ptr<fr::TV8UserObject> Driver = Reg->UserClass();
         if (!Driver) return 0;

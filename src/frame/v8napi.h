@@ -98,12 +98,15 @@ public:
     const TClassReg* Find(std::u16string_view ANatApiClassName) const;
     // Names of all classes joined by "|", zero-terminated.
     const std::u16string& ClassNames() const { return FClassNames; }
+    // The same text in the host's character type, for GetClassNames.
+    const WCHAR_T* HostClassNames() const { return FHostClassNames.c_str(); }
     void Clear();
 
     std::vector<std::unique_ptr<TClassReg>> ClassList;
 
 private:
     std::u16string FClassNames;
+    std::basic_string<WCHAR_T> FHostClassNames;
 };
 
 // The one registry of the library.
@@ -132,6 +135,15 @@ extern std::atomic<bool> SingleSessionMode;
 
 // Failure of a call whose string result the host could not allocate.
 inline constexpr const char* HostMemoryRefusedText = "Не удалось передать строку: платформа не выделила память";
+
+// Host wide text is UTF-16 on every platform; only its C++ character type
+// differs (char16_t on Linux, wchar_t on Windows). All host text passes
+// through these copies.
+std::u16string FromHostText(const WCHAR_T* AText);  // zero-terminated; null gives empty
+std::u16string FromHostText(const WCHAR_T* AText, size_t ALength);
+std::basic_string<WCHAR_T> ToHostText(std::u16string_view AText);
+// AText equals the zero-terminated host text AHost (null equals nothing).
+bool SameHostText(std::u16string_view AText, const WCHAR_T* AHost);
 
 // Readers of host values (text results are UTF-8).
 std::string V8GetWString(const tVariant* V);

@@ -1,23 +1,14 @@
 #include "link/uCommManager.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/file.h>
-#include <sys/ioctl.h>
-#include <termios.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <thread>
 
 #include "base/uStrings.h"
-#include "link/uPollDeadline.h"
+#include "base/uSystem.h"
+#include "link/uSerialPort.h"
 
 namespace fr {
-
-bool SetCustomSpeed(int AHandle, uint32_t ASpeed);  // uCommSpeed.cpp
 
 namespace {
 
@@ -30,36 +21,6 @@ constexpr const char* kProtocolError = "Ошибка протокола обме
 
 constexpr uint32_t kSpeeds[] = {110, 300, 600, 1200, 2400, 4800, 9600, 14400, 19200, 38400, 56000, 57600, 115200};
 
-// termios constant of a speed; B0 when the kernel has none (custom speed).
-speed_t SpeedConstant(uint32_t ASpeed) {
-    switch (ASpeed) {
-        case 110:
-            return B110;
-        case 300:
-            return B300;
-        case 600:
-            return B600;
-        case 1200:
-            return B1200;
-        case 2400:
-            return B2400;
-        case 4800:
-            return B4800;
-        case 9600:
-            return B9600;
-        case 19200:
-            return B19200;
-        case 38400:
-            return B38400;
-        case 57600:
-            return B57600;
-        case 115200:
-            return B115200;
-        default:
-            return B0;
-    }
-}
-
 std::chrono::milliseconds Ms(uint64_t AValue) {
     return std::chrono::milliseconds(AValue);
 }
@@ -70,31 +31,7 @@ std::chrono::milliseconds TickWait(uint32_t ATimeout) {
     return Ms(ATimeout == 0 ? 1 : ATimeout);
 }
 
-enum class TWait { Ready, Expired, Failed };
-
-// Waits for input on AHandle until ADeadline (none: without limit).
-TWait PollInput(int AHandle, const std::chrono::steady_clock::time_point* ADeadline) {
-    for (;;) {
-        const int TimeoutMs = ADeadline ? PollTimeoutMs(*ADeadline) : -1;
-        struct pollfd P {
-            AHandle, POLLIN, 0
-        };
-        const int R = poll(&P, 1, TimeoutMs);
-        if (R < 0) {
-            if (errno == EINTR) continue;
-            return TWait::Failed;
-        }
-        if (R == 0) {
-            if (ADeadline && std::chrono::steady_clock::now() < *ADeadline) continue;
-            return TWait::Expired;
-        }
-        if (P.revents & POLLIN) return TWait::Ready;
-        // Hang-up or error without data: the line is gone, further waiting
-        // would only spin.
-        errno = (P.revents & POLLNVAL) ? EBADF : EIO;
-        return TWait::Failed;
-    }
-}
+using TWait = TSerialPort::TWait;
 
 }  // namespace
 
@@ -105,18 +42,26 @@ uint32_t BaudRateToInt(TBaudRate ABaudRate) {
 
 // --- TCommManager -----------------------------------------------------------------
 
-TCommManager::TCommManager() = default;
+TCommManager::TCommManager() : FPort(std::make_unique<TSerialPort>()) {}
 
 TCommManager::~TCommManager() {
     Close();
 }
 
-void TCommManager::StoreError(int AErrno) {
-    FExtResultDescription = std::strerror(AErrno);
+void TCommManager::StoreError(int AError) {
+    FExtResultDescription = SystemErrorText(AError);
 }
 
 void TCommManager::StoreLastError() {
-    StoreError(errno);
+    StoreError(FPort->LastError());
+}
+
+bool TCommManager::Opened() const {
+    return FPort->IsOpen();
+}
+
+void TCommManager::AdoptHandle(intptr_t AHandle) {
+    FPort->Adopt(AHandle);
 }
 
 bool TCommManager::EnsureOpen() {
@@ -124,57 +69,31 @@ bool TCommManager::EnsureOpen() {
 }
 
 uint32_t TCommManager::InQueueCount() {
-    int N = 0;
-    if (FHandle < 0 || ioctl(FHandle, FIONREAD, &N) != 0) {
-        if (FHandle < 0) errno = EBADF;
+    uint32_t N = 0;
+    if (!FPort->QueuedCount(N)) {
         StoreLastError();
         return 0;
     }
-    return N > 0 ? uint32_t(N) : 0;
+    return N;
 }
 
 std::string TCommManager::DeviceName() const {
     if (!FDevicePath.empty()) return FDevicePath;
-    const std::string Com = "/dev/com" + std::to_string(FPortNumber);
-    if (access(Com.c_str(), F_OK) == 0) return Com;
-    return "/dev/ttyS" + std::to_string(int64_t(FPortNumber) - 1);
+    return TSerialPort::DeviceName(FPortNumber);
 }
 
 bool TCommManager::OpenHandle() {
-    const std::string Name = DeviceName();
-    const int H = ::open(Name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (H < 0) return false;
-    if (!isatty(H)) {
-        ::close(H);
-        errno = ENOTTY;
-        return false;
-    }
-    // Unshared like a Windows port handle: TIOCEXCL stops other opens by
-    // ordinary users, the advisory lock also keeps out cooperating root
-    // processes (and a second TCommManager of this process).
-    if (ioctl(H, TIOCEXCL) != 0 || flock(H, LOCK_EX | LOCK_NB) != 0) {
-        const int E = (errno == EWOULDBLOCK) ? EBUSY : errno;
-        ::close(H);
-        errno = E;
-        return false;
-    }
-    FHandle = H;
-    return true;
+    return FPort->Open(DeviceName());
 }
 
 bool TCommManager::Open() {
     if (Opened()) return true;
-    // There is no counterpart to the system buffer sizes (32768 bytes): the
-    // kernel's tty buffers are fixed.
     const bool Ok = OpenHandle() && Purge(true) && ApplyLineSettings() && ApplyTimeouts();
     if (!Ok) {
-        const int E = errno;
+        const int E = FPort->LastError();
         // A port that could not be set up is released, so that Opened stays
         // false and no later call works on a half-configured line.
-        if (FHandle >= 0) {
-            ::close(FHandle);
-            FHandle = -1;
-        }
+        FPort->Close();
         StoreError(E);
         return false;
     }
@@ -187,10 +106,7 @@ bool TCommManager::Close() {
     StopEventWaiting();
     SetCommDTR(false);
     Purge(true);
-    // Nothing must hold up the close: output that could not leave is dropped.
-    tcflush(FHandle, TCOFLUSH);
-    ::close(FHandle);
-    FHandle = -1;
+    FPort->Close();
     return true;
 }
 
@@ -200,26 +116,24 @@ bool TCommManager::Purge(bool Abort) {
     // Only received input is discarded. Output handed to the port is still
     // on its way (the kernel sends it asynchronously); dropping it would lose
     // the acknowledgement written just before the next enquiry's purge.
-    if (tcflush(FHandle, TCIFLUSH) != 0) {
+    if (!FPort->PurgeInput()) {
         StoreLastError();
         return false;
     }
     return true;
 }
 
-void TCommManager::SetModemLine(int ABit, bool AValue, bool AReport) {
-    int Bits = ABit;
-    if (ioctl(FHandle, AValue ? TIOCMBIS : TIOCMBIC, &Bits) != 0 && AReport) StoreLastError();
-}
-
+// A port without modem lines (a pseudo-terminal, some virtual ports) refuses
+// these: the refusal is recorded like any failed call, and nothing else
+// depends on the lines.
 void TCommManager::SetCommDTR(bool Value) {
     if (!EnsureOpen()) return;
-    SetModemLine(TIOCM_DTR, Value, true);
+    if (!FPort->SetDTR(Value)) StoreLastError();
 }
 
 void TCommManager::SetCommRTS(bool Value) {
     if (!EnsureOpen()) return;
-    SetModemLine(TIOCM_RTS, Value, true);
+    if (!FPort->SetRTS(Value)) StoreLastError();
 }
 
 void TCommManager::SetMask() {
@@ -231,84 +145,29 @@ void TCommManager::StopEventWaiting() {
 }
 
 bool TCommManager::ApplyTimeouts() {
-    // The limits are enforced by every read and write; nothing to hand over.
-    return EnsureOpen();
+    // The read limits are deadlines of the reads below; the port gets the
+    // write limits.
+    if (!EnsureOpen()) return false;
+    if (!FPort->ApplyWriteLimits(FTimeouts)) {
+        StoreLastError();
+        return false;
+    }
+    return true;
 }
 
 bool TCommManager::ApplyLineSettings() {
     if (!Opened()) return true;
-    struct termios Tio {};
-    if (tcgetattr(FHandle, &Tio) != 0) {
-        StoreLastError();
-        return false;
-    }
-    cfmakeraw(&Tio);
-    Tio.c_cflag |= CLOCAL | CREAD;
-    Tio.c_cflag &= ~tcflag_t(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
-    Tio.c_iflag &= ~tcflag_t(IXON | IXOFF | IXANY | INPCK);
-    switch (FDataBits) {
-        case 5:
-            Tio.c_cflag |= CS5;
-            break;
-        case 6:
-            Tio.c_cflag |= CS6;
-            break;
-        case 7:
-            Tio.c_cflag |= CS7;
-            break;
-        case 8:
-            Tio.c_cflag |= CS8;
-            break;
-        default:
-            errno = EINVAL;
-            StoreLastError();
-            return false;
-    }
-    switch (FParity) {
-        case prNone:
-            break;
-        case prOdd:
-            Tio.c_cflag |= PARENB | PARODD;
-            break;
-        case prEven:
-            Tio.c_cflag |= PARENB;
-            break;
-        case prMark:
-            Tio.c_cflag |= PARENB | CMSPAR | PARODD;
-            break;
-        case prSpace:
-            Tio.c_cflag |= PARENB | CMSPAR;
-            break;
-        default:
-            errno = EINVAL;
-            StoreLastError();
-            return false;
-    }
-    if (FParity != prNone) Tio.c_iflag |= INPCK;
-    // termios knows one or two stop bits; two with five data bits is 1.5.
-    if (FStopBits != sbOneStopBit) Tio.c_cflag |= CSTOPB;
-    // Linux has one hardware handshake, RTS/CTS together; DSR flow and DTR
-    // handshake have no counterpart and leave the line as plain output.
-    if (FFlowControl.FOutCtsFlow || FFlowControl.FControlRts == rtsHandshake) Tio.c_cflag |= CRTSCTS;
-    if (FFlowControl.FXonXoffOut) Tio.c_iflag |= IXON;
-    if (FFlowControl.FXonXoffIn) Tio.c_iflag |= IXOFF;
-    Tio.c_cc[VSTART] = 0x11;
-    Tio.c_cc[VSTOP] = 0x13;
-    // Reads never block in the kernel: every wait is a poll with a deadline.
-    Tio.c_cc[VMIN] = 0;
-    Tio.c_cc[VTIME] = 0;
-
-    const uint32_t Speed = BaudRateToInt(FBaudRate);
-    const speed_t Constant = SpeedConstant(Speed);
-    if (Speed == 0) {
-        errno = EINVAL;
-        StoreLastError();
-        return false;
-    }
-    // A custom speed is set on top of a valid placeholder speed.
-    cfsetispeed(&Tio, Constant != B0 ? Constant : B38400);
-    cfsetospeed(&Tio, Constant != B0 ? Constant : B38400);
-    if (tcsetattr(FHandle, TCSANOW, &Tio) != 0 || (Constant == B0 && !SetCustomSpeed(FHandle, Speed))) {
+    TSerialLine L;
+    L.BaudRate = BaudRateToInt(FBaudRate);
+    L.DataBits = FDataBits;
+    L.Parity = FParity;
+    L.StopBits = FStopBits;
+    L.FlowControl = FFlowControl;
+    L.AbortOnError = FAbortOnError;
+    L.EvtChar = FEvtChar;
+    L.XonLimit = FXonLimit;
+    L.XoffLimit = FXoffLimit;
+    if (!FPort->ApplyLine(L)) {
         StoreLastError();
         return false;
     }
@@ -323,10 +182,6 @@ bool TCommManager::ApplyLineSettings() {
     Flags |= (int32_t(FFlowControl.FControlRts) & 3) << 12;
     if (FAbortOnError) Flags |= 1 << 14;
     FDCBFlags = Flags;
-
-    // Modem lines; ports without them (pseudo-terminals) simply keep none.
-    SetModemLine(TIOCM_DTR, FFlowControl.FControlDtr != dtrDisable, false);
-    if (FFlowControl.FControlRts != rtsHandshake) SetModemLine(TIOCM_RTS, FFlowControl.FControlRts == rtsEnable, false);
     return true;
 }
 
@@ -349,36 +204,20 @@ void TCommManager::SetTimeouts(const TCommTimeouts& AValue) {
 // --- waiting, reading and writing ------------------------------------------
 
 bool TCommManager::WaitInput(TClock::time_point ADeadline) {
-    if (FHandle < 0) {
-        errno = EBADF;
-        return false;
-    }
-    return PollInput(FHandle, &ADeadline) == TWait::Ready;
+    return FPort->WaitInput(&ADeadline) == TWait::Ready;
 }
 
 bool TCommManager::WaitInputForever() {
-    if (FHandle < 0) {
-        errno = EBADF;
-        return false;
-    }
-    return PollInput(FHandle, nullptr) == TWait::Ready;
+    return FPort->WaitInput(nullptr) == TWait::Ready;
 }
 
 bool TCommManager::ReadQueued(size_t ACount, std::string& AOut) {
-    if (ACount == 0) return true;
-    const size_t Old = AOut.size();
-    AOut.resize(Old + ACount);
-    ssize_t N;
-    do N = ::read(FHandle, AOut.data() + Old, ACount);
-    while (N < 0 && errno == EINTR);
-    if (N < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) N = 0;
-    AOut.resize(Old + size_t(std::max<ssize_t>(N, 0)));
-    return N >= 0;
+    return FPort->ReadQueued(ACount, AOut);
 }
 
 bool TCommManager::ReadBlocking(size_t ACount, std::string& AOut) {
-    if (FHandle < 0) {
-        errno = EBADF;
+    if (!Opened()) {
+        FPort->SetLastError(TSerialPort::NotOpenError());
         return false;
     }
     if (ACount == 0) return true;
@@ -407,7 +246,7 @@ bool TCommManager::ReadBlocking(size_t ACount, std::string& AOut) {
             Deadline = Limited ? std::min(Deadline, Gap) : Gap;
             Limited = true;
         }
-        const TWait W = PollInput(FHandle, Limited ? &Deadline : nullptr);
+        const TWait W = FPort->WaitInput(Limited ? &Deadline : nullptr);
         if (W == TWait::Expired) return true;
         if (W == TWait::Failed) return false;
         const size_t Before = AOut.size();
@@ -415,7 +254,7 @@ bool TCommManager::ReadBlocking(size_t ACount, std::string& AOut) {
         const size_t N = AOut.size() - Before;
         if (N == 0) {
             // Readable but nothing to read: end of file on a hung-up line.
-            errno = EIO;
+            FPort->SetLastError(TSerialPort::LineGoneError());
             return false;
         }
         Got += N;
@@ -426,39 +265,7 @@ bool TCommManager::ReadBlocking(size_t ACount, std::string& AOut) {
 }
 
 int64_t TCommManager::WriteBlocking(const char* AData, size_t ACount) {
-    if (FHandle < 0) {
-        errno = EBADF;
-        return -1;
-    }
-    const TCommTimeouts& T = FTimeouts;
-    const bool HasTotal = T.WriteTotalMultiplier != 0 || T.WriteTotalConstant != 0;
-    const auto Deadline = TClock::now() + Ms(uint64_t(T.WriteTotalMultiplier) * ACount + T.WriteTotalConstant);
-    size_t Done = 0;
-    while (Done < ACount) {
-        const ssize_t N = ::write(FHandle, AData + Done, ACount - Done);
-        if (N > 0) {
-            Done += size_t(N);
-            continue;
-        }
-        if (N < 0 && errno == EINTR) continue;
-        if (N < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return Done > 0 ? int64_t(Done) : -1;
-        // Output buffer full: wait for room up to the write limit.
-        int TimeoutMs = -1;
-        if (HasTotal) {
-            TimeoutMs = PollTimeoutMs(Deadline);
-            if (TimeoutMs == 0) break;
-        }
-        struct pollfd P {
-            FHandle, POLLOUT, 0
-        };
-        const int R = poll(&P, 1, TimeoutMs);
-        if (R < 0 && errno != EINTR) return Done > 0 ? int64_t(Done) : -1;
-        if (R > 0 && !(P.revents & POLLOUT)) {
-            errno = EIO;
-            return Done > 0 ? int64_t(Done) : -1;
-        }
-    }
-    return int64_t(Done);
+    return FPort->Write(AData, ACount, FTimeouts);
 }
 
 bool TCommManager::WriteByte(uint8_t Value) {
@@ -534,7 +341,7 @@ bool TCommManager::ReadByte(uint8_t& Value) {
 
 bool TCommManager::ReadByte(uint8_t& Value, uint32_t Timeout) {
     if (!Opened()) {
-        StoreError(EBADF);
+        StoreError(TSerialPort::NotOpenError());
         return false;
     }
     const auto Deadline = TClock::now() + TickWait(Timeout);
@@ -705,7 +512,7 @@ int32_t TCommManager::ReadStr(int32_t Count, std::string& Data, bool ControlLeng
 int32_t TCommManager::ReadStr(std::string& Data, const std::string& EndSymb, uint32_t Timeout) {
     Data.clear();
     if (!Opened()) {
-        StoreError(EBADF);
+        StoreError(TSerialPort::NotOpenError());
         return 1007;
     }
     const auto Deadline = TClock::now() + Ms(Timeout);
@@ -729,7 +536,7 @@ int32_t TCommManager::ReadStr(int32_t Count, std::string& Data, const std::strin
 int32_t TCommManager::ReadStr(std::string& Data, uint32_t Timeout) {
     Data.clear();
     if (!Opened()) {
-        StoreError(EBADF);
+        StoreError(TSerialPort::NotOpenError());
         return 1007;
     }
     const auto Deadline = TClock::now() + Ms(Timeout);

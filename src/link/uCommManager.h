@@ -1,11 +1,13 @@
-// One serial port of the system: opened by number, configured through
-// termios, with the five Windows-style time limits enforced by poll()
-// deadlines. Operations report failure by their result and leave a readable
-// text in ExtResultDescription; nothing here raises.
+// One serial port of the system: opened by number, with the line settings
+// and the five time limits. The reads enforce the read limits with deadlines
+// of their own, the same on every system; the port itself (TSerialPort,
+// uSerialPort.h) is the system's. Operations report failure by their result
+// and leave a readable text in ExtResultDescription; nothing here raises.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -59,6 +61,8 @@ inline constexpr uint32_t MAXDWORD = 0xFFFFFFFFu;
 // Bits per second of a TBaudRate; 0 for a value outside the enumeration.
 uint32_t BaudRateToInt(TBaudRate ABaudRate);
 
+class TSerialPort;
+
 class TCommManager {
 public:
     TCommManager();
@@ -66,7 +70,8 @@ public:
     TCommManager(const TCommManager&) = delete;
     TCommManager& operator=(const TCommManager&) = delete;
 
-    // Port n opens /dev/com<n> when that path exists, else /dev/ttyS<n-1>.
+    // Port n opens /dev/com<n> when that path exists, else /dev/ttyS<n-1>;
+    // on Windows \\.\COM<n>.
     bool Open();
     bool Close();  // always true
     bool Purge(bool Abort);
@@ -114,7 +119,7 @@ public:
     int32_t SendCmd(const std::string& Data);
 
     // Properties.
-    bool Opened() const { return FHandle >= 0; }
+    bool Opened() const;
     TBaudRate BaudRate() const { return FBaudRate; }
     void SetBaudRate(TBaudRate AValue);
     uint32_t BaudRateAsInt() const { return BaudRateToInt(FBaudRate); }
@@ -153,7 +158,8 @@ public:
     // Event mask last set by SetMask (1 any character, 2 the event character).
     uint32_t EventMask() const { return FEventMask; }
     // Device path used instead of the port number when not empty (ports
-    // without a /dev/com<n> link, pseudo-terminals of tests and tools).
+    // without a /dev/com<n> link, pseudo-terminals of tests and tools; any
+    // device name on Windows).
     const std::string& DevicePath() const { return FDevicePath; }
     void SetDevicePath(const std::string& AValue) { FDevicePath = AValue; }
     // The path Open uses for the current settings.
@@ -163,7 +169,6 @@ protected:
     char FEvtChar = 0;
     uint16_t FXonLimit = 256;
     uint16_t FXoffLimit = 256;
-    int FHandle = -1;
     bool FOverlappedMode = false;
     TBaudRate FBaudRate = br9600;
     int32_t FPortNumber = 1;
@@ -180,23 +185,26 @@ protected:
     uint32_t FEventMask = 0;
     std::string FDevicePath;
 
+    // Takes over an open descriptor or handle as the port (fuzz targets).
+    void AdoptHandle(intptr_t AHandle);
+
 private:
     using TClock = std::chrono::steady_clock;
 
-    void StoreLastError();
-    void StoreError(int AErrno);
+    void StoreLastError();  // the port's last system error
+    void StoreError(int AError);
     bool EnsureOpen();
     uint32_t InQueueCount();
     bool OpenHandle();
     bool ApplyTimeouts();
     bool ApplyLineSettings();
-    void SetModemLine(int ABit, bool AValue, bool AReport);
 
     // Blocking read of up to ACount bytes bounded by the time limits. False
-    // only when the system call fails (errno kept); fewer bytes is success.
+    // only when the system call fails (error kept in the port); fewer bytes
+    // is success.
     bool ReadBlocking(size_t ACount, std::string& AOut);
     // Writes bounded by the write limits; the number of bytes written, or -1
-    // when the system call failed (errno kept).
+    // when the system call failed (error kept in the port).
     int64_t WriteBlocking(const char* AData, size_t ACount);
     // Waits until input is queued or ADeadline passes; false on expiry or
     // when the port reports an error or hang-up without data.
@@ -205,6 +213,8 @@ private:
     // Non-blocking read of up to ACount queued bytes appended to AOut;
     // false when the read call fails.
     bool ReadQueued(size_t ACount, std::string& AOut);
+
+    std::unique_ptr<TSerialPort> FPort;
 };
 
 // The port with the defaults of the cash-register link: 115200 bits/s, a

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "link/uLinkExchange.h"
@@ -29,11 +30,12 @@ public:
 
 protected:
     std::string FResponse;
-    int FSocket = -1;  // -1 when not connected (0 is a valid descriptor here)
     std::string FIPAddress;
     int32_t FTCPPort = 0;
     std::string FLastResultDescription;
 };
+
+class TTcpSocket;
 
 class TSocketProtocol : public TCustomSocketProtocol, private TLinkExchange {
 public:
@@ -51,7 +53,7 @@ public:
     // 0, or -1 when closing failed (the socket is released all the same).
     int32_t Disconnect();
 
-    bool Connected() const { return FSocket >= 0; }
+    bool Connected() const;
     const std::string& IPAddress() const { return FIPAddress; }
     int32_t TCPPort() const { return FTCPPort; }
 
@@ -68,11 +70,11 @@ private:
     int32_t ReadByte(char& AByte, uint32_t ATimeout) override;
     int32_t ReadBody(size_t ACount, std::string& ABody) override;
     uint32_t HandshakeTimeout() const override { return FReceiveTimeout; }
-    void CloseSocket();
-    int32_t Fail(int32_t ACode, int AErrno);
+    int32_t Fail(int32_t ACode, int AError);
 
+    std::unique_ptr<TTcpSocket> FSocket;
     uint32_t FReceiveTimeout = 10000;
-    int FLastErrno = 0;
+    int FLastError = 0;  // system error code of the last failure, 0 for none
 };
 
 }  // namespace fr

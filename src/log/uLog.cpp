@@ -1,11 +1,5 @@
 #include "log/uLog.h"
 
-#include <fcntl.h>
-#include <pwd.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -21,6 +15,8 @@
 
 #include "base/uCommonUtils.h"
 #include "base/uStrings.h"
+#include "base/uSystem.h"
+#include "log/uLogFile.h"
 #include "log/uSystemInfo.h"
 
 namespace fr {
@@ -33,8 +29,6 @@ constexpr std::string_view LineEnd = "\r\n";
 constexpr std::string_view RotationStartText = "--- Начало формирования индекса лог-файла ---";
 constexpr std::string_view RotationEndText = "--- Окончание формирования индекса лог-файла ---";
 constexpr std::string_view FooterText = "============Stop log===============";
-// How long a line waits for another process that is appending to the file.
-constexpr auto LockWaitLimit = std::chrono::seconds(1);
 
 bool IsActive(TLogMode M) { return M == lmErrors || M == lmInfoAndErrors || M == lmAll; }
 
@@ -77,9 +71,8 @@ std::optional<int64_t> ParseIndex(std::string_view S) {
 }
 
 struct tm LocalTime(const struct timespec& T) {
-    const time_t S = T.tv_sec;
     struct tm R{};
-    localtime_r(&S, &R);
+    LocalTimeOf(T.tv_sec, R);
     return R;
 }
 
@@ -90,149 +83,6 @@ std::string DateText(const struct timespec& T) {
     return Buf;
 }
 
-// A failure to prepare or open a log file, with the system error that
-// decides whether the per-user folder is worth a try (0: a refusal that no
-// other folder mends).
-class ELogFileError : public std::runtime_error {
-public:
-    ELogFileError(const std::string& AWhat, const std::string& APath, int AErrno)
-        : std::runtime_error(AWhat + " " + APath + ": " + std::system_category().message(AErrno)),
-          Errno(AErrno) {}
-    explicit ELogFileError(const std::string& AText) : std::runtime_error(AText), Errno(0) {}
-    int Errno;
-};
-
-// Something planted at the log file's name: refused where it stands. Moving
-// to the per-user folder would let anybody who may write in the shared
-// folder send the day's lines away from it.
-ELogFileError PlantedObject(const std::string& APath) {
-    return ELogFileError("На месте файла журнала " + APath +
-                         " не обычный файл с одним именем (ссылка, канал или каталог): запись отклонена");
-}
-
-bool IsAccessError(int AErrno) { return AErrno == EACCES || AErrno == EPERM || AErrno == EROFS; }
-
-class TFileHandle {
-public:
-    TFileHandle() = default;
-    explicit TFileHandle(int AFd) : FFd(AFd) {}
-    TFileHandle(TFileHandle&& O) noexcept : FFd(std::exchange(O.FFd, -1)) {}
-    TFileHandle& operator=(TFileHandle&& O) noexcept {
-        if (this != &O) {
-            Close();
-            FFd = std::exchange(O.FFd, -1);
-        }
-        return *this;
-    }
-    ~TFileHandle() { Close(); }
-    int Get() const { return FFd; }
-    void Close() {
-        if (FFd >= 0) ::close(FFd);  // also drops the flock
-        FFd = -1;
-    }
-
-private:
-    int FFd = -1;
-};
-
-// Waits a bounded time for other processes appending to the same file.
-// File systems without flock support are written without it.
-void LockForAppend(int AFd, const std::string& APath) {
-    const auto Deadline = std::chrono::steady_clock::now() + LockWaitLimit;
-    for (;;) {
-        if (flock(AFd, LOCK_EX | LOCK_NB) == 0) return;
-        if (errno == EINTR) continue;
-        if (errno != EWOULDBLOCK) return;
-        if (std::chrono::steady_clock::now() >= Deadline)
-            throw ELogFileError("Файл журнала занят другим процессом:", APath, EWOULDBLOCK);
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-}
-
-// A folder the group writes to (the package's setgid log folder).
-bool DirectoryIsShared(const std::string& AFileName) {
-    struct stat St{};
-    const std::string Dir = AFileName.substr(0, AFileName.rfind('/') + 1);
-    return ::stat(Dir.empty() ? "." : Dir.c_str(), &St) == 0 && (St.st_mode & S_IWGRP) != 0;
-}
-
-// Opens (or creates) a log file for appending and takes its write lock.
-// Never follows a symbolic link at the file name and refuses anything but a
-// plain file with a single name, so nobody can redirect our lines into a
-// file of theirs. Returns the handle of the file that bears the name once the
-// lock is held: a writer that rotated it meanwhile makes us reopen.
-TFileHandle OpenForAppend(const std::string& AFileName) {
-    const int Flags = O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
-    for (int Attempt = 0;; ++Attempt) {
-        bool Created = false;
-        int Fd = ::open(AFileName.c_str(), Flags);
-        if (Fd < 0 && errno == ENOENT) {
-            Fd = ::open(AFileName.c_str(), Flags | O_CREAT | O_EXCL, 0660);
-            if (Fd >= 0) Created = true;
-            else if (errno == EEXIST && Attempt < 5) continue;
-        }
-        // A symbolic link (O_NOFOLLOW) or a FIFO nobody reads (O_NONBLOCK).
-        if (Fd < 0 && (errno == ELOOP || errno == ENXIO)) throw PlantedObject(AFileName);
-        if (Fd < 0) throw ELogFileError("Не удалось открыть файл журнала", AFileName, errno);
-        TFileHandle H(Fd);
-        struct stat St{};
-        if (::fstat(Fd, &St) != 0) throw ELogFileError("Не удалось открыть файл журнала", AFileName, errno);
-        if (!S_ISREG(St.st_mode)) throw PlantedObject(AFileName);
-        // The logs hold cashier INNs, marking codes and passwords: other
-        // accounts never get access; the group of a shared folder appends.
-        if (Created && DirectoryIsShared(AFileName)) (void)::fchmod(Fd, 0660);
-        LockForAppend(Fd, AFileName);
-        // The link count is read under the lock: a rotation that links the
-        // file to its new name before unlinking the old one holds the lock
-        // meanwhile, so only a planted name shows a second link here.
-        if (::fstat(Fd, &St) != 0) throw ELogFileError("Не удалось открыть файл журнала", AFileName, errno);
-        struct stat Named{};
-        const bool Same = ::lstat(AFileName.c_str(), &Named) == 0 && Named.st_ino == St.st_ino &&
-                          Named.st_dev == St.st_dev;
-        if (Same || Attempt >= 5) {
-            if (St.st_nlink != 1) throw PlantedObject(AFileName);
-            return H;
-        }
-    }
-}
-
-void WriteAll(int AFd, std::string_view ABytes, const std::string& AFileName) {
-    while (!ABytes.empty()) {
-        const ssize_t N = ::write(AFd, ABytes.data(), ABytes.size());
-        if (N < 0) {
-            if (errno == EINTR) continue;
-            throw ELogFileError("Не удалось записать в файл журнала", AFileName, errno);
-        }
-        ABytes.remove_prefix(size_t(N));
-    }
-}
-
-// Creates the log directory with its missing parents. Parents get ordinary
-// modes; a shared log directory gets 02770 whatever the umask: its group
-// (new files inherit it) can create, append, rotate and purge log files,
-// other accounts have no access. A directory that exists is left alone.
-void CreateLogDirectory(const std::string& ADirectory, bool AShared) {
-    const std::string Path = WithoutSlash(ADirectory);
-    const fs::path Parent = fs::path(Path).parent_path();
-    std::error_code Ec;
-    if (!Parent.empty()) fs::create_directories(Parent, Ec);
-    if (Ec) throw ELogFileError("Не удалось создать каталог журнала", Parent.string(), Ec.value());
-    if (::mkdir(Path.c_str(), AShared ? 0770 : 0777) == 0) {
-        if (AShared && ::chmod(Path.c_str(), 02770) != 0)
-            throw ELogFileError("Не удалось открыть доступ к каталогу журнала", Path, errno);
-        return;
-    }
-    const int Err = errno;
-    struct stat St{};
-    if (Err == EEXIST && ::stat(Path.c_str(), &St) == 0 && S_ISDIR(St.st_mode)) return;
-    throw ELogFileError("Не удалось создать каталог журнала", Path, Err);
-}
-
-bool DirectoryExists(const std::string& ADirectory) {
-    struct stat St{};
-    return ::stat(ADirectory.c_str(), &St) == 0 && S_ISDIR(St.st_mode);
-}
-
 // Deletes the oldest names of AFiles until ALimit remain, never the file
 // named AKeep (the file being written).
 void DeleteOldest(const std::string& ADirectory, std::vector<std::string>& AFiles, size_t ALimit,
@@ -240,7 +90,7 @@ void DeleteOldest(const std::string& ADirectory, std::vector<std::string>& AFile
     while (AFiles.size() > ALimit) {
         auto It = std::find_if(AFiles.begin(), AFiles.end(), [&](const std::string& N) { return N != AKeep; });
         if (It == AFiles.end()) break;
-        (void)::unlink((ADirectory + *It).c_str());  // a file that stays is simply not counted
+        RemoveLogFile(ADirectory + *It);  // a file that stays is simply not counted
         AFiles.erase(It);
     }
 }
@@ -259,10 +109,10 @@ struct TGlobalLogHolder {
 std::vector<std::string> ListLogFilesOldestFirst(const std::string& ADirectory) {
     std::vector<std::pair<fs::file_time_type, std::string>> Found;
     std::error_code Ec;
-    for (fs::directory_iterator It(ADirectory, Ec), End; !Ec && It != End; It.increment(Ec)) {
+    for (fs::directory_iterator It(PathFromUtf8(ADirectory), Ec), End; !Ec && It != End; It.increment(Ec)) {
         std::error_code E2;
         if (!It->is_regular_file(E2) || It->is_symlink(E2)) continue;
-        std::string Name = It->path().filename().string();
+        std::string Name = Utf8FromPath(It->path().filename());
         if (!HasLogExtension(Name)) continue;
         const auto Time = It->last_write_time(E2);
         if (E2) continue;
@@ -303,13 +153,14 @@ TLog::~TLog() {
 
 void TLog::SetLogDirectory(const std::string& ADirectory) {
     std::lock_guard G(FConfigLock);
-    FLogDirectory = ADirectory;
+    FLogDirectory = PortablePath(ADirectory);
+    FReadyDirectory.clear();
     FUseUserFolder.store(false);
 }
 
 void TLog::SetLogBaseName(const std::string& ABaseName) {
     std::lock_guard G(FConfigLock);
-    FLogBaseName = ABaseName;
+    FLogBaseName = PortablePath(ABaseName);
 }
 
 std::string TLog::LogDirectory() const {
@@ -324,8 +175,11 @@ std::string TLog::LogBaseName() const {
 
 struct timespec TLog::Now() const {
     if (FClock) return FClock();
+    const auto Since = std::chrono::system_clock::now().time_since_epoch();
+    const auto Seconds = std::chrono::duration_cast<std::chrono::seconds>(Since);
     struct timespec T{};
-    clock_gettime(CLOCK_REALTIME, &T);
+    T.tv_sec = time_t(Seconds.count());
+    T.tv_nsec = long(std::chrono::duration_cast<std::chrono::nanoseconds>(Since - Seconds).count());
     return T;
 }
 
@@ -366,7 +220,7 @@ std::string TLog::ResolveDirectory(const TNameConfig& AConfig, const std::string
     std::string Dir;
     if (AConfig.Directory.empty())
         Dir = Common + LogCompanyFolder + "/" + ABase + "/logs";
-    else if (AConfig.Directory.front() == '/')
+    else if (IsAbsolutePath(AConfig.Directory))
         Dir = AConfig.Directory;
     else
         Dir = Common + AConfig.Directory;
@@ -376,17 +230,19 @@ std::string TLog::ResolveDirectory(const TNameConfig& AConfig, const std::string
     return Dir;
 }
 
-std::string TLog::FileNameAt(const struct timespec& ATime, bool ADirectoryOnly) {
+std::string TLog::FileNameAt(const struct timespec& ATime, bool ADirectoryOnly, bool ATrustReadyDirectory) {
     TNameConfig C;
+    std::string Ready;
     {
         std::lock_guard G(FConfigLock);
         C.Directory = FLogDirectory;
         C.BaseName = FLogBaseName;
+        if (ATrustReadyDirectory) Ready = FReadyDirectory;
     }
     std::string Base;
     if (C.BaseName.empty()) {
         Base = WithoutExtension(FileNameOnly(LibraryFileName()));
-    } else if (C.BaseName.front() == '/') {
+    } else if (IsAbsolutePath(C.BaseName)) {
         // A full file name is used as it stands; its folder is the directory.
         return ADirectoryOnly ? C.BaseName.substr(0, C.BaseName.rfind('/') + 1) : C.BaseName;
     } else {
@@ -394,7 +250,7 @@ std::string TLog::FileNameAt(const struct timespec& ATime, bool ADirectoryOnly) 
     }
     bool PerUser = false;
     std::string Dir = ResolveDirectory(C, Base, PerUser);
-    if (!DirectoryExists(Dir)) {
+    if (Dir != Ready && !DirectoryExists(Dir)) {
         const std::string Common = CommonAppDataFolder();
         try {
             // Only this account writes under its own data folder.
@@ -406,12 +262,16 @@ std::string TLog::FileNameAt(const struct timespec& ATime, bool ADirectoryOnly) 
             if (!DirectoryExists(Dir)) CreateLogDirectory(Dir, false);
         }
     }
+    if (Dir != Ready) {
+        std::lock_guard G(FConfigLock);
+        FReadyDirectory = Dir;
+    }
     return ADirectoryOnly ? Dir : Dir + Base + "_" + DateText(ATime) + ".log";
 }
 
-std::string TLog::GetLogFileName(bool ADirectoryOnly) { return FileNameAt(Now(), ADirectoryOnly); }
+std::string TLog::GetLogFileName(bool ADirectoryOnly) { return FileNameAt(Now(), ADirectoryOnly, false); }
 
-void TLog::Rotate(const std::string& AFileName) {
+bool TLog::Rotate(const std::string& AFileName) {
     const size_t Slash = AFileName.rfind('/');
     const std::string Dir = AFileName.substr(0, Slash + 1);
     const std::string Name = AFileName.substr(Slash + 1);
@@ -432,42 +292,47 @@ void TLog::Rotate(const std::string& AFileName) {
     const std::string Target = Dir + Stem + "_" + std::to_string(Index) + Ext;
     // Never replace an existing file; a failed rename leaves the lines in the
     // current file.
-    if (::renameat2(AT_FDCWD, AFileName.c_str(), AT_FDCWD, Target.c_str(), RENAME_NOREPLACE) != 0 &&
-        errno == EINVAL) {
-        // File systems without the no-replace rename: a hard link fails just
-        // as well when the target exists.
-        if (::link(AFileName.c_str(), Target.c_str()) == 0) ::unlink(AFileName.c_str());
-    }
+    return RenameLogFile(AFileName, Target);
 }
 
 void TLog::AppendLocked(const std::string& AFileName, const struct timespec& ATime, const std::string& ABytes) {
-    TFileHandle Old = OpenForAppend(AFileName);
-    struct stat St{};
-    if (::fstat(Old.Get(), &St) != 0) throw ELogFileError("Не удалось открыть файл журнала", AFileName, errno);
-    if (St.st_size <= LogMaxFileSize) {
-        WriteAll(Old.Get(), ABytes, AFileName);
+    TLogFile Old = TLogFile::OpenForAppend(AFileName, LogMaxFileSize);
+    if (Old.Size() <= LogMaxFileSize) {
+        Old.Write(ABytes, AFileName);
         return;
     }
-    WriteAll(Old.Get(), FormatLine(ATime, RotationStartText, {}, llDebug) + std::string(LineEnd), AFileName);
+    Old.Write(FormatLine(ATime, RotationStartText, {}, llDebug) + std::string(LineEnd), AFileName);
     // The old file stays locked until renamed, so other writers waiting on it
-    // notice the new file under the name.
-    Rotate(AFileName);
-    TFileHandle New = OpenForAppend(AFileName);
+    // notice the new file under the name. A file that keeps its name takes
+    // the line: opening the name again would wait for our own lock.
+    if (!Rotate(AFileName)) {
+        Old.Write(ABytes, AFileName);
+        return;
+    }
+    TLogFile New = TLogFile::OpenForAppend(AFileName, LogMaxFileSize);
     Old.Close();
-    WriteAll(New.Get(), FormatLine(ATime, RotationEndText, {}, llDebug) + std::string(LineEnd) + ABytes, AFileName);
+    New.Write(FormatLine(ATime, RotationEndText, {}, llDebug) + std::string(LineEnd) + ABytes, AFileName);
 }
 
 void TLog::WriteRaw(const struct timespec& ATime, const std::string& ABytes) {
-    std::string Name = FileNameAt(ATime, false);
+    // The folder is looked at only when it is new to this log; a folder
+    // removed since then shows as a missing path and is made again.
+    std::string Name = FileNameAt(ATime, false, true);
     try {
         std::lock_guard G(FLock);
         AppendLocked(Name, ATime, ABytes);
     } catch (const ELogFileError& E) {
+        if (IsMissingError(E.Errno)) {
+            Name = FileNameAt(ATime, false, false);
+            std::lock_guard G(FLock);
+            AppendLocked(Name, ATime, ABytes);
+            return;
+        }
         const std::string Common = CommonAppDataFolder();
         if (!IsAccessError(E.Errno) || FUseUserFolder.load() || !StartsWith(Name, Common)) throw;
         // The machine-wide folder exists but this account may not write there.
         FUseUserFolder.store(true);
-        Name = FileNameAt(ATime, false);
+        Name = FileNameAt(ATime, false, false);
         std::lock_guard G(FLock);
         AppendLocked(Name, ATime, ABytes);
     }

@@ -81,7 +81,9 @@ private:
     };
 
     struct timespec Now() const;
-    std::string FileNameAt(const struct timespec& ATime, bool ADirectoryOnly);
+    // Creates the folder when missing; ATrustReadyDirectory skips looking at
+    // a folder this log has already made sure of (the path of every line).
+    std::string FileNameAt(const struct timespec& ATime, bool ADirectoryOnly, bool ATrustReadyDirectory);
     // APerUser tells whether the per-user fall-back replaced the machine-wide folder.
     std::string ResolveDirectory(const TNameConfig& AConfig, const std::string& ABase, bool& APerUser) const;
     // Appends ABytes (already ending with CR LF) to the file of ATime, rotating
@@ -89,16 +91,18 @@ private:
     void WriteRaw(const struct timespec& ATime, const std::string& ABytes);
     void AppendLocked(const std::string& AFileName, const struct timespec& ATime,
                       const std::string& ABytes);
-    void Rotate(const std::string& AFileName);
+    // Renames the file to its next index; false when it keeps its name.
+    bool Rotate(const std::string& AFileName);
     std::string HeaderBlock() const;
     void WriteHeader(const struct timespec& ATime);
     void WriteFooter();
 
     friend class TLogModeScope;
 
-    mutable std::mutex FConfigLock;  // guards the two texts below
+    mutable std::mutex FConfigLock;  // guards the three texts below
     std::string FLogDirectory;
     std::string FLogBaseName;
+    std::string FReadyDirectory;  // the folder last found or made, "" before
     std::atomic<TLogMode> FMode{lmOff};
     std::atomic<bool> FHeaderWritten{false};
     // Set once the machine-wide folder proved unusable; names then resolve

@@ -1,27 +1,12 @@
 #include "log/uSystemInfo.h"
 
-#include <dlfcn.h>
-#include <sys/utsname.h>
-#include <unistd.h>
-
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 
 #include <fr_version.h>
 
 namespace fr {
 
 namespace {
-
-// Any object of this library: dladdr names the file it was loaded from.
-const char GAddressAnchor = 0;
-
-std::string ReadWholeFile(const char* APath) {
-    std::ifstream F(APath, std::ios::binary);
-    if (!F) return {};
-    return std::string(std::istreambuf_iterator<char>(F), std::istreambuf_iterator<char>());
-}
 
 // Shell-like value of an os-release assignment: quotes removed, backslash
 // escapes resolved.
@@ -42,17 +27,6 @@ std::string UnquoteValue(std::string_view V) {
 }
 
 }  // namespace
-
-std::string LibraryFileName() {
-    Dl_info Info{};
-    if (dladdr(&GAddressAnchor, &Info) != 0 && Info.dli_fname && Info.dli_fname[0] == '/')
-        return Info.dli_fname;
-    // The main executable may be reported by its invocation name only.
-    char Buf[4096];
-    const ssize_t N = readlink("/proc/self/exe", Buf, sizeof(Buf) - 1);
-    if (N > 0) return std::string(Buf, size_t(N));
-    return (Info.dli_fname && Info.dli_fname[0]) ? Info.dli_fname : "";
-}
 
 std::string LibraryVersion() {
     // "+ 0": a version with fewer than four numbers leaves the later macros
@@ -84,12 +58,36 @@ std::string ComposeOSDescription(std::string_view APrettyName, std::string_view 
     return R;
 }
 
-std::string OSDescription() {
-    std::string Text = ReadWholeFile("/etc/os-release");
-    if (Text.empty()) Text = ReadWholeFile("/usr/lib/os-release");
-    utsname U{};
-    const std::string Release = uname(&U) == 0 ? std::string(U.release) : std::string();
-    return ComposeOSDescription(OSReleasePrettyName(Text), Release);
+std::string ComposeWindowsDescription(uint32_t AMajor, uint32_t AMinor, uint32_t ABuild, bool ANTPlatform,
+                                      std::string_view AServicePack) {
+    const char* Name = "Unknown";
+    if (AMajor == 3)
+        Name = "Windows NT 3";
+    else if (AMajor == 4 && AMinor == 0)
+        Name = ANTPlatform ? "Windows NT 4" : "Windows 95";
+    else if (AMajor == 4 && AMinor == 10)
+        Name = "Windows 98";
+    else if (AMajor == 4 && AMinor == 90)
+        Name = "Windows ME";
+    else if (AMajor == 5 && AMinor == 0)
+        Name = "Windows 2000";
+    else if (AMajor == 5 && AMinor == 1)
+        Name = "Windows XP";
+    else if (AMajor == 5 && AMinor == 2)
+        Name = "Windows 2003";
+    else if (AMajor == 6 && AMinor == 0)
+        Name = "Windows Vista";
+    else if (AMajor == 6 && AMinor == 1)
+        Name = "Windows 7";
+    else if (AMajor == 6 && AMinor == 2)
+        Name = "Windows 8.0";
+    else if (AMajor == 6 && AMinor == 3)
+        Name = "Windows 8.1";
+    else if (AMajor == 10 && AMinor == 0)
+        Name = "Windows 10";
+    std::string R = std::string(Name) + " ";
+    if (!AServicePack.empty()) R += std::string(AServicePack) + " ";
+    return R + "(" + std::to_string(AMajor) + "." + std::to_string(AMinor) + "." + std::to_string(ABuild) + ")";
 }
 
 }  // namespace fr

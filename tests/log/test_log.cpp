@@ -340,6 +340,21 @@ TEST_F(LogTest, DateChangesAtLocalMidnightWithoutRotation) {
     EXPECT_EQ(Log.GetLogFileName(false), (Dir.Path() / "fr_test_2024.03.04.log").string());
 }
 
+TEST_F(LogTest, FolderRemovedBetweenLinesIsMadeAgain) {
+    // Lines do not look at a folder they already used; one removed meanwhile
+    // (an administrator's clean-up) must still get the next line.
+    const fs::path Logs = Dir.Path() / "logs";
+    Log.SetLogDirectory(Logs.string());
+    Log.SetLogMode(lmErrors);
+    Log.WriteLog("first", "", llError);
+    fs::remove_all(Logs);
+    Log.WriteLog("second", "", llError);
+    EXPECT_EQ(ReadFile(Logs / "fr_test_2024.03.03.log"), "2024.03.03 12:00:00.000\tERROR\tsecond\r\n");
+    struct stat St{};
+    ASSERT_EQ(stat(Logs.c_str(), &St), 0);
+    EXPECT_EQ(St.st_mode & 07777, 02770u);
+}
+
 TEST_F(LogTest, RotationThreshold) {
     Log.SetLogMode(lmAll);
     Log.WriteHeaderIfDue();
@@ -393,6 +408,25 @@ TEST_F(LogTest, RotationIndexRule) {
         EXPECT_TRUE(fs::exists(Dir.Path() / C.Expected)) << C.Name;
         EXPECT_EQ(CountOf(ReadFile(Today()), "\r\n"), 2u) << C.Name;  // closing mark and the line
     }
+    Log.SetLogMode(lmSuspended);
+}
+
+TEST_F(LogTest, FailedRotationKeepsTheLineInTheCurrentFile) {
+    // Something that is no log file (not listed, so its index is not
+    // counted) holds the name the rotation picks: the rename is refused and
+    // the line goes to the current file, without waiting for its own lock.
+    fs::create_directory(Dir.Path() / "fr_test_2024.03.03_1.log");
+    std::ofstream(Today()).close();
+    fs::resize_file(Today(), 10485760);
+    Log.SetLogMode(lmErrors);
+    const auto Start = std::chrono::steady_clock::now();
+    Log.WriteLog("line", "", llError);
+    EXPECT_LT(std::chrono::steady_clock::now() - Start, std::chrono::milliseconds(500));
+    std::ifstream F(Today(), std::ios::binary);
+    F.seekg(std::streamoff(10485760));
+    const std::string Added(std::istreambuf_iterator<char>(F), {});
+    EXPECT_NE(Added.find("\tERROR\tline\r\n"), std::string::npos) << Added;
+    EXPECT_TRUE(fs::is_directory(Dir.Path() / "fr_test_2024.03.03_1.log"));
     Log.SetLogMode(lmSuspended);
 }
 

@@ -19,7 +19,6 @@ namespace fr {
 
 namespace {
 
-const char kNotShipped[] = "Окна драйвера не входят в эту сборку библиотеки";
 const char kLoadFailed[] =
     "Не удалось загрузить модуль окон драйвера. Для окон нужна библиотека GTK 3 "
     "(пакеты libgtk-3-0, libzip4). Подробности: ";
@@ -80,7 +79,7 @@ TFrWindowsRun ModuleEntry() {
     std::lock_guard<std::mutex> Guard(Lock);
     if (Entry) return Entry;
     const std::string_view* Image = FindResource("windows");
-    if (!Image || Image->empty()) throw std::runtime_error(kNotShipped);
+    if (!Image || Image->empty()) throw std::runtime_error(ServiceWindowsNotShippedText);
     void* H = LoadModule(*Image);
     Entry = reinterpret_cast<TFrWindowsRun>(::dlsym(H, FR_WINDOWS_ENTRY));
     if (!Entry) throw std::runtime_error(kLoadFailed + DlError());
