@@ -14,13 +14,14 @@
 #include <utility>
 #include <vector>
 
+#include "uEmuControl.h"
 #include "uEmulator.h"
 
 namespace {
 
 struct TOptions {
     fr::TEmuConfig Config;
-    int TCPPort = -1, SerialPort = -1;
+    int TCPPort = -1, SerialPort = -1, ControlPort = -1;
     bool Pty = false;
     std::string Address = "127.0.0.1", LinkDir = "/dev", TapeText, TapePNG;
     std::vector<std::pair<fr::TEmuMarkAnswer, std::string>> MarkAnswers;  // (answer, code or empty)
@@ -77,6 +78,13 @@ const TOption Options[] = {
      [](TOptions& O, const std::string& V) {
          long N = 0;
          return Number(V, 1, 128, N) && (O.SerialPort = int(N), true);
+     }},
+    {"--control", "PORT",
+     "serve the control channel on 127.0.0.1:PORT (0: any free port) instead of one device; each connection "
+     "makes its own device, the device options are its defaults and --link-dir is where its comN links go",
+     [](TOptions& O, const std::string& V) {
+         long N = 0;
+         return Number(V, 0, 65535, N) && (O.ControlPort = int(N), true);
      }},
     {"--pty", nullptr, "serve on a pseudo-terminal without a link",
      [](TOptions& O, const std::string&) { return O.Pty = true; }},
@@ -143,6 +151,21 @@ void Usage() {
     }
 }
 
+// The control channel until SIGINT or SIGTERM (SIGUSR1 is ignored: the
+// tapes belong to the channel's devices).
+int ServeControl(const TOptions& AOpt, const sigset_t& ASignals) {
+    try {
+        fr::TEmuControlServer Server(uint16_t(AOpt.ControlPort), AOpt.Config, AOpt.LinkDir);
+        std::cout << "control 127.0.0.1:" << Server.Port() << std::endl;
+        for (int Sig = 0; Sig == 0 || Sig == SIGUSR1;) sigwait(&ASignals, &Sig);
+        Server.Stop();
+    } catch (const std::exception& E) {
+        std::cerr << "kkt-emulator: " << E.what() << "\n";
+        return 1;
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -172,7 +195,12 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    if (Opt.TCPPort < 0 && Opt.SerialPort < 0 && !Opt.Pty) Opt.TCPPort = 7778;
+    if (Opt.ControlPort >= 0 && (Opt.TCPPort >= 0 || Opt.SerialPort >= 0 || Opt.Pty)) {
+        std::cerr << "kkt-emulator: --control makes its devices through the channel; it takes no --tcp, --serial "
+                     "or --pty\n";
+        return 2;
+    }
+    if (Opt.ControlPort < 0 && Opt.TCPPort < 0 && Opt.SerialPort < 0 && !Opt.Pty) Opt.TCPPort = 7778;
 
     // Signals are taken synchronously; the serving threads inherit the mask.
     sigset_t Set;
@@ -182,6 +210,7 @@ int main(int argc, char** argv) {
     sigaddset(&Set, SIGUSR1);
     pthread_sigmask(SIG_BLOCK, &Set, nullptr);
 
+    if (Opt.ControlPort >= 0) return ServeControl(Opt, Set);
     try {
         fr::TEmulator Emu(Opt.Config);
         for (const auto& [Answer, Code] : Opt.MarkAnswers) Emu.Device().SetMarkingAnswer(Answer, Code);

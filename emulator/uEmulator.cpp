@@ -210,6 +210,11 @@ void TEmulator::FaultAtCommand(int AK, TEmuFault AKind, uint8_t ADeviceResult) {
     F.Scheduled.push_back({F.Frames + uint64_t(std::max(AK, 1)), AKind, ADeviceResult});
 }
 
+void TEmulator::ClearFaultsAtCommand() {
+    auto L = FDevice->Lock();
+    FDevice->LinkFaults().Scheduled.clear();
+}
+
 uint64_t TEmulator::CommandFrameCount() const {
     auto L = FDevice->Lock();
     return FDevice->LinkFaults().Frames;

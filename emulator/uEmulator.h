@@ -50,6 +50,8 @@ public:
     // TEmuFault::DeviceError. Frames resent by the driver count too. Several
     // faults may wait at once, one per frame.
     void FaultAtCommand(int AK, TEmuFault AKind, uint8_t ADeviceResult = 0);
+    // Drops the faults of FaultAtCommand that have not struck yet.
+    void ClearFaultsAtCommand();
     // Complete command frames received so far on both transports (good or
     // not, faulted or not): the difference over an operation is how many
     // frames it took, the range of AK for a sweep.

@@ -148,8 +148,12 @@ std::array<char32_t, 256> CodePageTable(unsigned ACodePage) {
         const char In = char(B);
         wchar_t Out[2] = {};
         // MB_ERR_INVALID_CHARS: a byte the page leaves undefined fails
-        // instead of mapping to a default character.
-        if (MultiByteToWideChar(ACodePage, MB_ERR_INVALID_CHARS, &In, 1, Out, 2) == 1)
+        // instead of mapping to a default character. Windows' own table
+        // gives some undefined bytes (0x98 of 1251) their C1 control code
+        // instead; neither page has a real character there, so those are
+        // undefined too, as iconv has them on Linux.
+        if (MultiByteToWideChar(ACodePage, MB_ERR_INVALID_CHARS, &In, 1, Out, 2) == 1 &&
+            !(B >= 0x80 && Out[0] >= 0x80 && Out[0] <= 0x9F))
             Table[size_t(B)] = char32_t(Out[0]);
     }
     return Table;

@@ -103,51 +103,5 @@ TEST_P(OpsOnEmulator, BindToTheItemJustRegistered) {
 
 #endif  // FR_OPS_WITH_EMULATOR
 
-std::string CheckAnswer(const std::string& ABlock) {
-    return Bytes({0, 3, 0, 0, int(ABlock.size())}) + ABlock;
-}
-
-TEST_F(OpsScripted, CheckAnswersThatDecodeLittleOrNothing) {
-    TKMResult R;
-    R.RequestStatus = 7, R.MarkingValidationResult = 8, R.KMType = 9;
-    On(0xFF61, {CheckAnswer({})});
-    Device->CheckMarkingCode(1, "A", 0, 0, 0, 0, R);
-    EXPECT_EQ(R.LocalValidationResult, 3);
-    EXPECT_EQ(R.RequestStatus, 7);
-    EXPECT_EQ(R.MarkingValidationResult, 8);
-    EXPECT_EQ(R.KMType, 9);
-
-    // Short answer, a block running past the answer, a broken TLV list.
-    for (const std::string& Bad :
-         {Bytes({0, 3, 0, 0}), Bytes({0, 3, 0, 0, 6, 1, 2}), CheckAnswer(Bytes({1, 5, 0x34, 0x08, 4, 0, 1}))}) {
-        On(0xFF61, {Bad});
-        try {
-            Device->CheckMarkingCode(1, "B", 0, 0, 0, 0, R);
-            ADD_FAILURE() << "no error";
-        } catch (const EquException& E) {
-            EXPECT_EQ(E.Code, 1014);
-        }
-    }
-    EXPECT_EQ(Device->KMListResult().count("B"), 1u);  // kept also after a failure
-}
-
-TEST_F(OpsScripted, SlowCheckRetriesABusyStorageThreeTimes) {
-    On(0xFF61, {Bytes({4})});
-    TKMResult R;
-    const auto Start = std::chrono::steady_clock::now();
-    EXPECT_THROW(Device->CheckMarkingCode(1, "C", 0, 0, 0, 0, R), std::runtime_error);
-    EXPECT_GE(std::chrono::steady_clock::now() - Start, std::chrono::milliseconds(2900));
-    EXPECT_EQ(Sent().size(), 4u);
-    EXPECT_EQ(Device->CheckMarkCount(), 3);
-
-    // With the counter reset, a storage that is free on the third try passes.
-    Device->SetCheckMarkCount(0);
-    KKT->ClearCommands();
-    On(0xFF61, {Bytes({4}), Bytes({4}), CheckAnswer(Bytes({0, 0x0F}))});
-    Device->CheckMarkingCode(1, "C", 0, 0, 0, 0, R);
-    EXPECT_EQ(Sent().size(), 3u);
-    EXPECT_EQ(R.MarkingValidationResult, 0x0F);
-}
-
 }  // namespace
 }  // namespace fr::ops

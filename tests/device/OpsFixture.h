@@ -1,6 +1,6 @@
 // Fixtures of the device-operation suites: the project's emulator on a
-// pseudo-terminal or loopback TCP, and a scripted cash register on loopback
-// TCP for answers the emulator never gives (short or odd ones).
+// pseudo-terminal or loopback TCP (the scripted cash register for answers
+// the emulator never gives is ScriptedAnswersTest.cpp's).
 #pragma once
 
 #if __has_include("uEmulator.h")
@@ -17,11 +17,10 @@
 #include <string>
 #include <vector>
 
-#include "ScriptedKKT.h"
+#include "TestBytes.h"
 #include "base/uCommonUtils.h"
 #include "device/uDevice.h"
 #include "device/uDeviceFields.h"
-#include "TestBytes.h"
 #include "link/uCommManager.h"
 
 namespace fr::ops {
@@ -91,53 +90,5 @@ protected:
     std::unique_ptr<TDevice> Device;
 };
 #endif
-
-// A cash register on loopback TCP that answers from a script: answers
-// queued per command code (the last one repeats), else result 0.
-class OpsScripted : public ::testing::Test {
-protected:
-    void SetUp() override {
-        KKT =
-            std::make_unique<test::TScriptedKKT>(TTransport::Tcp, [this](const std::string& P) { return Respond(P); });
-        auto S = std::make_unique<TSocketDevice>();
-        S->SetConnectPwd(Pwd);
-        ASSERT_EQ(S->Enable("127.0.0.1", KKT->Port()), 0);
-        Device = std::move(S);
-        Device->SetPrintPollIntervals(1, 5);
-        KKT->ClearCommands();
-    }
-    void TearDown() override {
-        Device.reset();
-        KKT.reset();
-    }
-
-    std::string Respond(const std::string& P) {
-        std::lock_guard<std::mutex> L(FMutex);
-        auto It = FScript.find(CodeOf(P));
-        if (It != FScript.end() && !It->second.empty()) {
-            const std::string A = It->second.front();
-            if (It->second.size() > 1) It->second.pop_front();
-            return A;
-        }
-        if (CodeOf(P) == 0x1F) return Bytes({0, 48});
-        if (CodeOf(P) == 0x10) return std::string(15, '\0');  // idle, no document open
-        return Bytes({0});
-    }
-    void On(uint16_t ACode, std::deque<std::string> AAnswers) {
-        std::lock_guard<std::mutex> L(FMutex);
-        FScript[ACode] = std::move(AAnswers);
-    }
-    std::vector<std::string> Sent() const {
-        std::vector<std::string> R;
-        for (const std::string& C : KKT->Commands())
-            if (CodeOf(C) != 0x10) R.push_back(C);
-        return R;
-    }
-
-    std::mutex FMutex;
-    std::map<uint16_t, std::deque<std::string>> FScript;
-    std::unique_ptr<test::TScriptedKKT> KKT;
-    std::unique_ptr<TDevice> Device;
-};
 
 }  // namespace fr::ops

@@ -1,5 +1,5 @@
 // Receipt commands: payloads as the device receives them, the documents
-// the emulator stores, and the odd answers from a scripted cash register.
+// the emulator stores.
 #include "OpsFixture.h"
 #include "base/uEquipmentErrors.h"
 #include "device/uDeviceCommon.h"
@@ -189,40 +189,6 @@ TEST_P(OpsOnEmulator, CorrectionGoesOnAfterAFailedBegin) {
 }
 
 #endif  // FR_OPS_WITH_EMULATOR
-
-TEST_F(OpsScripted, CloseAnsweredStillPrintingReadsTheSign) {
-    std::string Answer(14, '\0');
-    Answer[0] = 80;
-    Answer[10] = 0x78, Answer[11] = 0x56, Answer[12] = 0x34, Answer[13] = 0x12;
-    On(0xFF45, {Answer, Bytes({80})});
-    std::string Sign;
-    int64_t When = 0;
-    std::array<TCurrency, 16> P{};
-    On(0x11, {std::string(47, '\0')});  // the clock: no valid date, When stays
-    Device->CloseCheckEx(P, {}, {}, 0, {}, Sign, When);
-    EXPECT_EQ(Sign, "305419896");
-    EXPECT_EQ(When, 0);
-    // A bare 80 carries no sign: that is a broken answer, not a success.
-    try {
-        Device->CloseCheckEx(P, {}, {}, 0, {}, Sign, When);
-        ADD_FAILURE() << "no error";
-    } catch (const EquException& E) {
-        EXPECT_EQ(E.Code, 1014);
-    }
-    EXPECT_TRUE(Sign.empty());
-}
-
-TEST_F(OpsScripted, CancelNeedsAFullStatusAnswer) {
-    std::string Open14(14, '\0'), Open15(15, '\0');
-    Open14[4] = Open15[4] = 0x08;
-    On(0x10, {Open14});
-    Device->CancelReceipt();
-    EXPECT_TRUE(KKT->Commands() == std::vector<std::string>{Cmd(0x10)});
-    KKT->ClearCommands();
-    On(0x10, {Open15});
-    Device->CancelReceipt();
-    EXPECT_TRUE((KKT->Commands() == std::vector<std::string>{Cmd(0x10), Cmd(0x88)}));
-}
 
 }  // namespace
 }  // namespace fr::ops

@@ -13,7 +13,11 @@ public:
     void SetUp() override {
         Dir = std::filesystem::temp_directory_path() / ("fr_e2e_" + std::to_string(getpid()));
         std::filesystem::create_directories(Dir);
+#ifdef _WIN32
+        _putenv_s("FR_ORVALEN1C8X3N_DATA_DIR", Dir.string().c_str());
+#else
         setenv("FR_ORVALEN1C8X3N_DATA_DIR", Dir.c_str(), 1);
+#endif
     }
     void TearDown() override { std::filesystem::remove_all(Dir); }
     static inline std::filesystem::path Dir;

@@ -3,12 +3,8 @@
 // the emulator on loopback TCP and on a pseudo-terminal linked as /dev/com<n>.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
 #include <algorithm>
-#include <cstdio>
 #include <ctime>
-#include <filesystem>
 #include <memory>
 #include <pugixml.hpp>
 #include <utility>
@@ -117,8 +113,8 @@ class Registration : public ::testing::TestWithParam<TTransport> {
 protected:
     bool Tcp() const { return GetParam() == TTransport::Tcp; }
     void SetUp() override {
-        // The driver finds a serial cash register as /dev/com<n> only.
-        if (!Tcp() && access("/dev", W_OK) != 0) GTEST_SKIP() << "no write access to /dev for the /dev/com link";
+        // The driver finds a serial cash register as com<n> only.
+        if (const char* Why = Tcp() ? nullptr : ComLinkUnavailable()) GTEST_SKIP() << Why;
     }
     void TearDown() override {
         Host.Destroy();
@@ -132,7 +128,7 @@ protected:
         if (Tcp()) {
             Port = Emu->StartTCP();
         } else {
-            ASSERT_NE(Com.Number, 0) << "no free /dev/com number";
+            ASSERT_NE(Com.Number, 0) << "no free com number";
             Emu->StartSerial(Com.Number);
         }
         Host.Load(FR_LIBRARY_PATH);
@@ -537,45 +533,6 @@ TEST_P(Registration, DataKKTKeepsWhatItRead) {
     ExpectError(Fiscal("GetDataKKT", {V::Empty()}), 1014, "Ошибка протокола обмена");
     Dev().FailCommand(0xFF01, 1, 2);
     ExpectError(Fiscal("GetDataKKT", {V::Empty()}), 1001, "Ошибка команды запроса статуса ФН. " + kFNState);
-}
-
-// Output and exit status of a shell command.
-std::pair<std::string, int> RunProgram(const std::string& ACommand) {
-    std::string Out;
-    FILE* P = popen(ACommand.c_str(), "r");
-    if (!P) return {Out, -1};
-    char Buf[4096];
-    size_t N;
-    while ((N = fread(Buf, 1, sizeof Buf, P)) > 0) Out.append(Buf, N);
-    const int Status = pclose(P);
-    return {Out, WIFEXITED(Status) ? WEXITSTATUS(Status) : -1};
-}
-
-// The integrator's path with the command-line host and the example files
-// of the README: read the data, register, re-register, print the reports.
-TEST(DrvTest, RegistersFromFileAndPrintsDocuments) {
-    TEmuConfig C;
-    C.Fiscalised = false;
-    TEmulator Emu(C);
-    const uint16_t Port = Emu.StartTCP();
-    const std::filesystem::path Examples = std::filesystem::path(__FILE__).parent_path() / "../../tools/examples";
-    const auto [Out, Status] =
-        RunProgram(std::string(FR_BINARY_DIR) + "/tools/drvtest --lib '" + FR_LIBRARY_PATH +
-                   "' call SetParameter s:НомерПорта i:9999 -- call SetParameter s:IPПорт i:" + std::to_string(Port) +
-                   " -- call Open e -- kkt-data -- register '" + (Examples / "registration.xml").string() +
-                   "' -- reregister '" + (Examples / "reregistration.xml").string() + "' -- document 1 0 2>&1");
-    EXPECT_EQ(Status, 0) << Out;
-    for (const char* Line :
-         {"  ККТ зарегистрирована           Fiscal               false\n", "OperationFN: registration done\n",
-          "  Регистрационный номер ККТ      KKTNumber            0000000002023456\n",
-          "  Системы налогообложения        TaxationSystems      0,2 (ОСН, УСН доход - расход)\n",
-          "OperationFN: change of registration parameters done\n",
-          "  Адрес расчетов                 SaleAddress          г. Москва, ул. Тверская, д. 7\n",
-          "Document 1: Отчет о регистрации (type 1)\n", "  Кассир                     Иванов И.И.\n",
-          "  ИНН кассира                500100732259\n",
-          "Document 2: Отчет об изменении параметров регистрации (type 11)\n"})
-        EXPECT_NE(Out.find(Line), std::string::npos) << Line << "\n" << Out;
-    EXPECT_EQ(Emu.Device().Documents().back().Type, 11);
 }
 
 INSTANTIATE_TEST_SUITE_P(Link, Registration, fr::test::BothTransports(), fr::test::TransportName);

@@ -18,64 +18,12 @@
 #include "TestBytes.h"
 #include "link/uSocketProtocol.h"
 
-extern char** environ;
-
 namespace fr {
 namespace {
 
 using namespace emutest;
 using fr::test::ShowHex;
 namespace fs = std::filesystem;
-
-// One line of the program's standard output, or empty after ATimeoutMs.
-std::string ReadLine(int AFd, int ATimeoutMs = 5000) {
-    std::string L;
-    char C = 0;
-    while (true) {
-        pollfd P{AFd, POLLIN, 0};
-        if (poll(&P, 1, ATimeoutMs) <= 0 || read(AFd, &C, 1) != 1) return L;
-        if (C == '\n') return L;
-        L += C;
-    }
-}
-
-// The program started with AArgs, its standard output readable from Out;
-// killed when the test ends early.
-struct TProgram {
-    pid_t Pid = 0;
-    int Out = -1;
-    explicit TProgram(std::vector<std::string> AArgs) {
-        const std::string Exe = std::string(FR_BINARY_DIR) + "/emulator/kkt-emulator";
-        AArgs.insert(AArgs.begin(), Exe);
-        int Pipe[2];
-        if (pipe(Pipe) != 0) return;
-        posix_spawn_file_actions_t Fa;
-        posix_spawn_file_actions_init(&Fa);
-        posix_spawn_file_actions_adddup2(&Fa, Pipe[1], 1);
-        posix_spawn_file_actions_addclose(&Fa, Pipe[0]);
-        std::vector<char*> Argv;
-        for (auto& A : AArgs) Argv.push_back(A.data());
-        Argv.push_back(nullptr);
-        if (posix_spawn(&Pid, Exe.c_str(), &Fa, nullptr, Argv.data(), environ) != 0) Pid = 0;
-        posix_spawn_file_actions_destroy(&Fa);
-        close(Pipe[1]);
-        Out = Pipe[0];
-    }
-    ~TProgram() {
-        if (Pid > 0) {
-            kill(Pid, SIGKILL);
-            waitpid(Pid, nullptr, 0);
-        }
-        if (Out >= 0) close(Out);
-    }
-    // Waits for the end and returns the exit status (-1 when it did not exit).
-    int Wait() {
-        int Status = 0;
-        if (Pid <= 0 || waitpid(Pid, &Status, 0) != Pid) return -1;
-        Pid = 0;
-        return WIFEXITED(Status) ? WEXITSTATUS(Status) : -1;
-    }
-};
 
 TEST(EmuProgram, ServesTCPAndALinkedTerminalAndWritesTheTape) {
     const std::string Exe = std::string(FR_BINARY_DIR) + "/emulator/kkt-emulator";

@@ -342,9 +342,7 @@ void TCampaign::EndFaults() {
     FCutDone = FCut && FCut->Done();
     FCut.reset();
     FOpFrames = FEmu->CommandFrameCount() - FFrame0;
-    fr::TEmuDevice& D = FEmu->Device();
-    auto L = D.Lock();
-    D.LinkFaults().Scheduled.clear();
+    FEmu->ClearFaultsAtCommand();
 }
 
 void TCampaign::Start() {
@@ -363,7 +361,7 @@ void TCampaign::Start() {
         Set("PortNumber", V::Int32(9999));
         Set("IPPort", V::Int32(FEmu->StartTCP()));
     } else {
-        if (access("/dev", W_OK) != 0) throw std::runtime_error("no write access to /dev for the /dev/com link");
+        if (const char* Why = ComLinkUnavailable()) throw std::runtime_error(Why);
         FCom = std::make_unique<TComNumber>(120, 10);
         if (FCom->Number == 0) throw std::runtime_error("no free /dev/com number");
         FEmu->StartSerial(FCom->Number);

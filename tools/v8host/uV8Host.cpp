@@ -1,7 +1,5 @@
 #include "v8host/uV8Host.h"
 
-#include <dlfcn.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -10,6 +8,23 @@
 #include "base/uStrings.h"
 
 namespace fr::host {
+namespace {
+
+// Host text is WCHAR_T: char16_t on Linux, wchar_t on Windows, UTF-16 on both.
+std::string FromHost(const WCHAR_T* S, size_t N) {
+    return Utf16ToUtf8(std::u16string(S, S + N));
+}
+std::string FromHost(const WCHAR_T* S) {
+    size_t N = 0;
+    while (S && S[N]) ++N;
+    return S ? FromHost(S, N) : std::string();
+}
+std::basic_string<WCHAR_T> ToHost(const std::string& AUtf8) {
+    const std::u16string U = Utf8ToUtf16(AUtf8);
+    return std::basic_string<WCHAR_T>(U.begin(), U.end());
+}
+
+}  // namespace
 
 // ---------------------------------------------------------- memory manager
 
@@ -17,7 +32,7 @@ THostMemoryManager::~THostMemoryManager() {
     for (auto& [P, Size] : FBlocks) std::free(const_cast<void*>(P));
 }
 
-bool THostMemoryManager::AllocMemory(void** pMemory, unsigned long ulCountByte) {
+bool ADDIN_API THostMemoryManager::AllocMemory(void** pMemory, unsigned long ulCountByte) {
     if (!pMemory) return false;
     if (FFailCount > 0) {
         --FFailCount;
@@ -32,7 +47,7 @@ bool THostMemoryManager::AllocMemory(void** pMemory, unsigned long ulCountByte) 
     return true;
 }
 
-void THostMemoryManager::FreeMemory(void** pMemory) {
+void ADDIN_API THostMemoryManager::FreeMemory(void** pMemory) {
     if (!pMemory || !*pMemory) return;
     const void* P = *pMemory;
     auto It = FBlocks.find(P);
@@ -48,8 +63,9 @@ void THostMemoryManager::FreeMemory(void** pMemory) {
     *pMemory = nullptr;
 }
 
-bool THostConnection::AddError(unsigned short wcode, const WCHAR_T* source, const WCHAR_T* descr, long scode) {
-    THostError E{wcode, Utf16ToUtf8(source ? source : u""), Utf16ToUtf8(descr ? descr : u""), scode};
+bool ADDIN_API THostConnection::AddError(unsigned short wcode, const WCHAR_T* source, const WCHAR_T* descr,
+                                         long scode) {
+    THostError E{wcode, FromHost(source), FromHost(descr), scode};
     Errors.push_back(E);
     // The description is a copy in host memory that the host now owns.
     if (descr) {
@@ -153,16 +169,14 @@ TComponentHost::TComponentHost() : FConn(FMem) {}
 
 TComponentHost::~TComponentHost() {
     Destroy();
-    if (FLib) dlclose(FLib);
 }
 
 void TComponentHost::Load(const std::string& APath) {
-    FLib = dlopen(APath.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!FLib) throw std::runtime_error(std::string("cannot load component: ") + dlerror());
-    FGetClassNames = reinterpret_cast<TGetClassNames>(dlsym(FLib, "GetClassNames"));
-    FGetClassObject = reinterpret_cast<TGetClassObject>(dlsym(FLib, "GetClassObject"));
-    FDestroyObject = reinterpret_cast<TDestroyObject>(dlsym(FLib, "DestroyObject"));
-    FGetAttachType = reinterpret_cast<TGetAttachType>(dlsym(FLib, "GetAttachType"));
+    FLib = std::make_unique<TV8Library>(APath);
+    FGetClassNames = reinterpret_cast<TGetClassNames>(FLib->Symbol("GetClassNames"));
+    FGetClassObject = reinterpret_cast<TGetClassObject>(FLib->Symbol("GetClassObject"));
+    FDestroyObject = reinterpret_cast<TDestroyObject>(FLib->Symbol("DestroyObject"));
+    FGetAttachType = reinterpret_cast<TGetAttachType>(FLib->Symbol("GetAttachType"));
     if (!FGetClassNames || !FGetClassObject || !FDestroyObject || !FGetAttachType)
         throw std::runtime_error("the library does not export the four component entry points");
 }
@@ -177,18 +191,18 @@ void TComponentHost::Attach(TGetClassNames AGetClassNames, TGetClassObject AGetC
 
 std::string TComponentHost::ClassNames() const {
     const WCHAR_T* N = FGetClassNames();
-    return N ? Utf16ToUtf8(N) : std::string();
+    return FromHost(N);
 }
 
 bool TComponentHost::Create(const std::string& AClassName, const std::string& ALocale) {
     Destroy();
-    const std::u16string Name = Utf8ToUtf16(AClassName);
+    const auto Name = ToHost(AClassName);
     IComponentBase* Obj = nullptr;
     if (FGetClassObject(Name.c_str(), &Obj) != 1 || !Obj) return false;
     FObject = Obj;
     FObject->Init(static_cast<IAddInDefBase*>(&FConn));
     FObject->setMemManager(static_cast<IMemoryManager*>(&FMem));
-    const std::u16string Loc = Utf8ToUtf16(ALocale);
+    const auto Loc = ToHost(ALocale);
     FObject->SetLocale(Loc.c_str());
     return true;
 }
@@ -204,7 +218,7 @@ namespace {
 
 std::string TakeHostString(THostMemoryManager& Mem, const WCHAR_T* S, bool& InHost) {
     if (!S) return {};
-    std::string R = Utf16ToUtf8(S);
+    std::string R = FromHost(S);
     if (Mem.Owns(S)) {
         void* P = const_cast<WCHAR_T*>(S);
         Mem.FreeMemory(&P);
@@ -239,10 +253,10 @@ std::vector<TPropInfo> TComponentHost::Props() const {
 }
 
 long TComponentHost::FindMethod(const std::string& AName) const {
-    return FObject->FindMethod(Utf8ToUtf16(AName).c_str());
+    return FObject->FindMethod(ToHost(AName).c_str());
 }
 
-long TComponentHost::FindProp(const std::string& AName) const { return FObject->FindProp(Utf8ToUtf16(AName).c_str()); }
+long TComponentHost::FindProp(const std::string& AName) const { return FObject->FindProp(ToHost(AName).c_str()); }
 
 tVariant TComponentHost::ToVariant(const THostValue& V) {
     tVariant T;
@@ -250,7 +264,7 @@ tVariant TComponentHost::ToVariant(const THostValue& V) {
     T.vt = V.Type;
     switch (V.Type) {
         case VTYPE_PWSTR: {
-            const std::u16string W = Utf8ToUtf16(V.Str);
+            const auto W = ToHost(V.Str);
             void* P = nullptr;
             FMem.AllocMemory(&P, (W.size() + 1) * sizeof(WCHAR_T));
             std::memcpy(P, W.c_str(), (W.size() + 1) * sizeof(WCHAR_T));
@@ -288,7 +302,7 @@ THostValue TComponentHost::FromVariant(const tVariant& T, bool& AInHostMemory) {
     switch (T.vt) {
         case VTYPE_PWSTR:
             if (T.pwstrVal) {
-                V.Str = Utf16ToUtf8(std::u16string_view(T.pwstrVal, T.wstrLen));
+                V.Str = FromHost(T.pwstrVal, T.wstrLen);
                 if (!FMem.Owns(T.pwstrVal)) AInHostMemory = false;
             }
             break;

@@ -1,7 +1,8 @@
 // A host for native components that behaves like the platform: it loads the
-// library with dlopen, creates the object, hands it a memory manager and a
-// connection, and calls methods and properties with hand-built values. The
-// memory manager checks every block the component allocates or frees.
+// library (dlopen on Linux, LoadLibraryW on Windows), creates the object,
+// hands it a memory manager and a connection, and calls methods and
+// properties with hand-built values. The memory manager checks every block
+// the component allocates or frees.
 #pragma once
 
 #include <cstdint>
@@ -13,14 +14,15 @@
 #include <vector>
 
 #include "frame/v8types.h"
+#include "v8host/uV8Library.h"
 
 namespace fr::host {
 
 class THostMemoryManager final : public IMemoryManager {
 public:
-    ~THostMemoryManager() override;
-    bool AllocMemory(void** pMemory, unsigned long ulCountByte) override;
-    void FreeMemory(void** pMemory) override;
+    ~THostMemoryManager();
+    bool ADDIN_API AllocMemory(void** pMemory, unsigned long ulCountByte) override;
+    void ADDIN_API FreeMemory(void** pMemory) override;
 
     bool Owns(const void* P) const { return FBlocks.count(P) != 0; }
     size_t LiveBlocks() const { return FBlocks.size(); }
@@ -47,16 +49,16 @@ struct THostError {
 class THostConnection final : public IAddInDefBase {
 public:
     explicit THostConnection(THostMemoryManager& AMem) : FMem(AMem) {}
-    bool AddError(unsigned short wcode, const WCHAR_T* source, const WCHAR_T* descr, long scode) override;
-    bool Read(WCHAR_T*, tVariant*, long*, WCHAR_T**) override { return false; }
-    bool Write(WCHAR_T*, tVariant*) override { return false; }
-    bool RegisterProfileAs(WCHAR_T*) override { return false; }
-    bool SetEventBufferDepth(long) override { return false; }
-    long GetEventBufferDepth() override { return 0; }
-    bool ExternalEvent(WCHAR_T*, WCHAR_T*, WCHAR_T*) override { return false; }
-    void CleanEventBuffer() override {}
-    bool SetStatusLine(WCHAR_T*) override { return false; }
-    void ResetStatusLine() override {}
+    bool ADDIN_API AddError(unsigned short wcode, const WCHAR_T* source, const WCHAR_T* descr, long scode) override;
+    bool ADDIN_API Read(WCHAR_T*, tVariant*, long*, WCHAR_T**) override { return false; }
+    bool ADDIN_API Write(WCHAR_T*, tVariant*) override { return false; }
+    bool ADDIN_API RegisterProfileAs(WCHAR_T*) override { return false; }
+    bool ADDIN_API SetEventBufferDepth(long) override { return false; }
+    long ADDIN_API GetEventBufferDepth() override { return 0; }
+    bool ADDIN_API ExternalEvent(WCHAR_T*, WCHAR_T*, WCHAR_T*) override { return false; }
+    void ADDIN_API CleanEventBuffer() override {}
+    bool ADDIN_API SetStatusLine(WCHAR_T*) override { return false; }
+    void ADDIN_API ResetStatusLine() override {}
 
     std::vector<THostError> Errors;
     // True when every description handed to AddError was a block of the
@@ -122,7 +124,7 @@ public:
     TComponentHost(const TComponentHost&) = delete;
     TComponentHost& operator=(const TComponentHost&) = delete;
 
-    // Loads the library; raises std::runtime_error with dlerror's text.
+    // Loads the library; raises std::runtime_error with the loader's text.
     void Load(const std::string& APath);
     // Uses entry points linked into this process instead of a loaded library.
     void Attach(TGetClassNames AGetClassNames, TGetClassObject AGetClassObject, TDestroyObject ADestroyObject,
@@ -157,7 +159,7 @@ private:
     THostValue FromVariant(const tVariant& V, bool& AInHostMemory);
     void FreeVariant(tVariant& V);
 
-    void* FLib = nullptr;
+    std::unique_ptr<TV8Library> FLib;
     TGetClassNames FGetClassNames = nullptr;
     TGetClassObject FGetClassObject = nullptr;
     TDestroyObject FDestroyObject = nullptr;
