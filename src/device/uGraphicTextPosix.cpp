@@ -65,6 +65,9 @@ PangoAlignment AlignmentOf(uint32_t AFormat) {
 
 }  // namespace
 
+// Kept whole (about 110 lines): context, layout, surface and bitmap are
+// made in order and each step reads the one before; the comments mark the
+// steps, and the RAII holders end together at the return.
 const TMonoBitmap& TGraphicText::Render() {
     const double WidthDots = FWidth * FDotsPerMM;
     if (!(WidthDots >= 0 && WidthDots <= MaxDots)) throw std::runtime_error("Недопустимая ширина графического текста");

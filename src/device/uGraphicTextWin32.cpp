@@ -236,6 +236,9 @@ private:
 
 }  // namespace
 
+// Kept whole (about 95 lines): device context, fonts, DIB section and
+// bitmap are made in order and each step reads the one before; the comments
+// mark the steps, and the GDI holders end together at the return.
 const TMonoBitmap& TGraphicText::Render() {
     const double WidthDots = FWidth * FDotsPerMM;
     if (!(WidthDots >= 0 && WidthDots <= MaxDots)) throw std::runtime_error("Недопустимая ширина графического текста");

@@ -210,6 +210,10 @@ std::string HtmlFileText(std::string_view AHtml, const std::string& ACssName) {
     return R;
 }
 
+// Kept as one walk over cmark's events (about 110 lines): every node kind
+// reads and changes the same open state (styles, list depth, links, quote
+// level), and the switch shows at a glance what each kind does on entry and
+// on exit; split up, that state would travel through every piece.
 std::vector<TDocRun> MarkdownToRuns(std::string_view AMarkdown) {
     std::unique_ptr<cmark_node, void (*)(cmark_node*)> Doc(
         cmark_parse_document(AMarkdown.data(), AMarkdown.size(), CMARK_OPT_DEFAULT), cmark_node_free);
