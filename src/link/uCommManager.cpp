@@ -13,11 +13,8 @@ namespace fr {
 namespace {
 
 constexpr const char* kWriteFailed = "Не удалось записать данные в порт";
-constexpr const char* kNotOpen = "Порт не открыт";
-constexpr const char* kNoData = "Данные в буфере отсутствуют";
 constexpr const char* kNoAnswer = "Устройство не отвечает";
 constexpr const char* kReadFailed = "Ошибка при чтении данных из порта";
-constexpr const char* kProtocolError = "Ошибка протокола обмена";
 
 constexpr uint32_t kSpeeds[] = {110, 300, 600, 1200, 2400, 4800, 9600, 14400, 19200, 38400, 56000, 57600, 115200};
 
