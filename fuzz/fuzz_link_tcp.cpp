@@ -12,7 +12,7 @@ namespace {
 
 class TFuzzSocket : public fr::TSocketProtocol {
 public:
-    explicit TFuzzSocket(int AFd) { FSocket = AFd; }
+    explicit TFuzzSocket(int AFd) { AdoptSocket(AFd); }
 };
 
 }  // namespace

@@ -21,6 +21,10 @@ constexpr TLinkRules SocketRules{"TSocketProtocol", /*LogWholeFrame=*/false, /*F
 
 TSocketProtocol::TSocketProtocol() : TLinkExchange(SocketRules), FSocket(std::make_unique<TTcpSocket>()) {}
 
+void TSocketProtocol::AdoptSocket(intptr_t AHandle) {
+    FSocket->Adopt(AHandle);
+}
+
 TSocketProtocol::~TSocketProtocol() = default;
 
 bool TSocketProtocol::Connected() const {

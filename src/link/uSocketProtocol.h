@@ -63,6 +63,10 @@ public:
 
     static constexpr uint32_t ConnectTimeout = 4000;
 
+protected:
+    // Takes over a connected descriptor or SOCKET (fuzz targets).
+    void AdoptSocket(intptr_t AHandle);
+
 private:
     int32_t SendData(std::string_view S);
     int32_t ReceiveBytes(size_t N, std::string& S);

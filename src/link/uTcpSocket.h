@@ -34,6 +34,12 @@ public:
     // (the socket is released all the same).
     bool Close();
     bool IsOpen() const;
+    // Takes over a connected descriptor (Linux) or SOCKET (Windows) as the
+    // connection: the fuzz targets hand it one end of a socket pair.
+    void Adopt(intptr_t AHandle) {
+        Close();
+        FSocket = AHandle;
+    }
 
     // All of ABytes; false when a send failed.
     bool Send(std::string_view ABytes);
