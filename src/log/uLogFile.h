@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace fr {
 
@@ -70,5 +71,21 @@ void RemoveLogFile(const std::string& APath);
 // Renames AFrom to ATo, never replacing an existing ATo; false when the
 // file keeps its name.
 bool RenameLogFile(const std::string& AFrom, const std::string& ATo);
+
+// Moving and destroying are the same on every system; Close is the system's.
+inline TLogFile::TLogFile(TLogFile&& O) noexcept : FHandle(std::exchange(O.FHandle, -1)), FSize(O.FSize) {}
+
+inline TLogFile& TLogFile::operator=(TLogFile&& O) noexcept {
+    if (this != &O) {
+        Close();
+        FHandle = std::exchange(O.FHandle, -1);
+        FSize = O.FSize;
+    }
+    return *this;
+}
+
+inline TLogFile::~TLogFile() {
+    Close();
+}
 
 }  // namespace fr

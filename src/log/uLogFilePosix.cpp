@@ -149,21 +149,6 @@ TLogFile TLogFile::OpenForAppend(const std::string& AFileName, int64_t AMaxSize)
     }
 }
 
-TLogFile::TLogFile(TLogFile&& O) noexcept : FHandle(std::exchange(O.FHandle, -1)), FSize(O.FSize) {}
-
-TLogFile& TLogFile::operator=(TLogFile&& O) noexcept {
-    if (this != &O) {
-        Close();
-        FHandle = std::exchange(O.FHandle, -1);
-        FSize = O.FSize;
-    }
-    return *this;
-}
-
-TLogFile::~TLogFile() {
-    Close();
-}
-
 void TLogFile::Close() {
     if (FHandle >= 0) ::close(int(FHandle));  // also drops the flock
     FHandle = -1;
