@@ -62,7 +62,7 @@ private:
     int32_t Fail(int32_t ACode, int AError);
 
     intptr_t FSocket = -1;      // a descriptor or a SOCKET; -1 when closed on both
-    [[maybe_unused]] bool FLibraryHeld = false;  // Windows: this connection counts in the library's start-ups
+    bool FLibraryHeld = false;  // Windows: this connection counts in the library's start-ups
     int FError = 0;
 };
 

@@ -59,7 +59,9 @@ int32_t TTcpSocket::Fail(int32_t ACode, int AError) {
 int32_t TTcpSocket::Connect(const std::string& AAddress, int32_t APort, uint32_t AConnectTimeoutMs,
                             uint32_t AReceiveTimeoutMs) {
     FError = 0;
-    // There is no socket library to start: 607 cannot occur here.
+    // There is no socket library to start: 607 cannot occur here, and no
+    // connection holds one.
+    FLibraryHeld = false;
     struct sockaddr_in Addr {};
     Addr.sin_family = AF_INET;
     if (inet_pton(AF_INET, AAddress.c_str(), &Addr.sin_addr) != 1) return 604;
