@@ -25,6 +25,13 @@ bool ContainsNoCase(const std::string& AText, const char* AWord) {
 
 }  // namespace
 
+int TGraphicText::CheckedWidthDots() const {
+    const double WidthDots = FWidth * FDotsPerMM;
+    if (!(WidthDots >= 0 && WidthDots <= MaxDots)) throw std::runtime_error("Недопустимая ширина графического текста");
+    if (FFont.FSize > MaxFontSize) throw std::runtime_error("Слишком большой размер шрифта графического текста");
+    return int(RoundHalfToEven(WidthDots));
+}
+
 std::string GraphicTextToDraw(const std::string& AText, bool ASingleLine) {
     std::u32string Cps = Utf8ToUtf32(AText);
     std::u32string Out;

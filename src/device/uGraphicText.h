@@ -127,6 +127,10 @@ public:
     uint32_t FTextFormat = gtfWordBreak;
 
 private:
+    // The box width in dots; raises when the width or the font size is out
+    // of range. The same checks on every system, before any drawing.
+    int CheckedWidthDots() const;
+
     int FFontResolution = 203;
 };
 

@@ -69,10 +69,7 @@ PangoAlignment AlignmentOf(uint32_t AFormat) {
 // made in order and each step reads the one before; the comments mark the
 // steps, and the RAII holders end together at the return.
 const TMonoBitmap& TGraphicText::Render() {
-    const double WidthDots = FWidth * FDotsPerMM;
-    if (!(WidthDots >= 0 && WidthDots <= MaxDots)) throw std::runtime_error("Недопустимая ширина графического текста");
-    if (FFont.FSize > MaxFontSize) throw std::runtime_error("Слишком большой размер шрифта графического текста");
-    const int W = int(RoundHalfToEven(WidthDots));
+    const int W = CheckedWidthDots();
 
     const bool SingleLine = (FTextFormat & gtfSingleLine) != 0;
     const bool Wrap = !SingleLine && (FTextFormat & gtfWordBreak) != 0;

@@ -240,10 +240,7 @@ private:
 // bitmap are made in order and each step reads the one before; the comments
 // mark the steps, and the GDI holders end together at the return.
 const TMonoBitmap& TGraphicText::Render() {
-    const double WidthDots = FWidth * FDotsPerMM;
-    if (!(WidthDots >= 0 && WidthDots <= MaxDots)) throw std::runtime_error("Недопустимая ширина графического текста");
-    if (FFont.FSize > MaxFontSize) throw std::runtime_error("Слишком большой размер шрифта графического текста");
-    const int W = int(RoundHalfToEven(WidthDots));
+    const int W = CheckedWidthDots();
 
     const bool SingleLine = (FTextFormat & gtfSingleLine) != 0;
     const bool Wrap = !SingleLine && (FTextFormat & gtfWordBreak) != 0;

@@ -21,6 +21,15 @@
 
 namespace fr {
 
+// The log file's failures read the same on every system.
+ELogFileError::ELogFileError(const std::string& AWhat, const std::string& APath, int AError)
+    : std::runtime_error(AWhat + " " + APath + ": " + SystemErrorText(AError)), Errno(AError) {}
+
+ELogFileError PlantedObject(const std::string& APath) {
+    return ELogFileError("На месте файла журнала " + APath +
+                         " не обычный файл с одним именем (ссылка, канал или каталог): запись отклонена");
+}
+
 namespace fs = std::filesystem;
 
 namespace {

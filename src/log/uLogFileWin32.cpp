@@ -17,14 +17,6 @@ namespace fr {
 
 namespace fs = std::filesystem;
 
-ELogFileError::ELogFileError(const std::string& AWhat, const std::string& APath, int AError)
-    : std::runtime_error(AWhat + " " + APath + ": " + SystemErrorText(AError)), Errno(AError) {}
-
-ELogFileError PlantedObject(const std::string& APath) {
-    return ELogFileError("На месте файла журнала " + APath +
-                         " не обычный файл с одним именем (ссылка, канал или каталог): запись отклонена");
-}
-
 bool IsAccessError(int AError) {
     return AError == ERROR_ACCESS_DENIED || AError == ERROR_WRITE_PROTECT;
 }
