@@ -19,6 +19,8 @@ namespace fr {
 bool IsAbsolutePath(std::string_view APath);
 // APath with the system's own folder separators turned into "/".
 std::string PortablePath(std::string APath);
+// APath as the system writes it to people: "\" between folders on Windows.
+std::string NativePath(std::string APath);
 
 // The calling thread's last system error (errno, GetLastError) and the
 // system's text for an error code, as UTF-8.

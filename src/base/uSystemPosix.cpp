@@ -22,6 +22,10 @@ std::string PortablePath(std::string APath) {
     return APath;
 }
 
+std::string NativePath(std::string APath) {
+    return APath;
+}
+
 int LastSystemError() {
     return errno;
 }

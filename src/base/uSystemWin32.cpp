@@ -57,6 +57,12 @@ std::string PortablePath(std::string APath) {
     return APath;
 }
 
+std::string NativePath(std::string APath) {
+    for (char& C : APath)
+        if (C == '/') C = '\\';
+    return APath;
+}
+
 int LastSystemError() {
     return int(GetLastError());
 }

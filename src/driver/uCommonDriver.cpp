@@ -8,6 +8,7 @@
 #include "base/uCommonUtils.h"
 #include "base/uEquipmentErrors.h"
 #include "base/uStrings.h"
+#include "base/uSystem.h"
 #include "base/uXmlUtils.h"
 #include "driver/uServiceWindows.h"
 #include "log/uLog.h"
@@ -206,7 +207,7 @@ std::string TCommonDriver::GetDescriptionXml() {
     E.append_attribute("IntegrationComponentVersion") = Info.IntegrationComponentVersion.c_str();
     E.append_attribute("DownloadURL") = Info.DownloadURL.c_str();
     E.append_attribute("LogIsEnabled") = XmlBool(GetLogEnabled());
-    E.append_attribute("LogPath") = GetLogFileName(true).c_str();
+    E.append_attribute("LogPath") = NativePath(GetLogFileName(true)).c_str();
     return XmlToText(Doc);
 }
 

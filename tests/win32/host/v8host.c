@@ -443,6 +443,8 @@ int wmain(int argc, wchar_t** argv) {
     CHECK(CallFunc(Description, &Ret, P, 1) && VarType(&Ret) == VT_BOOL_ && Ret.B[0]);
     CHECK(VarType(&P[0]) == VT_PWSTR_ && wcsstr(VarWStr(&P[0]), L"<DriverDescription") != NULL);
     CHECK(VarType(&P[0]) == VT_PWSTR_ && wcsstr(VarWStr(&P[0]), L"\"ККТ\"") != NULL);
+    /* The log folder as Windows writes paths, ending in its own separator. */
+    CHECK(VarType(&P[0]) == VT_PWSTR_ && wcsstr(VarWStr(&P[0]), L"\\Velmark\\fr_orvalen1c8x3n\\logs\\\"") != NULL);
     ClearVar(&P[0]);
 
     long Parameters = Method(L"GetParameters");
