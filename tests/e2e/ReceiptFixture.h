@@ -1,6 +1,7 @@
-// A driver loaded with dlopen and opened on this test's emulator, over
-// loopback TCP or a pseudo-terminal linked as /dev/com<n>; helpers for check
-// packages and the command payloads the emulator received.
+// A driver loaded as the host loads it and opened on this test's emulator,
+// over loopback TCP or a pseudo-terminal linked as com<n> (/dev/com<n>;
+// COM<n> under Wine); helpers for check packages and the command payloads
+// the emulator received.
 #pragma once
 
 #include <gtest/gtest.h>

@@ -1,6 +1,7 @@
 // Registration data, registration and re-registration, closing of the fiscal
-// storage and stored documents read back by number, through dlopen against
-// the emulator on loopback TCP and on a pseudo-terminal linked as /dev/com<n>.
+// storage and stored documents read back by number, through the host
+// interface against the emulator on loopback TCP and on a pseudo-terminal
+// linked as com<n> (/dev/com<n>; COM<n> under Wine).
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -1,15 +1,11 @@
-// Device sessions and the shift, status and report methods, through dlopen
-// against the emulator on loopback TCP and on a pseudo-terminal linked as
-// /dev/com<n>.
-#include <fcntl.h>
+// Device sessions and the shift, status and report methods, through the
+// host interface against the emulator on loopback TCP and on a
+// pseudo-terminal linked as com<n> (/dev/com<n>; COM<n> under Wine).
 #include <gtest/gtest.h>
-#include <sys/file.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <pugixml.hpp>
-#include <sstream>
 
 #include "E2EDevice.h"
 #include "E2EEnvironment.h"

@@ -1,7 +1,9 @@
 // The fault campaign: thousands of host operations through the library,
-// loaded with dlopen as the platform loads it, against the in-process
-// emulator over loopback TCP or a pseudo-terminal, with link and device
-// faults and power cuts struck at random command frames. After every
+// loaded as the platform loads it, against the emulator over loopback TCP or
+// a serial line (a pseudo-terminal; COM<n> of the Wine prefix for the Windows
+// DLL), with link and device faults and power cuts struck at random command
+// frames. fault_campaign hosts the emulator in its process;
+// fault_campaign_remote drives kkt-emulator --control. After every
 // operation the emulator's own state is compared with what the driver
 // reported:
 //   - nothing reported successful that the register did not do (a receipt
@@ -26,7 +28,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
@@ -248,14 +249,6 @@ private:
     std::thread FThread;
 };
 
-long RssKb() {
-    std::ifstream F("/proc/self/status");
-    std::string L;
-    while (std::getline(F, L))
-        if (L.rfind("VmRSS:", 0) == 0) return std::atol(L.c_str() + 6);
-    return 0;
-}
-
 // ---- the campaign -------------------------------------------------------------------------
 
 const std::string kCashierDoc =
@@ -363,7 +356,7 @@ void TCampaign::Start() {
     } else {
         if (const char* Why = ComLinkUnavailable()) throw std::runtime_error(Why);
         FCom = std::make_unique<TComNumber>(120, 10);
-        if (FCom->Number == 0) throw std::runtime_error("no free /dev/com number");
+        if (FCom->Number == 0) throw std::runtime_error("no free com number");
         FEmu->StartSerial(FCom->Number);
         Set("PortNumber", V::Int32(FCom->Number));
     }
@@ -1012,7 +1005,11 @@ void TCampaign::PrintTable(double ASeconds, long ARssStart, long ARssEnd) const 
 int TCampaign::Run() {
     FDataDir = std::filesystem::temp_directory_path() / ("fr_campaign_" + std::to_string(getpid()));
     std::filesystem::create_directories(FDataDir);
+#ifdef _WIN32
+    _putenv_s("FR_ORVALEN1C8X3N_DATA_DIR", FDataDir.string().c_str());
+#else
     setenv("FR_ORVALEN1C8X3N_DATA_DIR", FDataDir.c_str(), 1);
+#endif
     FWatchdog = std::make_unique<TWatchdog>();
     int Exit = 0;
     try {
@@ -1021,13 +1018,13 @@ int TCampaign::Run() {
         long RssStart = 0;
         for (long I = 1; I <= FOpt.Ops; ++I) {
             RunOperation(I);
-            if (I == 1 || I == 200) RssStart = RssKb();
+            if (I == 1 || I == 200) RssStart = ResidentMemoryKb();
             const double Elapsed = std::chrono::duration<double>(TClock::now() - T0).count();
             if (I % 500 == 0) std::fprintf(stderr, "%ld operations, %.0f s, %ld violations\n", I, Elapsed, FViolations);
             if (FOpt.Seconds > 0 && Elapsed >= FOpt.Seconds) break;
         }
         const double Seconds = std::chrono::duration<double>(TClock::now() - T0).count();
-        PrintTable(Seconds, RssStart, RssKb());
+        PrintTable(Seconds, RssStart, ResidentMemoryKb());
         FHost->Call("Close", {V::String(FID)});
         FHost->Destroy();
         if (FHost->Memory().LiveBlocks() != 0 || !FHost->Memory().Errors().empty()) {
