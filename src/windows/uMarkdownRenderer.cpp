@@ -1,12 +1,8 @@
 #include "windows/uMarkdownRenderer.h"
 
 #include <cmark.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <zip.h>
 
-#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -16,6 +12,7 @@
 
 #include "base/uCommonUtils.h"
 #include "base/uStrings.h"
+#include "base/uSystem.h"
 
 namespace fr::win {
 
@@ -26,7 +23,7 @@ namespace {
 const char kBom[] = "\xEF\xBB\xBF";
 
 std::string ReadBytes(const std::string& APath) {
-    std::ifstream F(APath, std::ios::binary);
+    std::ifstream F(PathFromUtf8(APath), std::ios::binary);
     if (!F) throw std::runtime_error("File not found: " + APath);
     std::ostringstream S;
     S << F.rdbuf();
@@ -34,7 +31,7 @@ std::string ReadBytes(const std::string& APath) {
 }
 
 void WriteBytes(const std::string& APath, std::string_view ABytes) {
-    std::ofstream F(APath, std::ios::binary | std::ios::trunc);
+    std::ofstream F(PathFromUtf8(APath), std::ios::binary | std::ios::trunc);
     F.write(ABytes.data(), std::streamsize(ABytes.size()));
     F.close();
     if (!F) throw std::runtime_error("Не удалось записать файл " + APath);
@@ -64,7 +61,7 @@ std::string EscapeAttr(std::string_view S) {
 }
 
 std::string LowerExtension(const std::string& AName) {
-    return LowerCase(fs::path(AName).extension().string());
+    return LowerCase(Utf8FromPath(PathFromUtf8(AName).extension()));
 }
 
 // A name from the archive that stays inside the working folder: relative,
@@ -90,18 +87,26 @@ struct TZipFileCloser {
     void operator()(zip_file_t* F) const { zip_fclose(F); }
 };
 
-// Unpacks every safe entry of AZipPath into ADir; returns the names of the
-// top-level files in archive order.
-std::vector<std::string> Unpack(const std::string& AZipPath, const std::string& ADir) {
-    int Err = 0;
-    std::unique_ptr<zip_t, TZipCloser> Zip(zip_open(AZipPath.c_str(), ZIP_RDONLY, &Err));
+std::runtime_error DamagedPackage(zip_error_t& AError) {
+    const std::string Text = zip_error_strerror(&AError);
+    zip_error_fini(&AError);
+    return std::runtime_error("Пакет справки повреждён: " + Text);
+}
+
+// Unpacks every safe entry of the archive APackage into ADir; returns the
+// names of the top-level files in archive order. The archive is read from
+// memory, so no file name passes through libzip's own conversions.
+std::vector<std::string> Unpack(std::string_view APackage, const std::string& ADir) {
+    zip_error_t E;
+    zip_error_init(&E);
+    zip_source_t* Source = zip_source_buffer_create(APackage.data(), APackage.size(), 0, &E);
+    if (!Source) throw DamagedPackage(E);
+    std::unique_ptr<zip_t, TZipCloser> Zip(zip_open_from_source(Source, ZIP_RDONLY, &E));
     if (!Zip) {
-        zip_error_t E;
-        zip_error_init_with_code(&E, Err);
-        const std::string Text = zip_error_strerror(&E);
-        zip_error_fini(&E);
-        throw std::runtime_error("Пакет справки повреждён: " + Text);
+        zip_source_free(Source);
+        throw DamagedPackage(E);
     }
+    zip_error_fini(&E);
     std::vector<std::string> TopLevel;
     const zip_int64_t Count = zip_get_num_entries(Zip.get(), 0);
     for (zip_int64_t I = 0; I < Count; ++I) {
@@ -109,7 +114,7 @@ std::vector<std::string> Unpack(const std::string& AZipPath, const std::string& 
         if (zip_stat_index(Zip.get(), zip_uint64_t(I), 0, &St) != 0 || !(St.valid & ZIP_STAT_NAME)) continue;
         const std::string Name = St.name;
         if (!SafeEntryName(Name)) continue;
-        const fs::path Target = fs::path(ADir) / Name;
+        const fs::path Target = PathFromUtf8(ADir) / PathFromUtf8(Name);
         if (Name.back() == '/') {
             fs::create_directories(Target);
             continue;
@@ -122,7 +127,7 @@ std::vector<std::string> Unpack(const std::string& AZipPath, const std::string& 
         zip_int64_t N;
         while ((N = zip_fread(F.get(), Buf, sizeof Buf)) > 0) Data.append(Buf, size_t(N));
         if (N < 0) throw std::runtime_error("Пакет справки повреждён: " + std::string(zip_file_strerror(F.get())));
-        WriteBytes(Target.string(), Data);
+        WriteBytes(Utf8FromPath(Target), Data);
         if (Name.find('/') == std::string::npos) TopLevel.push_back(Name);
     }
     return TopLevel;
@@ -329,22 +334,22 @@ std::vector<TDocRun> MarkdownToRuns(std::string_view AMarkdown) {
 // ---- renderer -------------------------------------------------------------------
 
 TMarkdownRenderer::TMarkdownRenderer() {
-    const fs::path Dir = fs::temp_directory_path() / ("{" + CreateGUIDString() + "}");
-    if (::mkdir(Dir.c_str(), 0700) != 0)
-        throw std::runtime_error("Не удалось создать временную папку " + Dir.string() + ": " + std::strerror(errno));
-    FTempDirectory = Dir.string();
+    const std::string Dir = Utf8FromPath(fs::temp_directory_path() / ("{" + CreateGUIDString() + "}"));
+    if (!CreatePrivateFolder(Dir))
+        throw std::runtime_error("Не удалось создать временную папку " + Dir + ": " +
+                                 SystemErrorText(LastSystemError()));
+    FTempDirectory = Dir;
 }
 
 TMarkdownRenderer::~TMarkdownRenderer() {
     std::error_code Ec;
-    fs::remove_all(FTempDirectory, Ec);
+    fs::remove_all(PathFromUtf8(FTempDirectory), Ec);
 }
 
 std::string TMarkdownRenderer::Prepare(std::string_view APackage) {
-    const std::string ZipPath = FTempDirectory + "/md.zip";
-    WriteBytes(ZipPath, APackage);
+    WriteBytes(FTempDirectory + "/md.zip", APackage);
     std::string MdName, CssName;
-    for (const std::string& Name : Unpack(ZipPath, FTempDirectory)) {
+    for (const std::string& Name : Unpack(APackage, FTempDirectory)) {
         const std::string Ext = LowerExtension(Name);
         if (Ext == ".md" && MdName.empty()) MdName = Name;
         if (Ext == ".css" && CssName.empty()) CssName = Name;
@@ -358,8 +363,9 @@ std::string TMarkdownRenderer::Prepare(std::string_view APackage) {
 void TMarkdownRenderer::ConvertToHtml(const std::string& ASource, const std::string& ADestination,
                                       const std::string& ACss) {
     std::error_code Ec;
-    if (!fs::is_regular_file(ASource, Ec)) throw std::runtime_error("File not found: " + ASource);
-    if (!ACss.empty() && !fs::is_regular_file(ACss, Ec)) throw std::runtime_error("File not found: " + ACss);
+    if (!fs::is_regular_file(PathFromUtf8(ASource), Ec)) throw std::runtime_error("File not found: " + ASource);
+    if (!ACss.empty() && !fs::is_regular_file(PathFromUtf8(ACss), Ec))
+        throw std::runtime_error("File not found: " + ACss);
     WriteBytes(ADestination, HtmlFileText(MarkdownToHtml(DecodeByBom(ReadBytes(ASource))), ACss));
 }
 
