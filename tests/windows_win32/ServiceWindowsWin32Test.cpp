@@ -60,6 +60,40 @@ std::string LibraryPath() {
     return P;
 }
 
+// A size given for 120 dots per inch, at ADpi.
+int Scaled(int APixels, unsigned ADpi) {
+    return int(std::lround(APixels * double(ADpi) / 120.0));
+}
+
+// Where the screenshots go: FR_SCREENSHOT_DIR when set, else the test's
+// folder.
+std::string ShotPath(const std::string& AName) {
+    const char* Dir = std::getenv("FR_SCREENSHOT_DIR");
+    return fr::Utf8FromPath((Dir && *Dir ? fs::path(Dir) : TWindowsEnvironment::Dir) / AName);
+}
+
+// Waits until ACondition holds, for up to 10 seconds.
+template <class F>
+bool Eventually(F ACondition) {
+    for (int I = 0; I < 50; ++I) {
+        if (ACondition()) return true;
+        std::this_thread::sleep_for(200ms);
+    }
+    return ACondition();
+}
+
+bool HasRow(const TRows& ARows, const std::string& AName, const std::string& AValue) {
+    for (const auto& [Name, Value] : ARows)
+        if (Name == AName && Value == AValue) return true;
+    return false;
+}
+
+std::string Dump(const TRows& ARows) {
+    std::string S;
+    for (const auto& [Name, Value] : ARows) S += Name + "\t" + Value + "\n";
+    return S;
+}
+
 class WindowsWin32 : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -116,8 +150,261 @@ protected:
         WindowsWin32::TearDown();
         FEmu.Stop();
     }
+    TCallResult RunKktWindow(const std::function<void(THandle)>& AUser) {
+        return RunWindow("GetKKTParams", "Данные ККТ", AUser);
+    }
+    // The grid of the tab shown, once it has ANeedle (a row name) or after
+    // ten seconds.
+    static TRows ShownRows(THandle AWindow, const std::string& ANeedle) {
+        TRows Rows;
+        Eventually([&] {
+            const std::vector<THandle> Grids = winui::Children(AWindow, "SysListView32");
+            Rows = Grids.size() == 1 ? winui::ListRows(Grids[0]) : TRows{};
+            for (const auto& Row : Rows)
+                if (Row.first == ANeedle) return true;
+            return false;
+        });
+        return Rows;
+    }
+    static THandle ShownGrid(THandle AWindow) {
+        const std::vector<THandle> Grids = winui::Children(AWindow, "SysListView32");
+        return Grids.size() == 1 ? Grids[0] : 0;
+    }
+    static THandle Tabs(THandle AWindow) {
+        const std::vector<THandle> T = winui::Children(AWindow, "SysTabControl32");
+        return T.empty() ? 0 : T[0];
+    }
+    bool ClockSetToNow() { return std::abs(FEmu.Device().Clock() - fr::LocalNow()) < 30; }
+
     fr::TEmulator FEmu;
 };
+
+const char kLastRegistrationRow[] = "Адрес электронной почты отправителя чека";
+
+TEST_F(KktDataWindow, ShowsTheThreeTabsOverTheHostWindow) {
+    TRows Registration, State, Counters;
+    std::vector<std::string> TabNames;
+    bool HostDisabled = false, ClockButtonOnFirstTab = true, ClockButtonOnState = false, BackToFirst = false;
+    THandle Owner = 0;
+    std::pair<int, int> Size, Expected;
+    std::string Controls, Copied, EditorText, AfterEscape, AfterEnter;
+    bool OpenAfterEscape = false;
+    int NameColumn = 0, LongestName = 0;
+    uintmax_t Shot = 0;
+    const TCallResult R = RunKktWindow([&](THandle W) {
+        Owner = winui::Owner(W);
+        HostDisabled = !winui::Enabled(FHostWindow);
+        Size = winui::ClientSize(W);
+        Expected = {Scaled(678, winui::Dpi(W)), Scaled(577, winui::Dpi(W))};
+        const THandle Pages = Tabs(W);
+        TabNames = winui::TabTexts(Pages);
+        Registration = ShownRows(W, kLastRegistrationRow);
+        const THandle Grid = ShownGrid(W);
+        Controls = winui::WindowModule(Grid);
+        NameColumn = winui::ColumnWidth(Grid, 0);
+        for (const auto& Row : Registration) LongestName = std::max(LongestName, winui::TextWidth(Grid, Row.first));
+        ClockButtonOnFirstTab = winui::Button(W, "Установить дату/время ККТ") != 0;
+
+        // A value can be edited in place: Escape drops the edit (and leaves
+        // the window), Enter keeps it in the grid.
+        winui::DoubleClickCell(Grid, 0, 1);
+        std::vector<THandle> Editors;
+        Eventually([&] { return (Editors = winui::Children(W, "Edit")).size() == 1; });
+        EditorText = Editors.size() == 1 ? winui::Contents(Editors[0]) : "";
+        if (!Editors.empty()) winui::TypeKeys(Editors[0], {winui::key::Escape});
+        AfterEscape = winui::ListRows(Grid)[0].second;
+        OpenAfterEscape = winui::FindTopWindow("Данные ККТ", 0) != 0 && winui::Children(W, "Edit").empty();
+        winui::DoubleClickCell(Grid, 0, 1);
+        for (const THandle Editor : winui::Children(W, "Edit")) {
+            winui::TypeKeys(Editor, {'7'});
+            winui::TypeKeys(Editor, {winui::key::Return});
+        }
+        AfterEnter = winui::ListRows(Grid)[0].second;
+
+        winui::ClickTab(Pages, 1);
+        State = ShownRows(W, "Текущее время ККТ");
+        ClockButtonOnState = winui::Button(W, "Установить дату/время ККТ") != 0;
+        Shot = winui::Screenshot(W, ShotPath("kkt-data-windows.png"));
+
+        winui::ClickTab(Pages, 2);
+        Counters = ShownRows(W, "Сумма встречными возвратов");
+        const THandle CounterGrid = ShownGrid(W);
+        winui::TypeKeys(CounterGrid, {winui::key::Control, 'A'});
+        winui::TypeKeys(CounterGrid, {winui::key::Control, 'C'});
+        Copied = winui::ClipboardText();
+        winui::TypeKeys(CounterGrid, {winui::key::Control, winui::key::Tab});
+        BackToFirst = winui::SelectedTab(Pages) == 0 && ShownGrid(W) != CounterGrid;
+        winui::PostClose(W);
+    });
+    ASSERT_EQ(FError, "") << (R.Result.Bool ? "" : FHost.LastError().second);
+    EXPECT_TRUE(R.Result.Bool) << FHost.LastError().second;
+
+    // Modal over the host's window, which has its input back afterwards.
+    EXPECT_EQ(Owner, FHostWindow);
+    EXPECT_TRUE(HostDisabled);
+    EXPECT_TRUE(winui::Enabled(FHostWindow));
+    EXPECT_EQ(Size, Expected);
+    // The common controls version 6, from the DLL's own manifest (the test
+    // program has none).
+    EXPECT_NE(Controls.find("common-controls"), std::string::npos) << Controls;
+    EXPECT_EQ(TabNames, (std::vector<std::string>{"Параметры ККТ", "Состояние ККТ", "Денежные счетчики"}));
+
+    ASSERT_EQ(Registration.size(), 31u) << Dump(Registration);
+    EXPECT_EQ(Registration[0], (std::pair<std::string, std::string>{"Версия ФФД ФН", "1.2"}));
+    EXPECT_EQ(Registration[2], (std::pair<std::string, std::string>{"Признак регистрации ФН", "Да"}));
+    EXPECT_TRUE(HasRow(Registration, "Регистрационный номер ККТ", "0000000001012345")) << Dump(Registration);
+    EXPECT_TRUE(HasRow(Registration, "Системы налогообложения", "ОСН"));
+    EXPECT_TRUE(HasRow(Registration, "Номер автомата для автоматического режима", ""));
+    EXPECT_GE(NameColumn, LongestName);
+    EXPECT_EQ(EditorText, "1.2");
+    EXPECT_EQ(AfterEscape, "1.2");
+    EXPECT_TRUE(OpenAfterEscape);
+    EXPECT_EQ(AfterEnter, "7");
+
+    ASSERT_EQ(State.size(), 16u) << Dump(State);
+    EXPECT_TRUE(HasRow(State, "Признак необходимости срочной замены ФН", "Нет"));
+    EXPECT_TRUE(HasRow(State, "Состояние смены", "Закрыта")) << Dump(State);
+    // The clock in the desktop's (Russian) format.
+    EXPECT_EQ(State.back().second.substr(0, 14), "01.01.2020 00:") << Dump(State);
+    EXPECT_TRUE(HasRow(Counters, "Кол-во чеков продаж", "0")) << Dump(Counters);
+    EXPECT_EQ(Copied.rfind("Кол-во чеков продаж\t0\r\n", 0), 0u) << Copied;
+    EXPECT_EQ(std::count(Copied.begin(), Copied.end(), '\n'), std::ptrdiff_t(Counters.size())) << Copied;
+
+    EXPECT_FALSE(ClockButtonOnFirstTab);
+    EXPECT_TRUE(ClockButtonOnState);
+    EXPECT_TRUE(BackToFirst);
+    EXPECT_GT(Shot, 5000u);  // painted, not a blank rectangle
+}
+
+// Every way of closing ends the action with success; the session the action
+// opened for itself stays open for the host.
+TEST_F(KktDataWindow, ClosesEveryWayAndTheActionSucceeds) {
+    struct TWay {
+        const char* Name;
+        void (*Close)(THandle);
+    };
+    const TWay Ways[] = {
+        {"its button", [](THandle W) { winui::ClickButton(winui::Button(W, "Закрыть")); }},
+        {"WM_CLOSE", winui::PostClose},
+        {"the window manager's close", winui::PostSystemClose},
+        {"Escape", [](THandle W) { winui::TypeKeys(W, {winui::key::Escape}); }},
+    };
+    for (const TWay& Way : Ways) {
+        FError.clear();
+        const TCallResult R = RunKktWindow([&](THandle W) {
+            ShownRows(W, kLastRegistrationRow);
+            Way.Close(W);
+        });
+        EXPECT_EQ(FError, "") << Way.Name;
+        EXPECT_TRUE(R.Result.Bool) << Way.Name << ": " << FHost.LastError().second;
+        EXPECT_TRUE(winui::Enabled(FHostWindow)) << Way.Name;
+    }
+    const TCallResult Status = FHost.Call(
+        "GetCurrentStatus", {THostValue::String(""), THostValue::String("<InputParameters/>"), THostValue::Empty()});
+    EXPECT_TRUE(Status.Result.Bool) << FHost.LastError().second;
+}
+
+TEST_F(KktDataWindow, SetsTheClockAfterClosingAnOpenShiftWhenTheOperatorAgrees) {
+    // A closed shift: the clock is set at once, nothing is asked.
+    bool Asked = true, SetAtOnce = false;
+    TCallResult R = RunKktWindow([&](THandle W) {
+        ShownRows(W, kLastRegistrationRow);
+        winui::ClickTab(Tabs(W), 1);
+        ShownRows(W, "Текущее время ККТ");
+        winui::ClickButton(winui::Button(W, "Установить дату/время ККТ"));
+        SetAtOnce = Eventually([&] { return ClockSetToNow(); });
+        Asked = winui::FindTopWindow("Подтверждение", 1000) != 0;
+        winui::ClickButton(winui::Button(W, "Закрыть"));
+    });
+    ASSERT_EQ(FError, "") << (R.Result.Bool ? "" : FHost.LastError().second);
+    EXPECT_TRUE(R.Result.Bool) << FHost.LastError().second;
+    EXPECT_TRUE(SetAtOnce);
+    EXPECT_FALSE(Asked);
+
+    // An open shift, on the host's own session: "No" keeps shift and clock,
+    // "Yes" closes the shift and sets the clock.
+    FEmu.Device().SetClock(fr::ISODateToUnix("2020-01-01T00:00:00"));
+    ASSERT_TRUE(FHost.Call("Open", {THostValue::Empty()}).Result.Bool) << FHost.LastError().second;
+    const std::string Cashier = "<InputParameters><Parameters CashierName=\"Кассир\"/></InputParameters>";
+    ASSERT_TRUE(
+        FHost.Call("OpenShift", {THostValue::String(""), THostValue::String(Cashier), THostValue::Empty()}).Result.Bool)
+        << FHost.LastError().second;
+    bool AskedFirst = false, AskedAgain = false, OpenAfterNo = false, ClockKeptAfterNo = false, SetAfterYes = false;
+    std::string Question;
+    R = RunKktWindow([&](THandle W) {
+        ShownRows(W, kLastRegistrationRow);
+        winui::ClickTab(Tabs(W), 1);
+        ShownRows(W, "Текущее время ККТ");
+        const THandle SetClock = winui::Button(W, "Установить дату/время ККТ");
+        winui::ClickButton(SetClock);
+        if (winui::FindTopWindow("Подтверждение", 10000, "#32770")) Question = winui::BoxText("Подтверждение");
+        AskedFirst = winui::AnswerBox("Подтверждение", winui::IdNo);
+        std::this_thread::sleep_for(1s);
+        OpenAfterNo = FEmu.Device().ShiftOpen();
+        ClockKeptAfterNo = !ClockSetToNow();
+        winui::ClickButton(SetClock);
+        AskedAgain = winui::AnswerBox("Подтверждение", winui::IdYes);
+        SetAfterYes = Eventually([&] { return ClockSetToNow(); });
+        winui::ClickButton(winui::Button(W, "Закрыть"));
+    });
+    ASSERT_EQ(FError, "") << (R.Result.Bool ? "" : FHost.LastError().second);
+    EXPECT_TRUE(R.Result.Bool) << FHost.LastError().second;
+    EXPECT_TRUE(AskedFirst);
+    EXPECT_EQ(Question, "Смена открыта. Операция невозможна. Закрыть смену?");
+    EXPECT_TRUE(OpenAfterNo);
+    EXPECT_TRUE(ClockKeptAfterNo);
+    EXPECT_TRUE(AskedAgain);
+    EXPECT_TRUE(SetAfterYes);
+    EXPECT_FALSE(FEmu.Device().ShiftOpen());
+    EXPECT_EQ(FEmu.Device().Documents().back().Type, 5);  // the shift report
+    EXPECT_TRUE(FHost.Call("Close", {THostValue::String("")}).Result.Bool);
+}
+
+// A failure of the driver is shown in a message box and the window stays:
+// the storage refuses the exchange status of the state tab, first while the
+// window fills before it is shown (the registration tab fills all the same,
+// the state tab stays empty, never half filled), then on "Обновить данные"
+// of the context menu; F5 then fills the tab.
+TEST_F(KktDataWindow, ShowsDeviceFailuresAndStaysOpen) {
+    FEmu.Device().FailCommand(0xFF39, 1, 0x01);
+    bool FirstShown = false, RefreshShown = false, StillThere = false;
+    std::string FirstText;
+    TRows Registration, StateAfterFailure, State;
+    std::thread User([&] {
+        if (winui::FindTopWindow("Ошибка", 20000, "#32770")) FirstText = winui::BoxText("Ошибка");
+        FirstShown = winui::AnswerBox("Ошибка", winui::IdOk);
+        const THandle W = winui::FindTopWindow("Данные ККТ");
+        if (!W) {
+            FError = "the window did not appear";
+            return;
+        }
+        Registration = ShownRows(W, kLastRegistrationRow);
+        winui::ClickTab(Tabs(W), 1);
+        const THandle Grid = ShownGrid(W);
+        StateAfterFailure = winui::ListRows(Grid);
+        // "Обновить данные" from the grid's context menu, then by its key.
+        FEmu.Device().FailCommand(0xFF39, 1, 0x01);
+        winui::TypeKeys(Grid, {winui::key::Shift, winui::key::F10});
+        winui::TypeKeys(Grid, {winui::key::Down});
+        winui::TypeKeys(Grid, {winui::key::Return});
+        RefreshShown = winui::AnswerBox("Ошибка", winui::IdOk);
+        StillThere = winui::FindTopWindow("Данные ККТ", 2000) != 0;
+        winui::TypeKeys(Grid, {winui::key::F5});
+        State = ShownRows(W, "Текущее время ККТ");
+        winui::PostClose(W);
+    });
+    const TCallResult R = FHost.Call("DoAdditionalAction", {THostValue::String("GetKKTParams")});
+    User.join();
+    ASSERT_EQ(FError, "") << (R.Result.Bool ? "" : FHost.LastError().second);
+    EXPECT_TRUE(R.Result.Bool) << FHost.LastError().second;
+    EXPECT_TRUE(FirstShown);
+    EXPECT_NE(FirstText, "");
+    EXPECT_TRUE(HasRow(Registration, "Признак регистрации ФН", "Да")) << Dump(Registration);
+    EXPECT_TRUE(StateAfterFailure.empty()) << Dump(StateAfterFailure);
+    EXPECT_TRUE(RefreshShown);
+    EXPECT_TRUE(StillThere);
+    EXPECT_TRUE(HasRow(State, "Состояние смены", "Закрыта")) << Dump(State);
+}
 
 // A process outside the operator's session (a service) gets a failure with
 // a text instead of a window nobody could close; the KKT data window opens

@@ -136,6 +136,16 @@ std::string Text(THandle AWindow) {
     return Utf8(std::wstring(Buf, size_t(InternalGetWindowText(H(AWindow), Buf, int(std::size(Buf))))));
 }
 
+std::string Contents(THandle AControl) {
+    DWORD_PTR Length = 0;
+    SendMessageTimeoutW(H(AControl), WM_GETTEXTLENGTH, 0, 0, SMTO_NORMAL, 10000, &Length);
+    std::wstring S(size_t(Length) + 1, L'\0');
+    DWORD_PTR Copied = 0;
+    SendMessageTimeoutW(H(AControl), WM_GETTEXT, WPARAM(S.size()), LPARAM(S.data()), SMTO_NORMAL, 10000, &Copied);
+    S.resize(size_t(Copied));
+    return Utf8(S);
+}
+
 bool Enabled(THandle AWindow) {
     return IsWindowEnabled(H(AWindow));
 }

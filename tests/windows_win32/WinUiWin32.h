@@ -43,7 +43,10 @@ std::vector<THandle> Children(THandle AParent, const std::string& AClass, bool A
 // The visible button of AParent with the text, or 0.
 THandle Button(THandle AParent, const std::string& AText);
 
+// A window's title or a button's caption, read without a message.
 std::string Text(THandle AWindow);
+// What a control holds (an edit's text), asked of the control (WM_GETTEXT).
+std::string Contents(THandle AControl);
 bool Enabled(THandle AWindow);
 THandle Owner(THandle AWindow);
 THandle Focus(THandle AWindow);  // the focused control of the window's thread
