@@ -144,6 +144,8 @@ TForm::~TForm() {
         DestroyWindow(FHandle);
     }
     if (FFont) DeleteObject(FFont);
+    for (HICON Icon : FIcons)
+        if (Icon) DestroyIcon(Icon);
     // A class registered by a library stays after the library is unloaded;
     // one loaded again elsewhere would find it pointing into freed code.
     UnregisterClassW(kFormClass, OwnModule());
@@ -184,6 +186,13 @@ void TForm::CreateForm(const std::string& ACaption, int AClientWidth, int AClien
     const int X = std::max(Work.left, std::min((Around.left + Around.right - Size.cx) / 2, Work.right - Size.cx));
     const int Y = std::max(Work.top, std::min((Around.top + Around.bottom - Size.cy) / 2, Work.bottom - Size.cy));
     SetWindowPos(FHandle, nullptr, X, Y, Size.cx, Size.cy, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void TForm::SetStockIcon(int AId) {
+    for (int I = 0; I < 2; ++I) {
+        FIcons[I] = StockIcon(AId, I == 0);
+        if (FIcons[I]) SendMessageW(FHandle, WM_SETICON, I == 0 ? ICON_SMALL : ICON_BIG, LPARAM(FIcons[I]));
+    }
 }
 
 HWND TForm::AddControl(const wchar_t* AClass, const std::wstring& AText, DWORD AStyle, int AId, DWORD AExStyle) {
@@ -323,6 +332,21 @@ LRESULT CALLBACK TForm::Dispatch(HWND AWindow, UINT AMessage, WPARAM AWParam, LP
         ShowError(AWindow, "Неизвестная ошибка в окне драйвера");
     }
     return 0;
+}
+
+HICON StockIcon(int AId, bool ASmall) {
+    // The icon's place, then the icon itself: not every shell hands out the
+    // icon directly. Where the shell knows no place, the first stock icons
+    // (documents, folders) are shell32.dll's resources 1 to 5.
+    SHSTOCKICONINFO Info{};
+    Info.cbSize = sizeof Info;
+    HICON Icon = nullptr;
+    auto Extract = [&](const wchar_t* AFile, int AIndex) {
+        ExtractIconExW(AFile, AIndex, ASmall ? nullptr : &Icon, ASmall ? &Icon : nullptr, 1);
+    };
+    if (SUCCEEDED(SHGetStockIconInfo(SHSTOCKICONID(AId), SHGSI_ICONLOCATION, &Info))) Extract(Info.szPath, Info.iIcon);
+    if (!Icon) Extract(L"shell32.dll", -(AId + 1));
+    return Icon;
 }
 
 // --------------------------------------------------------------------- boxes

@@ -49,6 +49,8 @@ protected:
     // inch, sizeable or with a dialog border, placed as APlacement says.
     void CreateForm(const std::string& ACaption, int AClientWidth, int AClientHeight, bool ASizeable,
                     TPlacement APlacement);
+    // The form's icon: one of the shell's stock icons (SHSTOCKICONID).
+    void SetStockIcon(int AId);
     // A child control in the form's font; its place comes from Layout.
     HWND AddControl(const wchar_t* AClass, const std::wstring& AText, DWORD AStyle, int AId, DWORD AExStyle = 0);
     // A size given at 120 dots per inch, at the form's DPI.
@@ -86,8 +88,13 @@ private:
     HWND FFocus = nullptr;
     UINT FDpi = 96;
     HFONT FFont = nullptr;
-    SIZE FMinSize{};  // the smallest outer size of a sizeable form
+    SIZE FMinSize{};       // the smallest outer size of a sizeable form
+    HICON FIcons[2] = {};  // small and large
 };
+
+// A stock icon of the shell (SHSTOCKICONID) at the small or the large size,
+// or null; the caller destroys it.
+HICON StockIcon(int AId, bool ASmall);
 
 // An error box over AOwner.
 void ShowError(HWND AOwner, const std::string& AText);

@@ -65,6 +65,10 @@ int Scaled(int APixels, unsigned ADpi) {
     return int(std::lround(APixels * double(ADpi) / 120.0));
 }
 
+// The size of a screenshot that shows something: a blank picture is a few
+// hundred bytes.
+constexpr uintmax_t kPainted = 2000;
+
 // Where the screenshots go: FR_SCREENSHOT_DIR when set, else the test's
 // folder.
 std::string ShotPath(const std::string& AName) {
@@ -273,7 +277,7 @@ TEST_F(KktDataWindow, ShowsTheThreeTabsOverTheHostWindow) {
     EXPECT_FALSE(ClockButtonOnFirstTab);
     EXPECT_TRUE(ClockButtonOnState);
     EXPECT_TRUE(BackToFirst);
-    EXPECT_GT(Shot, 5000u);  // painted, not a blank rectangle
+    EXPECT_GT(Shot, kPainted);
 }
 
 // Every way of closing ends the action with success; the session the action
@@ -426,6 +430,122 @@ TEST_F(KktDataWindow, WithoutTheOperatorsDesktopActionsFailWithAText) {
     const TCallResult Status = FHost.Call(
         "GetCurrentStatus", {THostValue::String(""), THostValue::String("<InputParameters/>"), THostValue::Empty()});
     EXPECT_TRUE(Status.Result.Bool) << FHost.LastError().second;
+}
+
+}  // namespace
+
+namespace {
+
+// The log viewer over a log folder of the test's own.
+class LogViewer : public WindowsWin32 {
+protected:
+    void SetUp() override {
+        WindowsWin32::SetUp();
+        std::error_code Ec;
+        fs::remove_all(TWindowsEnvironment::LogDir, Ec);
+        fs::create_directories(TWindowsEnvironment::LogDir);
+    }
+    static void Write(const std::string& AName, const std::string& ABytes, std::chrono::minutes AAge) {
+        const fs::path P = TWindowsEnvironment::LogDir / AName;
+        std::ofstream(P, std::ios::binary) << ABytes;
+        fs::last_write_time(P, fs::file_time_type::clock::now() - AAge);
+    }
+    TCallResult RunLogWindow(const std::function<void(THandle)>& AUser) {
+        return RunWindow("ViewLog", "Просмотр лога", AUser);
+    }
+};
+
+const char kToday[] = "fr_orvalen1c8x3n_2026.12.10.log";
+const char kRotated[] = "fr_orvalen1c8x3n_2026.12.10_1.log";
+
+// The newest file by its last write is shown, not the last name (a day's
+// rotated part sorts after its current file); the text follows the file with
+// the caret where it was; another file and the OEM encoding load again; the
+// list is read again when it drops down.
+TEST_F(LogViewer, ShowsTheNewestFileFollowsItAndDecodesTheChosenEncoding) {
+    const std::string Lines =
+        "2026.12.10 10:15:02.117\tINFO\t> Open: \tПодключение к ККТ по TCP 127.0.0.1:7778\r\n"
+        "2026.12.10 10:15:02.305\tINFO\t< Open: \tУспешно\r\n";
+    Write("fr_orvalen1c8x3n_2026.12.09.log", "2026.12.09 09:00:00.000\tINFO\tвчера\r\n", 120min);
+    // "Касса" in code page 866, then a line break written the Unix way.
+    Write(kRotated, "\x8A\xA0\xE1\xE1\xA0\nend\n", 60min);
+    Write(kToday, Lines, 0min);
+    Write("notes.txt", "not a log\r\n", 0min);
+
+    std::vector<std::string> Files, Encodings, Refilled;
+    std::string Selected, Shown, Followed, RotatedAsUtf8, RotatedAsOem, SelectedAfterRefill;
+    std::pair<int, int> Caret;
+    uintmax_t Shot = 0;
+    const TCallResult R = RunLogWindow([&](THandle W) {
+        const std::vector<THandle> Combos = winui::Children(W, "ComboBox");
+        const std::vector<THandle> Texts = winui::Children(W, "Edit");
+        if (Combos.size() != 2 || Texts.size() != 1) return winui::PostClose(W);
+        const THandle List = Combos[0], Encoding = Combos[1], Text = Texts[0];
+        Files = winui::ComboItems(List);
+        Encodings = winui::ComboItems(Encoding);
+        Selected = winui::ComboSelected(List);
+        Shown = winui::Contents(Text);
+
+        winui::SetEditSelection(Text, 10, 10);
+        std::ofstream(TWindowsEnvironment::LogDir / kToday, std::ios::binary | std::ios::app)
+            << "2026.12.10 10:15:07.480\tINFO\t> OpenShift: \tОткрытие смены\r\n";
+        Eventually([&] { return (Followed = winui::Contents(Text)).find("Открытие смены") != std::string::npos; });
+        Caret = winui::EditSelection(Text);
+        Shot = winui::Screenshot(W, ShotPath("log-viewer-windows.png"));
+
+        // The next file of the list, as the operator picks it.
+        winui::TypeKeys(List, {winui::key::Down});
+        RotatedAsUtf8 = winui::Contents(Text);
+        winui::TypeKeys(Encoding, {winui::key::Down});
+        winui::TypeKeys(Encoding, {winui::key::Down});
+        RotatedAsOem = winui::Contents(Text);
+
+        Write("fr_orvalen1c8x3n_2026.12.11.log", "", 0min);
+        winui::Send(List, 0x014F /* CB_SHOWDROPDOWN */, 1, 0);
+        Refilled = winui::ComboItems(List);
+        SelectedAfterRefill = winui::ComboSelected(List);
+        winui::Send(List, 0x014F, 0, 0);
+        winui::PostSystemClose(W);
+    });
+    ASSERT_EQ(FError, "") << (R.Result.Bool ? "" : FHost.LastError().second);
+    EXPECT_TRUE(R.Result.Bool) << FHost.LastError().second;
+    EXPECT_EQ(Files, (std::vector<std::string>{"fr_orvalen1c8x3n_2026.12.09.log", kToday, kRotated}));
+    EXPECT_EQ(Encodings, (std::vector<std::string>{"UTF-8", "ANSI", "OEM"}));
+    EXPECT_EQ(Selected, kToday);
+    EXPECT_EQ(Shown, Lines);
+    EXPECT_NE(Followed.find(Lines + "2026.12.10 10:15:07.480"), std::string::npos) << Followed;
+    EXPECT_EQ(Caret, (std::pair<int, int>{10, 10}));
+    EXPECT_EQ(RotatedAsUtf8, "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\r\nend\r\n");
+    EXPECT_EQ(RotatedAsOem, "Касса\r\nend\r\n");
+    EXPECT_EQ(Refilled.size(), 4u);
+    EXPECT_EQ(SelectedAfterRefill, kRotated);
+    EXPECT_GT(Shot, kPainted);
+}
+
+// Without log files the list and the text are empty; the folder button opens
+// the log folder in the system's file explorer.
+TEST_F(LogViewer, AnEmptyFolderShowsNothingAndItsButtonOpensTheFolder) {
+    Write("notes.txt", "not a log\r\n", 0min);
+    std::vector<std::string> Files;
+    std::string Shown = "?";
+    THandle Explorer = 0;
+    const TCallResult R = RunLogWindow([&](THandle W) {
+        const std::vector<THandle> Combos = winui::Children(W, "ComboBox");
+        const std::vector<THandle> Texts = winui::Children(W, "Edit");
+        if (Combos.size() != 2 || Texts.size() != 1) return winui::PostClose(W);
+        Files = winui::ComboItems(Combos[0]);
+        Shown = winui::Contents(Texts[0]);
+        const std::vector<THandle> Buttons = winui::Children(W, "Button");
+        if (!Buttons.empty()) winui::ClickButton(Buttons[0]);
+        Explorer = winui::FindAnyWindowWith("logs", 20000);
+        if (Explorer) winui::PostClose(Explorer);
+        winui::PostClose(W);
+    });
+    ASSERT_EQ(FError, "") << (R.Result.Bool ? "" : FHost.LastError().second);
+    EXPECT_TRUE(R.Result.Bool) << FHost.LastError().second;
+    EXPECT_TRUE(Files.empty());
+    EXPECT_EQ(Shown, "");
+    EXPECT_NE(Explorer, 0u);
 }
 
 }  // namespace

@@ -55,6 +55,13 @@ BOOL CALLBACK OnTopWindow(HWND AWindow, LPARAM AParam) {
     return FALSE;
 }
 
+BOOL CALLBACK OnAnyWindow(HWND AWindow, LPARAM AParam) {
+    auto& S = *reinterpret_cast<TSearch*>(AParam);
+    if (!IsWindowVisible(AWindow) || Text(T(AWindow)).find(S.Title) == std::string::npos) return TRUE;
+    S.Found = AWindow;
+    return FALSE;
+}
+
 HWND FindNow(const std::string& ATitle, const std::string& AClass) {
     TSearch S{ATitle, AClass};
     EnumWindows(OnTopWindow, reinterpret_cast<LPARAM>(&S));
@@ -95,6 +102,22 @@ THandle CreateHostWindow() {
 
 void DestroyWindow(THandle AWindow) {
     ::DestroyWindow(H(AWindow));
+}
+
+THandle FindAnyWindowWith(const std::string& AText, int AWaitMs) {
+    for (int Waited = 0;; Waited += 100) {
+        TSearch S{AText, ""};
+        EnumWindows(OnAnyWindow, reinterpret_cast<LPARAM>(&S));
+        if (S.Found) return T(S.Found);
+        if (Waited >= AWaitMs) return 0;
+        Pause(100);
+    }
+}
+
+intptr_t Send(THandle AWindow, unsigned AMessage, uintptr_t AWParam, intptr_t ALParam) {
+    DWORD_PTR Result = 0;
+    SendMessageTimeoutW(H(AWindow), AMessage, WPARAM(AWParam), LPARAM(ALParam), SMTO_NORMAL, 10000, &Result);
+    return intptr_t(Result);
 }
 
 THandle FindTopWindow(const std::string& ATitle, int AWaitMs, const std::string& AClass) {
@@ -236,6 +259,33 @@ std::vector<std::string> TabTexts(THandle ATabs) {
     return Texts;
 }
 
+std::vector<std::string> ComboItems(THandle ACombo) {
+    std::vector<std::string> Items;
+    const int Count = int(Send(ACombo, CB_GETCOUNT, 0, 0));
+    for (int I = 0; I < Count; ++I) {
+        std::wstring Item(size_t(Send(ACombo, CB_GETLBTEXTLEN, WPARAM(I), 0)) + 1, L'\0');
+        Item.resize(size_t(Send(ACombo, CB_GETLBTEXT, WPARAM(I), LPARAM(Item.data()))));
+        Items.push_back(Utf8(Item));
+    }
+    return Items;
+}
+
+std::string ComboSelected(THandle ACombo) {
+    const int At = int(Send(ACombo, CB_GETCURSEL, 0, 0));
+    const std::vector<std::string> Items = ComboItems(ACombo);
+    return At >= 0 && size_t(At) < Items.size() ? Items[size_t(At)] : std::string();
+}
+
+std::pair<int, int> EditSelection(THandle AEdit) {
+    DWORD Start = 0, End = 0;
+    SendMessageW(H(AEdit), EM_GETSEL, WPARAM(&Start), LPARAM(&End));
+    return {int(Start), int(End)};
+}
+
+void SetEditSelection(THandle AEdit, int AStart, int AEnd) {
+    SendMessageW(H(AEdit), EM_SETSEL, WPARAM(AStart), LPARAM(AEnd));
+}
+
 int SelectedTab(THandle ATabs) {
     return int(SendMessageW(H(ATabs), TCM_GETCURSEL, 0, 0));
 }
@@ -265,7 +315,14 @@ void DoubleClickCell(THandle AList, int ARow, int AColumn) {
 }
 
 void TypeKeys(THandle AWindow, const std::vector<uint16_t>& AKeys) {
+    // The window gets the focus as a click would give it: through the input
+    // state its thread shares with this one for a moment.
     SetForegroundWindow(GetAncestor(H(AWindow), GA_ROOT));
+    const DWORD Thread = GetWindowThreadProcessId(H(AWindow), nullptr);
+    if (AttachThreadInput(GetCurrentThreadId(), Thread, TRUE)) {
+        SetFocus(H(AWindow));
+        AttachThreadInput(GetCurrentThreadId(), Thread, FALSE);
+    }
     std::vector<INPUT> Inputs;
     for (uint16_t Key : AKeys) {
         INPUT In{};
@@ -358,7 +415,8 @@ uintmax_t Screenshot(THandle AWindow, const std::string& APath) {
                                  std::to_string(R.left) + "+" + std::to_string(R.top);
     // A window just shown may not be painted yet.
     Pause(500);
-    std::wstring Command = L"Z:\\usr\\bin\\import -window root -crop " + Wide(Geometry) + L" \"" + Wide(Target) + L"\"";
+    std::wstring Command =
+        L"Z:\\usr\\bin\\import -window root -crop " + Wide(Geometry) + L" +repage \"" + Wide(Target) + L"\"";
     STARTUPINFOW Startup{};
     Startup.cb = sizeof Startup;
     PROCESS_INFORMATION Process{};

@@ -31,6 +31,11 @@ void SetEnv(const std::string& AName, const std::string& AValue);
 THandle CreateHostWindow();
 void DestroyWindow(THandle AWindow);
 
+// A visible top-level window of any process whose title holds AText,
+// within AWaitMs, or 0.
+THandle FindAnyWindowWith(const std::string& AText, int AWaitMs = 20000);
+// A message sent to the window, its answer (0 after ten seconds).
+intptr_t Send(THandle AWindow, unsigned AMessage, uintptr_t AWParam, intptr_t ALParam);
 // A visible top-level window of this process with the title (and the window
 // class, when given) within AWaitMs, or 0.
 THandle FindTopWindow(const std::string& ATitle, int AWaitMs = 20000, const std::string& AClass = "");
@@ -65,6 +70,12 @@ int TextWidth(THandle AList, const std::string& AText);
 // The captions of a tab control's tabs, and the index of the selected one.
 std::vector<std::string> TabTexts(THandle ATabs);
 int SelectedTab(THandle ATabs);
+// The items of a combo box, and the one selected (empty when none).
+std::vector<std::string> ComboItems(THandle ACombo);
+std::string ComboSelected(THandle ACombo);
+// The selection (or caret) of an edit control, and setting it.
+std::pair<int, int> EditSelection(THandle AEdit);
+void SetEditSelection(THandle AEdit, int AStart, int AEnd);
 
 // As the operator does: a click on a tab, a button, a list row's cell.
 void ClickTab(THandle ATabs, int AIndex);
