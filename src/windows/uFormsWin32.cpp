@@ -345,7 +345,7 @@ HICON StockIcon(int AId, bool ASmall) {
         ExtractIconExW(AFile, AIndex, ASmall ? nullptr : &Icon, ASmall ? &Icon : nullptr, 1);
     };
     if (SUCCEEDED(SHGetStockIconInfo(SHSTOCKICONID(AId), SHGSI_ICONLOCATION, &Info))) Extract(Info.szPath, Info.iIcon);
-    if (!Icon) Extract(L"shell32.dll", -(AId + 1));
+    if (!Icon && AId <= SIID_FOLDEROPEN) Extract(L"shell32.dll", -(AId + 1));
     return Icon;
 }
 

@@ -549,3 +549,60 @@ TEST_F(LogViewer, AnEmptyFolderShowsNothingAndItsButtonOpensTheFolder) {
 }
 
 }  // namespace
+
+namespace {
+
+std::string ReadFile(const fs::path& P) {
+    std::ifstream F(P, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(F), std::istreambuf_iterator<char>());
+}
+
+// The help: the package unpacked into a private {GUID} folder with its HTML
+// file while the window is open and removed after it; the text formatted
+// from the Markdown, not its markup.
+TEST_F(WindowsWin32, HelpShowsTheFormattedHelpAndClearsItsFolder) {
+    const fs::path Tmp = TWindowsEnvironment::Dir / "tmp";
+    std::vector<std::string> WorkFolders;
+    std::string Html, Shown;
+    winui::TCharLook Title, Body, Link, Code;
+    uintmax_t Shot = 0;
+    const TCallResult R = RunWindow("ShowHelp", "Справка", [&](THandle W) {
+        for (const auto& E : fs::directory_iterator(Tmp)) {
+            WorkFolders.push_back(fr::Utf8FromPath(E.path().filename()));
+            Html = ReadFile(E.path() / "md.html");
+        }
+        const std::vector<THandle> Views = winui::Children(W, "RICHEDIT50W");
+        const std::vector<THandle> Older = winui::Children(W, "RichEdit20W");
+        const THandle View = !Views.empty() ? Views[0] : !Older.empty() ? Older[0] : 0;
+        Shown = winui::Contents(View);
+        Title = winui::LookOf(View, "Драйвер ККТ Орвален");
+        Body = winui::LookOf(View, "Драйвер подключает");
+        Link = winui::LookOf(View, "руководство udev");
+        Code = winui::LookOf(View, "192.168.0.50");
+        Shot = winui::Screenshot(W, ShotPath("help-viewer-windows.png"));
+        winui::TypeKeys(View, {winui::key::Escape});
+    });
+    ASSERT_EQ(FError, "") << (R.Result.Bool ? "" : FHost.LastError().second);
+    EXPECT_TRUE(R.Result.Bool) << FHost.LastError().second;
+    ASSERT_EQ(WorkFolders.size(), 1u);
+    EXPECT_EQ(WorkFolders[0].front(), '{');
+    EXPECT_EQ(Html.substr(0, 20), "\xEF\xBB\xBF<!DOCTYPE html>\r\n");
+    EXPECT_NE(Html.find("<link href=\"help.css\" rel=\"stylesheet\">"), std::string::npos);
+    EXPECT_NE(Shown.find("Подключение ККТ"), std::string::npos) << Shown.substr(0, 300);
+    EXPECT_NE(Shown.find("dialout"), std::string::npos);
+    EXPECT_EQ(Shown.find("<h1>"), std::string::npos);
+    EXPECT_EQ(Shown.find("## "), std::string::npos);
+    EXPECT_EQ(Shown.find("**"), std::string::npos);
+    EXPECT_TRUE(Title.Bold);
+    EXPECT_FALSE(Body.Bold);
+    EXPECT_GT(Title.Height, Body.Height);
+    EXPECT_TRUE(Link.Link);
+    EXPECT_FALSE(Body.Link);
+    EXPECT_EQ(Code.Face, "Consolas");
+    EXPECT_NE(Body.Face, "Consolas");
+    // The working folder is gone once the window is closed.
+    EXPECT_TRUE(fs::is_empty(Tmp));
+    EXPECT_GT(Shot, kPainted);
+}
+
+}  // namespace

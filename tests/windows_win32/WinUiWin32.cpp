@@ -3,6 +3,7 @@
 #include <windows.h>
 // After <windows.h>, which the common controls' header needs first.
 #include <commctrl.h>
+#include <richedit.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -139,7 +140,8 @@ bool WaitGone(const std::string& ATitle, int AWaitMs) {
 std::vector<THandle> Children(THandle AParent, const std::string& AClass, bool AVisible) {
     std::vector<HWND> Found;
     for (HWND C = GetWindow(H(AParent), GW_CHILD); C; C = GetWindow(C, GW_HWNDNEXT))
-        if (ClassOf(C) == AClass && (!AVisible || IsWindowVisible(C))) Found.push_back(C);
+        if (lstrcmpiW(Wide(ClassOf(C)).c_str(), Wide(AClass).c_str()) == 0 && (!AVisible || IsWindowVisible(C)))
+            Found.push_back(C);
     std::sort(Found.begin(), Found.end(), [](HWND A, HWND B) { return GetDlgCtrlID(A) < GetDlgCtrlID(B); });
     std::vector<THandle> Result;
     for (HWND C : Found) Result.push_back(T(C));
@@ -284,6 +286,29 @@ std::pair<int, int> EditSelection(THandle AEdit) {
 
 void SetEditSelection(THandle AEdit, int AStart, int AEnd) {
     SendMessageW(H(AEdit), EM_SETSEL, WPARAM(AStart), LPARAM(AEnd));
+}
+
+TCharLook LookOf(THandle ARichEdit, const std::string& AText) {
+    TCharLook Look;
+    const std::wstring Text = Wide(AText);
+    FINDTEXTEXW Find{};
+    Find.chrg = {0, -1};
+    Find.lpstrText = Text.c_str();
+    // Forward and matching case (FR_DOWN, FR_MATCHCASE of the common dialogs).
+    const LRESULT At = SendMessageW(H(ARichEdit), EM_FINDTEXTEXW, 0x1 | 0x4, LPARAM(&Find));
+    if (At < 0) return Look;
+    SendMessageW(H(ARichEdit), EM_SETSEL, WPARAM(At), LPARAM(At + LONG(Text.size())));
+    CHARFORMAT2W F{};
+    F.cbSize = sizeof F;
+    SendMessageW(H(ARichEdit), EM_GETCHARFORMAT, SCF_SELECTION, LPARAM(&F));
+    SendMessageW(H(ARichEdit), EM_SETSEL, 0, 0);
+    Look.Found = true;
+    Look.Bold = (F.dwEffects & CFE_BOLD) != 0;
+    Look.Italic = (F.dwEffects & CFE_ITALIC) != 0;
+    Look.Link = (F.dwEffects & CFE_LINK) != 0;
+    Look.Height = F.yHeight;
+    Look.Face = Utf8(F.szFaceName);
+    return Look;
 }
 
 int SelectedTab(THandle ATabs) {

@@ -42,8 +42,8 @@ THandle FindTopWindow(const std::string& ATitle, int AWaitMs = 20000, const std:
 // True once no visible top-level window of this process has the title,
 // within AWaitMs.
 bool WaitGone(const std::string& ATitle, int AWaitMs = 10000);
-// The children of AParent with the window class, in the order of their
-// creation; only the visible ones when AVisible.
+// The children of AParent with the window class (in any letter case), in the
+// order of their creation; only the visible ones when AVisible.
 std::vector<THandle> Children(THandle AParent, const std::string& AClass, bool AVisible = true);
 // The visible button of AParent with the text, or 0.
 THandle Button(THandle AParent, const std::string& AText);
@@ -70,6 +70,14 @@ int TextWidth(THandle AList, const std::string& AText);
 // The captions of a tab control's tabs, and the index of the selected one.
 std::vector<std::string> TabTexts(THandle ATabs);
 int SelectedTab(THandle ATabs);
+// The look of the first run of AText (case as written) in a rich edit
+// control; Found false when the text is not there.
+struct TCharLook {
+    bool Found = false, Bold = false, Italic = false, Link = false;
+    long Height = 0;  // twips
+    std::string Face;
+};
+TCharLook LookOf(THandle ARichEdit, const std::string& AText);
 // The items of a combo box, and the one selected (empty when none).
 std::vector<std::string> ComboItems(THandle ACombo);
 std::string ComboSelected(THandle ACombo);
