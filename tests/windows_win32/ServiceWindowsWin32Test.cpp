@@ -190,7 +190,7 @@ TEST_F(KktDataWindow, ShowsTheThreeTabsOverTheHostWindow) {
     std::vector<std::string> TabNames;
     bool HostDisabled = false, ClockButtonOnFirstTab = true, ClockButtonOnState = false, BackToFirst = false;
     THandle Owner = 0;
-    std::pair<int, int> Size, Expected;
+    std::pair<int, int> Size, Expected, Centre, HostCentre;
     std::string Controls, Copied, EditorText, AfterEscape, AfterEnter;
     bool OpenAfterEscape = false;
     int NameColumn = 0, LongestName = 0;
@@ -199,6 +199,8 @@ TEST_F(KktDataWindow, ShowsTheThreeTabsOverTheHostWindow) {
         Owner = winui::Owner(W);
         HostDisabled = !winui::Enabled(FHostWindow);
         Size = winui::ClientSize(W);
+        Centre = winui::Centre(W);
+        HostCentre = winui::Centre(FHostWindow);
         Expected = {Scaled(678, winui::Dpi(W)), Scaled(577, winui::Dpi(W))};
         const THandle Pages = Tabs(W);
         TabNames = winui::TabTexts(Pages);
@@ -248,6 +250,8 @@ TEST_F(KktDataWindow, ShowsTheThreeTabsOverTheHostWindow) {
     EXPECT_TRUE(HostDisabled);
     EXPECT_TRUE(winui::Enabled(FHostWindow));
     EXPECT_EQ(Size, Expected);
+    EXPECT_NEAR(Centre.first, HostCentre.first, 1);  // centred on its owner
+    EXPECT_NEAR(Centre.second, HostCentre.second, 1);
     // The common controls version 6, from the DLL's own manifest (the test
     // program has none).
     EXPECT_NE(Controls.find("common-controls"), std::string::npos) << Controls;
@@ -280,18 +284,21 @@ TEST_F(KktDataWindow, ShowsTheThreeTabsOverTheHostWindow) {
     EXPECT_GT(Shot, kPainted);
 }
 
-// Every way of closing ends the action with success; the session the action
+// Every way of closing ends the action with success; the host's quit message
+// ends it too and is left for the host's own loop. The session the action
 // opened for itself stays open for the host.
 TEST_F(KktDataWindow, ClosesEveryWayAndTheActionSucceeds) {
     struct TWay {
         const char* Name;
         void (*Close)(THandle);
+        bool Quits;
     };
     const TWay Ways[] = {
-        {"its button", [](THandle W) { winui::ClickButton(winui::Button(W, "Закрыть")); }},
-        {"WM_CLOSE", winui::PostClose},
-        {"the window manager's close", winui::PostSystemClose},
-        {"Escape", [](THandle W) { winui::TypeKeys(W, {winui::key::Escape}); }},
+        {"its button", [](THandle W) { winui::ClickButton(winui::Button(W, "Закрыть")); }, false},
+        {"WM_CLOSE", winui::PostClose, false},
+        {"the window manager's close", winui::PostSystemClose, false},
+        {"Escape", [](THandle W) { winui::TypeKeys(W, {winui::key::Escape}); }, false},
+        {"the host's quit", winui::PostQuit, true},
     };
     for (const TWay& Way : Ways) {
         FError.clear();
@@ -302,6 +309,7 @@ TEST_F(KktDataWindow, ClosesEveryWayAndTheActionSucceeds) {
         EXPECT_EQ(FError, "") << Way.Name;
         EXPECT_TRUE(R.Result.Bool) << Way.Name << ": " << FHost.LastError().second;
         EXPECT_TRUE(winui::Enabled(FHostWindow)) << Way.Name;
+        EXPECT_EQ(winui::TakeQuit(), Way.Quits) << Way.Name;
     }
     const TCallResult Status = FHost.Call(
         "GetCurrentStatus", {THostValue::String(""), THostValue::String("<InputParameters/>"), THostValue::Empty()});
@@ -474,9 +482,13 @@ TEST_F(LogViewer, ShowsTheNewestFileFollowsItAndDecodesTheChosenEncoding) {
 
     std::vector<std::string> Files, Encodings, Refilled;
     std::string Selected, Shown, Followed, RotatedAsUtf8, RotatedAsOem, SelectedAfterRefill;
-    std::pair<int, int> Caret;
+    std::pair<int, int> Caret, Size, Expected, Centre, ScreenCentre;
     uintmax_t Shot = 0;
     const TCallResult R = RunLogWindow([&](THandle W) {
+        Size = winui::ClientSize(W);
+        Expected = {Scaled(884, winui::Dpi(W)), Scaled(550, winui::Dpi(W))};
+        Centre = winui::Centre(W);
+        ScreenCentre = winui::ScreenCentre(W);
         const std::vector<THandle> Combos = winui::Children(W, "ComboBox");
         const std::vector<THandle> Texts = winui::Children(W, "Edit");
         if (Combos.size() != 2 || Texts.size() != 1) return winui::PostClose(W);
@@ -509,6 +521,9 @@ TEST_F(LogViewer, ShowsTheNewestFileFollowsItAndDecodesTheChosenEncoding) {
     });
     ASSERT_EQ(FError, "") << (R.Result.Bool ? "" : FHost.LastError().second);
     EXPECT_TRUE(R.Result.Bool) << FHost.LastError().second;
+    EXPECT_EQ(Size, Expected);
+    EXPECT_NEAR(Centre.first, ScreenCentre.first, 1);
+    EXPECT_NEAR(Centre.second, ScreenCentre.second, 1);
     EXPECT_EQ(Files, (std::vector<std::string>{"fr_orvalen1c8x3n_2026.12.09.log", kToday, kRotated}));
     EXPECT_EQ(Encodings, (std::vector<std::string>{"UTF-8", "ANSI", "OEM"}));
     EXPECT_EQ(Selected, kToday);

@@ -192,6 +192,19 @@ std::pair<int, int> ClientSize(THandle AWindow) {
     return {R.right, R.bottom};
 }
 
+std::pair<int, int> Centre(THandle AWindow) {
+    RECT R{};
+    GetWindowRect(H(AWindow), &R);
+    return {(R.left + R.right) / 2, (R.top + R.bottom) / 2};
+}
+
+std::pair<int, int> ScreenCentre(THandle AWindow) {
+    MONITORINFO Info{};
+    Info.cbSize = sizeof Info;
+    GetMonitorInfoW(MonitorFromWindow(H(AWindow), MONITOR_DEFAULTTOPRIMARY), &Info);
+    return {(Info.rcWork.left + Info.rcWork.right) / 2, (Info.rcWork.top + Info.rcWork.bottom) / 2};
+}
+
 unsigned Dpi(THandle AWindow) {
     using TGetDpi = UINT(WINAPI*)(HWND);
     const auto GetDpi = reinterpret_cast<TGetDpi>(
@@ -376,6 +389,15 @@ void PostSystemClose(THandle AWindow) {
 
 void Post(THandle AWindow, unsigned AMessage, uintptr_t AWParam, intptr_t ALParam) {
     PostMessageW(H(AWindow), AMessage, WPARAM(AWParam), LPARAM(ALParam));
+}
+
+void PostQuit(THandle AWindow) {
+    PostThreadMessageW(GetWindowThreadProcessId(H(AWindow), nullptr), WM_QUIT, 0, 0);
+}
+
+bool TakeQuit() {
+    MSG M;
+    return PeekMessageW(&M, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) != 0;
 }
 
 bool AnswerBox(const std::string& ATitle, int AButtonId, int AWaitMs) {

@@ -56,6 +56,9 @@ bool Enabled(THandle AWindow);
 THandle Owner(THandle AWindow);
 THandle Focus(THandle AWindow);  // the focused control of the window's thread
 std::pair<int, int> ClientSize(THandle AWindow);
+// The centre of the window, and of the work area of the screen it is on.
+std::pair<int, int> Centre(THandle AWindow);
+std::pair<int, int> ScreenCentre(THandle AWindow);
 unsigned Dpi(THandle AWindow);
 // The file of the module whose code handles the window's messages.
 std::string WindowModule(THandle AWindow);
@@ -98,6 +101,10 @@ void TypeKeys(THandle AWindow, const std::vector<uint16_t>& AKeys);
 void PostClose(THandle AWindow);
 void PostSystemClose(THandle AWindow);
 void Post(THandle AWindow, unsigned AMessage, uintptr_t AWParam, intptr_t ALParam);
+// The host quitting: a quit message posted to the window's thread; and
+// taking one from the calling thread's queue (true when there was one).
+void PostQuit(THandle AWindow);
+bool TakeQuit();
 
 // Answers a message box with the title by its button (IDOK 1, IDYES 6,
 // IDNO 7) once it appears within AWaitMs; false when none appeared.
