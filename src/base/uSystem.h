@@ -30,6 +30,12 @@ std::string SystemErrorText(int ACode);
 // The local calendar time of ATime; false when the system cannot give it.
 bool LocalTimeOf(time_t ATime, struct tm& AResult);
 
+// Creates the folder APath (UTF-8) for this account alone: mode 0700 on
+// Linux; on Windows the access of its parent, the account's own temporary
+// folder. False, with LastSystemError set, when it cannot be created or
+// already exists.
+bool CreatePrivateFolder(const std::string& APath);
+
 // std::filesystem paths from and to the library's UTF-8 paths (a plain
 // std::string would be read in the system's ANSI code page on Windows).
 inline std::filesystem::path PathFromUtf8(std::string_view APath) {

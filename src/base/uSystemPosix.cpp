@@ -1,6 +1,7 @@
 #include "base/uSystem.h"
 
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <uuid/uuid.h>
 
@@ -36,6 +37,10 @@ std::string SystemErrorText(int ACode) {
 
 bool LocalTimeOf(time_t ATime, struct tm& AResult) {
     return localtime_r(&ATime, &AResult) != nullptr;
+}
+
+bool CreatePrivateFolder(const std::string& APath) {
+    return ::mkdir(APath.c_str(), 0700) == 0;
 }
 
 std::string CommonAppDataFolder() {

@@ -85,6 +85,11 @@ bool LocalTimeOf(time_t ATime, struct tm& AResult) {
     return localtime_s(&AResult, &ATime) == 0;
 }
 
+bool CreatePrivateFolder(const std::string& APath) {
+    const std::u16string W = Utf8ToUtf16(APath);
+    return CreateDirectoryW(std::wstring(W.begin(), W.end()).c_str(), nullptr) != 0;
+}
+
 std::string CommonAppDataFolder() {
     // The same override as on Linux: tests and read-only systems keep their
     // files elsewhere.

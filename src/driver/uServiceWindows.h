@@ -1,7 +1,8 @@
-// The service windows live in a module of their own that links GTK; the
-// driver carries it inside the library and loads it on first use, so the
-// driver itself needs no GTK and works without a display. Driver and module
-// meet only through the plain C request below.
+// The service windows: on Linux a module of their own that links GTK, which
+// the driver carries inside the library and loads on first use, so the
+// driver itself needs no GTK and works without a display; on Windows Win32
+// windows inside the DLL. Driver and windows meet only through the plain C
+// request below.
 #pragma once
 
 #include <stddef.h>
@@ -81,11 +82,22 @@ typedef int (*TFrWindowsRun)(const TFrWindowRequest* ARequest);
 
 namespace fr {
 
-// Loads the module on first use (from the bytes embedded in the library)
-// and runs ARequest through it. Raises std::runtime_error with a Russian
-// text when there is no display, the module or GTK cannot be loaded, or the
-// window reports a failure.
+// Runs ARequest through the windows and waits until the window is closed.
+// Raises std::runtime_error with a Russian text when the process has no
+// desktop to show it on, the windows cannot be loaded, or the window
+// reports a failure.
 void RunServiceWindow(TFrWindowRequest& ARequest);
+
+// The entry of the windows for ARequest, behind the system seam: on Linux
+// the GTK module, loaded on first use from the bytes embedded in the
+// library; on Windows the library's own Win32 windows. Raises, as
+// RunServiceWindow, when the process has no graphical session or the
+// windows cannot be loaded.
+TFrWindowsRun ServiceWindowsEntry(const TFrWindowRequest& ARequest);
+
+// The first words of the failure of a window action in a process without a
+// graphical session; the system's seam says what is missing.
+std::string NoDesktopText(const TFrWindowRequest& ARequest);
 
 // The failure of an action whose windows this build does not carry.
 inline constexpr const char* ServiceWindowsNotShippedText = "Окна драйвера не входят в эту сборку библиотеки";

@@ -96,23 +96,12 @@ bool HaveDisplay() {
 
 }  // namespace
 
-void RunServiceWindow(TFrWindowRequest& ARequest) {
+TFrWindowsRun ServiceWindowsEntry(const TFrWindowRequest& ARequest) {
     // A process without a graphical session (a server, a service) never
     // loads GTK at all.
     if (!HaveDisplay())
-        throw std::runtime_error(std::string("Нет графического сеанса: окно «") +
-                                 (ARequest.Caption ? ARequest.Caption : "") +
-                                 "» можно открыть только в клиенте с графическим рабочим столом "
-                                 "(не задана переменная DISPLAY или WAYLAND_DISPLAY)");
-    const TFrWindowsRun Run = ModuleEntry();
-    char Error[1024] = {};
-    ARequest.Size = sizeof(TFrWindowRequest);
-    ARequest.ErrorText = Error;
-    ARequest.ErrorTextSize = sizeof Error;
-    const int Rc = Run(&ARequest);
-    ARequest.ErrorText = nullptr;
-    ARequest.ErrorTextSize = 0;
-    if (Rc != 0) throw std::runtime_error(Error[0] ? Error : "Окно драйвера завершилось с ошибкой");
+        throw std::runtime_error(NoDesktopText(ARequest) + " (не задана переменная DISPLAY или WAYLAND_DISPLAY)");
+    return ModuleEntry();
 }
 
 }  // namespace fr

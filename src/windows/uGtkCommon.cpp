@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "windows/uDesktop.h"
 #include "windows/uLogView.h"
 
 namespace fr::win {
@@ -20,6 +21,12 @@ void EnsureGtk() {
                                  ": окна драйвера доступны только в графическом сеансе");
     }
 }
+
+TDesktopScope::TDesktopScope() {
+    EnsureGtk();
+}
+
+TDesktopScope::~TDesktopScope() = default;
 
 int Scaled(int APixels) {
     GdkScreen* Screen = gdk_screen_get_default();

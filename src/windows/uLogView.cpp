@@ -1,13 +1,13 @@
 #include "windows/uLogView.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <filesystem>
 
 #include "base/uCommonUtils.h"
 #include "base/uStrings.h"
+#include "base/uSystem.h"
 
 namespace fr::win {
 
@@ -16,11 +16,11 @@ namespace fs = std::filesystem;
 std::vector<std::string> ListLogFiles(const std::string& ADirectory) {
     std::vector<std::string> Names;
     std::error_code Ec;
-    for (fs::directory_iterator It(ADirectory, Ec), End; !Ec && It != End; It.increment(Ec)) {
+    for (fs::directory_iterator It(PathFromUtf8(ADirectory), Ec), End; !Ec && It != End; It.increment(Ec)) {
         std::error_code TypeEc;
         if (!It->is_regular_file(TypeEc)) continue;
         const fs::path& P = It->path();
-        if (LowerCase(P.extension().string()) == ".log") Names.push_back(P.filename().string());
+        if (LowerCase(Utf8FromPath(P.extension())) == ".log") Names.push_back(Utf8FromPath(P.filename()));
     }
     std::sort(Names.begin(), Names.end());
     return Names;
@@ -30,7 +30,7 @@ int NewestLogFile(const std::string& ADirectory, const std::vector<std::string>&
     int Best = -1;
     int64_t BestTime = 0;
     for (size_t I = 0; I < AFiles.size(); ++I) {
-        const TFileStamp S = StampOfFile((fs::path(ADirectory) / AFiles[I]).string());
+        const TFileStamp S = StampOfFile(Utf8FromPath(PathFromUtf8(ADirectory) / PathFromUtf8(AFiles[I])));
         // Ties go to the later name, as do files that vanished meanwhile
         // when nothing newer exists.
         if (Best < 0 || S.WriteTimeNs >= BestTime) {
@@ -59,9 +59,15 @@ std::string DecodeLogText(std::string_view ABytes, TLogEncoding AEncoding) {
 }
 
 TFileStamp StampOfFile(const std::string& APath) {
-    struct stat St {};
-    if (::stat(APath.c_str(), &St) != 0 || !S_ISREG(St.st_mode)) return {};
-    return {true, int64_t(St.st_mtim.tv_sec) * 1000000000 + St.st_mtim.tv_nsec, int64_t(St.st_size)};
+    const fs::path P = PathFromUtf8(APath);
+    std::error_code Ec;
+    if (!fs::is_regular_file(P, Ec)) return {};
+    const fs::file_time_type Written = fs::last_write_time(P, Ec);
+    if (Ec) return {};
+    const uintmax_t Size = fs::file_size(P, Ec);
+    if (Ec) return {};
+    return {true, int64_t(std::chrono::duration_cast<std::chrono::nanoseconds>(Written.time_since_epoch()).count()),
+            int64_t(Size)};
 }
 
 bool FileChanged(const TFileStamp& AShown, const TFileStamp& ANow) {

@@ -32,7 +32,7 @@ std::string DecodeLogText(std::string_view ABytes, TLogEncoding AEncoding);
 // What the viewer remembers of the shown file.
 struct TFileStamp {
     bool Exists = false;
-    int64_t WriteTimeNs = 0;  // last-write time, nanoseconds since the epoch
+    int64_t WriteTimeNs = 0;  // last-write time, nanoseconds of the file system's clock
     int64_t Size = 0;
 };
 

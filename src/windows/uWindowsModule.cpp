@@ -1,5 +1,6 @@
-// The module's one entry point: the driver asks for a window, the module
-// shows it and reports how it went. No exception leaves the module.
+// The windows' one entry point (the GTK module's only export on Linux, a
+// function of the DLL on Windows): the driver asks for a window, the
+// windows show it and report how it went. No exception leaves here.
 #include <algorithm>
 #include <cstring>
 #include <exception>
@@ -7,7 +8,7 @@
 #include <string>
 
 #include "driver/uServiceWindows.h"
-#include "windows/uGtkCommon.h"
+#include "windows/uDesktop.h"
 #include "windows/uMarkdownRenderer.h"
 #include "windows/ufmDocView.h"
 #include "windows/ufmKKTParams.h"
@@ -31,25 +32,27 @@ std::string Text(const char* S) {
 void Run(const TFrWindowRequest& R) {
     using namespace fr::win;
     switch (R.Kind) {
-        case wkLogView:
-            EnsureGtk();
+        case wkLogView: {
+            TDesktopScope Desktop;
             ShowLogWindow(Text(R.Caption), Text(R.LogDirectory));
             return;
+        }
         case wkHelp: {
             TMarkdownRenderer Renderer;
             const std::string Markdown = Renderer.Prepare(
                 std::string_view(static_cast<const char*>(R.HelpPackage), R.HelpPackage ? R.HelpPackageSize : 0));
-            EnsureGtk();
+            TDesktopScope Desktop;
             ShowDocView(MarkdownToRuns(Markdown), Text(R.Caption));
             return;
         }
-        case wkKktData:
+        case wkKktData: {
             if (R.Size < offsetof(TFrWindowRequest, KktSetClock) + sizeof R.KktSetClock || !R.KktRead ||
                 !R.KktShiftState || !R.KktCloseShift || !R.KktSetClock)
                 throw std::runtime_error("Драйвер не передал окну «Данные ККТ» своих функций");
-            EnsureGtk();
+            TDesktopScope Desktop;
             ShowKktDataWindow(R);
             return;
+        }
     }
     throw std::runtime_error("Модуль окон не знает окна номер " + std::to_string(R.Kind));
 }

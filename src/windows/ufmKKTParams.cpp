@@ -255,7 +255,8 @@ void TfrmKKTParams::OnSetClock(GtkButton*, gpointer ASelf) {
 
 gboolean TfrmKKTParams::OnGridButton(GtkWidget*, GdkEventButton* AEvent, gpointer ASelf) {
     if (AEvent->type != GDK_BUTTON_PRESS || AEvent->button != GDK_BUTTON_SECONDARY) return FALSE;
-    gtk_menu_popup_at_pointer(GTK_MENU(static_cast<TfrmKKTParams*>(ASelf)->pmGrid), reinterpret_cast<GdkEvent*>(AEvent));
+    gtk_menu_popup_at_pointer(GTK_MENU(static_cast<TfrmKKTParams*>(ASelf)->pmGrid),
+                              reinterpret_cast<GdkEvent*>(AEvent));
     return TRUE;
 }
 

@@ -97,6 +97,14 @@ TEST(HelpRuns, FormattedRunsOfTheDocumentTree) {
         {"до\n\n---\n\nпосле", "до\\n\\n———\\n\\nпосле\\n"},
         {"текст <b>html</b> дальше", "текст html дальше\\n"},
         {"![схема](a.png)", "схема\\n"},
+        // CommonMark has no tables: a pipe table is set in aligned columns,
+        // its cells' markup left out, short rows filled.
+        {"| Параметр | Знач |\n|:--|--:|\n| a | `12` |\n| длинное **имя** | 3 |\n| b |",
+         "[pre]Параметр     Знач\\n───────────  ────\\na              12\\nдлинное имя     3\\nb|\\n"},
+        {"Текст\n\nИмя | Код\n:-: | ---\nб | \\| x", "Текст\\n\\n|[pre]Имя  Код\\n───  ───\\n б   | x|\\n"},
+        {"- пункт\n\n  | a | b |\n  |---|---|\n  | 1 | 2 |", "[in1]• пункт\\n\\n|[pre,in1]a  b\\n─  ─\\n1  2|\\n"},
+        {"a | b\nне таблица", "a | b не таблица\\n"},
+        {"| a |\n|---|---|", "| a | |---|---|\\n"},
         {"", ""},
     };
     for (const TCase& C : Cases) EXPECT_EQ(Describe(MarkdownToRuns(C.Markdown)), C.Runs) << C.Markdown;
