@@ -18,6 +18,9 @@
 //
 //   fault_campaign [--transport tcp|serial] [--ops N] [--seconds S]
 //                  [--seed N] [--fault-rate P] [--format 1.05|1.2] [--verbose]
+//                  [--log DIR]
+// --log keeps the driver's log (LogEnabled) in DIR, for a violation to be
+// followed exchange by exchange.
 #include <unistd.h>
 
 #include <algorithm>
@@ -61,13 +64,14 @@ struct TOptions {
     uint64_t Seed = 1;
     double FaultRate = 0.1;  // share of operations with a fault set
     bool Verbose = false;
+    std::string LogDir;   // non-empty: the driver logs there, and the folder stays
     bool Legacy = false;  // format 1.05: corrections by the register's correction command
 };
 
 [[noreturn]] void Usage(const char* AWhy) {
     std::fprintf(stderr,
                  "%s\nusage: fault_campaign [--transport tcp|serial] [--ops N] [--seconds S] [--seed N] "
-                 "[--fault-rate P] [--format 1.05|1.2] [--verbose]\n",
+                 "[--fault-rate P] [--format 1.05|1.2] [--verbose] [--log DIR]\n",
                  AWhy);
     std::exit(64);
 }
@@ -99,6 +103,8 @@ TOptions ParseOptions(int argc, char** argv) {
                 O.Legacy = F == "1.05";
             } else if (A == "--verbose") {
                 O.Verbose = true;
+            } else if (A == "--log") {
+                O.LogDir = Next();
             } else {
                 Usage(("unknown option " + A).c_str());
             }
@@ -296,9 +302,12 @@ private:
     // Random helpers.
     int Uniform(int ALow, int AHigh) { return std::uniform_int_distribution<int>(ALow, AHigh)(FRandom); }
     bool Chance(double P) { return std::uniform_real_distribution<double>(0, 1)(FRandom) < P; }
-    std::string Money(long AKopecks) const {
+    // Sums are kopecks in 64 bits: the drawer outgrows a 32-bit long (Windows')
+    // within a few thousand operations.
+    std::string Money(int64_t AKopecks) const {
         char B[32];
-        std::snprintf(B, sizeof B, "%ld.%02ld", AKopecks / 100, AKopecks % 100);
+        std::snprintf(B, sizeof B, "%lld.%02lld", static_cast<long long>(AKopecks / 100),
+                      static_cast<long long>(AKopecks % 100));
         return B;
     }
     std::string ReceiptPackage(bool ACorrection, const std::string& AMarkCode);
@@ -350,6 +359,7 @@ void TCampaign::Start() {
         if (!FHost->Call("SetParameter", {V::String(AName), AValue}).Result.Bool)
             throw std::runtime_error(std::string("SetParameter ") + AName + ": " + Error());
     };
+    if (!FOpt.LogDir.empty()) Set("LogEnabled", V::Boolean(true));
     if (FOpt.Tcp) {
         Set("PortNumber", V::Int32(9999));
         Set("IPPort", V::Int32(FEmu->StartTCP()));
@@ -422,11 +432,11 @@ std::string TCampaign::ReceiptPackage(bool ACorrection, const std::string& AMark
     const int OperationType = ACorrection ? (Chance(0.5) ? 1 : 3) : Uniform(1, 4);
     const int Positions = AMarkCode.empty() ? Uniform(1, Chance(0.1) ? 40 : 6) : 1;
     std::string P;
-    long Total = 0;
+    int64_t Total = 0;
     for (int I = 0; I < Positions; ++I) {
-        const long Price = Uniform(1, 500000);  // kopecks
+        const int64_t Price = Uniform(1, 500000);  // kopecks
         const int Quantity = Uniform(1, 5);
-        const long Sum = Price * Quantity;
+        const int64_t Sum = Price * Quantity;
         Total += Sum;
         const std::string Rate = Rates[Uniform(0, 5)];
         std::string Name = Names[Uniform(0, 7)];
@@ -462,7 +472,7 @@ std::string TCampaign::ReceiptPackage(bool ACorrection, const std::string& AMark
             Pay = "ElectronicPayment=\"" + Money(Total) + "\"";
             break;
         default: {
-            const long Cash = Total / 2;
+            const int64_t Cash = Total / 2;
             Pay = "Cash=\"" + Money(Cash) + "\" ElectronicPayment=\"" + Money(Total - Cash) + "\"";
         }
     }
@@ -589,8 +599,8 @@ TOutcome TCampaign::DoCash(bool AIn, std::string& AWhy) {
     const uint8_t Register = AIn ? 153 : 154;
     const uint32_t Before = D.OperationRegister(Register);
     const uint64_t CashBefore = D.CashRegister(241);
-    long Amount = Uniform(1, 2000000);
-    if (!AIn) Amount = std::min<long>(Amount, long(CashBefore));
+    int64_t Amount = Uniform(1, 2000000);
+    if (!AIn) Amount = std::min<int64_t>(Amount, int64_t(CashBefore));
     if (!AIn && Amount == 0) Amount = 100;  // refused by the register: no cash
     const TCallResult R = Call(
         "CashInOutcome", {V::String(FID), V::String(kCashierDoc), V::Double(double(AIn ? Amount : -Amount) / 100)});
@@ -949,6 +959,19 @@ void TCampaign::RunOperation(long AIndex) {
         std::fprintf(stderr, "VIOLATION at operation %ld (%s, fault %s at frame %d of %llu): %s\n", AIndex,
                      kOpNames[Kind], Fault >= 0 ? kFaultNames[Fault] : "none", K,
                      static_cast<unsigned long long>(Frames), Why.c_str());
+        // The commands the register took last (the operation's and the
+        // checks' after it), the start of each in hex.
+        const std::vector<std::string> Commands = Dev.Commands();
+        std::string Shown;
+        for (size_t I = Commands.size() > Frames + 16 ? Commands.size() - Frames - 16 : 0; I < Commands.size(); ++I) {
+            Shown += "\n  ";
+            for (size_t B = 0; B < std::min<size_t>(Commands[I].size(), 12); ++B) {
+                char H[4];
+                std::snprintf(H, sizeof H, "%02X ", unsigned(uint8_t(Commands[I][B])));
+                Shown += H;
+            }
+        }
+        std::fprintf(stderr, "  the register's last commands:%s\n", Shown.c_str());
     } else if (FOpt.Verbose && (Fault >= 0 || O != ocSuccess)) {
         std::fprintf(stderr, "op %ld %s, fault %s at %d/%llu%s: %s %s (%.2f s)\n", AIndex, kOpNames[Kind],
                      Fault >= 0 ? kFaultNames[Fault] : "none", K, static_cast<unsigned long long>(Frames),
@@ -1003,7 +1026,9 @@ void TCampaign::PrintTable(double ASeconds, long ARssStart, long ARssEnd) const 
 }
 
 int TCampaign::Run() {
-    FDataDir = std::filesystem::temp_directory_path() / ("fr_campaign_" + std::to_string(getpid()));
+    FDataDir = FOpt.LogDir.empty()
+                   ? std::filesystem::temp_directory_path() / ("fr_campaign_" + std::to_string(getpid()))
+                   : std::filesystem::absolute(FOpt.LogDir);
     std::filesystem::create_directories(FDataDir);
 #ifdef _WIN32
     _putenv_s("FR_ORVALEN1C8X3N_DATA_DIR", FDataDir.string().c_str());
@@ -1040,7 +1065,7 @@ int TCampaign::Run() {
     }
     FEmu.reset();
     FWatchdog.reset();
-    std::filesystem::remove_all(FDataDir);
+    if (FOpt.LogDir.empty()) std::filesystem::remove_all(FDataDir);
     return Exit;
 }
 
